@@ -1,0 +1,21 @@
+#pragma once
+// File-system helpers. All paths are narrow (code page 936) and handled by
+// character, never by byte, since GBK trail bytes can be '\'.
+#include <string>
+#include <vector>
+
+class CDirectoryEx {
+public:
+    // strPath := directory of the running program, ending in '\'.
+    static long GetApplicationPath(std::string& strPath);
+    // strDir := directory part of strFilePath, without a trailing '\'.
+    static long GetFilePath(std::string strFilePath, std::string& strDir);
+    // Creates strDir and every missing parent. 0 when the directory exists afterwards.
+    static long CreateMultipleDirectory(std::string strDir);
+    // Removes strDir and everything below it; never follows junctions or links out of it.
+    static void DeleteDirectory(std::string strDir);
+    // Appends the full path of every file at (and with bRecursive below) strDir whose
+    // name matches the wild-card pattern; links and junctions are not entered.
+    static void SearchFile(std::string strDir, bool bRecursive, std::string strPattern,
+                           std::vector<std::string>& vecFiles);
+};

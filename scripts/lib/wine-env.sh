@@ -1,0 +1,99 @@
+# Shared by scripts/test, scripts/demo and the benchmarks: a private Wine prefix
+# with code page 936, a persistent wineserver, an optional Xvfb display and the
+# local HTTP servers, all stopped again by qova_stop_all.
+#
+# Expects $root (the checkout) and $build (the build directory) to be set.
+
+qova_started_pids=()
+
+qova_wine_env() {
+  export WINEPREFIX=${QOVA_WINEPREFIX:-$build/wineprefix}
+  export WINEDEBUG=${WINEDEBUG:--all}
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  # The ANSI code page follows LC_ALL; a compiled locale keeps Chinese
+  # arguments and file names intact inside Wine.
+  export LOCPATH=$build/locale
+  if [ ! -d "$LOCPATH/zh_CN.UTF-8" ]; then
+    mkdir -p "$LOCPATH"
+    localedef -i zh_CN -f UTF-8 "$LOCPATH/zh_CN.UTF-8" >/dev/null 2>&1 || true
+  fi
+  export LC_ALL=zh_CN.UTF-8
+  # Tests that expect direct connections must not go through a proxy by accident.
+  unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY all_proxy ALL_PROXY
+}
+
+# Song-style font for the dialogs' "宋体", so that a dialog unit is 1.5 pixels.
+qova_wine_fonts() {
+  local key='HKCU\Software\Wine\Fonts\Replacements'
+  wine reg add "$key" /v "宋体" /t REG_SZ /d "AR PL UMing CN" /f </dev/null >/dev/null 2>&1
+  wine reg add "$key" /v "SimSun" /t REG_SZ /d "AR PL UMing CN" /f </dev/null >/dev/null 2>&1
+}
+
+qova_wine_prefix() {
+  qova_wine_env
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    mkdir -p "$WINEPREFIX"
+    # No DISPLAY: Wine must never wait for a click on a Mono or Gecko offer.
+    DISPLAY= wine wineboot -i </dev/null >"$build/wineboot.log" 2>&1
+    wineserver -w
+    qova_wine_fonts
+    touch "$WINEPREFIX/.qova-ready"
+  fi
+  wineserver -p </dev/null >/dev/null 2>&1
+}
+
+qova_xvfb_start() {
+  local n
+  for n in $(seq 90 120); do
+    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+    Xvfb ":$n" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+    qova_started_pids+=($!)
+    local i
+    for i in $(seq 1 50); do
+      [ -e "/tmp/.X11-unix/X$n" ] && { export DISPLAY=":$n"; return 0; }
+      sleep 0.1
+    done
+  done
+  echo "could not start Xvfb" >&2
+  return 1
+}
+
+# Starts a Python server script with --port-file and waits for its port.
+# Usage: qova_start_server VAR script.py [args...]; exports VAR=port.
+qova_start_server() {
+  local var=$1 script=$2; shift 2
+  local portfile
+  portfile=$(mktemp)
+  rm -f "$portfile"
+  python3 "$script" --port-file "$portfile" "$@" </dev/null >>"$build/servers.log" 2>&1 &
+  qova_started_pids+=($!)
+  local i
+  for i in $(seq 1 100); do
+    if [ -s "$portfile" ]; then
+      export "$var=$(cat "$portfile")"
+      rm -f "$portfile"
+      return 0
+    fi
+    sleep 0.1
+  done
+  echo "server $script did not start" >&2
+  return 1
+}
+
+qova_test_servers_start() {
+  qova_start_server QOVA_TEST_SERVER1 "$root/tests/server/update_server.py"
+  qova_start_server QOVA_TEST_SERVER2 "$root/tests/server/update_server.py"
+  qova_start_server QOVA_TEST_PROXY "$root/tests/server/proxy_server.py"
+}
+
+qova_stop_all() {
+  local pid
+  for pid in "${qova_started_pids[@]}"; do
+    kill "$pid" 2>/dev/null || true
+  done
+  for pid in "${qova_started_pids[@]}"; do
+    wait "$pid" 2>/dev/null || true
+  done
+  qova_started_pids=()
+  [ -n "${WINEPREFIX:-}" ] && wineserver -k </dev/null >/dev/null 2>&1 || true
+}

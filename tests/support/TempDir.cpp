@@ -1,0 +1,65 @@
+#include "support/TempDir.h"
+
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <atomic>
+#include <cstdio>
+
+#include "platform/DirectoryEx.h"
+
+namespace {
+
+void CreateParents(const std::string& strPath) {
+    std::string strDir;
+    CDirectoryEx::GetFilePath(strPath, strDir);
+    if (!strDir.empty() && !PathIsDirectoryA(strDir.c_str())) CDirectoryEx::CreateMultipleDirectory(strDir);
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+    static std::atomic<unsigned> s_nCounter{0};
+    char szTemp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, szTemp);
+    char szName[64];
+    std::snprintf(szName, sizeof(szName), "qova-test-%lu-%u\\", GetCurrentProcessId(), s_nCounter++);
+    m_strPath = std::string(szTemp) + szName;
+    CDirectoryEx::DeleteDirectory(m_strPath);
+    CDirectoryEx::CreateMultipleDirectory(m_strPath);
+}
+
+TempDir::~TempDir() { CDirectoryEx::DeleteDirectory(m_strPath); }
+
+bool WriteFileBytes(const std::string& strPath, const std::string& strBytes) {
+    CreateParents(strPath);
+    FILE* pFile = std::fopen(strPath.c_str(), "wb");
+    if (!pFile) return false;
+    bool bOk = std::fwrite(strBytes.data(), 1, strBytes.size(), pFile) == strBytes.size();
+    return std::fclose(pFile) == 0 && bOk;
+}
+
+std::string ReadFileBytes(const std::string& strPath) {
+    std::string strBytes;
+    FILE* pFile = std::fopen(strPath.c_str(), "rb");
+    if (!pFile) return strBytes;
+    char szBuf[65536];
+    size_t n;
+    while ((n = std::fread(szBuf, 1, sizeof(szBuf), pFile)) > 0) strBytes.append(szBuf, n);
+    std::fclose(pFile);
+    return strBytes;
+}
+
+bool FileExists(const std::string& strPath) {
+    DWORD dwAttr = GetFileAttributesA(strPath.c_str());
+    return dwAttr != INVALID_FILE_ATTRIBUTES && !(dwAttr & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string TestProgramDir() {
+    char szPath[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, szPath, MAX_PATH);
+    PathRemoveFileSpecA(szPath);
+    return std::string(szPath) + "\\";
+}
+
+std::string ProductBinDir() { return TestProgramDir() + "..\\bin\\"; }

@@ -1,0 +1,29 @@
+#pragma once
+// A fresh directory under the Windows temporary directory for one test,
+// deleted with everything in it when the object goes away.
+#include <string>
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    // Ends in '\'.
+    const std::string& Path() const { return m_strPath; }
+    // Path() + relative name ('\'-separated).
+    std::string operator/(const std::string& strRelative) const { return m_strPath + strRelative; }
+
+private:
+    std::string m_strPath;
+};
+
+// Small file helpers for tests (narrow paths, code page 936).
+bool WriteFileBytes(const std::string& strPath, const std::string& strBytes);   // creates parents
+std::string ReadFileBytes(const std::string& strPath);                          // empty when missing
+bool FileExists(const std::string& strPath);
+// Directory of the running test program, ending in '\'.
+std::string TestProgramDir();
+// build\bin\ beside the test programs' build\tests\.
+std::string ProductBinDir();
