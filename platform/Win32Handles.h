@@ -1,0 +1,75 @@
+#pragma once
+// Move-only owners of Win32 handles: one type per way of closing, so a handle
+// is closed exactly once on every path.
+#include <windows.h>
+
+#include <utility>
+
+template <typename T, typename Close, T Invalid>
+class UniqueAny {
+public:
+    UniqueAny() = default;
+    explicit UniqueAny(T h) : m_h(h) {}
+    ~UniqueAny() { reset(); }
+    UniqueAny(const UniqueAny&) = delete;
+    UniqueAny& operator=(const UniqueAny&) = delete;
+    UniqueAny(UniqueAny&& other) noexcept : m_h(other.release()) {}
+    UniqueAny& operator=(UniqueAny&& other) noexcept {
+        if (this != &other) reset(other.release());
+        return *this;
+    }
+
+    T get() const { return m_h; }
+    explicit operator bool() const { return m_h != Invalid; }
+    void reset(T h = Invalid) {
+        if (m_h != Invalid) Close()(m_h);
+        m_h = h;
+    }
+    T release() { return std::exchange(m_h, Invalid); }
+    // For out-parameters: closes what is held and hands out the slot.
+    T* put() {
+        reset();
+        return &m_h;
+    }
+
+private:
+    T m_h = Invalid;
+};
+
+struct CloseHandleFn {
+    void operator()(HANDLE h) const { ::CloseHandle(h); }
+};
+struct FindCloseFn {
+    void operator()(HANDLE h) const { ::FindClose(h); }
+};
+struct RegCloseKeyFn {
+    void operator()(HKEY h) const { ::RegCloseKey(h); }
+};
+struct DeleteObjectFn {
+    void operator()(HGDIOBJ h) const { ::DeleteObject(h); }
+};
+
+// Handles that are invalid as NULL (threads, events, mutexes, mappings).
+using UniqueHandle = UniqueAny<HANDLE, CloseHandleFn, nullptr>;
+// Handles that are invalid as INVALID_HANDLE_VALUE (CreateFile).
+using UniqueFile = UniqueAny<HANDLE, CloseHandleFn, INVALID_HANDLE_VALUE>;
+using UniqueFind = UniqueAny<HANDLE, FindCloseFn, INVALID_HANDLE_VALUE>;
+using UniqueHKey = UniqueAny<HKEY, RegCloseKeyFn, nullptr>;
+using UniqueGdiObject = UniqueAny<HGDIOBJ, DeleteObjectFn, nullptr>;
+
+// Runs a clean-up on every path out of a scope.
+template <typename F>
+class ScopeExit {
+public:
+    explicit ScopeExit(F f) : m_f(std::move(f)) {}
+    ~ScopeExit() {
+        if (m_bActive) m_f();
+    }
+    ScopeExit(const ScopeExit&) = delete;
+    ScopeExit& operator=(const ScopeExit&) = delete;
+    void Dismiss() { m_bActive = false; }
+
+private:
+    F m_f;
+    bool m_bActive = true;
+};
