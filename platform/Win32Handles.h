@@ -5,7 +5,9 @@
 
 #include <utility>
 
-template <typename T, typename Close, T Invalid>
+// Invalid names the "no handle" value through a static Value(): INVALID_HANDLE_VALUE
+// is not a constant expression, so it cannot be a template argument itself.
+template <typename T, typename Close, typename Invalid>
 class UniqueAny {
 public:
     UniqueAny() = default;
@@ -20,12 +22,12 @@ public:
     }
 
     T get() const { return m_h; }
-    explicit operator bool() const { return m_h != Invalid; }
-    void reset(T h = Invalid) {
-        if (m_h != Invalid) Close()(m_h);
+    explicit operator bool() const { return m_h != Invalid::Value(); }
+    void reset(T h = Invalid::Value()) {
+        if (m_h != Invalid::Value()) Close()(m_h);
         m_h = h;
     }
-    T release() { return std::exchange(m_h, Invalid); }
+    T release() { return std::exchange(m_h, Invalid::Value()); }
     // For out-parameters: closes what is held and hands out the slot.
     T* put() {
         reset();
@@ -33,7 +35,7 @@ public:
     }
 
 private:
-    T m_h = Invalid;
+    T m_h = Invalid::Value();
 };
 
 struct CloseHandleFn {
@@ -49,13 +51,21 @@ struct DeleteObjectFn {
     void operator()(HGDIOBJ h) const { ::DeleteObject(h); }
 };
 
+template <typename T>
+struct NullInvalid {
+    static T Value() { return nullptr; }
+};
+struct InvalidHandleValue {
+    static HANDLE Value() { return INVALID_HANDLE_VALUE; }
+};
+
 // Handles that are invalid as NULL (threads, events, mutexes, mappings).
-using UniqueHandle = UniqueAny<HANDLE, CloseHandleFn, nullptr>;
+using UniqueHandle = UniqueAny<HANDLE, CloseHandleFn, NullInvalid<HANDLE>>;
 // Handles that are invalid as INVALID_HANDLE_VALUE (CreateFile).
-using UniqueFile = UniqueAny<HANDLE, CloseHandleFn, INVALID_HANDLE_VALUE>;
-using UniqueFind = UniqueAny<HANDLE, FindCloseFn, INVALID_HANDLE_VALUE>;
-using UniqueHKey = UniqueAny<HKEY, RegCloseKeyFn, nullptr>;
-using UniqueGdiObject = UniqueAny<HGDIOBJ, DeleteObjectFn, nullptr>;
+using UniqueFile = UniqueAny<HANDLE, CloseHandleFn, InvalidHandleValue>;
+using UniqueFind = UniqueAny<HANDLE, FindCloseFn, InvalidHandleValue>;
+using UniqueHKey = UniqueAny<HKEY, RegCloseKeyFn, NullInvalid<HKEY>>;
+using UniqueGdiObject = UniqueAny<HGDIOBJ, DeleteObjectFn, NullInvalid<HGDIOBJ>>;
 
 // Runs a clean-up on every path out of a scope.
 template <typename F>
