@@ -1,0 +1,445 @@
+#!/usr/bin/python3
+"""Draws the update dialogs' artwork into ui/res/.
+
+    /usr/bin/python3 tools/draw_artwork.py            redraw every file
+    /usr/bin/python3 tools/draw_artwork.py --out DIR  redraw into another directory
+    /usr/bin/python3 tools/draw_artwork.py --check    verify the committed files' sizes
+
+Needs Debian's python3-pil and fonts-wqy-zenhei. The output depends only on
+this script, Pillow and the font, so a redraw reproduces the committed files.
+"""
+
+import argparse
+import math
+import os
+import sys
+
+from PIL import Image, ImageDraw, ImageFont
+
+# Shapes are drawn at this multiple of their size and box-filtered down, which
+# anti-aliases every edge without depending on Pillow's own edge handling.
+SS = 4
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+RES_DIR = os.path.join(os.path.dirname(HERE), "ui", "res")
+
+FONT_PATHS = [
+    "/usr/share/fonts/truetype/wqy/wqy-zenhei.ttc",
+]
+
+# Palette shared by the faces, the buttons and the progress bar.
+BAND_TOP = (52, 148, 226)
+BAND_BOTTOM = (30, 118, 204)
+BAND_SHADE = (24, 100, 178)
+BODY = (246, 249, 252)
+FOOT = (236, 240, 244)
+FOOT_RULE = (216, 223, 230)
+FRAME = (28, 98, 168)
+HEADING_INK = (13, 61, 102)
+TRACK_FILL = (226, 231, 236)
+TRACK_EDGE = (190, 198, 207)
+FILL_TOP = (118, 206, 96)
+FILL_BOTTOM = (56, 160, 52)
+
+BAND_HEIGHT = 30
+FOOT_HEIGHT = 50
+
+
+def lerp(a, b, t):
+    return tuple(int(round(x + (y - x) * t)) for x, y in zip(a, b))
+
+
+def rgba(colour, alpha=255):
+    return tuple(colour[:3]) + (alpha,)
+
+
+def vgradient(width, height, top, bottom):
+    """An RGBA image whose rows run from colour top to colour bottom."""
+    column = Image.new("RGBA", (1, height))
+    for y in range(height):
+        t = y / (height - 1) if height > 1 else 0.0
+        column.putpixel((0, y), rgba(lerp(top, bottom, t)))
+    return column.resize((width, height), Image.NEAREST)
+
+
+def big(width, height):
+    return Image.new("RGBA", (width * SS, height * SS), (0, 0, 0, 0))
+
+
+def shrink(image):
+    return image.resize((image.width // SS, image.height // SS), Image.BOX)
+
+
+def paint(target, mask, fill):
+    """Composites fill (a colour or an image of target's size) through mask."""
+    if isinstance(fill, tuple):
+        fill = Image.new("RGBA", target.size, rgba(fill, fill[3] if len(fill) > 3 else 255))
+    layer = Image.new("RGBA", target.size, (0, 0, 0, 0))
+    layer.paste(fill, (0, 0), mask)
+    target.alpha_composite(layer)
+
+
+def rounded_mask(size, box, radius):
+    mask = Image.new("L", size, 0)
+    ImageDraw.Draw(mask).rounded_rectangle(box, radius=radius, fill=255)
+    return mask
+
+
+def scaled(values):
+    return [v * SS for v in values]
+
+
+# ---------------------------------------------------------------- globe icon
+
+def sphere_layer(diameter):
+    """A shaded blue sphere with a latitude/longitude grid, at SS times diameter."""
+    size = diameter * SS
+    layer = Image.new("RGBA", (size, size), (0, 0, 0, 0))
+    pixels = layer.load()
+    radius = size / 2.0
+    light = (-0.45, -0.6, 0.66)
+    norm = math.sqrt(sum(c * c for c in light))
+    light = tuple(c / norm for c in light)
+    tilt = math.radians(18)
+    deep = (16, 86, 170)
+    bright = (104, 190, 246)
+    grid = (226, 244, 255)
+    grid_width = 0.022 * size  # surface distance, so lines thin towards the limb
+    for py in range(size):
+        ny = (py + 0.5 - radius) / radius
+        for px in range(size):
+            nx = (px + 0.5 - radius) / radius
+            rr = nx * nx + ny * ny
+            if rr > 1.0:
+                continue
+            nz = math.sqrt(1.0 - rr)
+            diffuse = max(0.0, nx * light[0] + ny * light[1] + nz * light[2])
+            shade = min(1.0, 0.18 + 0.9 * diffuse)
+            colour = lerp(deep, bright, shade)
+            # Tilt the axis towards the viewer so the parallels curve.
+            y_t = ny * math.cos(tilt) - nz * math.sin(tilt)
+            z_t = ny * math.sin(tilt) + nz * math.cos(tilt)
+            lat = math.asin(max(-1.0, min(1.0, -y_t)))
+            lon = math.atan2(nx, z_t)
+            step = math.radians(30)
+            d_lat = abs(lat - round(lat / step) * step) * radius
+            lon_step = math.radians(36)
+            d_lon = abs(lon - round(lon / lon_step) * lon_step) * math.cos(lat) * radius
+            if min(d_lat, d_lon) < grid_width / 2:
+                colour = lerp(colour, grid, 0.55 + 0.35 * shade)
+            pixels[px, py] = rgba(colour)
+    # A soft rim keeps the sphere from melting into light backgrounds.
+    ImageDraw.Draw(layer).ellipse((0, 0, size - 1, size - 1), outline=(12, 70, 140, 255),
+                                  width=max(1, int(0.018 * size)))
+    return layer
+
+
+def arc_arrow_polygon(cx, cy, ring, width, head, start, end, tip):
+    """Outline of a clockwise arc arrow from angle start to end (degrees), head at end."""
+    steps = 48
+    outer, inner = [], []
+    for i in range(steps + 1):
+        t = i / steps
+        angle = math.radians(start + (end - start) * t)
+        # The tail tapers so the two arrows read as one circling motion.
+        w = width * (0.35 + 0.65 * min(1.0, t / 0.45))
+        outer.append((cx + (ring + w / 2) * math.cos(angle), cy + (ring + w / 2) * math.sin(angle)))
+        inner.append((cx + (ring - w / 2) * math.cos(angle), cy + (ring - w / 2) * math.sin(angle)))
+    a = math.radians(end)
+    a_tip = a + tip / ring
+    head_points = [
+        (cx + (ring + head) * math.cos(a), cy + (ring + head) * math.sin(a)),
+        (cx + ring * math.cos(a_tip), cy + ring * math.sin(a_tip)),
+        (cx + (ring - head) * math.cos(a), cy + (ring - head) * math.sin(a)),
+    ]
+    return outer + head_points + list(reversed(inner))
+
+
+def globe_icon(size):
+    """Globe in two circling green arrows on a transparent background."""
+    image = big(size, size)
+    s = size / 84.0
+    globe_d = int(round(54 * s))
+    offset = (size - globe_d) * SS // 2
+    sphere = sphere_layer(globe_d)
+    image.alpha_composite(sphere, (offset, offset))
+
+    c = size * SS / 2.0
+    ring = 34.5 * s * SS
+    width = 6.0 * s * SS
+    head = 6.5 * s * SS
+    tip = 9.0 * s * SS
+    arrows = [(200, 318), (20, 138)]
+
+    shadow = Image.new("L", image.size, 0)
+    body = Image.new("L", image.size, 0)
+    for start, end in arrows:
+        poly = arc_arrow_polygon(c, c, ring, width, head, start, end, tip)
+        ImageDraw.Draw(body).polygon(poly, fill=255)
+        ImageDraw.Draw(shadow).polygon([(x, y + 1.2 * s * SS) for x, y in poly], fill=255)
+    paint(image, shadow, (0, 60, 20, 70))
+    paint(image, body, (40, 128, 44))
+    inset = Image.new("L", image.size, 0)
+    for start, end in arrows:
+        poly = arc_arrow_polygon(c, c, ring, width - 2.2 * s * SS, head - 1.6 * s * SS,
+                                 start + 1.5, end, tip - 2.4 * s * SS)
+        ImageDraw.Draw(inset).polygon(poly, fill=255)
+    paint(image, inset, vgradient(image.width, image.height, FILL_TOP, (64, 170, 58)))
+    return shrink(image)
+
+
+# ------------------------------------------------------------ warning icon
+
+def warning_icon(size):
+    """Yellow disc with a white exclamation mark on a transparent background."""
+    image = big(size, size)
+    n = size * SS
+    margin = 4 * SS
+    disc = Image.new("L", image.size, 0)
+    ImageDraw.Draw(disc).ellipse((margin, margin, n - margin, n - margin), fill=255)
+    paint(image, disc, (214, 140, 0))
+    inner = Image.new("L", image.size, 0)
+    e = margin + int(1.5 * SS)
+    ImageDraw.Draw(inner).ellipse((e, e, n - e, n - e), fill=255)
+    paint(image, inner, vgradient(n, n, (255, 222, 92), (246, 170, 12)))
+
+    mark = Image.new("L", image.size, 0)
+    d = ImageDraw.Draw(mark)
+    cx = n / 2
+    top, bottom = 0.22 * n, 0.62 * n
+    half_top, half_bottom = 0.065 * n, 0.042 * n
+    d.polygon([(cx - half_top, top), (cx + half_top, top),
+               (cx + half_bottom, bottom), (cx - half_bottom, bottom)], fill=255)
+    d.ellipse((cx - half_top, top - half_top, cx + half_top, top + half_top), fill=255)
+    d.ellipse((cx - half_bottom, bottom - half_bottom, cx + half_bottom, bottom + half_bottom),
+              fill=255)
+    dot_r, dot_y = 0.07 * n, 0.75 * n
+    d.ellipse((cx - dot_r, dot_y - dot_r, cx + dot_r, dot_y + dot_r), fill=255)
+    shadow = Image.new("L", image.size, 0)
+    shadow.paste(mark, (0, int(1.2 * SS)))
+    paint(image, shadow, (170, 100, 0, 110))
+    paint(image, mark, (255, 255, 255))
+    return shrink(image)
+
+
+# ---------------------------------------------------------------- headings
+
+def load_font(size):
+    for path in FONT_PATHS:
+        if os.path.exists(path):
+            return ImageFont.truetype(path, size)
+    sys.exit("draw_artwork: no CJK font found; install fonts-wqy-zenhei")
+
+
+def heading(width, height, text):
+    """Dark-blue heading text, left-aligned and vertically centred."""
+    font = load_font(17)
+    image = Image.new("RGBA", (width, height), (0, 0, 0, 0))
+    # Centre on a full-height ideograph so every heading shares one baseline.
+    ref = font.getbbox("更", anchor="ls")
+    baseline = (height - (ref[3] - ref[1])) // 2 - ref[1]
+    ink = font.getbbox(text, anchor="ls")
+    x = 1 - ink[0]
+    if x + ink[2] > width:
+        sys.exit("draw_artwork: heading %r does not fit %d pixels" % (text, width))
+    mask = Image.new("L", (width, height), 0)
+    d = ImageDraw.Draw(mask)
+    # Two passes a pixel apart give the strokes weight without blurring them.
+    d.text((x, baseline), text, font=font, fill=255, anchor="ls")
+    d.text((x + 1, baseline), text, font=font, fill=255, anchor="ls")
+    paint(image, mask, HEADING_INK)
+    return image
+
+
+# ------------------------------------------------------------------ buttons
+
+def button_face(top, bottom, edge, highlight):
+    width, height = 73, 28
+    image = big(width, height)
+    box = scaled((0, 0, width, height))
+    box = [box[0], box[1], box[2] - 1, box[3] - 1]
+    radius = 4 * SS
+    paint(image, rounded_mask(image.size, box, radius), edge)
+    inner = [box[0] + SS, box[1] + SS, box[2] - SS, box[3] - SS]
+    paint(image, rounded_mask(image.size, inner, radius - SS),
+          vgradient(image.width, image.height, top, bottom))
+    if highlight:
+        line = Image.new("L", image.size, 0)
+        ImageDraw.Draw(line).rectangle((inner[0] + 2 * SS, inner[1], inner[2] - 2 * SS, inner[1] + SS - 1),
+                                       fill=255)
+        paint(image, line, (255, 255, 255, highlight))
+    return shrink(image)
+
+
+# -------------------------------------------------------------- close mark
+
+def close_mark(background):
+    width, height = 39, 22
+    image = big(width, height)
+    if background is not None:
+        box = [0, 0, width * SS - 1, height * SS - 1]
+        paint(image, rounded_mask(image.size, box, 3 * SS), background)
+    mark = Image.new("L", image.size, 0)
+    d = ImageDraw.Draw(mark)
+    cx, cy = width * SS / 2.0, height * SS / 2.0
+    half = 4.5 * SS
+    pen = int(1.7 * SS)
+    for sx in (-1, 1):
+        d.line((cx - half, cy - sx * half, cx + half, cy + sx * half), fill=255, width=pen)
+    for px, py in ((cx - half, cy - half), (cx + half, cy - half), (cx - half, cy + half), (cx + half, cy + half)):
+        d.ellipse((px - pen / 2, py - pen / 2, px + pen / 2, py + pen / 2), fill=255)
+    paint(image, mark, (255, 255, 255))
+    return shrink(image)
+
+
+# ------------------------------------------------------------ window faces
+
+def window_face(width, height):
+    image = Image.new("RGBA", (width, height), rgba(BODY))
+    image.paste(vgradient(width, BAND_HEIGHT, BAND_TOP, BAND_BOTTOM), (0, 0))
+    d = ImageDraw.Draw(image)
+    d.line((0, BAND_HEIGHT - 1, width - 1, BAND_HEIGHT - 1), fill=rgba(BAND_SHADE))
+    foot = height - FOOT_HEIGHT
+    d.rectangle((0, foot, width - 1, height - 1), fill=rgba(FOOT))
+    d.line((0, foot, width - 1, foot), fill=rgba(FOOT_RULE))
+    d.rectangle((0, 0, width - 1, height - 1), outline=rgba(FRAME))
+    return image
+
+
+def notify_face():
+    image = window_face(350, 230)
+    image.alpha_composite(globe_icon(80), (15, 60))
+    return image
+
+
+# ------------------------------------------------------------ progress bar
+
+def progress_track():
+    """The empty track, corners in the body colour it sits on."""
+    width, height = 300, 12
+    image = Image.new("RGBA", (width * SS, height * SS), rgba(BODY))
+    box = [0, 0, width * SS - 1, height * SS - 1]
+    paint(image, rounded_mask(image.size, box, height * SS // 2), TRACK_EDGE)
+    inner = [SS, SS, width * SS - 1 - SS, height * SS - 1 - SS]
+    paint(image, rounded_mask(image.size, inner, (height - 2) * SS // 2),
+          vgradient(image.width, image.height, (214, 220, 226), TRACK_FILL))
+    return shrink(image)
+
+
+def progress_fill_strip(width):
+    """A green pill one pixel inside the track's edge, on transparency."""
+    height = 12
+    image = big(width, height)
+    box = [0, SS, width * SS - 1, (height - 1) * SS - 1]
+    edge = Image.new("L", image.size, 0)
+    ImageDraw.Draw(edge).rounded_rectangle(box, radius=(height - 2) * SS // 2, fill=255)
+    paint(image, edge, (44, 140, 42))
+    inner = [box[0] + SS, box[1] + SS, box[2] - SS, box[3] - SS]
+    paint(image, rounded_mask(image.size, inner, (height - 4) * SS // 2),
+          vgradient(image.width, image.height, FILL_TOP, FILL_BOTTOM))
+    return shrink(image)
+
+
+def progress_pieces(track):
+    """Left end, middle and right end of the fill, each over the track it covers.
+
+    The left end is drawn at the track's left end, so it carries that end's
+    rounded edge; the middle and the right end sit anywhere along the track, so
+    they carry its straight stretch.
+    """
+    strip = progress_fill_strip(40)
+    left = track.crop((0, 0, 10, 12))
+    left.alpha_composite(strip.crop((0, 0, 9, 12)), (1, 0))
+    middle = track.crop((150, 0, 155, 12))
+    middle.alpha_composite(strip.crop((17, 0, 22, 12)), (0, 0))
+    right = track.crop((150, 0, 160, 12))
+    right.alpha_composite(strip.crop((31, 0, 40, 12)), (0, 0))
+    return left, middle, right
+
+
+# ------------------------------------------------------------------ catalogue
+
+def build():
+    """Every file as (name, image, kind); kind 'png' keeps alpha, 'bmp' is 24-bit."""
+    track = progress_track()
+    left, middle, right = progress_pieces(track)
+    blue_face = ((72, 160, 234), (36, 124, 208), (26, 102, 180), 70)
+    return [
+        ("19536.png", window_face(430, 230), "png"),
+        ("19523.png", notify_face(), "png"),
+        ("19531.png", globe_icon(84), "png"),
+        ("19530.png", warning_icon(80), "png"),
+        ("19533.png", heading(132, 20, "发现可用更新！"), "png"),
+        ("19534.png", heading(132, 20, "没有可用更新！"), "png"),
+        ("19532.png", heading(214, 20, "正在下载更新，请稍等..."), "png"),
+        ("19535.png", heading(214, 20, "正在安装更新，请稍等..."), "png"),
+        ("19525.png", button_face((255, 255, 255), (232, 235, 239), (176, 184, 194), 0), "png"),
+        ("19526.png", button_face(*blue_face), "png"),
+        ("19524.png", button_face((30, 104, 178), (22, 86, 152), (16, 68, 124), 0), "png"),
+        ("19527.png", close_mark(None), "png"),
+        ("19529.png", close_mark((229, 72, 77)), "png"),
+        ("19528.png", close_mark((186, 46, 52)), "png"),
+        ("19500.bmp", track, "bmp"),
+        ("19502.bmp", left, "bmp"),
+        ("19501.bmp", middle, "bmp"),
+        ("19503.bmp", right, "bmp"),
+    ]
+
+
+EXPECTED = {
+    "19536.png": (430, 230), "19523.png": (350, 230),
+    "19531.png": (84, 84), "19530.png": (80, 80),
+    "19533.png": (132, 20), "19534.png": (132, 20),
+    "19532.png": (214, 20), "19535.png": (214, 20),
+    "19525.png": (73, 28), "19526.png": (73, 28), "19524.png": (73, 28),
+    "19527.png": (39, 22), "19529.png": (39, 22), "19528.png": (39, 22),
+    "19500.bmp": (300, 12), "19502.bmp": (10, 12),
+    "19501.bmp": (5, 12), "19503.bmp": (10, 12),
+}
+
+
+def save(image, path, kind):
+    if kind == "bmp":
+        image.convert("RGB").save(path, "BMP")
+    else:
+        image.save(path, "PNG", optimize=True)
+
+
+def check(directory):
+    """Reports every missing file or file of the wrong size or pixel format."""
+    faults = 0
+    for name, size in sorted(EXPECTED.items()):
+        path = os.path.join(directory, name)
+        try:
+            with Image.open(path) as image:
+                mode = "RGBA" if name.endswith(".png") else "RGB"
+                if image.size != size or image.mode != mode:
+                    print("%s: %dx%d %s, expected %dx%d %s" % (
+                        name, image.size[0], image.size[1], image.mode, size[0], size[1], mode))
+                    faults += 1
+        except OSError as error:
+            print("%s: %s" % (name, error))
+            faults += 1
+    if faults:
+        print("%d of %d artwork files are wrong" % (faults, len(EXPECTED)))
+    return 1 if faults else 0
+
+
+def main():
+    parser = argparse.ArgumentParser(description="Draw the update dialogs' artwork.")
+    parser.add_argument("--out", default=RES_DIR, help="output directory (default ui/res)")
+    parser.add_argument("--check", action="store_true",
+                        help="only verify the files' sizes and formats")
+    args = parser.parse_args()
+    if args.check:
+        return check(args.out)
+    os.makedirs(args.out, exist_ok=True)
+    for name, image, kind in build():
+        if image.size != EXPECTED[name]:
+            sys.exit("draw_artwork: %s came out %dx%d" % ((name,) + image.size))
+        save(image, os.path.join(args.out, name), kind)
+    return check(args.out)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
