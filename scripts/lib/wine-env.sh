@@ -23,10 +23,18 @@ qova_wine_env() {
 }
 
 # Song-style font for the dialogs' "宋体", so that a dialog unit is 1.5 pixels.
+# A dialog's base units are the font's average Latin width and its cell height:
+# "AR PL SungtiL GB" has half-width Latin and ascent + descent of exactly one em,
+# so 9 points give 6 x 12 and a 287 x 154 template becomes 431 x 231 pixels.
+# (AR PL UMing's taller cell gives 13 and 250 pixels.)
 qova_wine_fonts() {
-  local key='HKCU\Software\Wine\Fonts\Replacements'
-  wine reg add "$key" /v "宋体" /t REG_SZ /d "AR PL UMing CN" /f </dev/null >/dev/null 2>&1
-  wine reg add "$key" /v "SimSun" /t REG_SZ /d "AR PL UMing CN" /f </dev/null >/dev/null 2>&1
+  if declare -F qova_require_packages >/dev/null; then
+    qova_require_packages fonts-arphic-gbsn00lp
+  fi
+  local key='HKCU\Software\Wine\Fonts\Replacements' name
+  for name in "宋体" "SimSun" "新宋体" "NSimSun"; do
+    wine reg add "$key" /v "$name" /t REG_SZ /d "AR PL SungtiL GB" /f </dev/null >/dev/null 2>&1
+  done
 }
 
 qova_wine_prefix() {
