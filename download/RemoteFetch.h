@@ -1,0 +1,14 @@
+#pragma once
+// Fetching a list of files into a staging directory in the caller's thread.
+#include <string>
+#include <vector>
+
+class CQOVAUpdateIntf;
+
+// Fetches each name of vecNames (update kind nUpdateType) to strDownloadPath +
+// name, creating its directory first, in list order and without progress
+// reports. Stops at the first failed fetch with false; files fetched before it
+// stay staged. An empty list is true without touching the transport; a null
+// transport, or a name that would leave the staging directory, is false.
+bool GetRemoteFiles(int nUpdateType, CQOVAUpdateIntf* pUpdateIntf, const std::string& strDownloadPath,
+                    const std::vector<std::string>& vecNames);

@@ -1,0 +1,21 @@
+#pragma once
+// The lasting traces of a program update: the history file UpdateRecord.dat and
+// the product's registry values.
+#include <string>
+
+// The current local time formatted with strftime's pattern; empty when the
+// result does not fit in 128 bytes.
+std::string FormatLocalTime(const std::string& strPattern);
+
+// Writes one section named FormatLocalTime(strPattern) into strAppDir +
+// "UpdateRecord.dat": "IsSucceed" = nSucceed, "NewVersion", "OldVersion", in that
+// order. A record with the same name replaces those keys. True when all three
+// writes were stored.
+bool WriteUpdateRecord(const std::string& strAppDir, const std::string& strPattern,
+                       const std::string& strNewVersion, const std::string& strOldVersion, int nSucceed = 1);
+
+// Sets "InstallPath" = strAppDir and "Version" = strNewVersion (REG_SZ, zero
+// byte counted) under HKEY_LOCAL_MACHINE\SOFTWARE\QOVA. The key is only opened,
+// never created: without it, or without the right to write it, nothing happens
+// (false).
+bool WriteProductRegistry(const std::string& strAppDir, const std::string& strNewVersion);
