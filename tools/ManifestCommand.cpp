@@ -1,0 +1,285 @@
+#include "tools/ManifestCommand.h"
+
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "manifest/ManifestName.h"
+#include "platform/DirectoryEx.h"
+#include "platform/IniDocument.h"
+#include "platform/MD5.h"
+#include "platform/Win32Handles.h"
+
+namespace {
+
+const UINT kCodePage = 936;
+const char kProgramManifest[] = "UpdateConfig.ini";
+const char kDataManifest[] = "config.ini";
+
+struct ManifestOptions {
+    bool bProgram = true;
+    std::string strDir;
+    std::string strOut;
+    std::string strVersion;
+    std::string strRegion;
+    int nUnconditional = 0;
+    int nNotify = 0;
+};
+
+struct FoundFile {
+    std::string strName;   // relative to the directory, '\'-separated
+    std::string strSize;
+    std::string strModifyTime;
+    std::string strMD5;
+};
+
+int Usage(const char* pszWhy) {
+    std::fprintf(stderr,
+                 "UpdateTool manifest: %s (usage: manifest program DIR --version V [--region R] "
+                 "[--unconditional N] [--notify N] [-o OUT] | manifest data DIR [-o OUT])\n",
+                 pszWhy);
+    return 2;
+}
+
+int Fail(const std::string& strWhy) {
+    std::fprintf(stderr, "UpdateTool manifest: %s\n", strWhy.c_str());
+    return 1;
+}
+
+bool ParseCount(const char* pszText, int& nValue) {
+    char* pEnd = nullptr;
+    const long nParsed = std::strtol(pszText, &pEnd, 10);
+    if (pEnd == pszText || *pEnd != '\0' || nParsed < 0 || nParsed > 0x7FFFFFFF) return false;
+    nValue = static_cast<int>(nParsed);
+    return true;
+}
+
+// 0 when parsed, else the exit code of the usage message already printed.
+int ParseOptions(int argc, char** argv, ManifestOptions& options) {
+    if (argc < 2) return Usage("missing kind or directory");
+    const std::string strKind = argv[0];
+    if (strKind != "program" && strKind != "data") return Usage("kind must be program or data");
+    options.bProgram = strKind == "program";
+    options.strDir = argv[1];
+
+    bool bHasVersion = false;
+    for (int i = 2; i < argc; ++i) {
+        const std::string strOption = argv[i];
+        if (i + 1 >= argc) return Usage(("missing value after " + strOption).c_str());
+        const char* pszValue = argv[++i];
+        if (strOption == "-o") {
+            options.strOut = pszValue;
+        } else if (!options.bProgram) {
+            return Usage(("unknown option for data: " + strOption).c_str());
+        } else if (strOption == "--version") {
+            options.strVersion = pszValue;
+            bHasVersion = true;
+        } else if (strOption == "--region") {
+            options.strRegion = pszValue;
+        } else if (strOption == "--unconditional") {
+            if (!ParseCount(pszValue, options.nUnconditional)) return Usage("--unconditional needs a number");
+        } else if (strOption == "--notify") {
+            if (!ParseCount(pszValue, options.nNotify)) return Usage("--notify needs a number");
+        } else {
+            return Usage(("unknown option " + strOption).c_str());
+        }
+    }
+    if (options.bProgram && (!bHasVersion || options.strVersion.empty())) return Usage("--version is required");
+    if (options.strDir.empty()) return Usage("empty directory");
+    return 0;
+}
+
+std::wstring ToWide(const std::string& strText) {
+    const int nLen = MultiByteToWideChar(kCodePage, 0, strText.data(), static_cast<int>(strText.size()), nullptr, 0);
+    std::wstring strWide(static_cast<size_t>(nLen > 0 ? nLen : 0), L'\0');
+    if (nLen > 0) {
+        MultiByteToWideChar(kCodePage, 0, strText.data(), static_cast<int>(strText.size()), &strWide[0], nLen);
+    }
+    return strWide;
+}
+
+bool SamePath(const std::string& strA, const std::string& strB) {
+    const std::wstring strWideA = ToWide(strA);
+    const std::wstring strWideB = ToWide(strB);
+    return CompareStringOrdinal(strWideA.c_str(), static_cast<int>(strWideA.size()), strWideB.c_str(),
+                                static_cast<int>(strWideB.size()), TRUE) == CSTR_EQUAL;
+}
+
+std::string FullPath(const std::string& strPath) {
+    char szFull[MAX_PATH * 4];
+    const DWORD nLen = GetFullPathNameA(strPath.c_str(), sizeof(szFull), szFull, nullptr);
+    if (nLen == 0 || nLen >= sizeof(szFull)) return std::string();
+    return std::string(szFull, nLen);
+}
+
+// By character: a GBK trail byte 0x5C is not a separator.
+bool EndsWithSeparator(const std::string& strPath) {
+    const char* pLast = nullptr;
+    for (const char* p = strPath.c_str(); *p; p = CharNextExA(kCodePage, p, 0)) pLast = p;
+    return pLast && (*pLast == '\\' || *pLast == '/') && pLast + 1 == strPath.c_str() + strPath.size();
+}
+
+std::string LocalTimeText(const FILETIME& ftWrite) {
+    SYSTEMTIME stUtc = {};
+    SYSTEMTIME stLocal = {};
+    if (!FileTimeToSystemTime(&ftWrite, &stUtc) || !SystemTimeToTzSpecificLocalTime(nullptr, &stUtc, &stLocal)) {
+        return std::string();
+    }
+    char szText[32];
+    std::snprintf(szText, sizeof(szText), "%04u-%02u-%02u %02u:%02u:%02u", stLocal.wYear, stLocal.wMonth,
+                  stLocal.wDay, stLocal.wHour, stLocal.wMinute, stLocal.wSecond);
+    return szText;
+}
+
+// Collects every file below strRoot + strRelative, not entering links or
+// junctions. False (with strError) when a directory cannot be listed or a name
+// has no code page 936 spelling.
+bool CollectFiles(const std::string& strRoot, const std::string& strRelative, std::vector<FoundFile>& vecFiles,
+                  std::string& strError) {
+    WIN32_FIND_DATAA data;
+    UniqueFind find(FindFirstFileA((strRoot + strRelative + "*").c_str(), &data));
+    if (!find) {
+        strError = "cannot list " + strRoot + strRelative;
+        return false;
+    }
+    do {
+        const std::string strName = data.cFileName;
+        if (strName == "." || strName == "..") continue;
+        // Unmappable characters come back as '?', which no file name holds.
+        if (strName.find('?') != std::string::npos) {
+            strError = "file name has no code page 936 spelling in " + strRoot + strRelative;
+            return false;
+        }
+        const std::string strChild = strRelative + strName;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
+            if (!CollectFiles(strRoot, strChild + "\\", vecFiles, strError)) return false;
+            continue;
+        }
+        FoundFile file;
+        file.strName = strChild;
+        const unsigned long long nSize =
+            (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        file.strSize = std::to_string(nSize);
+        file.strModifyTime = LocalTimeText(data.ftLastWriteTime);
+        vecFiles.push_back(std::move(file));
+    } while (FindNextFileA(find.get(), &data));
+    if (GetLastError() != ERROR_NO_MORE_FILES) {
+        strError = "cannot list " + strRoot + strRelative;
+        return false;
+    }
+    return true;
+}
+
+IniDocument BuildManifest(const ManifestOptions& options, const std::vector<FoundFile>& vecFiles) {
+    IniDocument doc;
+    if (options.bProgram) {
+        doc.Set("Version", "VERSION", options.strVersion);
+        doc.Set("Version", "REGION", options.strRegion);
+        doc.Set("Version", "UNCONDITIONALUPDATE", std::to_string(options.nUnconditional));
+        doc.Set("Version", "NOTIFIY", std::to_string(options.nNotify));
+        for (const FoundFile& file : vecFiles) doc.Set("FILES", file.strName, "1");
+    }
+    for (const FoundFile& file : vecFiles) {
+        doc.Set(file.strName, "MD5", file.strMD5);
+        doc.Set(file.strName, "SIZE", file.strSize);
+        doc.Set(file.strName, "MODIFYTIME", file.strModifyTime);
+    }
+    return doc;
+}
+
+bool SameValue(const IniDocument& doc, const std::string& strSection, const std::string& strKey,
+               const std::string& strExpected) {
+    const std::string* pValue = doc.Find(strSection, strKey);
+    return pValue && *pValue == strExpected;
+}
+
+// Reads the written text back the way the client will and names the first file
+// that did not survive (an INI-special name, or one clashing with "Version" or
+// "FILES"); empty when all did.
+std::string FirstUnreadableName(const ManifestOptions& options, const std::vector<FoundFile>& vecFiles,
+                                const std::string& strText) {
+    IniDocument doc;
+    doc.Parse(strText);
+    const std::vector<std::string> vecSections = doc.SectionNames();
+    const std::vector<std::string> vecKeys = doc.KeyNames("FILES");
+    const size_t nHeaderSections = options.bProgram ? 2 : 0;
+    for (size_t i = 0; i < vecFiles.size(); ++i) {
+        const FoundFile& file = vecFiles[i];
+        const size_t nSection = nHeaderSections + i;
+        const bool bHasSection = nSection < vecSections.size() && vecSections[nSection] == file.strName;
+        const bool bListed = !options.bProgram || (i < vecKeys.size() && vecKeys[i] == file.strName);
+        if (!bHasSection || !bListed || !SameValue(doc, file.strName, "MD5", file.strMD5) ||
+            !SameValue(doc, file.strName, "SIZE", file.strSize) ||
+            !SameValue(doc, file.strName, "MODIFYTIME", file.strModifyTime)) {
+            return file.strName;
+        }
+    }
+    return std::string();
+}
+
+// Temporary file beside the target, then moved over it: a reader never sees half a manifest.
+bool WriteAtomically(const std::string& strPath, const std::string& strText) {
+    std::string strDir;
+    CDirectoryEx::GetFilePath(strPath, strDir);
+    char szTemp[MAX_PATH];
+    if (!GetTempFileNameA(strDir.c_str(), "mf", 0, szTemp)) return false;
+    ScopeExit removeTemp([&] { DeleteFileA(szTemp); });
+    {
+        UniqueFile file(CreateFileA(szTemp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) return false;
+        DWORD nWritten = 0;
+        if (!WriteFile(file.get(), strText.data(), static_cast<DWORD>(strText.size()), &nWritten, nullptr) ||
+            nWritten != strText.size() || !FlushFileBuffers(file.get())) {
+            return false;
+        }
+    }
+    if (!MoveFileExA(szTemp, strPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return false;
+    removeTemp.Dismiss();
+    return true;
+}
+
+}  // namespace
+
+int RunManifestCommand(int argc, char** argv) {
+    ManifestOptions options;
+    if (const int nUsage = ParseOptions(argc, argv, options)) return nUsage;
+
+    std::string strRoot = FullPath(options.strDir);
+    if (strRoot.empty() || !PathIsDirectoryA(strRoot.c_str())) return Fail("not a directory: " + options.strDir);
+    if (!EndsWithSeparator(strRoot)) strRoot += '\\';
+
+    const std::string strDefaultOut = strRoot + (options.bProgram ? kProgramManifest : kDataManifest);
+    const std::string strOut = options.strOut.empty() ? strDefaultOut : FullPath(options.strOut);
+    if (strOut.empty()) return Fail("bad output path: " + options.strOut);
+
+    std::vector<FoundFile> vecFound;
+    std::string strError;
+    if (!CollectFiles(strRoot, "", vecFound, strError)) return Fail(strError);
+
+    std::vector<FoundFile> vecFiles;
+    CMD5 md5;
+    for (FoundFile& file : vecFound) {
+        const std::string strPath = strRoot + file.strName;
+        if (SamePath(strPath, strOut) || SamePath(strPath, strDefaultOut)) continue;   // the manifest itself
+        if (!IsSafeManifestName(file.strName)) return Fail("file name the client would refuse: " + file.strName);
+        md5.GetFileMD5(strPath.c_str(), file.strMD5);
+        if (file.strMD5.empty()) return Fail("cannot read " + strPath);
+        vecFiles.push_back(std::move(file));
+    }
+    std::sort(vecFiles.begin(), vecFiles.end(),
+              [](const FoundFile& a, const FoundFile& b) { return a.strName < b.strName; });   // unsigned bytes
+
+    const std::string strText = BuildManifest(options, vecFiles).Serialize();
+    const std::string strBad = FirstUnreadableName(options, vecFiles, strText);
+    if (!strBad.empty()) return Fail("file name cannot be written into an INI manifest: " + strBad);
+
+    if (!WriteAtomically(strOut, strText)) return Fail("cannot write " + strOut);
+    std::printf("%s: %u files\n", strOut.c_str(), static_cast<unsigned>(vecFiles.size()));
+    return 0;
+}
