@@ -190,34 +190,50 @@ def globe_icon(size):
 
 # ------------------------------------------------------------ warning icon
 
+def radial_disc(size, inset, light, deep):
+    """A disc lit from the upper left: light near the lit point, deep at the far rim."""
+    image = Image.new("RGBA", (size, size), (0, 0, 0, 0))
+    pixels = image.load()
+    centre = size / 2.0
+    radius = centre - inset
+    lit_x, lit_y = centre - 0.45 * radius, centre - 0.55 * radius
+    for py in range(size):
+        for px in range(size):
+            x, y = px + 0.5, py + 0.5
+            if (x - centre) ** 2 + (y - centre) ** 2 > radius * radius:
+                continue
+            t = min(1.0, math.hypot(x - lit_x, y - lit_y) / (1.75 * radius))
+            pixels[px, py] = rgba(lerp(light, deep, t * t * (3 - 2 * t)))
+    return image
+
+
 def warning_icon(size):
     """Yellow disc with a white exclamation mark on a transparent background."""
     image = big(size, size)
     n = size * SS
     margin = 4 * SS
-    disc = Image.new("L", image.size, 0)
-    ImageDraw.Draw(disc).ellipse((margin, margin, n - margin, n - margin), fill=255)
-    paint(image, disc, (214, 140, 0))
-    inner = Image.new("L", image.size, 0)
-    e = margin + int(1.5 * SS)
-    ImageDraw.Draw(inner).ellipse((e, e, n - e, n - e), fill=255)
-    paint(image, inner, vgradient(n, n, (255, 222, 92), (246, 170, 12)))
+    rim = Image.new("L", image.size, 0)
+    ImageDraw.Draw(rim).ellipse((margin, margin, n - margin, n - margin), fill=255)
+    paint(image, rim, (214, 144, 0))
+    disc = radial_disc(n, margin + int(1.5 * SS), (255, 238, 140), (246, 178, 0))
+    image.alpha_composite(disc)
 
     mark = Image.new("L", image.size, 0)
     d = ImageDraw.Draw(mark)
     cx = n / 2
-    top, bottom = 0.22 * n, 0.62 * n
-    half_top, half_bottom = 0.065 * n, 0.042 * n
+    top, bottom = 0.22 * n, 0.61 * n
+    half_top, half_bottom = 0.072 * n, 0.048 * n
     d.polygon([(cx - half_top, top), (cx + half_top, top),
                (cx + half_bottom, bottom), (cx - half_bottom, bottom)], fill=255)
     d.ellipse((cx - half_top, top - half_top, cx + half_top, top + half_top), fill=255)
     d.ellipse((cx - half_bottom, bottom - half_bottom, cx + half_bottom, bottom + half_bottom),
               fill=255)
-    dot_r, dot_y = 0.07 * n, 0.75 * n
+    dot_r, dot_y = 0.075 * n, 0.755 * n
     d.ellipse((cx - dot_r, dot_y - dot_r, cx + dot_r, dot_y + dot_r), fill=255)
+    # A warm shadow under the mark keeps white on yellow legible.
     shadow = Image.new("L", image.size, 0)
-    shadow.paste(mark, (0, int(1.2 * SS)))
-    paint(image, shadow, (170, 100, 0, 110))
+    shadow.paste(mark, (0, int(1.5 * SS)))
+    paint(image, shadow, (160, 90, 0, 130))
     paint(image, mark, (255, 255, 255))
     return shrink(image)
 
@@ -231,29 +247,49 @@ def load_font(size):
     sys.exit("draw_artwork: no CJK font found; install fonts-wqy-zenhei")
 
 
-def heading(width, height, text):
+HEADINGS = {
+    "19533.png": (132, "发现可用更新！"),
+    "19534.png": (132, "没有可用更新！"),
+    "19532.png": (214, "正在下载更新，请稍等..."),
+    "19535.png": (214, "正在安装更新，请稍等..."),
+}
+HEADING_HEIGHT = 20
+HEADING_SIZE = 17
+
+
+def heading_baseline(font):
+    """One baseline for all headings, centring their joint ink, so a swap of
+    heading in the dialog does not make the text jump."""
+    top = min(font.getbbox(text, anchor="ls")[1] for _, text in HEADINGS.values())
+    bottom = max(font.getbbox(text, anchor="ls")[3] for _, text in HEADINGS.values())
+    if bottom - top > HEADING_HEIGHT:
+        sys.exit("draw_artwork: headings are %d pixels high" % (bottom - top))
+    return (HEADING_HEIGHT - (bottom - top)) // 2 - top
+
+
+def heading(name):
     """Dark-blue heading text, left-aligned and vertically centred."""
-    font = load_font(17)
-    image = Image.new("RGBA", (width, height), (0, 0, 0, 0))
-    # Centre on a full-height ideograph so every heading shares one baseline.
-    ref = font.getbbox("更", anchor="ls")
-    baseline = (height - (ref[3] - ref[1])) // 2 - ref[1]
+    width, text = HEADINGS[name]
+    font = load_font(HEADING_SIZE)
+    baseline = heading_baseline(font)
     ink = font.getbbox(text, anchor="ls")
     x = 1 - ink[0]
-    if x + ink[2] > width:
+    # The second pass below widens every stroke by one pixel.
+    if x + ink[2] + 1 > width:
         sys.exit("draw_artwork: heading %r does not fit %d pixels" % (text, width))
-    mask = Image.new("L", (width, height), 0)
+    mask = Image.new("L", (width, HEADING_HEIGHT), 0)
     d = ImageDraw.Draw(mask)
     # Two passes a pixel apart give the strokes weight without blurring them.
     d.text((x, baseline), text, font=font, fill=255, anchor="ls")
     d.text((x + 1, baseline), text, font=font, fill=255, anchor="ls")
+    image = Image.new("RGBA", mask.size, (0, 0, 0, 0))
     paint(image, mask, HEADING_INK)
     return image
 
 
 # ------------------------------------------------------------------ buttons
 
-def button_face(top, bottom, edge, highlight):
+def button_face(top, bottom, edge, highlight, sunken=False):
     width, height = 73, 28
     image = big(width, height)
     box = scaled((0, 0, width, height))
@@ -268,6 +304,13 @@ def button_face(top, bottom, edge, highlight):
         ImageDraw.Draw(line).rectangle((inner[0] + 2 * SS, inner[1], inner[2] - 2 * SS, inner[1] + SS - 1),
                                        fill=255)
         paint(image, line, (255, 255, 255, highlight))
+    if sunken:
+        # Pressed: a shadow along the inner top edge instead of a highlight.
+        shade = Image.new("L", image.size, 0)
+        ImageDraw.Draw(shade).rounded_rectangle(inner, radius=radius - SS, fill=255)
+        ImageDraw.Draw(shade).rounded_rectangle((inner[0], inner[1] + 2 * SS, inner[2], inner[3] + 2 * SS),
+                                                radius=radius - SS, fill=0)
+        paint(image, shade, (0, 30, 70, 90))
     return shrink(image)
 
 
@@ -281,9 +324,10 @@ def close_mark(background):
         paint(image, rounded_mask(image.size, box, 3 * SS), background)
     mark = Image.new("L", image.size, 0)
     d = ImageDraw.Draw(mark)
-    cx, cy = width * SS / 2.0, height * SS / 2.0
-    half = 4.5 * SS
-    pen = int(1.7 * SS)
+    # Centred on a pixel so the two strokes cross in one pixel, not a 2x2 blur.
+    cx, cy = 19.5 * SS, 11.5 * SS
+    half = 5 * SS
+    pen = 2 * SS
     for sx in (-1, 1):
         d.line((cx - half, cy - sx * half, cx + half, cy + sx * half), fill=255, width=pen)
     for px, py in ((cx - half, cy - half), (cx + half, cy - half), (cx - half, cy + half), (cx + half, cy + half)):
@@ -369,13 +413,13 @@ def build():
         ("19523.png", notify_face(), "png"),
         ("19531.png", globe_icon(84), "png"),
         ("19530.png", warning_icon(80), "png"),
-        ("19533.png", heading(132, 20, "发现可用更新！"), "png"),
-        ("19534.png", heading(132, 20, "没有可用更新！"), "png"),
-        ("19532.png", heading(214, 20, "正在下载更新，请稍等..."), "png"),
-        ("19535.png", heading(214, 20, "正在安装更新，请稍等..."), "png"),
+        ("19533.png", heading("19533.png"), "png"),
+        ("19534.png", heading("19534.png"), "png"),
+        ("19532.png", heading("19532.png"), "png"),
+        ("19535.png", heading("19535.png"), "png"),
         ("19525.png", button_face((255, 255, 255), (232, 235, 239), (176, 184, 194), 0), "png"),
         ("19526.png", button_face(*blue_face), "png"),
-        ("19524.png", button_face((30, 104, 178), (22, 86, 152), (16, 68, 124), 0), "png"),
+        ("19524.png", button_face((26, 96, 166), (30, 106, 180), (16, 68, 124), 0, sunken=True), "png"),
         ("19527.png", close_mark(None), "png"),
         ("19529.png", close_mark((229, 72, 77)), "png"),
         ("19528.png", close_mark((186, 46, 52)), "png"),
