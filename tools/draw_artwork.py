@@ -407,7 +407,6 @@ def build():
     """Every file as (name, image, kind); kind 'png' keeps alpha, 'bmp' is 24-bit."""
     track = progress_track()
     left, middle, right = progress_pieces(track)
-    blue_face = ((72, 160, 234), (36, 124, 208), (26, 102, 180), 70)
     return [
         ("19536.png", window_face(430, 230), "png"),
         ("19523.png", notify_face(), "png"),
@@ -418,7 +417,7 @@ def build():
         ("19532.png", heading("19532.png"), "png"),
         ("19535.png", heading("19535.png"), "png"),
         ("19525.png", button_face((255, 255, 255), (232, 235, 239), (176, 184, 194), 0), "png"),
-        ("19526.png", button_face(*blue_face), "png"),
+        ("19526.png", button_face((72, 160, 234), (36, 124, 208), (26, 102, 180), 70), "png"),
         ("19524.png", button_face((26, 96, 166), (30, 106, 180), (16, 68, 124), 0, sunken=True), "png"),
         ("19527.png", close_mark(None), "png"),
         ("19529.png", close_mark((229, 72, 77)), "png"),
