@@ -1,0 +1,81 @@
+#include "download/DownFileThread.h"
+
+#include <shlwapi.h>
+
+#include <utility>
+
+#include "download/UpdateNotify.h"
+#include "platform/DirectoryEx.h"
+#include "platform/Win32Handles.h"
+
+namespace {
+
+// By character: a GBK trail byte can be 0x5C without being a '\'.
+bool EndsWithBackslash(const std::string& strPath) {
+    if (strPath.empty()) return false;
+    const char* pBegin = strPath.c_str();
+    const char* pLast = CharPrevA(pBegin, pBegin + strPath.size());
+    return *pLast == '\\';  // a lead byte is never 0x5C
+}
+
+}  // namespace
+
+CDownFileThread::CDownFileThread(std::vector<S_UpdateSerivceAddr> vecServerAddr, bool bUseProxy, HWND hNotifyWnd,
+                                 UINT nNotifyMsg)
+    : m_hNotifyWnd(hNotifyWnd),
+      m_nNotifyMsg(nNotifyMsg),
+      m_vecServerAddr(std::move(vecServerAddr)),
+      m_bUseProxy(bUseProxy) {}
+
+CDownFileThread::~CDownFileThread() {
+    // Before any member goes away: the worker uses them until it has ended.
+    StopAndWait();
+}
+
+void CDownFileThread::SetLocalPath(std::string strPath) {
+    m_strLocalPath = std::move(strPath);
+    if (!EndsWithBackslash(m_strLocalPath)) m_strLocalPath += '\\';
+}
+
+void CDownFileThread::Run() {
+    CCriticalSectionLock listLock(m_csFileList);
+    CQOVAUpdateIntf transport(m_vecServerAddr, m_bUseProxy);
+    {
+        CCriticalSectionLock lock(m_csTransport);
+        m_pRunTransport = &transport;
+    }
+    ScopeExit forgetTransport([this] {
+        CCriticalSectionLock lock(m_csTransport);
+        m_pRunTransport = nullptr;
+    });
+    FetchFiles(transport);
+}
+
+void CDownFileThread::FetchFiles(CQOVAUpdateIntf& transport) {
+    for (size_t i = 0; i < m_vecFileList.size(); ++i) {
+        // The transport is published before this first check, so a stop that
+        // AbandonWork() could not abort is seen here.
+        if (IsStopRequested()) return;
+        const std::string& strName = m_vecFileList[i];
+        m_strCurFile = strName;
+        m_nCurFile = static_cast<UINT>(i + 1);
+
+        std::string strLocalFile = m_strLocalPath + strName;
+        std::string strDir;
+        CDirectoryEx::GetFilePath(strLocalFile, strDir);
+        // Not checked: a directory that cannot be made fails the fetch below.
+        if (!PathIsDirectoryA(strDir.c_str())) CDirectoryEx::CreateMultipleDirectory(strDir);
+
+        if (transport.GetRemoteFile(m_nUpdateType, strName.c_str(), strLocalFile.c_str(), m_hNotifyWnd,
+                                    m_nNotifyMsg) != -1)
+            continue;
+        // A stopped or abandoned fetch is not a connection failure: no report.
+        if (!IsStopRequested()) SendMessageA(m_hNotifyWnd, m_nNotifyMsg, 0, UPDATE_NOTIFY_FAILED);
+        return;
+    }
+}
+
+void CDownFileThread::AbandonWork() {
+    CCriticalSectionLock lock(m_csTransport);
+    if (m_pRunTransport) m_pRunTransport->Abort();
+}

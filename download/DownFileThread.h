@@ -1,0 +1,48 @@
+#pragma once
+// Downloads a list of files into a staging directory on a worker thread. The
+// transport reports progress and each finished file to the report window; the
+// thread itself reports only a failed fetch, (0, -1), after which its run ends.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/ThreadBase.h"
+#include "platform/UpdateIntf.h"
+
+class CDownFileThread : public CThreadBase {
+public:
+    // Does not start the worker.
+    CDownFileThread(std::vector<S_UpdateSerivceAddr> vecServerAddr, bool bUseProxy, HWND hNotifyWnd,
+                    UINT nNotifyMsg);
+    // Stops the run and waits for it: a fetch in flight is abandoned, nothing more
+    // is reported.
+    ~CDownFileThread() override;
+
+    // Stores the staging directory, ending in '\'.
+    void SetLocalPath(std::string strPath);
+
+    // The owner sets the file list (under m_csFileList) and the update kind before
+    // Start(); afterwards it touches none of these until deletion.
+    HWND m_hNotifyWnd;
+    UINT m_nNotifyMsg;
+    std::vector<S_UpdateSerivceAddr> m_vecServerAddr;
+    bool m_bUseProxy;
+    UINT m_nCurFile = 0;  // 1-based number of the file being fetched
+    std::string m_strCurFile;
+    std::string m_strLocalPath;
+    std::vector<std::string> m_vecFileList;
+    CCriticalSection m_csFileList;  // held by Run for its whole duration
+    UINT m_nUpdateType = 1;
+
+protected:
+    void Run() override;
+    void AbandonWork() override;
+
+private:
+    void FetchFiles(CQOVAUpdateIntf& transport);
+
+    // The run's transport while Run is inside it, so that AbandonWork can abort it.
+    CCriticalSection m_csTransport;
+    CQOVAUpdateIntf* m_pRunTransport = nullptr;
+};

@@ -1,0 +1,12 @@
+#pragma once
+// The report message between the download and the update dialog:
+//   (bytes so far, file size)  progress of the current file
+//   (size, size)               the current file is complete
+//   (0, -1)                    the current fetch failed; the download has ended
+#include <windows.h>
+
+constexpr UINT WM_UPDATE_NOTIFY = WM_USER + 0x25A;
+static_assert(WM_UPDATE_NOTIFY == 0x65A, "peers rely on the message number");
+
+// lParam of the failure report.
+constexpr LPARAM UPDATE_NOTIFY_FAILED = -1;
