@@ -1,0 +1,114 @@
+#include "app/CommandLine.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <climits>
+#include <cstring>
+
+#include "manifest/ManifestName.h"
+#include "platform/Win32Handles.h"
+
+namespace {
+
+const char kSilentSwitch[] = "-silent";
+const std::size_t kMaxTypeChars = 10;
+const std::size_t kMaxNameBytes = 260;
+
+char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Compared over the argument's own length, so every prefix of the switch
+// (down to "-" and the empty argument) selects silent mode.
+bool IsSilentSwitch(const std::string& strArg) {
+    if (strArg.size() > std::strlen(kSilentSwitch)) return false;
+    for (std::size_t i = 0; i < strArg.size(); ++i) {
+        if (FoldAscii(strArg[i]) != kSilentSwitch[i]) return false;
+    }
+    return true;
+}
+
+bool HasPrefix(const std::string& strArg, const char* pszPrefix) {
+    const std::size_t nLen = std::strlen(pszPrefix);
+    if (strArg.size() < nLen) return false;
+    for (std::size_t i = 0; i < nLen; ++i) {
+        if (FoldAscii(strArg[i]) != pszPrefix[i]) return false;
+    }
+    return true;
+}
+
+bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// atoi's reading (leading blanks, a sign, digits up to the first non-digit,
+// none gives 0), but clamped instead of overflowing.
+int ParseDecimal(const std::string& strText) {
+    std::size_t i = 0;
+    while (i < strText.size() && IsBlank(strText[i])) ++i;
+    bool bNegative = false;
+    if (i < strText.size() && (strText[i] == '+' || strText[i] == '-')) bNegative = strText[i++] == '-';
+    long long nValue = 0;
+    for (; i < strText.size() && strText[i] >= '0' && strText[i] <= '9'; ++i) {
+        nValue = nValue * 10 + (strText[i] - '0');
+        if (nValue > static_cast<long long>(INT_MAX) + 1) break;
+    }
+    if (bNegative) nValue = -nValue;
+    if (nValue > INT_MAX) return INT_MAX;
+    if (nValue < INT_MIN) return INT_MIN;
+    return static_cast<int>(nValue);
+}
+
+// At most nMaxBytes bytes, never ending in the middle of a double-byte character.
+std::string TruncateToCharacters(const std::string& strText, std::size_t nMaxBytes) {
+    if (strText.size() <= nMaxBytes) return strText;
+    const char* pBegin = strText.c_str();
+    const char* p = pBegin;
+    while (*p) {
+        const char* pNext = CharNextA(p);
+        if (static_cast<std::size_t>(pNext - pBegin) > nMaxBytes) break;
+        p = pNext;
+    }
+    return std::string(pBegin, p);
+}
+
+std::string WideToAnsi(const wchar_t* pszWide) {
+    const int nBytes = WideCharToMultiByte(CP_ACP, 0, pszWide, -1, nullptr, 0, nullptr, nullptr);
+    if (nBytes <= 1) return std::string();
+    std::string strAnsi(static_cast<std::size_t>(nBytes), '\0');
+    WideCharToMultiByte(CP_ACP, 0, pszWide, -1, &strAnsi[0], nBytes, nullptr, nullptr);
+    strAnsi.resize(static_cast<std::size_t>(nBytes) - 1);
+    return strAnsi;
+}
+
+}  // namespace
+
+S_CommandLine ParseCommandLine(const std::vector<std::string>& vecArgs) {
+    S_CommandLine cmd;
+    for (const std::string& strArg : vecArgs) {
+        if (IsSilentSwitch(strArg)) {
+            cmd.bSilent = true;
+        } else if (strArg.size() > 3) {
+            if (HasPrefix(strArg, "-t:")) {
+                cmd.nUpdateType = ParseDecimal(strArg.substr(3, kMaxTypeChars));
+            } else if (HasPrefix(strArg, "-d:")) {
+                cmd.strUpdateName = TruncateToCharacters(strArg.substr(3), kMaxNameBytes);
+            }
+        }
+    }
+    return cmd;
+}
+
+std::vector<std::string> SplitCommandLine(const wchar_t* pszCommandLine) {
+    std::vector<std::string> vecArgs;
+    int nArgs = 0;
+    LPWSTR* ppArgs = CommandLineToArgvW(pszCommandLine, &nArgs);
+    if (!ppArgs) return vecArgs;
+    ScopeExit freeArgs([ppArgs] { LocalFree(ppArgs); });
+    for (int i = 1; i < nArgs; ++i) vecArgs.push_back(WideToAnsi(ppArgs[i]));
+    return vecArgs;
+}
+
+std::vector<std::string> GetCommandLineArguments() { return SplitCommandLine(GetCommandLineW()); }
+
+bool IsSafeUpdateName(const std::string& strName) {
+    // The empty name is the application directory itself, which is allowed.
+    return strName.empty() || IsSafeManifestName(strName);
+}

@@ -1,0 +1,26 @@
+#pragma once
+// The updater's command line: -silent, -t:<kind>, -d:<data-set directory>.
+#include <string>
+#include <vector>
+
+struct S_CommandLine {
+    bool bSilent = false;
+    int nUpdateType = 1;            // 1: the program files; anything else: the data set strUpdateName
+    std::string strUpdateName;      // directory below the application directory, code page 936
+};
+
+// Examines the arguments after the program name, left to right; later -t: and -d:
+// win, anything unrecognised is ignored. Pure: no state, no side effects.
+S_CommandLine ParseCommandLine(const std::vector<std::string>& vecArgs);
+
+// Splits a command line as Windows does and converts each argument after the
+// program name to the ANSI code page; an empty argument ("") is kept.
+std::vector<std::string> SplitCommandLine(const wchar_t* pszCommandLine);
+// SplitCommandLine of this process's command line.
+std::vector<std::string> GetCommandLineArguments();
+
+// True when strName may be appended to the application directory: empty, or a
+// relative name that stays below it (as for manifest file names). The staging
+// directory built from it is deleted after an update, so a name that climbed
+// out (-d:..) would take the installation with it.
+bool IsSafeUpdateName(const std::string& strName);

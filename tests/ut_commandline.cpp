@@ -1,0 +1,110 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "app/CommandLine.h"
+
+namespace {
+
+struct ParseCase {
+    const char* pszWhat;
+    std::vector<std::string> vecArgs;
+    bool bSilent;
+    int nUpdateType;
+    std::string strUpdateName;
+};
+
+const std::string k259(259, 'a');
+const std::string kCheng = "\xD5\x5C";   // 誠: GBK with '\' as its trail byte
+
+TEST(CommandLine, ParsesArgumentsLeftToRight) {
+    const ParseCase cases[] = {
+        {"no arguments", {}, false, 1, ""},
+        {"the switch", {"-silent"}, true, 1, ""},
+        {"upper case", {"-SILENT"}, true, 1, ""},
+        {"short prefix", {"-S"}, true, 1, ""},
+        {"mixed prefix", {"-sIl"}, true, 1, ""},
+        {"lone hyphen", {"-"}, true, 1, ""},
+        {"empty argument", {""}, true, 1, ""},
+        {"longer than the switch", {"-silentx"}, false, 1, ""},
+        {"no hyphen", {"silent"}, false, 1, ""},
+        {"slash form", {"/silent"}, false, 1, ""},
+        {"later junk keeps silent", {"-silent", "-silentx"}, true, 1, ""},
+        {"program kind keeps -d:", {"-silent", "-t:1", "-d:Skin"}, true, 1, "Skin"},
+        {"data kind", {"-silent", "-t:3", "-d:Skin"}, true, 3, "Skin"},
+        {"data kind without name", {"-silent", "-t:3"}, true, 3, ""},
+        {"upper-case prefixes", {"-T:2", "-D:Maps"}, false, 2, "Maps"},
+        {"order does not matter", {"-d:Maps", "-t:4", "-s"}, true, 4, "Maps"},
+        {"bare -t:", {"-t:"}, false, 1, ""},
+        {"bare -d: keeps the earlier name", {"-d:Skin", "-d:"}, false, 1, "Skin"},
+        {"no digits", {"-t:abc"}, false, 0, ""},
+        {"later -t: wins", {"-t:2", "-t:5"}, false, 5, ""},
+        {"later -d: wins", {"-d:A", "-d:B"}, false, 1, "B"},
+        {"blanks and sign", {"-t: -3"}, false, -3, ""},
+        {"plus and trailing junk", {"-t:+7x"}, false, 7, ""},
+        {"digits then letters", {"-t:3abc"}, false, 3, ""},
+        {"only ten characters read", {"-t:12345678901"}, false, 1234567890, ""},
+        {"overflow clamps high", {"-t:9999999999"}, false, INT_MAX, ""},
+        {"sign counts toward the ten", {"-t:-999999999999"}, false, -999999999, ""},
+        {"similar prefix", {"-tt:4", "-x:1", "-dd:Q"}, false, 1, ""},
+        {"name with blanks", {"-d:My Maps"}, false, 1, "My Maps"},
+        {"GBK name kept whole", {"-d:" + kCheng}, false, 1, kCheng},
+        {"name cut at 260 bytes", {"-d:" + std::string(300, 'a')}, false, 1, std::string(260, 'a')},
+        {"cut never splits a character", {"-d:" + k259 + kCheng}, false, 1, k259},
+        {"character ending at 260 kept", {"-d:" + std::string(258, 'a') + kCheng + "b"}, false, 1,
+         std::string(258, 'a') + kCheng},
+    };
+    for (const ParseCase& c : cases) {
+        const S_CommandLine cmd = ParseCommandLine(c.vecArgs);
+        EXPECT_EQ(c.bSilent, cmd.bSilent) << c.pszWhat;
+        EXPECT_EQ(c.nUpdateType, cmd.nUpdateType) << c.pszWhat;
+        EXPECT_EQ(c.strUpdateName, cmd.strUpdateName) << c.pszWhat;
+    }
+}
+
+TEST(CommandLine, SplitsLikeWindowsAndConvertsToGbk) {
+    struct {
+        const wchar_t* pszLine;
+        std::vector<std::string> vecExpected;
+    } const cases[] = {
+        {L"Update.exe", {}},
+        {L"\"C:\\Program Files\\QOVA\\Update.exe\" -silent", {"-silent"}},
+        {L"Update.exe \"\" -t:3", {"", "-t:3"}},
+        {L"Update.exe \"-d:My Maps\"  -t:2", {"-d:My Maps", "-t:2"}},
+        {L"Update.exe -d:\u8AA0\u5730\u56FE", {"-d:" + kCheng + "\xB5\xD8\xCD\xBC"}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.vecExpected, SplitCommandLine(c.pszLine));
+    }
+}
+
+TEST(CommandLine, UpdateNamesMustStayBelowTheApplicationDirectory) {
+    struct {
+        std::string strName;
+        bool bSafe;
+    } const cases[] = {
+        {"", true},
+        {"Skin", true},
+        {"Skin\\Blue", true},
+        {kCheng, true},               // byte-wise this would end in a separator
+        {kCheng + "\\x", true},
+        {"..", false},
+        {"..\\x", false},
+        {"a\\..\\..", false},
+        {"a/../b", false},
+        {"...", false},
+        {"C:\\Windows", false},
+        {"\\Windows", false},
+        {"\\\\server\\share", false},
+        {"Skin:stream", false},
+        {"a\x01", false},
+        {"\x81", false},               // lead byte without its trail byte
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.bSafe, IsSafeUpdateName(c.strName)) << c.strName;
+    }
+}
+
+}  // namespace
