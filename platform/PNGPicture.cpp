@@ -1,0 +1,60 @@
+#include "platform/PNGPicture.h"
+
+#include "platform/ImageDialog.h"
+
+bool CPNGPicture::SetPicture(UINT nResId, HINSTANCE hInst) {
+    bool bLoaded = m_picture.LoadPng(nResId, hInst);
+    m_nResId = bLoaded ? nResId : 0;
+    FitToPicture();
+    return bLoaded;
+}
+
+void CPNGPicture::PreSubclassWindow() { FitToPicture(); }
+
+void CPNGPicture::FitToPicture() {
+    if (!m_hWnd) return;
+    HWND hParent = ::GetParent(m_hWnd);
+    RECT rcOld;
+    ::GetWindowRect(m_hWnd, &rcOld);
+    ::MapWindowPoints(nullptr, hParent, reinterpret_cast<LPPOINT>(&rcOld), 2);
+    if (m_picture.IsLoaded()) {
+        ::SetWindowPos(m_hWnd, nullptr, 0, 0, m_picture.Width(), m_picture.Height(),
+                       SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOREDRAW);
+    }
+    // The old picture may have been larger: repaint the face over both places.
+    RECT rcNew;
+    ::GetWindowRect(m_hWnd, &rcNew);
+    ::MapWindowPoints(nullptr, hParent, reinterpret_cast<LPPOINT>(&rcNew), 2);
+    RECT rcBoth;
+    ::UnionRect(&rcBoth, &rcOld, &rcNew);
+    ::RedrawWindow(hParent, &rcBoth, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
+LRESULT CPNGPicture::WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam) {
+    switch (nMsg) {
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        HDC hdc = ::BeginPaint(m_hWnd, &ps);
+        if (hdc) Paint(hdc);
+        ::EndPaint(m_hWnd, &ps);
+        return 0;
+    }
+    case WM_PRINTCLIENT:
+        Paint(reinterpret_cast<HDC>(wParam));
+        return 0;
+    case WM_ERASEBKGND:
+        return TRUE;
+    default:
+        return CWnd::WindowProc(nMsg, wParam, lParam);
+    }
+}
+
+void CPNGPicture::Paint(HDC hdcTarget) {
+    RECT rc;
+    ::GetClientRect(m_hWnd, &rc);
+    CMemoryCanvas canvas(hdcTarget, rc.right, rc.bottom);
+    if (!canvas.IsValid()) return;
+    PaintParentFace(m_hWnd, canvas.Dc(), rc.right, rc.bottom);
+    m_picture.Draw(canvas.Dc(), 0, 0);
+    canvas.CopyTo(hdcTarget, 0, 0);
+}

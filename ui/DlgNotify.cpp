@@ -1,0 +1,124 @@
+#include "ui/DlgNotify.h"
+
+#include <shellapi.h>
+
+#include "ui/DragByTopBand.h"
+#include "ui/resource.h"
+
+namespace {
+const COLORREF kTextColor = RGB(13, 61, 102);
+const COLORREF kCaptionNormal = RGB(51, 51, 51);
+const COLORREF kCaptionActive = RGB(255, 255, 255);
+const int kMargin = 5;
+}  // namespace
+
+RECT PlaceAboveTaskbar(const RECT& rcTaskbar, const RECT& rcDialog, const RECT& rcDesktop) {
+    int nWidth = rcDialog.right - rcDialog.left;
+    int nHeight = rcDialog.bottom - rcDialog.top;
+    int nDesktopWidth = rcDesktop.right - rcDesktop.left;
+    RECT rc;
+    rc.left = nDesktopWidth - nWidth - kMargin;
+    rc.top = rcTaskbar.top - nHeight - kMargin;
+    rc.right = rc.left + nWidth;
+    rc.bottom = rc.top + nHeight;
+    return rc;
+}
+
+CDlgNotify::CDlgNotify() : CImageDialog(IDD_NOTIFY, nullptr) {}
+
+CDlgNotify::~CDlgNotify() = default;
+
+const MessageMap<CDlgNotify>& CDlgNotify::GetMessageMap() {
+    static const MessageMap<CDlgNotify> map = {
+        MapBnClicked<CDlgNotify>(IDC_BTN_UPGRADE, &CDlgNotify::OnBtnUpgrade),
+        MapBnClicked<CDlgNotify>(IDC_BTN_LATER, &CDlgNotify::OnBtnLater),
+        MapBnClicked<CDlgNotify>(IDC_BTN_CLOSE, &CDlgNotify::OnBtnLater),
+        MapCtlColor<CDlgNotify>(&CDlgNotify::OnCtlColor),
+        MapLButtonDown<CDlgNotify>(&CDlgNotify::OnLButtonDown),
+        MapBnClicked<CDlgNotify>(IDC_LINK, &CDlgNotify::OnLinkClicked),
+    };
+    return map;
+}
+
+bool CDlgNotify::OnMessage(UINT nMsg, WPARAM wParam, LPARAM lParam, LRESULT* pResult) {
+    return GetMessageMap().Dispatch(*this, nMsg, wParam, lParam, pResult) ||
+           CImageDialog::OnMessage(nMsg, wParam, lParam, pResult);
+}
+
+void CDlgNotify::DoDataExchange(CDataExchange* pDX) {
+    CImageDialog::DoDataExchange(pDX);
+    DDX_Text(pDX, IDC_TXT_CURVERSION, m_strCurVersion);
+    DDX_Text(pDX, IDC_TXT_NOTIFY_NEWVER, m_strNewVersion);
+    DDX_Control(pDX, IDC_BTN_UPGRADE, m_btnUpgrade);
+    DDX_Control(pDX, IDC_BTN_LATER, m_btnLater);
+    DDX_Control(pDX, IDC_BTN_CLOSE, m_btnCloseX);
+    DDX_Control(pDX, IDC_TXT_CURVERSION, m_txtCurVersion);
+    DDX_Control(pDX, IDC_TXT_NOTIFY_NEWVER, m_txtNewVersion);
+}
+
+BOOL CDlgNotify::OnInitDialog() {
+    CImageDialog::OnInitDialog();
+    SetWindowText("QOVA升级通知");
+    SetBackPicture(2, IDP_NOTIFY_FACE, nullptr, false);
+
+    for (CImageButtonX* pButton : {&m_btnLater, &m_btnUpgrade}) {
+        pButton->SetNormalImage(IDP_BTN_NORMAL, nullptr);
+        pButton->SetOverImage(IDP_BTN_HOVER, nullptr);
+        pButton->SetSelectImage(IDP_BTN_PRESSED, nullptr);
+        pButton->SetTextColor(1, kCaptionNormal);
+        pButton->SetTextColor(2, kCaptionActive);
+        pButton->SetTextColor(3, kCaptionActive);
+        pButton->SetShowText(true);
+    }
+    m_btnCloseX.SetNormalImage(IDP_CLOSEX_NORMAL, nullptr);
+    m_btnCloseX.SetOverImage(IDP_CLOSEX_HOVER, nullptr);
+    m_btnCloseX.SetSelectImage(IDP_CLOSEX_PRESSED, nullptr);
+
+    for (CStaticText* pText : {&m_txtCurVersion, &m_txtNewVersion}) {
+        pText->SetFontSize(12, 0);
+        pText->SetTextColor(kTextColor);
+        pText->SetBold(true);
+    }
+    m_txtLink.SetFontSize(12, 0);
+    m_txtLink.SetTextColor(kTextColor);
+    m_txtLink.SetUnderline(true);
+    m_txtLink.SetHoverCursor(::LoadCursorA(nullptr, MAKEINTRESOURCEA(32649)));  // IDC_HAND
+
+    PlaceAboveTaskbar();
+    return TRUE;
+}
+
+void CDlgNotify::PlaceAboveTaskbar() {
+    RECT rcTaskbar = {0, 0, 0, 0};
+    if (HWND hTaskbar = ::FindWindowA("Shell_TrayWnd", nullptr)) ::GetWindowRect(hTaskbar, &rcTaskbar);
+    RECT rcDialog;
+    GetWindowRect(&rcDialog);
+    RECT rcDesktop;
+    ::GetWindowRect(::GetDesktopWindow(), &rcDesktop);
+    RECT rc = ::PlaceAboveTaskbar(rcTaskbar, rcDialog, rcDesktop);
+    MoveWindow(rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, TRUE);
+}
+
+void CDlgNotify::OnBtnUpgrade() { EndDialog(IDYES); }
+
+void CDlgNotify::OnBtnLater() { EndDialog(IDNO); }
+
+HBRUSH CDlgNotify::OnCtlColor(HDC hdc, HWND hWnd, UINT nCtlColor) {
+    HBRUSH hBrush = CImageDialog::OnCtlColor(hdc, hWnd, nCtlColor);
+    if (nCtlColor == CTLCOLOR_STATIC) {
+        ::SetBkMode(hdc, TRANSPARENT);
+        ::SetTextColor(hdc, kTextColor);
+        return static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
+    }
+    return hBrush;
+}
+
+void CDlgNotify::OnLButtonDown(UINT nFlags, POINT point) {
+    DragByTopBand(m_hWnd, point);
+    CImageDialog::OnLButtonDown(nFlags, point);
+}
+
+void CDlgNotify::OnLinkClicked() {
+    if (m_strWebSiteURL.IsEmpty()) return;  // nothing to open
+    ::ShellExecuteA(nullptr, "open", m_strWebSiteURL, nullptr, nullptr, SW_SHOWNORMAL);
+}

@@ -1,0 +1,51 @@
+#pragma once
+// CDlgNotify: the upgrade notice a silent program update shows after it has
+// installed a new version. It shows the installed and the new version above
+// the taskbar at the right edge of the screen and returns the user's answer:
+// IDYES for "立即升级", IDNO for "下次升级 " and for the close mark.
+#include <windows.h>
+
+#include "platform/AfxString.h"
+#include "platform/ImageButtonX.h"
+#include "platform/ImageDialog.h"
+#include "platform/MessageMap.h"
+#include "platform/StaticText.h"
+
+// The dialog's new rectangle: its size kept, its right edge 5 pixels left of
+// the desktop's width and its bottom 5 pixels above the taskbar's top edge.
+// An empty taskbar rectangle (no taskbar) puts it above the screen.
+RECT PlaceAboveTaskbar(const RECT& rcTaskbar, const RECT& rcDialog, const RECT& rcDesktop);
+
+class CDlgNotify : public CImageDialog {
+public:
+    CDlgNotify();
+    ~CDlgNotify() override;
+
+    static const char* GetRuntimeClassName() { return "CDlgNotify"; }
+
+    CString m_strCurVersion;   // installed version, shown in 19510
+    CString m_strNewVersion;   // new version, shown in 19515
+    CString m_strWebSiteURL;   // opened by the link
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override;
+    BOOL OnInitDialog() override;
+    bool OnMessage(UINT nMsg, WPARAM wParam, LPARAM lParam, LRESULT* pResult) override;
+
+    void OnBtnUpgrade();
+    void OnBtnLater();
+    HBRUSH OnCtlColor(HDC hdc, HWND hWnd, UINT nCtlColor);
+    void OnLButtonDown(UINT nFlags, POINT point);
+    void OnLinkClicked();
+
+    CImageButtonX m_btnUpgrade;
+    CImageButtonX m_btnLater;
+    CImageButtonX m_btnCloseX;
+    CStaticText m_txtCurVersion;
+    CStaticText m_txtNewVersion;
+    CStaticText m_txtLink;  // prepared as a link; the templates have no control for it
+
+private:
+    static const MessageMap<CDlgNotify>& GetMessageMap();
+    void PlaceAboveTaskbar();
+};
