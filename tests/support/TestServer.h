@@ -22,10 +22,18 @@ public:
     // Fault kinds: "404", "500", "drop" (connection closed mid-body), "short"
     // (body shorter than its Content-Length), "long" (longer), "stall" (headers,
     // then silence), "trickle" (a few bytes a second). strUrlPath is as requested,
-    // e.g. "/1/bin/a.dll" (percent-encoded as sent).
+    // e.g. "/1/bin/a.dll" (percent-encoded as sent). Also "hang" (no answer at
+    // all) and "none" (clears the path's fault).
     bool SetFault(const std::string& strUrlPath, const std::string& strKind);
     // Paths requested since Serve(), in order, percent-decoded to UTF-8.
     std::vector<std::string> RequestLog();
+    // TCP connections that carried the requests since Serve(); -1 on error.
+    int ConnectionCount();
+
+    // URLs the test proxy forwarded ("http://127.0.0.1:<port>/<path>" as
+    // sent, not decoded), oldest first; and a way to empty that log.
+    static std::vector<std::string> ProxyLog();
+    static bool ClearProxyLog();
 
 private:
     explicit TestServer(unsigned short nPort) : m_nPort(nPort) {}
