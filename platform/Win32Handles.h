@@ -8,15 +8,15 @@
 // Invalid names the "no handle" value through a static Value(): INVALID_HANDLE_VALUE
 // is not a constant expression, so it cannot be a template argument itself.
 template <typename T, typename Close, typename Invalid>
-class UniqueAny {
+class UniqueOwner {
 public:
-    UniqueAny() = default;
-    explicit UniqueAny(T h) : m_h(h) {}
-    ~UniqueAny() { reset(); }
-    UniqueAny(const UniqueAny&) = delete;
-    UniqueAny& operator=(const UniqueAny&) = delete;
-    UniqueAny(UniqueAny&& other) noexcept : m_h(other.release()) {}
-    UniqueAny& operator=(UniqueAny&& other) noexcept {
+    UniqueOwner() = default;
+    explicit UniqueOwner(T h) : m_h(h) {}
+    ~UniqueOwner() { reset(); }
+    UniqueOwner(const UniqueOwner&) = delete;
+    UniqueOwner& operator=(const UniqueOwner&) = delete;
+    UniqueOwner(UniqueOwner&& other) noexcept : m_h(other.release()) {}
+    UniqueOwner& operator=(UniqueOwner&& other) noexcept {
         if (this != &other) reset(other.release());
         return *this;
     }
@@ -51,21 +51,25 @@ struct DeleteObjectFn {
     void operator()(HGDIOBJ h) const { ::DeleteObject(h); }
 };
 
-template <typename T>
-struct NullInvalid {
-    static T Value() { return nullptr; }
+template <typename T, T V>
+struct ConstantInvalid {
+    static T Value() { return V; }
 };
 struct InvalidHandleValue {
     static HANDLE Value() { return INVALID_HANDLE_VALUE; }
 };
 
+// For handles whose invalid value is a constant (usually nullptr).
+template <typename T, typename Close, T Invalid>
+using UniqueAny = UniqueOwner<T, Close, ConstantInvalid<T, Invalid>>;
+
 // Handles that are invalid as NULL (threads, events, mutexes, mappings).
-using UniqueHandle = UniqueAny<HANDLE, CloseHandleFn, NullInvalid<HANDLE>>;
+using UniqueHandle = UniqueAny<HANDLE, CloseHandleFn, nullptr>;
 // Handles that are invalid as INVALID_HANDLE_VALUE (CreateFile).
-using UniqueFile = UniqueAny<HANDLE, CloseHandleFn, InvalidHandleValue>;
-using UniqueFind = UniqueAny<HANDLE, FindCloseFn, InvalidHandleValue>;
-using UniqueHKey = UniqueAny<HKEY, RegCloseKeyFn, NullInvalid<HKEY>>;
-using UniqueGdiObject = UniqueAny<HGDIOBJ, DeleteObjectFn, NullInvalid<HGDIOBJ>>;
+using UniqueFile = UniqueOwner<HANDLE, CloseHandleFn, InvalidHandleValue>;
+using UniqueFind = UniqueOwner<HANDLE, FindCloseFn, InvalidHandleValue>;
+using UniqueHKey = UniqueAny<HKEY, RegCloseKeyFn, nullptr>;
+using UniqueGdiObject = UniqueAny<HGDIOBJ, DeleteObjectFn, nullptr>;
 
 // Runs a clean-up on every path out of a scope.
 template <typename F>
