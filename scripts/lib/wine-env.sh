@@ -48,6 +48,10 @@ qova_wine_prefix() {
     touch "$WINEPREFIX/.qova-ready"
   fi
   wineserver -p </dev/null >/dev/null 2>&1
+  # Start Wine's background services now, with their output going nowhere: the
+  # first program would otherwise start them holding ctest's output pipe, and
+  # ctest would wait for that pipe until its timeout.
+  wine cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
 }
 
 qova_xvfb_start() {
