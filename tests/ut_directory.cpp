@@ -1,0 +1,308 @@
+#include <windows.h>
+#include <winioctl.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/DirectoryEx.h"
+#include "platform/Win32Handles.h"
+#include "support/TempDir.h"
+
+namespace {
+
+bool IsDir(const std::string& strPath) {
+    const DWORD dwAttr = GetFileAttributesA(strPath.c_str());
+    return dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool Exists(const std::string& strPath) { return GetFileAttributesA(strPath.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::vector<std::string> EntryNames(const std::string& strDir) {
+    std::vector<std::string> vecNames;
+    WIN32_FIND_DATAA fd;
+    UniqueFind hFind(FindFirstFileA((strDir + "*").c_str(), &fd));
+    if (!hFind) return vecNames;
+    do {
+        const std::string strName = fd.cFileName;
+        if (strName != "." && strName != "..") vecNames.push_back(strName);
+    } while (FindNextFileA(hFind.get(), &fd));
+    std::sort(vecNames.begin(), vecNames.end());
+    return vecNames;
+}
+
+// Junction through FSCTL_SET_REPARSE_POINT (the layout of the mount-point reparse buffer).
+bool CreateJunction(const std::string& strLink, const std::string& strTarget) {
+    if (!CreateDirectoryA(strLink.c_str(), nullptr)) return false;
+    wchar_t wszTarget[MAX_PATH];
+    const int nChars = MultiByteToWideChar(CP_ACP, 0, strTarget.c_str(), -1, wszTarget, MAX_PATH);
+    if (nChars <= 0) return false;
+    const std::wstring strSubst = L"\\??\\" + std::wstring(wszTarget);
+    const USHORT cbSubst = static_cast<USHORT>(strSubst.size() * sizeof(wchar_t));
+    std::vector<BYTE> vecBuf(8 + 8 + cbSubst + 2 * sizeof(wchar_t), 0);
+    BYTE* p = vecBuf.data();
+    *reinterpret_cast<DWORD*>(p) = IO_REPARSE_TAG_MOUNT_POINT;
+    *reinterpret_cast<USHORT*>(p + 4) = static_cast<USHORT>(vecBuf.size() - 8);
+    USHORT* pHeader = reinterpret_cast<USHORT*>(p + 8);
+    pHeader[0] = 0;                                            // substitute name offset
+    pHeader[1] = cbSubst;                                      // substitute name length
+    pHeader[2] = static_cast<USHORT>(cbSubst + sizeof(wchar_t));   // print name offset
+    pHeader[3] = 0;                                            // print name length
+    std::memcpy(p + 16, strSubst.data(), cbSubst);
+    UniqueFile hDir(CreateFileA(strLink.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    DWORD dwBytes = 0;
+    const bool bOk = hDir && DeviceIoControl(hDir.get(), FSCTL_SET_REPARSE_POINT, vecBuf.data(),
+                                             static_cast<DWORD>(vecBuf.size()), nullptr, 0, &dwBytes, nullptr);
+    hDir.reset();
+    if (!bOk) RemoveDirectoryA(strLink.c_str());
+    return bOk;
+}
+
+bool IsReparsePoint(const std::string& strPath) {
+    const DWORD dwAttr = GetFileAttributesA(strPath.c_str());
+    return dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Host path of a Windows path under Wine; empty elsewhere.
+std::string HostPath(const std::string& strPath) {
+    using UnixNameFn = char*(CDECL*)(LPCWSTR);
+    auto pfnUnixName = reinterpret_cast<UnixNameFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    wchar_t wszPath[MAX_PATH];
+    if (!pfnUnixName || MultiByteToWideChar(CP_ACP, 0, strPath.c_str(), -1, wszPath, MAX_PATH) <= 0) return "";
+    char* pszUnix = pfnUnixName(wszPath);
+    if (!pszUnix) return "";
+    std::string strUnix = pszUnix;
+    HeapFree(GetProcessHeap(), 0, pszUnix);
+    return strUnix;
+}
+
+// Starts a host program under Wine and polls until bDone() holds: Wine gives no
+// waitable handle for a host process.
+template <typename Done>
+bool RunHostCommand(const char* pszProgram, std::string strCommand, Done bDone) {
+    STARTUPINFOA si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA(pszProgram, &strCommand[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        return false;
+    }
+    UniqueHandle hProcess(pi.hProcess);
+    UniqueHandle hThread(pi.hThread);
+    for (int i = 0; i < 100 && !bDone(); ++i) Sleep(50);
+    return bDone();
+}
+
+// Directory links for one test: a symbolic link, else a junction, else under Wine
+// (which creates neither) a host link, which shows up as a reparse-point directory.
+// Host links are removed with the host's rm when the object goes; Wine cannot.
+class DirectoryLinks {
+public:
+    DirectoryLinks() = default;
+    DirectoryLinks(const DirectoryLinks&) = delete;
+    DirectoryLinks& operator=(const DirectoryLinks&) = delete;
+    ~DirectoryLinks() {
+        for (const std::string& strLink : m_vecHostLinks) {
+            if (!IsReparsePoint(strLink)) continue;
+            RunHostCommand("Z:\\bin\\rm", "rm \"" + HostPath(strLink) + "\"",
+                           [&] { return !IsReparsePoint(strLink); });
+        }
+    }
+
+    // The kind of link made, empty when none can be made here.
+    std::string Create(const std::string& strLink, const std::string& strTarget) {
+        const DWORD dwFlags = SYMBOLIC_LINK_FLAG_DIRECTORY | 0x2;   // ALLOW_UNPRIVILEGED_CREATE
+        if (CreateSymbolicLinkA(strLink.c_str(), strTarget.c_str(), dwFlags) && IsReparsePoint(strLink)) {
+            return "symbolic link";
+        }
+        if (CreateJunction(strLink, strTarget) && IsReparsePoint(strLink)) return "junction";
+        const std::string strHostLink = HostPath(strLink);
+        const std::string strHostTarget = HostPath(strTarget);
+        if (strHostLink.empty() || strHostTarget.empty()) return "";
+        m_vecHostLinks.push_back(strLink);
+        if (RunHostCommand("Z:\\bin\\ln", "ln -s \"" + strHostTarget + "\" \"" + strHostLink + "\"",
+                           [&] { return IsReparsePoint(strLink); })) {
+            return "host symbolic link";
+        }
+        return "";
+    }
+
+private:
+    std::vector<std::string> m_vecHostLinks;
+};
+
+}  // namespace
+
+TEST(DirectoryEx, ApplicationPathIsTheProgramsDirectoryNotTheWorkingDirectory) {
+    TempDir tmp;
+    char szCwd[MAX_PATH] = {};
+    GetCurrentDirectoryA(MAX_PATH, szCwd);
+    SetCurrentDirectoryA(tmp.Path().c_str());
+    std::string strPath = "stale";
+    const long nResult = CDirectoryEx::GetApplicationPath(strPath);
+    SetCurrentDirectoryA(szCwd);
+
+    EXPECT_EQ(0, nResult);
+    EXPECT_EQ(TestProgramDir(), strPath);
+    ASSERT_FALSE(strPath.empty());
+    EXPECT_EQ('\\', strPath.back());
+    EXPECT_TRUE(FileExists(strPath + "ut_directory.exe"));
+}
+
+TEST(DirectoryEx, FilePathTable) {
+    struct Case {
+        const char* pszPath;
+        const char* pszDir;
+        long nResult;
+    };
+    const Case cases[] = {
+        {"C:\\App\\UPDATE\\Program\\bin\\a.dll", "C:\\App\\UPDATE\\Program\\bin", 0},
+        {"C:\\App\\Config.dat", "C:\\App", 0},
+        {"C:\\a.dll", "C:\\", 0},
+        {"C:\\App\\sub\\", "C:\\App\\sub", 0},
+        {"C:\\App\\\\a.dll", "C:\\App", 0},
+        {"C:/App/x/y.txt", "C:/App/x", 0},
+        {"\\\\server\\share\\a.dll", "\\\\server\\share", 0},
+        {"relative\\a.dll", "relative", 0},
+        {"a.dll", "", -1},
+        {"", "", -1},
+        // GBK: 誠 is D5 5C, 診 is D4 5C. Their trail byte is not a separator.
+        {"C:\\App\\誠", "C:\\App", 0},
+        {"C:\\App\\誠\\a.dll", "C:\\App\\誠", 0},
+        {"C:\\診\\誠\\城市.txt", "C:\\診\\誠", 0},
+        {"C:\\誠誠.dll", "C:\\", 0},
+    };
+    for (const Case& c : cases) {
+        std::string strDir = "stale";
+        EXPECT_EQ(c.nResult, CDirectoryEx::GetFilePath(c.pszPath, strDir)) << c.pszPath;
+        EXPECT_EQ(c.pszDir, strDir) << c.pszPath;
+    }
+}
+
+TEST(DirectoryEx, CreateMultipleDirectoryCreatesEveryParent) {
+    TempDir tmp;
+    const std::string cases[] = {
+        tmp / "UPDATE\\Program\\bin",
+        tmp / "UPDATE\\Program\\data\\",      // trailing separator accepted
+        tmp / "誠\\診\\城市",                   // GBK trail bytes 0x5C inside names
+        tmp / "a/b/c",
+    };
+    for (const std::string& strDir : cases) {
+        EXPECT_EQ(0, CDirectoryEx::CreateMultipleDirectory(strDir)) << strDir;
+        EXPECT_TRUE(IsDir(strDir)) << strDir;
+        EXPECT_EQ(0, CDirectoryEx::CreateMultipleDirectory(strDir)) << "exists already: " << strDir;
+    }
+    // The byte before a 0x5C trail byte must not have become a directory of its own.
+    std::vector<std::string> vecExpected = {"UPDATE", "a", "誠"};
+    std::sort(vecExpected.begin(), vecExpected.end());
+    EXPECT_EQ(vecExpected, EntryNames(tmp.Path()));
+    EXPECT_EQ(std::vector<std::string>{"診"}, EntryNames(tmp / "誠\\"));
+
+    // A file in the way: the directory cannot exist afterwards.
+    ASSERT_TRUE(WriteFileBytes(tmp / "file", "x"));
+    EXPECT_EQ(-1, CDirectoryEx::CreateMultipleDirectory(tmp / "file\\sub"));
+    EXPECT_EQ(-1, CDirectoryEx::CreateMultipleDirectory(""));
+}
+
+TEST(DirectoryEx, DeleteDirectoryRemovesTreeWithReadOnlyAndGbkNames) {
+    TempDir tmp;
+    const std::string strRoot = tmp / "UPDATE\\Program\\";
+    ASSERT_TRUE(WriteFileBytes(strRoot + "a.dll", "a"));
+    ASSERT_TRUE(WriteFileBytes(strRoot + "bin\\b.dll", "b"));
+    ASSERT_TRUE(WriteFileBytes(strRoot + "誠\\診.txt", "c"));
+    ASSERT_TRUE(WriteFileBytes(strRoot + "deep\\er\\and\\deeper\\d.txt", "d"));
+    ASSERT_TRUE(CreateDirectoryA((strRoot + "empty").c_str(), nullptr));
+    ASSERT_TRUE(SetFileAttributesA((strRoot + "bin\\b.dll").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(SetFileAttributesA((strRoot + "bin").c_str(), FILE_ATTRIBUTE_READONLY));
+
+    CDirectoryEx::DeleteDirectory(strRoot);
+    EXPECT_FALSE(Exists(strRoot));
+    EXPECT_TRUE(IsDir(tmp / "UPDATE"));   // only what was named goes
+
+    CDirectoryEx::DeleteDirectory(strRoot);   // missing: nothing happens
+    CDirectoryEx::DeleteDirectory("");
+    EXPECT_TRUE(IsDir(tmp / "UPDATE"));
+}
+
+// A link inside the tree, or the tree itself being a link, is removed as a link
+// (where the platform can tell it from its target) and its target is never touched:
+// neither the files behind it nor an empty target directory.
+TEST(DirectoryEx, DeleteDirectoryDoesNotFollowLinksOutOfTheTree) {
+    TempDir tmp;
+    DirectoryLinks links;
+    const std::string strOutside = tmp / "outside";
+    const std::string strEmptyOutside = tmp / "empty-outside";
+    ASSERT_TRUE(WriteFileBytes(strOutside + "\\precious.txt", "keep"));
+    ASSERT_TRUE(CreateDirectoryA(strEmptyOutside.c_str(), nullptr));
+    const std::string strRoot = tmp / "staging";
+    ASSERT_TRUE(WriteFileBytes(strRoot + "\\a.txt", "a"));
+    ASSERT_TRUE(WriteFileBytes(strRoot + "\\sub\\b.txt", "b"));
+    const std::string strKind = links.Create(strRoot + "\\sub\\link", strOutside);
+    if (strKind.empty()) GTEST_SKIP() << "neither symbolic links nor junctions can be created here";
+    ASSERT_EQ("keep", ReadFileBytes(strRoot + "\\sub\\link\\precious.txt")) << strKind << " leads nowhere";
+    ASSERT_EQ(strKind, links.Create(strRoot + "\\empty-link", strEmptyOutside));
+
+    CDirectoryEx::DeleteDirectory(strRoot + "\\");
+    EXPECT_EQ("keep", ReadFileBytes(strOutside + "\\precious.txt")) << strKind;
+    EXPECT_TRUE(IsDir(strEmptyOutside)) << strKind;
+    EXPECT_FALSE(Exists(strRoot + "\\a.txt"));
+    EXPECT_FALSE(Exists(strRoot + "\\sub\\b.txt"));
+    if (strKind != "host symbolic link") EXPECT_FALSE(Exists(strRoot)) << strKind;
+
+    ASSERT_EQ(strKind, links.Create(tmp / "direct", strEmptyOutside));
+    CDirectoryEx::DeleteDirectory(tmp / "direct\\");
+    EXPECT_TRUE(IsDir(strEmptyOutside)) << strKind;
+    if (strKind != "host symbolic link") EXPECT_FALSE(Exists(tmp / "direct")) << strKind;
+}
+
+TEST(DirectoryEx, SearchFileFindsMatchesAtAndBelowTheDirectory) {
+    TempDir tmp;
+    const std::string strApp = tmp.Path();
+    const char* files[] = {
+        "top.bak", "a\\b\\c.dll.bak", "bin\\a.dll.bak", "誠\\診.bak", "UPPER.BAK",
+        "keep.dll", "a\\x.bakup", "a\\b\\bak", "a\\b\\c.dll",
+    };
+    for (const char* pszFile : files) ASSERT_TRUE(WriteFileBytes(strApp + pszFile, "x"));
+    ASSERT_TRUE(CreateDirectoryA((strApp + "dir.bak").c_str(), nullptr));   // a directory is no match
+
+    std::vector<std::string> vecFound{"kept"};
+    CDirectoryEx::SearchFile(strApp, true, "*.bak", vecFound);
+    ASSERT_FALSE(vecFound.empty());
+    EXPECT_EQ("kept", vecFound.front());   // appended, not replaced
+    vecFound.erase(vecFound.begin());
+    std::sort(vecFound.begin(), vecFound.end());
+    std::vector<std::string> vecExpected = {
+        strApp + "UPPER.BAK", strApp + "a\\b\\c.dll.bak", strApp + "bin\\a.dll.bak",
+        strApp + "top.bak", strApp + "誠\\診.bak",
+    };
+    std::sort(vecExpected.begin(), vecExpected.end());
+    EXPECT_EQ(vecExpected, vecFound);
+    for (const std::string& strFile : vecFound) EXPECT_TRUE(FileExists(strFile)) << strFile;
+
+    std::vector<std::string> vecTop;
+    CDirectoryEx::SearchFile(strApp, false, "*.bak", vecTop);
+    std::sort(vecTop.begin(), vecTop.end());
+    EXPECT_EQ((std::vector<std::string>{strApp + "UPPER.BAK", strApp + "top.bak"}), vecTop);
+
+    std::vector<std::string> vecNone;
+    CDirectoryEx::SearchFile(strApp + "missing\\", true, "*.bak", vecNone);
+    EXPECT_TRUE(vecNone.empty());
+}
+
+TEST(DirectoryEx, SearchFileDoesNotEnterLinks) {
+    TempDir tmp;
+    ASSERT_TRUE(WriteFileBytes(tmp / "outside\\foreign.bak", "x"));
+    ASSERT_TRUE(WriteFileBytes(tmp / "app\\own.bak", "x"));
+    DirectoryLinks links;
+    const std::string strKind = links.Create(tmp / "app\\link", tmp / "outside");
+    if (strKind.empty()) GTEST_SKIP() << "neither symbolic links nor junctions can be created here";
+    ASSERT_TRUE(FileExists(tmp / "app\\link\\foreign.bak")) << strKind << " does not lead to its target";
+
+    std::vector<std::string> vecFound;
+    CDirectoryEx::SearchFile(tmp / "app\\", true, "*.bak", vecFound);
+    EXPECT_EQ(std::vector<std::string>{tmp / "app\\own.bak"}, vecFound) << strKind;
+}
