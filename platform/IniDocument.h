@@ -6,6 +6,24 @@
 // regard to ASCII letter case; blanks around names and values are trimmed;
 // lines starting with ';' are comments. Bytes >= 0x80 are never case-folded,
 // so GBK names match exactly.
+//
+// The details, as this reader settles them:
+// - Text is GBK: a byte 0x81-0xFE and its trail byte form one character, so a
+//   trail byte that looks like ']' or 'A' is never a bracket or folded.
+// - Lines end in LF or CRLF; a UTF-8 byte-order mark at the very start is skipped.
+// - Blanks are spaces and tabs. Comments are whole lines whose first non-blank
+//   is ';'. '#' is not a comment marker (as in Windows profile files), but a
+//   "# note" line has no '=' and is ignored like every line that has none.
+//   Nothing is stripped from inside a value: "a ; b" and "\"q\"" stay as written.
+// - "[name]" opens a section; text after the first ']' is ignored. A line that
+//   starts with '[' but has no ']' opens nothing, and the keys after it, up to
+//   the next section, are ignored, as are keys before the first section.
+// - "key=value" splits at the first '='; an empty key is ignored.
+// - A repeated key: the first occurrence wins and the later ones are dropped.
+//   A repeated section continues the first one, so its keys are added to it.
+// - Lookups fold and trim the names they are given the same way.
+// - Serialize() writes "[name]" and "key=value" lines ending in CRLF, a blank
+//   line between sections; comments and ignored lines are not kept.
 #include <cstddef>
 #include <string>
 #include <unordered_map>
@@ -20,7 +38,19 @@ public:
     // nullptr when the section or key is missing.
     const std::string* Find(const std::string& strSection, const std::string& strKey) const;
     bool HasSection(const std::string& strSection) const;
-    void Set(const std::string& strSection, const std::string& strKey, const std::string& strValue);
+    // Adds or replaces a value, creating the section as needed. Names and value are
+    // trimmed, so the document holds what reading Serialize() back would give.
+    // False, and nothing changes, when the text could not be read back as written:
+    // an empty name, a line break or NUL anywhere, ']' in the section name, '=' in
+    // the key or a key starting with ';' or '['.
+    bool Set(const std::string& strSection, const std::string& strKey, const std::string& strValue);
+    static bool IsStorable(const std::string& strSection, const std::string& strKey, const std::string& strValue);
+
+    // Integer values as Windows profile files read them: an optional sign and the
+    // leading decimal digits ("80", "+7", "-3", "12abc" = 12); out of range values
+    // are clamped to int; "0x10" reads as 0. False, nValue untouched, when no digit
+    // leads ("", "abc", "-", " - 1").
+    static bool ParseInteger(const std::string& strValue, int& nValue);
 
     std::vector<std::string> SectionNames() const;
     std::vector<std::string> KeyNames(const std::string& strSection) const;
@@ -35,6 +65,11 @@ private:
         std::vector<Entry> vecEntries;
         std::unordered_map<std::string, std::size_t> mapIndex;   // folded key -> entry
     };
+    Section* FindSection(const std::string& strSection);
+    const Section* FindSection(const std::string& strSection) const;
+    Section& AddSection(const std::string& strName);
+    static void AddEntry(Section& section, const std::string& strKey, const std::string& strValue);
+
     std::vector<Section> m_vecSections;
     std::unordered_map<std::string, std::size_t> m_mapIndex;     // folded name -> section
 };

@@ -1,0 +1,17 @@
+#pragma once
+// Whole-file reads and atomic whole-file replacement (narrow paths, code page 936).
+#include <string>
+
+enum class FileReadResult {
+    Read,       // strBytes holds the whole file
+    Missing,    // the file or its directory does not exist
+    Failed,     // it exists but could not be read (locked, denied, too large)
+};
+
+// Reads the whole file with one ReadFile call; other writers and deleters are not blocked.
+FileReadResult ReadWholeFile(const std::string& strPath, std::string& strBytes);
+
+// Replaces the file's content atomically: a temporary file in the same directory
+// is written, flushed to disk and moved over the old one, so a crash leaves the
+// old or the new content, never a torn file. No temporary file remains on failure.
+bool ReplaceFileContents(const std::string& strPath, const std::string& strBytes);
