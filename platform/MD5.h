@@ -14,6 +14,11 @@ public:
     long GetFileMD5(const char* pszFilePath, std::string& strMD5);
 
 private:
+    bool HashOpenFile(void* hFile, unsigned char (&digest)[16]);
+    void DropHash();
+
     void* m_hAlgorithm = nullptr;   // BCRYPT_ALG_HANDLE, opened once for all files
+    void* m_hHash = nullptr;        // BCRYPT_HASH_HANDLE, kept across files when reusable
+    bool m_bReusable = false;       // the algorithm was opened with BCRYPT_HASH_REUSABLE_FLAG
     char* m_pBuffer = nullptr;      // one large read buffer for all files
 };
