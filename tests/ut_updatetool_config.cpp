@@ -1,0 +1,217 @@
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/CryptConfigFile.h"
+#include "platform/MD5.h"
+#include "platform/Win32Handles.h"
+#include "support/TempDir.h"
+
+namespace {
+
+struct ToolRun {
+    DWORD dwExit = 0xFFFFFFFF;
+    std::string strOut;
+    std::string strErr;
+};
+
+UniqueFile OpenInheritable(const std::string& strPath, DWORD dwAccess, DWORD dwDisposition) {
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
+    return UniqueFile(CreateFileA(strPath.c_str(), dwAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, dwDisposition,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// Runs the real UpdateTool.exe with standard input from strInput and standard
+// output and error captured in files. Arguments with a blank are quoted.
+ToolRun RunTool(const TempDir& tmp, const std::vector<std::string>& vecArgs, const std::string& strInput = "") {
+    ToolRun run;
+    const std::string strIn = tmp / "tool-in.txt";
+    const std::string strOut = tmp / "tool-out.txt";
+    const std::string strErr = tmp / "tool-err.txt";
+    if (!WriteFileBytes(strIn, strInput)) return run;
+    std::string strCommand = "UpdateTool.exe";
+    for (const std::string& strArg : vecArgs) {
+        strCommand += ' ';
+        strCommand += (strArg.empty() || strArg.find(' ') != std::string::npos) ? "\"" + strArg + "\"" : strArg;
+    }
+    {
+        UniqueFile hIn = OpenInheritable(strIn, GENERIC_READ, OPEN_EXISTING);
+        UniqueFile hOut = OpenInheritable(strOut, GENERIC_WRITE, CREATE_ALWAYS);
+        UniqueFile hErr = OpenInheritable(strErr, GENERIC_WRITE, CREATE_ALWAYS);
+        if (!hIn || !hOut || !hErr) return run;
+        STARTUPINFOA si = {};
+        si.cb = sizeof(si);
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = hIn.get();
+        si.hStdOutput = hOut.get();
+        si.hStdError = hErr.get();
+        PROCESS_INFORMATION pi = {};
+        const std::string strExe = ProductBinDir() + "UpdateTool.exe";
+        if (!CreateProcessA(strExe.c_str(), &strCommand[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                            nullptr, &si, &pi)) {
+            return run;
+        }
+        UniqueHandle hProcess(pi.hProcess);
+        UniqueHandle hThread(pi.hThread);
+        if (WaitForSingleObject(hProcess.get(), 30000) != WAIT_OBJECT_0) {
+            TerminateProcess(hProcess.get(), 99);
+            return run;
+        }
+        GetExitCodeProcess(hProcess.get(), &run.dwExit);
+    }
+    run.strOut = ReadFileBytes(strOut);
+    run.strErr = ReadFileBytes(strErr);
+    return run;
+}
+
+size_t LineCount(const std::string& str) { return static_cast<size_t>(std::count(str.begin(), str.end(), '\n')); }
+
+}  // namespace
+
+TEST(UpdateToolConfig, SetGetDumpRoundTripThroughTheRealProgram) {
+    TempDir tmp;
+    const std::string strFile = tmp / "Config.dat";
+    struct Set {
+        const char* pszSection;
+        const char* pszKey;
+        const char* pszValue;
+    };
+    const Set sets[] = {
+        {"Update", "Version", "4.0.1007.0715"},
+        {"Update", "Region", "城市"},
+        {"誠", "診", "誠"},                       // trail byte '\' ends the argument
+        {"Update", "WebSiteURL", "http://example.test/a b"},
+        {"update", "VERSION", "4.0.1008.0101"},   // replaces, whatever the case
+    };
+    for (const Set& s : sets) {
+        const ToolRun run = RunTool(tmp, {"config", "set", strFile, s.pszSection, s.pszKey, s.pszValue});
+        EXPECT_EQ(0u, run.dwExit) << s.pszKey << ": " << run.strErr;
+        EXPECT_EQ("", run.strOut);
+    }
+    struct Get {
+        const char* pszSection;
+        const char* pszKey;
+        DWORD dwExit;
+        const char* pszOut;
+    };
+    const Get gets[] = {
+        {"Update", "Version", 0, "4.0.1008.0101\n"},
+        {"UPDATE", "region", 0, "城市\n"},
+        {"誠", "診", 0, "誠\n"},
+        {"Update", "WebSiteURL", 0, "http://example.test/a b\n"},
+        {"Update", "Missing", 1, ""},
+        {"Missing", "Version", 1, ""},
+    };
+    for (const Get& g : gets) {
+        const ToolRun run = RunTool(tmp, {"config", "get", strFile, g.pszSection, g.pszKey});
+        EXPECT_EQ(g.dwExit, run.dwExit) << g.pszKey << ": " << run.strErr;
+        EXPECT_EQ(g.pszOut, run.strOut) << g.pszKey;
+    }
+
+    // The program and the library agree on the file.
+    CCryptConfigFile file(strFile, "");
+    std::string strRegion;
+    file.ReadString("Update", "Region", "", strRegion);
+    EXPECT_EQ("城市", strRegion);
+    const ToolRun dump = RunTool(tmp, {"config", "dump", strFile});
+    EXPECT_EQ(0u, dump.dwExit) << dump.strErr;
+    EXPECT_EQ(file.GetText(), dump.strOut);
+    EXPECT_EQ("[Update]\r\nVersion=4.0.1008.0101\r\nRegion=城市\r\nWebSiteURL=http://example.test/a b\r\n\r\n"
+              "[誠]\r\n診=誠\r\n",
+              dump.strOut);
+}
+
+TEST(UpdateToolConfig, ImportReplacesTheWholeContentFromStandardInput) {
+    TempDir tmp;
+    const std::string strFile = tmp / "UserConfig.dat";
+    ToolRun run = RunTool(tmp, {"config", "import", strFile}, "; from support\n[Server]\nUseProxy=0\n[Update]\r\nRegion=城市\r\n");
+    EXPECT_EQ(0u, run.dwExit) << run.strErr;
+    CCryptConfigFile created(strFile, "");
+    EXPECT_EQ(0, created.ReadInteger("Server", "UseProxy", 1));
+    EXPECT_EQ("[Server]\r\nUseProxy=0\r\n\r\n[Update]\r\nRegion=城市\r\n", created.GetText());
+
+    run = RunTool(tmp, {"config", "import", strFile}, "[Server]\r\nUseProxy=1\r\n");
+    EXPECT_EQ(0u, run.dwExit) << run.strErr;
+    CCryptConfigFile replaced(strFile, "");
+    EXPECT_EQ("[Server]\r\nUseProxy=1\r\n", replaced.GetText());
+
+    run = RunTool(tmp, {"config", "import", strFile}, "");
+    EXPECT_EQ(0u, run.dwExit) << run.strErr;
+    CCryptConfigFile emptied(strFile, "");
+    EXPECT_TRUE(emptied.Exists());
+    EXPECT_EQ("", emptied.GetText());
+}
+
+TEST(UpdateToolConfig, Md5PrintsTheLibrarysDigest) {
+    TempDir tmp;
+    const std::string strFile = tmp / "誠\\a.dll";
+    ASSERT_TRUE(WriteFileBytes(strFile, "abc"));
+    ASSERT_TRUE(WriteFileBytes(tmp / "empty.dat", ""));
+    ToolRun run = RunTool(tmp, {"md5", strFile});
+    EXPECT_EQ(0u, run.dwExit) << run.strErr;
+    EXPECT_EQ("900150983cd24fb0d6963f7d28e17f72\n", run.strOut);
+    run = RunTool(tmp, {"md5", tmp / "empty.dat"});
+    EXPECT_EQ("d41d8cd98f00b204e9800998ecf8427e\n", run.strOut);
+    CMD5 md5;
+    std::string strDigest;
+    md5.GetFileMD5((tmp / "tool-in.txt").c_str(), strDigest);
+    run = RunTool(tmp, {"md5", tmp / "tool-in.txt"});   // the tool's own (empty) input file
+    EXPECT_EQ(strDigest + "\n", run.strOut);
+}
+
+// Bad usage and unreadable or damaged files: exit 2, one line on stderr, nothing
+// on stdout, and a damaged file left byte for byte as it was.
+TEST(UpdateToolConfig, ErrorsExitWithTwoAndOneLine) {
+    TempDir tmp;
+    const std::string strDamaged = tmp / "Damaged.dat";
+    const std::string strGood = tmp / "Good.dat";
+    const char kDamaged[] = "QCFG\x01\x00\x00\x00 forty bytes that are not a sealed file";
+    const std::string strDamagedBytes(kDamaged, sizeof(kDamaged) - 1);
+    ASSERT_TRUE(WriteFileBytes(strDamaged, strDamagedBytes));
+    {
+        CCryptConfigFile good(strGood, "");
+        ASSERT_EQ(0, good.WriteString("Update", "Version", "1"));
+    }
+    const std::string strGoodBytes = ReadFileBytes(strGood);
+    const std::string strMissing = tmp / "Missing.dat";
+
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"unknown"},
+        {"config"},
+        {"config", "frobnicate", strGood},
+        {"config", "dump"},
+        {"config", "dump", strGood, "extra"},
+        {"config", "get", strGood, "Update"},
+        {"config", "set", strGood, "Update", "Version"},
+        {"config", "set", strGood, "Update", "a=b", "1"},
+        {"config", "set", strGood, "", "Version", "1"},
+        {"config", "set", strGood, "a]b", "Version", "1"},
+        {"config", "dump", strMissing},
+        {"config", "get", strMissing, "Update", "Version"},
+        {"config", "dump", strDamaged},
+        {"config", "get", strDamaged, "Update", "Version"},
+        {"config", "set", strDamaged, "Update", "Version", "2"},
+        {"config", "import", strDamaged},
+        {"config", "dump", tmp.Path()},
+        {"md5"},
+        {"md5", strMissing},
+        {"md5", strGood, strGood},
+        {"md5", tmp.Path()},
+    };
+    for (const std::vector<std::string>& vecArgs : cases) {
+        std::string strArgs;
+        for (const std::string& strArg : vecArgs) strArgs += " [" + strArg + "]";
+        const ToolRun run = RunTool(tmp, vecArgs, "[Update]\r\nVersion=9\r\n");
+        EXPECT_EQ(2u, run.dwExit) << strArgs;
+        EXPECT_EQ("", run.strOut) << strArgs;
+        EXPECT_EQ(1u, LineCount(run.strErr)) << strArgs << ": " << run.strErr;
+    }
+    EXPECT_EQ(strDamagedBytes, ReadFileBytes(strDamaged));
+    EXPECT_EQ(strGoodBytes, ReadFileBytes(strGood));
+    EXPECT_FALSE(FileExists(strMissing));
+}
