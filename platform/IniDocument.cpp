@@ -4,12 +4,18 @@
 
 namespace {
 
-// Code page 936: a lead byte 0x81-0xFE followed by a trail byte forms one character.
+// Code page 936: a lead byte 0x81-0xFE followed by a trail byte 0x40-0xFE (not
+// 0x7F) forms one character.
 bool IsLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+bool IsTrailByte(unsigned char c) { return c >= 0x40 && c <= 0xFE && c != 0x7F; }
 
-// Length in bytes of the character at p (1 or 2); a lead byte at the end stands alone.
+// Length in bytes of the character at p (1 or 2). A lead byte without a valid
+// trail byte stands alone, so it never swallows a following '=', ']' or line end.
 std::size_t CharLength(const char* p, const char* pEnd) {
-    return (IsLeadByte(static_cast<unsigned char>(*p)) && p + 1 < pEnd) ? 2 : 1;
+    return (IsLeadByte(static_cast<unsigned char>(p[0])) && p + 1 < pEnd &&
+            IsTrailByte(static_cast<unsigned char>(p[1])))
+               ? 2
+               : 1;
 }
 
 // First single-byte character c in [p, pEnd), or pEnd.
@@ -19,6 +25,13 @@ const char* FindChar(const char* p, const char* pEnd, char c) {
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// True when the text ends in a lead byte that has no trail byte of its own.
+bool EndsWithLoneLeadByte(const char* p, const char* pEnd) {
+    const char* pLast = nullptr;
+    for (; p < pEnd; p += CharLength(p, pEnd)) pLast = p;
+    return pLast && pEnd - pLast == 1 && IsLeadByte(static_cast<unsigned char>(*pLast));
+}
 
 // Trail bytes are never blanks (they are >= 0x40), so bytewise trimming is safe.
 void Trim(const char*& pBegin, const char*& pEnd) {
@@ -49,11 +62,6 @@ std::string Folded(const std::string& str) {
 
 // The index key of a section or key name.
 std::string IndexKey(const std::string& str) { return Folded(Trimmed(str)); }
-
-bool Contains(const std::string& str, char c) {
-    const char* pEnd = str.data() + str.size();
-    return FindChar(str.data(), pEnd, c) != pEnd;
-}
 
 bool HasLineBreakOrNul(const std::string& str) {
     return str.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
@@ -118,6 +126,11 @@ void IniDocument::Parse(const std::string& strText) {
             const char* pNameBegin = pBegin + 1;
             const char* pNameEnd = pClose;
             Trim(pNameBegin, pNameEnd);
+            // Written back as "[name]", a lone lead byte would take the ']' as its trail byte.
+            if (EndsWithLoneLeadByte(pNameBegin, pNameEnd)) {
+                pSection = nullptr;
+                continue;
+            }
             pSection = &AddSection(std::string(pNameBegin, pNameEnd));
             continue;
         }
@@ -163,11 +176,17 @@ bool IniDocument::HasSection(const std::string& strSection) const { return FindS
 bool IniDocument::IsStorable(const std::string& strSection, const std::string& strKey, const std::string& strValue) {
     const std::string strName = Trimmed(strSection);
     const std::string strKeyName = Trimmed(strKey);
+    const std::string strText = Trimmed(strValue);
     if (strName.empty() || strKeyName.empty()) return false;
     if (HasLineBreakOrNul(strSection) || HasLineBreakOrNul(strKey) || HasLineBreakOrNul(strValue)) return false;
-    if (Contains(strName, ']')) return false;
-    if (Contains(strKeyName, '=') || strKeyName[0] == ';' || strKeyName[0] == '[') return false;
-    return true;
+    // The lines Serialize would write must read back to exactly this entry; this also
+    // catches a ']' or '=' in a name and a lone GBK lead byte that would swallow one.
+    IniDocument probe;
+    probe.Parse("[" + strName + "]\r\n" + strKeyName + "=" + strText + "\r\n");
+    if (probe.m_vecSections.size() != 1) return false;
+    const Section& section = probe.m_vecSections.front();
+    return section.strName == strName && section.vecEntries.size() == 1 &&
+           section.vecEntries.front().strKey == strKeyName && section.vecEntries.front().strValue == strText;
 }
 
 bool IniDocument::Set(const std::string& strSection, const std::string& strKey, const std::string& strValue) {

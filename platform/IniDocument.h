@@ -16,8 +16,9 @@
 //   "# note" line has no '=' and is ignored like every line that has none.
 //   Nothing is stripped from inside a value: "a ; b" and "\"q\"" stay as written.
 // - "[name]" opens a section; text after the first ']' is ignored. A line that
-//   starts with '[' but has no ']' opens nothing, and the keys after it, up to
-//   the next section, are ignored, as are keys before the first section.
+//   starts with '[' but has no ']', or whose name ends in a lead byte without its
+//   trail byte, opens nothing, and the keys after it, up to the next section, are
+//   ignored, as are keys before the first section.
 // - "key=value" splits at the first '='; an empty key is ignored.
 // - A repeated key: the first occurrence wins and the later ones are dropped.
 //   A repeated section continues the first one, so its keys are added to it.

@@ -95,6 +95,27 @@ TEST(IniDocument, GbkTrailBytesAreNeverFoldedOrTakenForSyntax) {
     EXPECT_EQ("lower", ValueOr(doc, "s", "\x81\x61", "<missing>"));
 }
 
+// A lead byte without a valid trail byte stands alone: it must not swallow the
+// '=' after it, and a section name ending in one (which would swallow the ']'
+// when written back) opens no section.
+TEST(IniDocument, LoneLeadBytesNeverSwallowSyntax) {
+    IniDocument doc;
+    doc.Parse("[s]\r\n\xEF=\xEF\r\n\xEF\x20k=\x81\r\n[\x96 ]\r\nlost=1\r\n[t\x96\x20]\r\n");
+    EXPECT_EQ((Names{"s"}), doc.SectionNames());
+    EXPECT_EQ((Names{"\xEF", "\xEF\x20k"}), doc.KeyNames("s"));
+    EXPECT_EQ("\xEF", ValueOr(doc, "s", "\xEF", "<missing>"));
+    EXPECT_EQ("\x81", ValueOr(doc, "s", "\xEF k", "<missing>"));
+
+    IniDocument edited;
+    EXPECT_FALSE(edited.Set("\x96", "k", "v"));
+    EXPECT_FALSE(edited.Set("t\x96 ", "k", "v"));
+    EXPECT_TRUE(edited.Set("s", "\xEF", "\xEF"));
+    IniDocument reread;
+    reread.Parse(edited.Serialize());
+    EXPECT_EQ("\xEF", ValueOr(reread, "s", "\xEF", "<missing>"));
+    EXPECT_EQ(edited.Serialize(), reread.Serialize());
+}
+
 TEST(IniDocument, SetAndSerializeRoundTrip) {
     IniDocument doc;
     doc.Parse("; comment\n[Update]\nVersion=1\n\n[Other]\nx=y\n");
