@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "config/ClientConfig.h"
+#include "platform/CryptConfigFile.h"
+#include "support/TempDir.h"
+
+namespace {
+
+struct Value {
+    const char* pszSection;
+    const char* pszKey;
+    std::string strValue;
+};
+
+struct Server {
+    std::string strIP;
+    unsigned short nPort;
+};
+
+void WriteValues(const std::string& strPath, const std::vector<Value>& vecValues) {
+    CCryptConfigFile file(strPath, "");
+    for (const Value& v : vecValues) file.WriteString(v.pszSection, v.pszKey, v.strValue);
+}
+
+struct ConfigCase {
+    const char* pszWhat;
+    std::vector<Value> vecConfig;      // Config.dat, not written when empty
+    std::vector<Value> vecUserConfig;  // UserConfig.dat, not written when empty
+    std::string strVersion;
+    std::string strRegion;
+    std::vector<Server> vecServers;
+    bool bUseProxy;
+};
+
+TEST(ClientConfig, ReadsVersionRegionServersAndProxy) {
+    const std::vector<Value> kProxyOff = {{"Server", "UseProxy", "0"}};
+    const ConfigCase cases[] = {
+        {"no files at all", {}, {}, "", "", {{"", 0}}, true},
+        {"one server",
+         {{"Update", "ServerIP", "10.1.2.3"}, {"Update", "ServerPort", "80"}}, kProxyOff,
+         "", "", {{"10.1.2.3", 80}}, false},
+        {"two servers, first first",
+         {{"Update", "ServerIP", "10.1.2.3"}, {"Update", "ServerPort", "80"},
+          {"Update", "ServerIP2", "10.1.2.4"}, {"Update", "ServerPort2", "8080"}},
+         kProxyOff, "", "", {{"10.1.2.3", 80}, {"10.1.2.4", 8080}}, false},
+        {"unresolvable second server",
+         {{"Update", "ServerIP", "10.1.2.3"}, {"Update", "ServerPort", "80"},
+          {"Update", "ServerIP2", "no-such-host.invalid"}, {"Update", "ServerPort2", "81"}},
+         kProxyOff, "", "", {{"10.1.2.3", 80}}, false},
+        {"second port without a second server",
+         {{"Update", "ServerIP", "10.1.2.3"}, {"Update", "ServerPort2", "81"}}, kProxyOff,
+         "", "", {{"10.1.2.3", 0}}, false},
+        {"empty first server keeps its place",
+         {{"Update", "ServerPort", "8080"}, {"Update", "ServerIP2", "10.0.0.2"}, {"Update", "ServerPort2", "81"}},
+         kProxyOff, "", "", {{"", 8080}, {"10.0.0.2", 81}}, false},
+        {"unresolvable first server keeps its place",
+         {{"Update", "ServerIP", "no-such-host.invalid"}, {"Update", "ServerPort", "80"}}, kProxyOff,
+         "", "", {{"", 80}}, false},
+        {"ports keep their low 16 bits",
+         {{"Update", "ServerIP", "10.1.2.3"}, {"Update", "ServerPort", "65616"},
+          {"Update", "ServerIP2", "10.1.2.4"}, {"Update", "ServerPort2", "-1"}},
+         kProxyOff, "", "", {{"10.1.2.3", 80}, {"10.1.2.4", 65535}}, false},
+        {"host name resolves to its address",
+         {{"Update", "ServerIP", "localhost"}, {"Update", "ServerPort", "8000"}}, kProxyOff,
+         "", "", {{"127.0.0.1", 8000}}, false},
+        {"version and region as stored",
+         {{"Update", "Version", "4.0.1007.0715"}, {"Update", "Region", "\xBB\xAA\xB6\xAB"}}, {},
+         "4.0.1007.0715", "\xBB\xAA\xB6\xAB", {{"", 0}}, true},
+        {"UseProxy missing from the file", {}, {{"Server", "Other", "0"}}, "", "", {{"", 0}}, true},
+        {"UseProxy 5", {}, {{"Server", "UseProxy", "5"}}, "", "", {{"", 0}}, true},
+        {"UseProxy -1", {}, {{"Server", "UseProxy", "-1"}}, "", "", {{"", 0}}, true},
+        {"UseProxy in another section", {}, {{"Update", "UseProxy", "0"}}, "", "", {{"", 0}}, true},
+    };
+    for (const ConfigCase& c : cases) {
+        TempDir dir;
+        if (!c.vecConfig.empty()) WriteValues(dir / "Config.dat", c.vecConfig);
+        if (!c.vecUserConfig.empty()) WriteValues(dir / "UserConfig.dat", c.vecUserConfig);
+
+        std::string strVersion = "stale", strRegion = "stale";
+        std::vector<S_UpdateSerivceAddr> vecServers;
+        bool bUseProxy = !c.bUseProxy;
+        ReadClientConfig(dir.Path(), strVersion, strRegion, vecServers, bUseProxy);
+
+        EXPECT_EQ(c.strVersion, strVersion) << c.pszWhat;
+        EXPECT_EQ(c.strRegion, strRegion) << c.pszWhat;
+        EXPECT_EQ(c.bUseProxy, bUseProxy) << c.pszWhat;
+        ASSERT_EQ(c.vecServers.size(), vecServers.size()) << c.pszWhat;
+        for (size_t i = 0; i < vecServers.size(); ++i) {
+            EXPECT_EQ(c.vecServers[i].strIP, vecServers[i].strServerIP) << c.pszWhat << " #" << i;
+            EXPECT_EQ(c.vecServers[i].nPort, vecServers[i].nServerPort) << c.pszWhat << " #" << i;
+        }
+    }
+}
+
+TEST(ClientConfig, AppendsToTheCallersList) {
+    TempDir dir;
+    WriteValues(dir / "Config.dat", {{"Update", "ServerIP", "10.1.2.3"}, {"Update", "ServerPort", "80"}});
+    std::string strVersion, strRegion;
+    std::vector<S_UpdateSerivceAddr> vecServers(1);
+    vecServers[0].strServerIP = "10.9.9.9";
+    bool bUseProxy = false;
+    ReadClientConfig(dir.Path(), strVersion, strRegion, vecServers, bUseProxy);
+    ASSERT_EQ(2u, vecServers.size());
+    EXPECT_EQ("10.9.9.9", vecServers[0].strServerIP);
+    EXPECT_EQ("10.1.2.3", vecServers[1].strServerIP);
+}
+
+TEST(ClientConfig, ResolvesHostAddresses) {
+    struct {
+        const char* pszHost;
+        bool bResolved;
+        std::string strExpected;   // output after a call that started with "previous"
+    } const cases[] = {
+        {"192.168.0.10", true, "192.168.0.10"},
+        {"10.1", true, "10.1"},                       // accepted as an address, copied as written
+        {"localhost", true, "127.0.0.1"},
+        {"", false, ""},                              // emptied
+        {"no-such-host.invalid", false, "previous"},  // left as it was
+    };
+    for (const auto& c : cases) {
+        std::string strAddress = "previous";
+        EXPECT_EQ(c.bResolved, ResolveHostAddress(c.pszHost, strAddress)) << c.pszHost;
+        EXPECT_EQ(c.strExpected, strAddress) << c.pszHost;
+    }
+}
+
+}  // namespace
