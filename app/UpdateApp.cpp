@@ -1,0 +1,69 @@
+#include "app/UpdateApp.h"
+
+#include <commctrl.h>
+
+#include <string>
+
+#include "app/CommandLine.h"
+#include "app/SilentUpdater.h"
+
+namespace {
+
+const char kInstanceMutexName[] = "WIN32.QVOAUpdateWizard.Instance.Once";
+const char kRegistryKey[] = "应用程序向导生成的本地应用程序";
+
+void RunSilent(const S_CommandLine& cmd) {
+    CSilentUpdater updater;
+    if (cmd.nUpdateType == 1) {
+        // The program files have one fixed name; a -d: value plays no part.
+        const std::string strName = "Program";
+        updater.InitProgram(1, strName);
+        // The silent program driver (UpdateProgram) runs here once it exists.
+    } else {
+        updater.InitData(cmd.nUpdateType, cmd.strUpdateName);
+        // The silent data driver (UpdateData) runs here once it exists, and
+        // only when InitData accepted the name.
+    }
+}
+
+}  // namespace
+
+bool CUpdateApp::AcquireInstanceMutex() {
+    SetLastError(ERROR_SUCCESS);
+    HANDLE hMutex = CreateMutexA(nullptr, TRUE, kInstanceMutexName);
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        // Someone else's mutex: only closed, since releasing it from a thread
+        // that owns it through another handle would end that ownership.
+        if (hMutex) CloseHandle(hMutex);
+        return false;
+    }
+    // Any other failure to create it is ignored: the run goes on as the only one.
+    m_hMutex.reset(hMutex);
+    return true;
+}
+
+BOOL CUpdateApp::InitInstance() {
+    INITCOMMONCONTROLSEX icc = {};
+    static_assert(sizeof(icc) == 8, "INITCOMMONCONTROLSEX is two DWORDs");
+    icc.dwSize = sizeof(icc);
+    icc.dwICC = ICC_WIN95_CLASSES;
+    InitCommonControlsEx(&icc);
+
+    CWinApp::InitInstance();
+    // No ActiveX control containment: the program hosts no ActiveX controls.
+    SetRegistryKey(kRegistryKey);
+
+    // A second updater leaves at once, before reading a single argument.
+    if (!AcquireInstanceMutex()) return FALSE;
+
+    const S_CommandLine cmd = ParseCommandLine(GetCommandLineArguments());
+    if (cmd.bSilent) {
+        RunSilent(cmd);
+        return FALSE;
+    }
+
+    // Interactive run: the modal update dialog (CDlgUpdate, with m_nUpdateType :=
+    // cmd.nUpdateType and m_strUpdateName := cmd.strUpdateName) goes here once it
+    // exists. Until then the run ends without a window.
+    return FALSE;
+}

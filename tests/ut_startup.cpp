@@ -1,0 +1,222 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <set>
+#include <string>
+#include <thread>
+
+#include "app/SilentUpdater.h"
+#include "app/UpdateApp.h"
+#include "platform/CryptConfigFile.h"
+#include "platform/DirectoryEx.h"
+#include "platform/Win32Handles.h"
+#include "support/TempDir.h"
+
+namespace {
+
+// Spelled out here rather than shared, so that a typo in the product shows.
+const char kMutexName[] = "WIN32.QVOAUpdateWizard.Instance.Once";
+
+std::string AppPath() {
+    std::string strAppPath;
+    CDirectoryEx::GetApplicationPath(strAppPath);
+    return strAppPath;
+}
+
+TEST(SilentUpdater, BuildsThePathsOfEachKind) {
+    const std::string strApp = AppPath();
+    ASSERT_EQ(TestProgramDir(), strApp);
+
+    struct {
+        const char* pszWhat;
+        bool bProgram;
+        int nType;
+        std::string strName, strTarget, strDownload, strConfig;
+    } const cases[] = {
+        {"program", true, 1, "Program", strApp, strApp + "UPDATE\\Program\\", "UpdateConfig.ini"},
+        {"data set", false, 3, "Skin", strApp + "Skin\\", strApp + "UPDATE\\Skin\\", "config.ini"},
+        {"empty name keeps its separator", false, 0, "", strApp + "\\", strApp + "UPDATE\\\\", "config.ini"},
+        {"GBK name", false, -2, "\xD5\x5C", strApp + "\xD5\x5C\\", strApp + "UPDATE\\\xD5\x5C\\", "config.ini"},
+        {"nested name", false, 4, "Maps\\East", strApp + "Maps\\East\\", strApp + "UPDATE\\Maps\\East\\",
+         "config.ini"},
+    };
+    for (const auto& c : cases) {
+        CSilentUpdater updater;
+        const bool bOk = c.bProgram ? updater.InitProgram(c.nType, c.strName) : updater.InitData(c.nType, c.strName);
+        ASSERT_TRUE(bOk) << c.pszWhat;
+        EXPECT_TRUE(updater.m_pUpdateIntf != nullptr) << c.pszWhat;
+        EXPECT_EQ(c.nType, updater.m_nUpdateType) << c.pszWhat;
+        EXPECT_EQ(c.strName, updater.m_strUpdateName) << c.pszWhat;
+        EXPECT_EQ(strApp, updater.m_strAppPath) << c.pszWhat;
+        EXPECT_EQ(c.strTarget, updater.m_strTargetPath) << c.pszWhat;
+        EXPECT_EQ(c.strDownload, updater.m_strDownloadPath) << c.pszWhat;
+        EXPECT_EQ(c.strConfig, updater.m_strConfigName) << c.pszWhat;
+    }
+}
+
+TEST(SilentUpdater, RefusesNamesThatLeaveTheApplicationDirectoryAndASecondInit) {
+    for (const char* pszName : {"..", "..\\..", "Skin\\..\\..", "C:\\Windows", "\\Windows"}) {
+        CSilentUpdater updater;
+        EXPECT_FALSE(updater.InitData(3, pszName)) << pszName;
+        EXPECT_FALSE(updater.IsInitialised()) << pszName;
+        EXPECT_EQ("", updater.m_strDownloadPath) << pszName;
+        EXPECT_EQ("", updater.m_strTargetPath) << pszName;
+    }
+
+    CSilentUpdater updater;
+    ASSERT_TRUE(updater.InitData(3, "Skin"));
+    const CQOVAUpdateIntf* pFirst = updater.m_pUpdateIntf.get();
+    EXPECT_FALSE(updater.InitProgram(1, "Program"));
+    EXPECT_FALSE(updater.InitData(4, "Maps"));
+    EXPECT_EQ(pFirst, updater.m_pUpdateIntf.get());
+    EXPECT_EQ(3, updater.m_nUpdateType);
+    EXPECT_EQ(AppPath() + "UPDATE\\Skin\\", updater.m_strDownloadPath);
+}
+
+// WAIT_TIMEOUT while another thread owns the mutex, WAIT_OBJECT_0 once it is released.
+DWORD ProbeFromAnotherThread(HANDLE hMutex) {
+    DWORD dwResult = WAIT_FAILED;
+    std::thread probe([&] {
+        dwResult = WaitForSingleObject(hMutex, 0);
+        if (dwResult == WAIT_OBJECT_0 || dwResult == WAIT_ABANDONED) ReleaseMutex(hMutex);
+    });
+    probe.join();
+    return dwResult;
+}
+
+TEST(UpdateApp, HoldsTheInstanceMutexUntilDestroyed) {
+    UniqueHandle hProbe;
+    {
+        CUpdateApp first;
+        ASSERT_TRUE(first.AcquireInstanceMutex());
+        hProbe.reset(OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, kMutexName));
+        ASSERT_TRUE(hProbe);
+        EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), ProbeFromAnotherThread(hProbe.get()));
+
+        {
+            CUpdateApp second;
+            EXPECT_FALSE(second.AcquireInstanceMutex());
+        }
+        // The refused object did not end the first one's ownership on its way out.
+        EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), ProbeFromAnotherThread(hProbe.get()));
+    }
+    // Released, not abandoned: the owner let go before its thread ended.
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), ProbeFromAnotherThread(hProbe.get()));
+    hProbe.reset();
+
+    // Closed as well: with no handle left the name is free for a fresh start.
+    CUpdateApp next;
+    EXPECT_TRUE(next.AcquireInstanceMutex());
+}
+
+struct RunResult {
+    bool bStarted = false;
+    bool bEnded = false;
+    DWORD dwExitCode = 0;
+};
+
+RunResult RunProgram(const std::string& strExe, const std::string& strArgs, DWORD dwTimeoutMs) {
+    RunResult result;
+    std::string strCommand = "\"" + strExe + "\" " + strArgs;
+    STARTUPINFOA si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA(strExe.c_str(), &strCommand[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return result;
+    UniqueHandle hProcess(pi.hProcess), hThread(pi.hThread);
+    result.bStarted = true;
+    result.bEnded = WaitForSingleObject(pi.hProcess, dwTimeoutMs) == WAIT_OBJECT_0;
+    if (!result.bEnded) TerminateProcess(pi.hProcess, 1);
+    GetExitCodeProcess(pi.hProcess, &result.dwExitCode);
+    return result;
+}
+
+std::set<std::string> ListDirectory(const std::string& strDir) {
+    std::set<std::string> setNames;
+    WIN32_FIND_DATAA fd;
+    UniqueFind hFind(FindFirstFileA((strDir + "*").c_str(), &fd));
+    if (!hFind) return setNames;
+    do {
+        const std::string strName = fd.cFileName;
+        if (strName != "." && strName != "..") setNames.insert(strName);
+    } while (FindNextFileA(hFind.get(), &fd));
+    return setNames;
+}
+
+// A copy of Update.exe in a fresh directory whose Config.dat names a server
+// that nobody answers, so that any update it attempted would leave traces.
+class UpdateExeCopy : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_strExe = m_dir / "Update.exe";
+        ASSERT_TRUE(CopyFileA((ProductBinDir() + "Update.exe").c_str(), m_strExe.c_str(), FALSE));
+        CCryptConfigFile config(m_dir / "Config.dat", "");
+        config.WriteString("Update", "Version", "1.0.0.0");
+        config.WriteString("Update", "ServerIP", "127.0.0.1");
+        config.WriteString("Update", "ServerPort", "1");
+    }
+
+    TempDir m_dir;
+    std::string m_strExe;
+};
+
+TEST_F(UpdateExeCopy, SecondCopyQuitsAtOnceWithoutTouchingAnything) {
+    UniqueHandle hHeld(CreateMutexA(nullptr, TRUE, kMutexName));
+    ASSERT_TRUE(hHeld);
+    ASSERT_NE(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
+    const std::set<std::string> setBefore = ListDirectory(m_dir.Path());
+
+    for (const char* pszArgs : {"-silent", "-silent -t:3 -d:Skin", "", "-t:2 -d:Maps"}) {
+        const RunResult result = RunProgram(m_strExe, pszArgs, 10000);
+        ASSERT_TRUE(result.bStarted) << pszArgs;
+        EXPECT_TRUE(result.bEnded) << pszArgs;
+        EXPECT_EQ(0u, result.dwExitCode) << pszArgs;
+        EXPECT_EQ(setBefore, ListDirectory(m_dir.Path())) << pszArgs;
+    }
+    ReleaseMutex(hHeld.get());
+}
+
+TEST_F(UpdateExeCopy, SilentRunsStartAndEndCleanly) {
+    // -d:.. would make the staging directory the installation itself.
+    for (const char* pszArgs : {"-silent", "-SIL -t:3 -d:Skin", "\"\" -t:0", "-silent -t:3 -d:.."}) {
+        const RunResult result = RunProgram(m_strExe, pszArgs, 60000);
+        ASSERT_TRUE(result.bStarted) << pszArgs;
+        EXPECT_TRUE(result.bEnded) << pszArgs;
+        EXPECT_EQ(0u, result.dwExitCode) << pszArgs;
+        EXPECT_TRUE(FileExists(m_strExe)) << pszArgs;
+        EXPECT_TRUE(FileExists(m_dir / "Config.dat")) << pszArgs;
+    }
+}
+
+TEST(UpdateExe, CarriesItsManifestAndVersion) {
+    const std::string strExe = ProductBinDir() + "Update.exe";
+    HMODULE hModule = LoadLibraryExA(strExe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_TRUE(hModule != nullptr);
+    ScopeExit unload([hModule] { FreeLibrary(hModule); });
+
+    HRSRC hManifest = FindResourceA(hModule, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));   // RT_MANIFEST
+    ASSERT_TRUE(hManifest != nullptr);
+    const std::string strManifest(static_cast<const char*>(LockResource(LoadResource(hModule, hManifest))),
+                                  SizeofResource(hModule, hManifest));
+    for (const char* pszPart : {"level=\"asInvoker\"", "Microsoft.Windows.Common-Controls", "6595b64144ccf1df",
+                                ">true</dpiAware>", ">PerMonitorV2</dpiAwareness>",
+                                "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"}) {
+        EXPECT_NE(std::string::npos, strManifest.find(pszPart)) << pszPart;
+    }
+
+    HRSRC hVersion = FindResourceA(hModule, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(16));   // RT_VERSION
+    ASSERT_TRUE(hVersion != nullptr);
+    const std::string strVersion(static_cast<const char*>(LockResource(LoadResource(hModule, hVersion))),
+                                 SizeofResource(hModule, hVersion));
+    const std::wstring strProduct = L"ProductName";
+    const std::wstring strQova = L"QOVA";
+    const size_t nAt = strVersion.find(std::string(reinterpret_cast<const char*>(strProduct.c_str()),
+                                                   strProduct.size() * sizeof(wchar_t)));
+    ASSERT_NE(std::string::npos, nAt);
+    EXPECT_NE(std::string::npos, strVersion.find(std::string(reinterpret_cast<const char*>(strQova.c_str()),
+                                                             strQova.size() * sizeof(wchar_t)),
+                                                 nAt));
+}
+
+}  // namespace
