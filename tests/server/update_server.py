@@ -14,8 +14,8 @@ Admin API (never logged):
 
 Fault kinds: 404, 500, drop (connection reset mid-body), short (body shorter
 than its Content-Length, then close), long (more bytes than Content-Length),
-stall (headers, then silence), hang (no answer at all), trickle (a few bytes a
-second). Silence and trickles end after at most 120 s or when the server stops.
+stall (headers, then silence), pause (headers and half the body, then
+silence), hang (no answer at all), trickle (a few bytes a second). Silence and trickles end after at most 120 s or when the server stops.
 """
 
 import argparse
@@ -33,7 +33,7 @@ import urllib.parse
 SILENCE_LIMIT_S = 120.0
 TRICKLE_BYTES = 4
 TRICKLE_PERIOD_S = 0.25
-FAULT_KINDS = {"404", "500", "drop", "short", "long", "stall", "hang", "trickle"}
+FAULT_KINDS = {"404", "500", "drop", "short", "long", "stall", "pause", "hang", "trickle"}
 
 
 class ServerState:
@@ -158,6 +158,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     self.connection.sendfile(f)
             elif fault == "stall":
                 self.send_file_headers(size)
+                self.wait_silently()
+            elif fault == "pause":
+                self.send_file_headers(size)
+                self.wfile.write(f.read(size // 2))
                 self.wait_silently()
             elif fault == "drop":
                 declared = max(size, 2)

@@ -22,8 +22,9 @@ public:
     // Fault kinds: "404", "500", "drop" (connection closed mid-body), "short"
     // (body shorter than its Content-Length), "long" (longer), "stall" (headers,
     // then silence), "trickle" (a few bytes a second). strUrlPath is as requested,
-    // e.g. "/1/bin/a.dll" (percent-encoded as sent). Also "hang" (no answer at
-    // all) and "none" (clears the path's fault).
+    // e.g. "/1/bin/a.dll" (percent-encoded as sent). Also "pause" (headers and
+    // half the body, then silence), "hang" (no answer at all) and "none" (clears
+    // the path's fault).
     bool SetFault(const std::string& strUrlPath, const std::string& strKind);
     // Paths requested since Serve(), in order, percent-decoded to UTF-8.
     std::vector<std::string> RequestLog();
