@@ -1,0 +1,81 @@
+#include "support/Screenshot.h"
+
+#include <algorithm>
+namespace Gdiplus {
+using std::max;
+using std::min;
+}  // namespace Gdiplus
+#include <gdiplus.h>
+
+#include "platform/GdiplusSession.h"
+#include "platform/PngResource.h"
+#include "platform/Win32Handles.h"
+#include "support/TempDir.h"
+
+uint32_t ScreenImage::At(int x, int y) const {
+    if (x < 0 || y < 0 || x >= m_cx || y >= m_cy) return 0;
+    return m_pixels[static_cast<size_t>(y) * m_cx + x] & 0x00FFFFFF;
+}
+
+COLORREF ScreenImage::ColorAt(int x, int y) const {
+    uint32_t p = At(x, y);
+    return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
+}
+
+bool ScreenImage::SavePng(const std::string& strPath) const {
+    if (IsEmpty() || !GdiplusSession::Ensure()) return false;
+    // GDI+'s PNG encoder.
+    static const CLSID kPngEncoder = {0x557cf406, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
+    std::wstring wstrPath(strPath.size() + 1, L'\0');
+    int n = ::MultiByteToWideChar(CP_ACP, 0, strPath.c_str(), -1, &wstrPath[0], static_cast<int>(wstrPath.size()));
+    if (n <= 0) return false;
+    wstrPath.resize(static_cast<size_t>(n) - 1);
+    Gdiplus::Bitmap bitmap(m_cx, m_cy, m_cx * 4, PixelFormat32bppRGB,
+                           reinterpret_cast<BYTE*>(const_cast<uint32_t*>(m_pixels.data())));
+    return bitmap.Save(wstrPath.c_str(), &kPngEncoder, nullptr) == Gdiplus::Ok;
+}
+
+ScreenImage CaptureScreenRect(const RECT& rcScreen) {
+    int cx = rcScreen.right - rcScreen.left;
+    int cy = rcScreen.bottom - rcScreen.top;
+    if (cx <= 0 || cy <= 0) return ScreenImage();
+    ::GdiFlush();
+    HDC hdcScreen = ::GetDC(nullptr);
+    if (!hdcScreen) return ScreenImage();
+    ScreenImage image(cx, cy);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = cx;
+    info.bmiHeader.biHeight = -cy;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* pBits = nullptr;
+    UniqueGdiObject dib(::CreateDIBSection(hdcScreen, &info, DIB_RGB_COLORS, &pBits, nullptr, 0));
+    bool bOk = false;
+    if (dib) {
+        CBitmapDC dc(hdcScreen, dib.get());
+        bOk = dc && ::BitBlt(dc.Get(), 0, 0, cx, cy, hdcScreen, rcScreen.left, rcScreen.top, SRCCOPY);
+        ::GdiFlush();
+        if (bOk) std::copy_n(static_cast<const uint32_t*>(pBits), static_cast<size_t>(cx) * cy, image.Data());
+    }
+    ::ReleaseDC(nullptr, hdcScreen);
+    return bOk ? image : ScreenImage();
+}
+
+ScreenImage CaptureWindow(HWND hWnd) {
+    RECT rc;
+    if (!::GetWindowRect(hWnd, &rc)) return ScreenImage();
+    return CaptureScreenRect(rc);
+}
+
+std::string ScreenshotDir() {
+    std::string strDir = TestProgramDir() + "..\\screenshots\\";
+    ::CreateDirectoryA(strDir.c_str(), nullptr);  // best effort: scripts/test normally made it
+    return strDir;
+}
+
+bool SaveWindowScreenshot(HWND hWnd, const std::string& strName) {
+    ScreenImage image = CaptureWindow(hWnd);
+    return image.SavePng(ScreenshotDir() + strName + ".png");
+}
