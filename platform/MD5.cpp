@@ -55,6 +55,8 @@ bool CMD5::HashOpenFile(void* hFile, unsigned char (&digest)[16]) {
         if (!ReadFile(static_cast<HANDLE>(hFile), m_pBuffer, kBufferSize, &dwRead, nullptr)) return false;
         if (dwRead == 0) break;
         if (!Succeeded(BCryptHashData(hHash, reinterpret_cast<PUCHAR>(m_pBuffer), dwRead, 0))) return false;
+        // A disk file returns less than asked only at its end: saves a read per small file.
+        if (dwRead < kBufferSize) break;
     }
     if (!Succeeded(BCryptFinishHash(hHash, digest, sizeof(digest), 0))) return false;
     if (!m_bReusable) DropHash();
