@@ -1,0 +1,269 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "manifest/CompareDataFiles.h"
+#include "manifest/CompareProgramFiles.h"
+#include "platform/ConfigFile.h"
+#include "platform/MD5.h"
+#include "platform/Win32Handles.h"
+#include "support/TempDir.h"
+
+namespace {
+
+struct ToolRun {
+    DWORD dwExit = 0xFFFFFFFF;
+    std::string strError;   // what the tool wrote to stderr
+};
+
+// Runs the real build/bin/UpdateTool.exe with "manifest " + strArgs.
+ToolRun RunManifestTool(const TempDir& tmp, const std::string& strArgs) {
+    ToolRun run;
+    const std::string strErrFile = tmp / "tool-stderr.txt";
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
+    UniqueFile err(CreateFileA(strErrFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile nul(CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                               OPEN_EXISTING, 0, nullptr));
+    if (!err || !nul) return run;
+
+    STARTUPINFOA si = {};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = nul.get();
+    si.hStdOutput = nul.get();
+    si.hStdError = err.get();
+    PROCESS_INFORMATION pi = {};
+    std::string strCommand = "\"" + ProductBinDir() + "UpdateTool.exe\" manifest " + strArgs;
+    if (!CreateProcessA(nullptr, &strCommand[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) return run;
+    UniqueHandle process(pi.hProcess);
+    UniqueHandle thread(pi.hThread);
+    if (WaitForSingleObject(process.get(), 120000) == WAIT_OBJECT_0) GetExitCodeProcess(process.get(), &run.dwExit);
+    err.reset();
+    run.strError = ReadFileBytes(strErrFile);
+    return run;
+}
+
+// A '\' right before the closing quote would escape it: double a trailing one.
+std::string Quoted(const std::string& strPath) {
+    const char* pszEnd = strPath.c_str() + strPath.size();
+    const bool bTrailingSeparator =
+        !strPath.empty() && *CharPrevExA(936, strPath.c_str(), pszEnd, 0) == '\\' && pszEnd[-1] == '\\';
+    return "\"" + strPath + (bTrailingSeparator ? "\\" : "") + "\"";
+}
+
+// Sets the file's last write time to the given local time.
+bool SetLocalWriteTime(const std::string& strPath, WORD wYear, WORD wMonth, WORD wDay, WORD wHour, WORD wMinute,
+                       WORD wSecond) {
+    SYSTEMTIME stLocal = {wYear, wMonth, 0, wDay, wHour, wMinute, wSecond, 0};
+    SYSTEMTIME stUtc;
+    FILETIME ft;
+    if (!TzSpecificLocalTimeToSystemTime(nullptr, &stLocal, &stUtc) || !SystemTimeToFileTime(&stUtc, &ft)) return false;
+    UniqueFile file(CreateFileA(strPath.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                nullptr));
+    return file && SetFileTime(file.get(), nullptr, nullptr, &ft);
+}
+
+std::string Read(CConfigFile& manifest, const std::string& strSection, const std::string& strKey) {
+    std::string strValue;
+    manifest.ReadString(strSection, strKey, "", strValue);
+    return strValue;
+}
+
+std::vector<std::string> Names(const std::vector<S_UpdateFileInfo>& vecFiles) {
+    std::vector<std::string> vecNames;
+    for (const S_UpdateFileInfo& info : vecFiles) vecNames.push_back(info.strFileName);
+    return vecNames;
+}
+
+struct ReleaseFile {
+    const char* pszName;
+    std::string strBytes;
+};
+
+// In byte order: '.' < '\' < '_' and GBK lead bytes after ASCII.
+const ReleaseFile kRelease[] = {
+    {"QOVAClient.exe", "client"},
+    {"Update.exe", "updater"},
+    {"bin.txt", "notes"},
+    {"bin\\a.dll", "library a"},
+    {"bin\\plugins\\p.dll", std::string(70000, 'p')},
+    {"bin_x\\b.dll", "library b"},
+    {"data\\empty.bin", ""},
+    {"誠\\診.dat", "gbk names"},
+};
+
+class ManifestToolTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const ReleaseFile& file : kRelease) {
+            ASSERT_TRUE(WriteFileBytes(m_strRelease + file.pszName, file.strBytes));
+            ASSERT_TRUE(WriteFileBytes(m_strInstall + file.pszName, file.strBytes));
+        }
+    }
+
+    TempDir m_tmp;
+    std::string m_strRelease = m_tmp / "release\\";
+    std::string m_strInstall = m_tmp / "install\\";
+};
+
+TEST_F(ManifestToolTest, ProgramManifestDescribesEveryFileOfTheRelease) {
+    ASSERT_TRUE(WriteFileBytes(m_strRelease + "UpdateConfig.ini", "stale manifest"));
+    ASSERT_TRUE(SetLocalWriteTime(m_strRelease + "bin\\a.dll", 2012, 7, 15, 9, 5, 31));
+    const ToolRun run = RunManifestTool(m_tmp, "program " + Quoted(m_strRelease) +
+                                                   " --version 4.0.1008.0101 --region CN --unconditional 0 --notify 1");
+    ASSERT_EQ(0u, run.dwExit) << run.strError;
+
+    CConfigFile manifest(m_strRelease + "UpdateConfig.ini");
+    EXPECT_EQ("4.0.1008.0101", Read(manifest, "Version", "VERSION"));
+    EXPECT_EQ("CN", Read(manifest, "Version", "REGION"));
+    EXPECT_EQ("0", Read(manifest, "Version", "UNCONDITIONALUPDATE"));
+    EXPECT_EQ("1", Read(manifest, "Version", "NOTIFIY"));
+
+    std::vector<std::string> vecExpected;
+    for (const ReleaseFile& file : kRelease) vecExpected.push_back(file.pszName);
+    std::vector<std::string> vecKeys;
+    manifest.ReadSection("FILES", vecKeys);
+    EXPECT_EQ(vecExpected, vecKeys);   // sorted by bytes, the manifest itself left out
+
+    CMD5 md5;
+    for (const ReleaseFile& file : kRelease) {
+        SCOPED_TRACE(file.pszName);
+        std::string strDigest;
+        md5.GetFileMD5((m_strRelease + file.pszName).c_str(), strDigest);
+        EXPECT_EQ(strDigest, Read(manifest, file.pszName, "MD5"));
+        EXPECT_EQ(std::to_string(file.strBytes.size()), Read(manifest, file.pszName, "SIZE"));
+        const std::string strTime = Read(manifest, file.pszName, "MODIFYTIME");
+        ASSERT_EQ(19u, strTime.size());
+        EXPECT_EQ("-- :: ", strTime.substr(4, 1) + strTime.substr(7, 1) + strTime.substr(10, 1) +
+                               strTime.substr(13, 1) + strTime.substr(16, 1) + " ");
+    }
+    EXPECT_EQ("d41d8cd98f00b204e9800998ecf8427e", Read(manifest, "data\\empty.bin", "MD5"));
+    EXPECT_EQ("2012-07-15 09:05:31", Read(manifest, "bin\\a.dll", "MODIFYTIME"));
+}
+
+TEST_F(ManifestToolTest, AProgramManifestListsExactlyTheFilesThatDiffer) {
+    const std::string strOut = m_tmp / "served\\UpdateConfig.ini";
+    ASSERT_TRUE(WriteFileBytes(strOut, ""));
+    const ToolRun run = RunManifestTool(m_tmp, "program " + Quoted(m_strRelease) + " --version 4.0.1008 --region CN -o " +
+                                                   Quoted(strOut));
+    ASSERT_EQ(0u, run.dwExit) << run.strError;
+
+    ASSERT_TRUE(WriteFileBytes(m_strInstall + "bin\\a.dll", "library A"));
+    ASSERT_TRUE(DeleteFileA((m_strInstall + "bin\\plugins\\p.dll").c_str()));
+    ASSERT_TRUE(WriteFileBytes(m_strInstall + "誠\\診.dat", "gbk names, older"));
+    ASSERT_TRUE(WriteFileBytes(m_strInstall + "data\\empty.bin", "no longer empty"));
+    ASSERT_TRUE(WriteFileBytes(m_strInstall + "extra.txt", "not part of the release"));
+
+    S_UpdateCheckInfo request{m_strInstall, strOut, "4.0.1007", "CN"};
+    std::vector<S_UpdateFileInfo> vecList;
+    ASSERT_EQ(0, CompareProgramFiles(request, vecList));
+    EXPECT_EQ((std::vector<std::string>{"bin\\a.dll", "bin\\plugins\\p.dll", "data\\empty.bin", "誠\\診.dat"}),
+              Names(vecList));
+    ASSERT_EQ(4u, vecList.size());
+    EXPECT_EQ("70000", vecList[1].strSize);
+    EXPECT_EQ("0", vecList[2].strSize);
+
+    // The same manifest against the release itself: nothing to do.
+    request.strRootPath = m_strRelease;
+    vecList.clear();
+    ASSERT_EQ(0, CompareProgramFiles(request, vecList));
+    EXPECT_TRUE(vecList.empty());
+}
+
+TEST_F(ManifestToolTest, ADataSetManifestListsExactlyTheFilesThatDiffer) {
+    ASSERT_TRUE(WriteFileBytes(m_strRelease + "config.ini", "stale"));
+    ASSERT_TRUE(WriteFileBytes(m_strRelease + "Version", "a file that looks like a header"));
+    ASSERT_TRUE(WriteFileBytes(m_strInstall + "Version", "a file that looks like a header"));
+    const ToolRun run = RunManifestTool(m_tmp, "data " + Quoted(m_strRelease));
+    ASSERT_EQ(0u, run.dwExit) << run.strError;
+
+    const std::string strManifest = m_strRelease + "config.ini";
+    CConfigFile manifest(strManifest);
+    std::vector<std::string> vecSections;
+    manifest.ReadSections(vecSections);
+    // No header in a data-set manifest: "Version" is just a file, sorted among the others.
+    EXPECT_EQ((std::vector<std::string>{"QOVAClient.exe", "Update.exe", "Version", "bin.txt", "bin\\a.dll",
+                                        "bin\\plugins\\p.dll", "bin_x\\b.dll", "data\\empty.bin", "誠\\診.dat"}),
+              vecSections);
+
+    ASSERT_TRUE(WriteFileBytes(m_strInstall + "Version", "changed"));
+    ASSERT_TRUE(DeleteFileA((m_strInstall + "QOVAClient.exe").c_str()));
+    std::vector<S_UpdateFileInfo> vecList;
+    CompareDataFiles(strManifest, m_strInstall, vecList);
+    EXPECT_EQ((std::vector<std::string>{"QOVAClient.exe", "Version"}), Names(vecList));
+}
+
+TEST_F(ManifestToolTest, AnOutputInsideTheDirectoryIsNotListed) {
+    ASSERT_TRUE(WriteFileBytes(m_strRelease + "meta\\m.ini", "previous run"));
+    const ToolRun run = RunManifestTool(m_tmp, "data " + Quoted(m_strRelease) + " -o " +
+                                                   Quoted(m_strRelease + "META\\M.INI"));
+    ASSERT_EQ(0u, run.dwExit) << run.strError;
+    CConfigFile manifest(m_strRelease + "meta\\m.ini");
+    std::vector<std::string> vecSections;
+    manifest.ReadSections(vecSections);
+    EXPECT_EQ(sizeof(kRelease) / sizeof(kRelease[0]), vecSections.size());
+    for (const std::string& strName : vecSections) EXPECT_EQ(std::string::npos, strName.find("m.ini"));
+    EXPECT_FALSE(FileExists(m_strRelease + "config.ini"));
+}
+
+TEST_F(ManifestToolTest, BadUsageExitsWithTwoAndOneLine) {
+    const std::string strDir = Quoted(m_strRelease);
+    const std::string cases[] = {
+        "",
+        "programs " + strDir + " --version 1",
+        "program",
+        "program " + strDir,                              // no version
+        "program " + strDir + " --version",               // no value
+        "program " + strDir + " --version \"\"",
+        "program " + strDir + " --version 1 --notify x",
+        "program " + strDir + " --version 1 --unconditional -1",
+        "program " + strDir + " --version 1 --colour red",
+        "data " + strDir + " --version 1",                // data sets have no header
+        "data " + strDir + " -o",
+    };
+    for (const std::string& strArgs : cases) {
+        SCOPED_TRACE(strArgs);
+        const ToolRun run = RunManifestTool(m_tmp, strArgs);
+        EXPECT_EQ(2u, run.dwExit);
+        ASSERT_FALSE(run.strError.empty());
+        EXPECT_EQ(run.strError.size() - 1, run.strError.find('\n'));
+    }
+    EXPECT_FALSE(FileExists(m_strRelease + "UpdateConfig.ini"));
+    EXPECT_FALSE(FileExists(m_strRelease + "config.ini"));
+}
+
+TEST_F(ManifestToolTest, RefusesToPublishNamesTheClientWouldMisread) {
+    struct Case {
+        const char* pszKind;
+        const char* pszFile;
+    } cases[] = {
+        {"program", "Version"},     // would merge into the header section
+        {"program", "files"},       // section names ignore letter case
+        {"program", "a=b.dll"},     // the key would end at '='
+        {"data", " lead.dll"},      // blanks around names are trimmed
+        {"program", ";c.dll"},      // a comment line in "FILES"
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszFile);
+        TempDir dir;
+        ASSERT_TRUE(WriteFileBytes(dir / "ok.dll", "ok"));
+        ASSERT_TRUE(WriteFileBytes(dir / c.pszFile, "x"));
+        const ToolRun run = RunManifestTool(m_tmp, std::string(c.pszKind) + " " + Quoted(dir.Path()) +
+                                                       (std::string(c.pszKind) == "program" ? " --version 1" : ""));
+        EXPECT_EQ(1u, run.dwExit);
+        EXPECT_NE(std::string::npos, run.strError.find(c.pszFile)) << run.strError;
+        EXPECT_FALSE(FileExists(dir / "UpdateConfig.ini"));
+        EXPECT_FALSE(FileExists(dir / "config.ini"));
+    }
+}
+
+TEST_F(ManifestToolTest, AMissingDirectoryFails) {
+    const ToolRun run = RunManifestTool(m_tmp, "program " + Quoted(m_tmp / "nowhere\\") + " --version 1");
+    EXPECT_EQ(1u, run.dwExit);
+    EXPECT_FALSE(run.strError.empty());
+}
+
+}  // namespace
