@@ -43,7 +43,7 @@ public:
     // trimmed, so the document holds what reading Serialize() back would give.
     // False, and nothing changes, when the text could not be read back as written:
     // an empty name, a line break or NUL anywhere, ']' in the section name, '=' in
-    // the key or a key starting with ';' or '['.
+    // the key, a key starting with ';' or '[', a name ending in a lone lead byte.
     bool Set(const std::string& strSection, const std::string& strKey, const std::string& strValue);
     static bool IsStorable(const std::string& strSection, const std::string& strKey, const std::string& strValue);
 
