@@ -7,6 +7,7 @@ set -euo pipefail
 : "${root:?}" "${build:?}"
 
 source "$root/scripts/lib/wine-env.sh"
+source "$root/bench/lib/data.sh"
 data=$build/bench-data/md5
 cleanup() {
   qova_stop_all
@@ -19,16 +20,7 @@ rm -rf "$data"
 mkdir -p "$data/small"
 head -c $((1024 * 1024 * 1024)) /dev/urandom >"$data/large.bin"
 head -c $((64 * 1024 * 1024)) /dev/urandom >"$data/medium.bin"
-python3 - "$data/small" <<'PY'
-import os, sys
-root = sys.argv[1]
-for d in range(100):
-    sub = os.path.join(root, "d%02d" % d)
-    os.makedirs(sub)
-    for f in range(100):
-        with open(os.path.join(sub, "f%05d.bin" % (d * 100 + f)), "wb") as out:
-            out.write(os.urandom(4096))
-PY
+qova_bench_small_files "$data/small"
 # Everything in the page cache before any timing.
 cat "$data/large.bin" "$data/medium.bin" >/dev/null
 find "$data/small" -type f -exec cat {} + >/dev/null
