@@ -35,6 +35,8 @@ qova_wine_fonts() {
   for name in "宋体" "SimSun" "新宋体" "NSimSun"; do
     wine reg add "$key" /v "$name" /t REG_SZ /d "AR PL SungtiL GB" /f </dev/null >/dev/null 2>&1
   done
+  # Let the server that reg started go away, so that the persistent one can start.
+  wineserver -w
 }
 
 qova_wine_prefix() {
