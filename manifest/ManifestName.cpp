@@ -21,6 +21,24 @@ bool IsParentSegment(const std::wstring& strSegment) {
     return nDots >= 2;
 }
 
+// "NUL", "com1.txt", "CON .dat": Windows opens the device, whatever directory
+// precedes it, so such a name would write to a port or the console.
+bool IsDeviceSegment(const std::wstring& strSegment) {
+    std::wstring strBase = strSegment.substr(0, strSegment.find(L'.'));
+    while (!strBase.empty() && strBase.back() == L' ') strBase.pop_back();
+    for (wchar_t& c : strBase) {
+        if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+    }
+    static const wchar_t* const kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+    for (const wchar_t* pszDevice : kDevices) {
+        if (strBase == pszDevice) return true;
+    }
+    return strBase.size() == 4 && (strBase.compare(0, 3, L"COM") == 0 || strBase.compare(0, 3, L"LPT") == 0) &&
+           strBase[3] >= L'1' && strBase[3] <= L'9';
+}
+
+bool IsBadSegment(const std::wstring& strSegment) { return IsParentSegment(strSegment) || IsDeviceSegment(strSegment); }
+
 }  // namespace
 
 bool IsSafeManifestName(const std::string& strName) {
@@ -38,11 +56,11 @@ bool IsSafeManifestName(const std::string& strName) {
     for (wchar_t c : strWide) {
         if (c < 0x20 || c == 0x7F || c == L':') return false;
         if (IsSeparator(c)) {
-            if (IsParentSegment(strSegment)) return false;
+            if (IsBadSegment(strSegment)) return false;
             strSegment.clear();
         } else {
             strSegment += c;
         }
     }
-    return !IsParentSegment(strSegment);
+    return !IsBadSegment(strSegment);
 }

@@ -4,7 +4,8 @@
 // True when a file name taken from a manifest stays below the directory it is
 // appended to: not empty, not absolute (no leading '\' or '/', no drive, no
 // "\\server"), no ':' anywhere (drives, alternate streams), no ".." segment
-// with either separator, no control character. The name is read as code page
-// 936 text, so a GBK trail byte 0x5C is part of its character, not a separator;
-// a name that is not valid GBK is refused.
+// with either separator, no control character, no device name ("NUL",
+// "com1.txt") as a segment. The name is read as code page 936 text, so a GBK
+// trail byte 0x5C is part of its character, not a separator; a name that is
+// not valid GBK is refused.
 bool IsSafeManifestName(const std::string& strName);

@@ -94,6 +94,7 @@ TEST(ManifestName, AcceptsRelativeNamesBelowTheRoot) {
         "...a", "a.\\b", "誠.dat", "診\\誠.dat",
         "誠..\\a.dat",   // D5 5C 2E 2E: the 0x5C is a trail byte, not a separator before ".."
         "数据\\地图.dat",
+        "console.dll", "CONFIG.ini", "com10.txt", "lpt.txt", "nul_x.dat", "auxiliary\\a.dll",
     };
     for (const char* pszName : safe) EXPECT_TRUE(IsSafeManifestName(pszName)) << pszName;
 }
@@ -111,6 +112,7 @@ TEST(ManifestName, RefusesNamesThatCouldLeaveTheRoot) {
         std::string("a\x01.dll"), "a\tb", "a\nb", "a\rb", std::string("a\x7F"),
         std::string("a\0b", 3),                                  // embedded NUL
         "\x81",                                                  // lone GBK lead byte: not text
+        "NUL", "nul.txt", "bin\\CON", "Com1.log", "lpt9", "AUX .dat", "prn\\a.dll", "conout$",   // devices
     };
     for (const std::string& strName : unsafe) EXPECT_FALSE(IsSafeManifestName(strName)) << strName;
 }
