@@ -1,6 +1,5 @@
 #include "platform/PNGPicture.h"
 
-#include "platform/ImageDialog.h"
 
 bool CPNGPicture::SetPicture(UINT nResId, HINSTANCE hInst) {
     bool bLoaded = m_picture.LoadPng(nResId, hInst);
@@ -30,31 +29,4 @@ void CPNGPicture::FitToPicture() {
     ::RedrawWindow(hParent, &rcBoth, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
-LRESULT CPNGPicture::WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam) {
-    switch (nMsg) {
-    case WM_PAINT: {
-        PAINTSTRUCT ps;
-        HDC hdc = ::BeginPaint(m_hWnd, &ps);
-        if (hdc) Paint(hdc);
-        ::EndPaint(m_hWnd, &ps);
-        return 0;
-    }
-    case WM_PRINTCLIENT:
-        Paint(reinterpret_cast<HDC>(wParam));
-        return 0;
-    case WM_ERASEBKGND:
-        return TRUE;
-    default:
-        return CWnd::WindowProc(nMsg, wParam, lParam);
-    }
-}
-
-void CPNGPicture::Paint(HDC hdcTarget) {
-    RECT rc;
-    ::GetClientRect(m_hWnd, &rc);
-    CMemoryCanvas canvas(hdcTarget, rc.right, rc.bottom);
-    if (!canvas.IsValid()) return;
-    PaintParentFace(m_hWnd, canvas.Dc(), rc.right, rc.bottom);
-    m_picture.Draw(canvas.Dc(), 0, 0);
-    canvas.CopyTo(hdcTarget, 0, 0);
-}
+void CPNGPicture::DrawContent(HDC hdc, const RECT&) { m_picture.Draw(hdc, 0, 0); }

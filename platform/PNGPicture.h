@@ -5,9 +5,9 @@
 #include <windows.h>
 
 #include "platform/PngResource.h"
-#include "platform/Wnd.h"
+#include "platform/SkinStatic.h"
 
-class CPNGPicture : public CWnd {
+class CPNGPicture : public CSkinStatic {
 public:
     CPNGPicture() = default;
 
@@ -18,11 +18,10 @@ public:
 
 protected:
     void PreSubclassWindow() override;
-    LRESULT WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam) override;
+    void DrawContent(HDC hdc, const RECT& rcClient) override;
 
 private:
     void FitToPicture();
-    void Paint(HDC hdc);
 
     CAlphaBitmap m_picture;
     UINT m_nResId = 0;

@@ -23,8 +23,9 @@ struct ReleaseFn {
     void operator()(IStream* p) const { p->Release(); }
 };
 
-// A top-down 32-bit DIB section; *ppBits receives its pixels.
-HBITMAP CreateDib32(int cx, int cy, void** ppBits) {
+}  // namespace
+
+HBITMAP CreateTopDownDib32(HDC hdc, int cx, int cy, void** ppBits) {
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     info.bmiHeader.biWidth = cx;
@@ -32,10 +33,8 @@ HBITMAP CreateDib32(int cx, int cy, void** ppBits) {
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
-    return ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, ppBits, nullptr, 0);
+    return ::CreateDIBSection(hdc, &info, DIB_RGB_COLORS, ppBits, nullptr, 0);
 }
-
-}  // namespace
 
 bool CAlphaBitmap::LoadPng(UINT nResId, HINSTANCE hInst) {
     Reset();
@@ -61,7 +60,7 @@ bool CAlphaBitmap::LoadPng(UINT nResId, HINSTANCE hInst) {
     Gdiplus::BitmapData data = {};
     if (image.LockBits(&rect, Gdiplus::ImageLockModeRead, PixelFormat32bppPARGB, &data) != Gdiplus::Ok) return false;
     void* pBits = nullptr;
-    HBITMAP hBitmap = CreateDib32(cx, cy, &pBits);
+    HBITMAP hBitmap = CreateTopDownDib32(nullptr, cx, cy, &pBits);
     if (hBitmap) {
         for (int y = 0; y < cy; ++y) {
             std::memcpy(static_cast<BYTE*>(pBits) + static_cast<size_t>(y) * cx * 4,

@@ -5,6 +5,9 @@
 
 #include "platform/Win32Handles.h"
 
+// A top-down 32-bit DIB section of cx x cy; *ppBits receives its pixels.
+HBITMAP CreateTopDownDib32(HDC hdc, int cx, int cy, void** ppBits);
+
 class CAlphaBitmap {
 public:
     CAlphaBitmap() = default;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "platform/ImageDialog.h"
 #include "platform/SkinLayout.h"
 
 void CPillar::SetRange(int nLower, int nUpper) {
@@ -24,40 +23,14 @@ int CPillar::GetFilledWidth() const {
     return SkinFillWidth(m_nLower, m_nUpper, m_nPos, rc.right);
 }
 
-void CPillar::Repaint() {
-    if (m_hWnd) ::InvalidateRect(m_hWnd, nullptr, FALSE);
-}
-
 LRESULT CPillar::WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam) {
-    switch (nMsg) {
-    case WM_PAINT: {
-        PAINTSTRUCT ps;
-        HDC hdc = ::BeginPaint(m_hWnd, &ps);
-        if (hdc) Paint(hdc);
-        ::EndPaint(m_hWnd, &ps);
-        return 0;
-    }
-    case WM_PRINTCLIENT:
-        Paint(reinterpret_cast<HDC>(wParam));
-        return 0;
-    case WM_ERASEBKGND:
-        return TRUE;
-    case WM_SETTEXT:
-        // A bar shows no text: keep the static from painting one.
-        return ::DefWindowProcA(m_hWnd, nMsg, wParam, lParam);
-    default:
-        return CWnd::WindowProc(nMsg, wParam, lParam);
-    }
+    // A bar shows no text: keep the static from painting one.
+    if (nMsg == WM_SETTEXT) return ::DefWindowProcA(m_hWnd, nMsg, wParam, lParam);
+    return CSkinStatic::WindowProc(nMsg, wParam, lParam);
 }
 
-void CPillar::Paint(HDC hdcTarget) {
-    RECT rc;
-    ::GetClientRect(m_hWnd, &rc);
-    CMemoryCanvas canvas(hdcTarget, rc.right, rc.bottom);
-    if (!canvas.IsValid()) return;
-    PaintParentFace(m_hWnd, canvas.Dc(), rc.right, rc.bottom);
-    DrawBar(canvas.Dc(), rc, SkinFillWidth(m_nLower, m_nUpper, m_nPos, rc.right));
-    canvas.CopyTo(hdcTarget, 0, 0);
+void CPillar::DrawContent(HDC hdc, const RECT& rcClient) {
+    DrawBar(hdc, rcClient, SkinFillWidth(m_nLower, m_nUpper, m_nPos, rcClient.right - rcClient.left));
 }
 
 void CPillar::DrawBar(HDC hdc, const RECT& rcClient, int nFilled) {
@@ -73,7 +46,7 @@ bool CProgressBar::SetBmpResource(UINT nTrack, UINT nLeft, UINT nMiddle, UINT nR
     bAll = m_left.LoadBitmap(nLeft, hInst) && bAll;
     bAll = m_middle.LoadBitmap(nMiddle, hInst) && bAll;
     bAll = m_right.LoadBitmap(nRight, hInst) && bAll;
-    if (m_hWnd) ::InvalidateRect(m_hWnd, nullptr, FALSE);
+    Repaint();
     return bAll;
 }
 

@@ -6,9 +6,9 @@
 #include <windows.h>
 
 #include "platform/PngResource.h"
-#include "platform/Wnd.h"
+#include "platform/SkinStatic.h"
 
-class CPillar : public CWnd {
+class CPillar : public CSkinStatic {
 public:
     CPillar() = default;
 
@@ -22,12 +22,11 @@ public:
 
 protected:
     LRESULT WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam) override;
-    // Draws the bar into hdc (client-sized, face already painted).
+    void DrawContent(HDC hdc, const RECT& rcClient) override;
+    // Draws the bar nFilled pixels full into hdc (client-sized, face already painted).
     virtual void DrawBar(HDC hdc, const RECT& rcClient, int nFilled);
 
 private:
-    void Paint(HDC hdc);
-    void Repaint();
 
     int m_nLower = 0;
     int m_nUpper = 100;

@@ -2,8 +2,6 @@
 
 #include <vector>
 
-#include "platform/ImageDialog.h"
-#include "platform/PngResource.h"
 
 void CStaticText::SetFontSize(int nSize, int nFlag) {
     m_nFontSize = nSize;
@@ -38,7 +36,7 @@ void CStaticText::SetHoverCursor(HCURSOR hCursor) {
 
 void CStaticText::Changed(bool bFont) {
     if (bFont) m_font.reset();
-    if (m_hWnd) ::InvalidateRect(m_hWnd, nullptr, FALSE);
+    Repaint();
 }
 
 void CStaticText::AllowMouse() {
@@ -77,30 +75,18 @@ HFONT CStaticText::GetDrawFont() {
 
 LRESULT CStaticText::WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam) {
     switch (nMsg) {
-    case WM_PAINT: {
-        PAINTSTRUCT ps;
-        HDC hdc = ::BeginPaint(m_hWnd, &ps);
-        if (hdc) Paint(hdc);
-        ::EndPaint(m_hWnd, &ps);
-        return 0;
-    }
-    case WM_PRINTCLIENT:
-        Paint(reinterpret_cast<HDC>(wParam));
-        return 0;
-    case WM_ERASEBKGND:
-        return TRUE;  // Paint covers every pixel
     case WM_SETTEXT: {
         // Store the text without the static's immediate repaint, which would
         // draw the new text over the old one; then repaint face and text.
         LRESULT lResult = ::DefWindowProcA(m_hWnd, nMsg, wParam, lParam);
-        ::InvalidateRect(m_hWnd, nullptr, FALSE);
+        Repaint();
         return lResult;
     }
     case WM_SETFONT:
         m_font.reset();
         break;
     case WM_ENABLE:
-        ::InvalidateRect(m_hWnd, nullptr, FALSE);
+        Repaint();
         break;
     case WM_SETCURSOR:
         if (m_hHoverCursor) {
@@ -111,17 +97,10 @@ LRESULT CStaticText::WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam) {
     default:
         break;
     }
-    return CWnd::WindowProc(nMsg, wParam, lParam);
+    return CSkinStatic::WindowProc(nMsg, wParam, lParam);
 }
 
-void CStaticText::Paint(HDC hdcTarget) {
-    RECT rc;
-    ::GetClientRect(m_hWnd, &rc);
-    CMemoryCanvas canvas(hdcTarget, rc.right, rc.bottom);
-    if (!canvas.IsValid()) return;
-    HDC hdc = canvas.Dc();
-    PaintParentFace(m_hWnd, hdc, rc.right, rc.bottom);
-
+void CStaticText::DrawContent(HDC hdc, const RECT& rcClient) {
     int nLength = ::GetWindowTextLengthA(m_hWnd);
     std::vector<char> text(static_cast<size_t>(nLength) + 1, '\0');
     ::GetWindowTextA(m_hWnd, text.data(), nLength + 1);
@@ -133,7 +112,7 @@ void CStaticText::Paint(HDC hdcTarget) {
     HGDIOBJ hOldFont = ::SelectObject(hdc, GetDrawFont());
     ::SetBkMode(hdc, TRANSPARENT);
     ::SetTextColor(hdc, ::IsWindowEnabled(m_hWnd) ? m_crText : ::GetSysColor(COLOR_GRAYTEXT));
+    RECT rc = rcClient;
     ::DrawTextA(hdc, text.data(), -1, &rc, nFormat);
     ::SelectObject(hdc, hOldFont);
-    canvas.CopyTo(hdcTarget, 0, 0);
 }

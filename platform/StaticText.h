@@ -6,10 +6,10 @@
 // Every setting may be made before the object is bound to a control.
 #include <windows.h>
 
+#include "platform/SkinStatic.h"
 #include "platform/Win32Handles.h"
-#include "platform/Wnd.h"
 
-class CStaticText : public CWnd {
+class CStaticText : public CSkinStatic {
 public:
     enum Align { kAlignLeft = 0, kAlignCenter = 1, kAlignRight = 2 };
 
@@ -37,9 +37,9 @@ public:
 protected:
     void PreSubclassWindow() override;
     LRESULT WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam) override;
+    void DrawContent(HDC hdc, const RECT& rcClient) override;
 
 private:
-    void Paint(HDC hdc);
     void Changed(bool bFont);
     void AllowMouse();
 

@@ -43,15 +43,8 @@ ScreenImage CaptureScreenRect(const RECT& rcScreen) {
     HDC hdcScreen = ::GetDC(nullptr);
     if (!hdcScreen) return ScreenImage();
     ScreenImage image(cx, cy);
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = cx;
-    info.bmiHeader.biHeight = -cy;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
     void* pBits = nullptr;
-    UniqueGdiObject dib(::CreateDIBSection(hdcScreen, &info, DIB_RGB_COLORS, &pBits, nullptr, 0));
+    UniqueGdiObject dib(CreateTopDownDib32(hdcScreen, cx, cy, &pBits));
     bool bOk = false;
     if (dib) {
         CBitmapDC dc(hdcScreen, dib.get());
