@@ -138,12 +138,13 @@ public:
         return true;
     }
 
-    WaitResult Send() {
+    // Sending is split so that the caller can work while the server answers.
+    bool StartSend() {
         DWORD_PTR dwContext = reinterpret_cast<DWORD_PTR>(m_pContext);
-        return Step(WinHttpSendRequest(m_hRequest.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0,
-                                       0, dwContext),
-                    kConnectLimitMs);
+        return WinHttpSendRequest(m_hRequest.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+                                  dwContext) != FALSE;
     }
+    WaitResult FinishSend() { return Wait(kConnectLimitMs); }
     WaitResult ReceiveResponse() { return Step(WinHttpReceiveResponse(m_hRequest.get(), nullptr), kAnswerLimitMs); }
     WaitResult QueryAvailable(DWORD dwLimitMs, DWORD& cbAvailable) {
         WaitResult result = Step(WinHttpQueryDataAvailable(m_hRequest.get(), nullptr), dwLimitMs);
@@ -183,8 +184,8 @@ public:
     }
 
 private:
-    WaitResult Step(BOOL bStarted, DWORD dwLimitMs) {
-        if (!bStarted) return WaitResult::Failed;
+    WaitResult Step(BOOL bStarted, DWORD dwLimitMs) { return bStarted ? Wait(dwLimitMs) : WaitResult::Failed; }
+    WaitResult Wait(DWORD dwLimitMs) {
         HANDLE ahWait[2] = {m_hAbort, m_pContext->hDone.get()};
         switch (WaitForMultipleObjects(2, ahWait, FALSE, dwLimitMs)) {
         case WAIT_OBJECT_0 + 1:
@@ -393,8 +394,12 @@ Attempt CQOVAUpdateIntf::Impl::FetchFrom(size_t nServer, const std::wstring& wst
     }
 
     AsyncRequest request(hAbort.get(), pBuffer);
-    if (!request.Open(hConnect.get(), wstrPath)) return Attempt::TryNext;
-    WaitResult result = request.Send();
+    if (!request.Open(hConnect.get(), wstrPath) || !request.StartSend()) return Attempt::TryNext;
+    // Creating a file costs about as much as a small request under Wine (it
+    // searches the directory for the name): done while the server answers.
+    TempFile tempFile(pszLocalFile);
+    if (!tempFile.IsOpen()) return Attempt::GiveUp;
+    WaitResult result = request.FinishSend();
     if (result == WaitResult::Done) result = request.ReceiveResponse();
     if (result != WaitResult::Done) return AfterFailed(result);
 
@@ -403,8 +408,6 @@ Attempt CQOVAUpdateIntf::Impl::FetchFrom(size_t nServer, const std::wstring& wst
     if (request.Status() != 200 || !request.ContentLength(nTotal)) return Attempt::TryNext;
 
     Reporter reporter(hNotifyWnd, nNotifyMsg);
-    TempFile tempFile(pszLocalFile);
-    if (!tempFile.IsOpen()) return Attempt::GiveUp;
 
     BodyClock clock;
     uint64_t nReceived = 0;
