@@ -4,29 +4,15 @@
 //   fetches <subdir>\<file-format % i> of <kind> for i < count into <outdir\><file>.
 // Prints: seconds bytes files peak-private-KiB
 #include <windows.h>
-#include <psapi.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "bench/BenchMeasure.h"
 #include "platform/UpdateIntf.h"
 
 namespace {
-
-double Now() {
-    LARGE_INTEGER n, f;
-    QueryPerformanceCounter(&n);
-    QueryPerformanceFrequency(&f);
-    return static_cast<double>(n.QuadPart) / static_cast<double>(f.QuadPart);
-}
-
-unsigned long long PeakPrivateKiB() {
-    PROCESS_MEMORY_COUNTERS pmc = {};
-    pmc.cb = sizeof(pmc);
-    GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof(pmc));
-    return pmc.PeakPagefileUsage / 1024;
-}
 
 unsigned long long FileSize(const std::string& strPath) {
     WIN32_FILE_ATTRIBUTE_DATA data;
@@ -51,7 +37,7 @@ int main(int argc, char** argv) {
     const int nCount = std::atoi(argv[6]);
 
     CQOVAUpdateIntf transport({server}, false);
-    double dStart = Now();
+    double dStart = BenchNow();
     for (int i = 0; i < nCount; ++i) {
         char szFile[MAX_PATH];
         std::snprintf(szFile, sizeof(szFile), pszFormat, i);
@@ -61,7 +47,7 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    double dSeconds = Now() - dStart;
+    double dSeconds = BenchNow() - dStart;
 
     unsigned long long nBytes = 0;  // counted after the clock stops, as the reference counts reads
     for (int i = 0; i < nCount; ++i) {
@@ -69,6 +55,6 @@ int main(int argc, char** argv) {
         std::snprintf(szFile, sizeof(szFile), pszFormat, i);
         nBytes += FileSize(strOutDir + szFile);
     }
-    std::printf("%.3f %llu %d %llu\n", dSeconds, nBytes, nCount, PeakPrivateKiB());
+    std::printf("%.3f %llu %d %llu\n", dSeconds, nBytes, nCount, BenchPeakPrivateKiB());
     return 0;
 }

@@ -5,7 +5,6 @@
 //   fetches /<kind>/<subdir>/<file-format % i> for i < count into <outdir\><file>.
 // Prints: seconds bytes files peak-private-KiB
 #include <windows.h>
-#include <psapi.h>
 #include <winhttp.h>
 
 #include <cstdio>
@@ -13,24 +12,11 @@
 #include <memory>
 #include <string>
 
+#include "bench/BenchMeasure.h"
 #include "platform/Win32Handles.h"
 #include "platform/WinHttpHandle.h"
 
 namespace {
-
-double Now() {
-    LARGE_INTEGER n, f;
-    QueryPerformanceCounter(&n);
-    QueryPerformanceFrequency(&f);
-    return static_cast<double>(n.QuadPart) / static_cast<double>(f.QuadPart);
-}
-
-unsigned long long PeakPrivateKiB() {
-    PROCESS_MEMORY_COUNTERS pmc = {};
-    pmc.cb = sizeof(pmc);
-    GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof(pmc));
-    return pmc.PeakPagefileUsage / 1024;
-}
 
 // Returns the body's size, or -1.
 long long Fetch(HINTERNET hConnect, const std::wstring& wstrPath, const std::string& strLocal, char* pBuffer,
@@ -74,7 +60,7 @@ int main(int argc, char** argv) {
     const DWORD cbBuffer = 1024 * 1024;
     std::unique_ptr<char[]> pBuffer(new char[cbBuffer]);
 
-    double dStart = Now();
+    double dStart = BenchNow();
     unsigned long long nBytes = 0;
     for (int i = 0; i < nCount; ++i) {
         char szFile[MAX_PATH];
@@ -88,6 +74,6 @@ int main(int argc, char** argv) {
         }
         nBytes += static_cast<unsigned long long>(n);
     }
-    std::printf("%.3f %llu %d %llu\n", Now() - dStart, nBytes, nCount, PeakPrivateKiB());
+    std::printf("%.3f %llu %d %llu\n", BenchNow() - dStart, nBytes, nCount, BenchPeakPrivateKiB());
     return 0;
 }

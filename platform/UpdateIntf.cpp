@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <memory>
 
@@ -49,17 +50,20 @@ const DWORD kMinBulkReadBytes = 16 * 1024;
 const uint64_t kReportBytes = 64 * 1024;
 const DWORD kReportIntervalMs = 100;
 
-struct ReadBuffer {
+// What the requests of one transport reuse: the completion event and the read
+// buffer. An abandoned operation may still signal the one or fill the other, so
+// after an abandonment the next request gets new ones.
+struct RequestMemory {
+    UniqueHandle hDone{CreateEventA(nullptr, FALSE, FALSE, nullptr)};
     std::unique_ptr<char[]> pData{new char[kReadBufferBytes]};
 };
 
 // State one request shares with WinHTTP's callback. It belongs to the request
 // handle once the callback is installed and is deleted on HANDLE_CLOSING, the
 // last notification, so an operation abandoned by an abort or a time limit can
-// still complete into it (and into its buffer) safely.
+// still complete into it (and into its memory) safely.
 struct RequestContext {
-    UniqueHandle hDone{CreateEventA(nullptr, FALSE, FALSE, nullptr)};
-    std::shared_ptr<ReadBuffer> pBuffer;
+    std::shared_ptr<RequestMemory> pMemory;
     DWORD dwBytes = 0;  // bytes available or read by the last operation
     DWORD dwError = 0;  // non-zero when the last operation failed
 };
@@ -71,22 +75,22 @@ void CALLBACK OnRequestStatus(HINTERNET, DWORD_PTR dwContext, DWORD dwStatus, LP
     case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
     case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
         pContext->dwError = 0;
-        SetEvent(pContext->hDone.get());
+        SetEvent(pContext->pMemory->hDone.get());
         break;
     case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
         pContext->dwError = 0;
         pContext->dwBytes = pInfo ? *static_cast<DWORD*>(pInfo) : 0;
-        SetEvent(pContext->hDone.get());
+        SetEvent(pContext->pMemory->hDone.get());
         break;
     case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
         pContext->dwError = 0;
         pContext->dwBytes = dwInfoLength;
-        SetEvent(pContext->hDone.get());
+        SetEvent(pContext->pMemory->hDone.get());
         break;
     case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR: {
         auto* pResult = static_cast<WINHTTP_ASYNC_RESULT*>(pInfo);
         pContext->dwError = pResult && pResult->dwError ? pResult->dwError : ERROR_WINHTTP_INTERNAL_ERROR;
-        SetEvent(pContext->hDone.get());
+        SetEvent(pContext->pMemory->hDone.get());
         break;
     }
     case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
@@ -104,21 +108,21 @@ enum class WaitResult { Done, Failed, Aborted, TimedOut };
 // came first (then the operation is abandoned with the request).
 class AsyncRequest {
 public:
-    AsyncRequest(HANDLE hAbort, std::shared_ptr<ReadBuffer>& pBuffer) : m_hAbort(hAbort), m_pBuffer(pBuffer) {}
+    AsyncRequest(HANDLE hAbort, std::shared_ptr<RequestMemory>& pMemory) : m_hAbort(hAbort), m_pMemory(pMemory) {}
     ~AsyncRequest() {
-        if (m_bReadAbandoned) m_pBuffer.reset();  // WinHTTP may still write into it
+        if (m_bAbandoned) m_pMemory.reset();
     }
     AsyncRequest(const AsyncRequest&) = delete;
     AsyncRequest& operator=(const AsyncRequest&) = delete;
 
     bool Open(HINTERNET hConnect, const std::wstring& wstrPath) {
-        if (!m_pBuffer) m_pBuffer = std::make_shared<ReadBuffer>();
+        if (!m_pMemory) m_pMemory = std::make_shared<RequestMemory>();
         std::unique_ptr<RequestContext> pContext(new RequestContext);
-        pContext->pBuffer = m_pBuffer;
+        pContext->pMemory = m_pMemory;
         m_hRequest.reset(WinHttpOpenRequest(hConnect, L"GET", wstrPath.c_str(), nullptr, WINHTTP_NO_REFERER,
                                             WINHTTP_DEFAULT_ACCEPT_TYPES, 0));
         DWORD_PTR dwContext = reinterpret_cast<DWORD_PTR>(pContext.get());
-        if (!m_hRequest || !pContext->hDone ||
+        if (!m_hRequest || !m_pMemory->hDone ||
             !WinHttpSetOption(m_hRequest.get(), WINHTTP_OPTION_CONTEXT_VALUE, &dwContext, sizeof(dwContext)) ||
             WinHttpSetStatusCallback(m_hRequest.get(), OnRequestStatus,
                                      WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
@@ -153,13 +157,12 @@ public:
     }
     WaitResult Read(DWORD cbWant, DWORD dwLimitMs, DWORD& cbRead) {
         WaitResult result = Step(WinHttpReadData(m_hRequest.get(), Data(), cbWant, nullptr), dwLimitMs);
-        m_bReadAbandoned = result == WaitResult::Aborted || result == WaitResult::TimedOut;
         cbRead = m_pContext->dwBytes;
         return result;
     }
 
-    const char* Data() const { return m_pContext->pBuffer->pData.get(); }
-    char* Data() { return m_pContext->pBuffer->pData.get(); }
+    const char* Data() const { return m_pMemory->pData.get(); }
+    char* Data() { return m_pMemory->pData.get(); }
 
     DWORD Status() const {
         DWORD dwStatus = 0, cbStatus = sizeof(dwStatus);
@@ -186,21 +189,23 @@ public:
 private:
     WaitResult Step(BOOL bStarted, DWORD dwLimitMs) { return bStarted ? Wait(dwLimitMs) : WaitResult::Failed; }
     WaitResult Wait(DWORD dwLimitMs) {
-        HANDLE ahWait[2] = {m_hAbort, m_pContext->hDone.get()};
+        HANDLE ahWait[2] = {m_hAbort, m_pMemory->hDone.get()};
         switch (WaitForMultipleObjects(2, ahWait, FALSE, dwLimitMs)) {
         case WAIT_OBJECT_0 + 1:
             return m_pContext->dwError ? WaitResult::Failed : WaitResult::Done;
         case WAIT_TIMEOUT:
+            m_bAbandoned = true;
             return WaitResult::TimedOut;
         default:  // the abort event, or a wait that cannot work
+            m_bAbandoned = true;
             return WaitResult::Aborted;
         }
     }
 
     HANDLE m_hAbort;
-    std::shared_ptr<ReadBuffer>& m_pBuffer;
+    std::shared_ptr<RequestMemory>& m_pMemory;  // the transport's, kept alive by the context too
     RequestContext* m_pContext = nullptr;
-    bool m_bReadAbandoned = false;
+    bool m_bAbandoned = false;
     UniqueInternet m_hRequest;  // last member: closed first
 };
 
@@ -217,8 +222,8 @@ public:
             std::snprintf(szName, sizeof(szName), "~qova%lx-%lx.tmp", GetCurrentProcessId(),
                           static_cast<unsigned long>(InterlockedIncrement(&s_nCounter)));
             std::string strPath = strDir + szName;
-            m_hFile.reset(CreateFileA(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                      nullptr));
+            m_hFile.reset(CreateFileA(strPath.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
             if (m_hFile) {
                 m_strPath = std::move(strPath);
             } else if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) {
@@ -239,15 +244,40 @@ public:
         DWORD cbWritten = 0;
         return WriteFile(m_hFile.get(), pData, cb, &cbWritten, nullptr) && cbWritten == cb;
     }
-    // Closes the file and moves it over the target.
+    // Moves the file over the target, then closes it. Renaming through the open
+    // handle spares reopening the file by name, which is slow under Wine.
     bool Commit(const char* pszTarget) {
+        std::wstring wstrTarget = FullPathW(pszTarget);
+        if (wstrTarget.empty()) return false;
+        DWORD cbInfo = static_cast<DWORD>(sizeof(FILE_RENAME_INFO) + wstrTarget.size() * sizeof(wchar_t));
+        std::unique_ptr<char[]> pInfo(new char[cbInfo]());
+        auto* pRename = reinterpret_cast<FILE_RENAME_INFO*>(pInfo.get());
+        pRename->ReplaceIfExists = TRUE;
+        pRename->RootDirectory = nullptr;
+        pRename->FileNameLength = static_cast<DWORD>(wstrTarget.size() * sizeof(wchar_t));
+        std::memcpy(pRename->FileName, wstrTarget.c_str(), (wstrTarget.size() + 1) * sizeof(wchar_t));
+        if (!SetFileInformationByHandle(m_hFile.get(), FileRenameInfo, pRename, cbInfo)) return false;
         m_hFile.reset();
-        if (!MoveFileExA(m_strPath.c_str(), pszTarget, MOVEFILE_REPLACE_EXISTING)) return false;
         m_strPath.clear();
         return true;
     }
 
 private:
+    // The full UTF-16 path of a narrow one, as the A functions read it; empty on failure.
+    static std::wstring FullPathW(const char* pszPath) {
+        int cch = MultiByteToWideChar(CP_ACP, 0, pszPath, -1, nullptr, 0);
+        if (cch <= 0) return std::wstring();
+        std::wstring wstrPath(cch, L'\0');
+        MultiByteToWideChar(CP_ACP, 0, pszPath, -1, &wstrPath[0], cch);
+        DWORD cchFull = GetFullPathNameW(wstrPath.c_str(), 0, nullptr, nullptr);
+        if (cchFull == 0) return std::wstring();
+        std::wstring wstrFull(cchFull, L'\0');
+        cchFull = GetFullPathNameW(wstrPath.c_str(), cchFull, &wstrFull[0], nullptr);
+        if (cchFull == 0 || cchFull >= wstrFull.size()) return std::wstring();
+        wstrFull.resize(cchFull);
+        return wstrFull;
+    }
+
     UniqueFile m_hFile;
     std::string m_strPath;
 };
@@ -334,9 +364,7 @@ struct CQOVAUpdateIntf::Impl {
     std::vector<UniqueInternet> vecConnects;  // one per server, opened on first use and kept (keep-alive)
     UniqueHandle hAbort{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
     std::atomic<bool> bAborted{false};
-    // Shared with the request in flight; replaced when a request is abandoned
-    // with a read outstanding, since WinHTTP may still fill it.
-    std::shared_ptr<ReadBuffer> pBuffer;
+    std::shared_ptr<RequestMemory> pMemory;
 
     Attempt FetchFrom(size_t nServer, const std::wstring& wstrPath, const char* pszLocalFile, HWND hNotifyWnd,
                       unsigned int nNotifyMsg);
@@ -393,7 +421,7 @@ Attempt CQOVAUpdateIntf::Impl::FetchFrom(size_t nServer, const std::wstring& wst
         if (!hConnect) return Attempt::TryNext;
     }
 
-    AsyncRequest request(hAbort.get(), pBuffer);
+    AsyncRequest request(hAbort.get(), pMemory);
     if (!request.Open(hConnect.get(), wstrPath) || !request.StartSend()) return Attempt::TryNext;
     // Creating a file costs about as much as a small request under Wine (it
     // searches the directory for the name): done while the server answers.

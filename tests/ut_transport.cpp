@@ -33,6 +33,16 @@ std::string Bytes(size_t n, unsigned nSeed) {
     return str;
 }
 
+// Equal bytes; on a difference, sizes and the first differing offset rather
+// than megabytes of binary in the log.
+::testing::AssertionResult SameBytes(const std::string& strExpected, const std::string& strActual) {
+    if (strExpected == strActual) return ::testing::AssertionSuccess();
+    size_t nAt = 0;
+    while (nAt < strExpected.size() && nAt < strActual.size() && strExpected[nAt] == strActual[nAt]) ++nAt;
+    return ::testing::AssertionFailure() << "expected " << strExpected.size() << " bytes, got " << strActual.size()
+                                         << ", first difference at " << nAt;
+}
+
 std::string GbkToUtf8(const std::string& strGbk) {
     std::wstring wstr(strGbk.size(), L'\0');
     wstr.resize(MultiByteToWideChar(936, 0, strGbk.data(), static_cast<int>(strGbk.size()), &wstr[0],
@@ -118,7 +128,7 @@ TEST_F(Transport, FetchesNamesWithSubdirectoriesAndGbkText) {
         Publish(m_firstRoot, 7, pszName, strBytes);
         std::string strLocal = Local(pszName);
         EXPECT_NE(-1, transport.GetRemoteFile(7, pszName, strLocal.c_str(), nullptr, 0)) << pszName;
-        EXPECT_EQ(strBytes, ReadFileBytes(strLocal)) << pszName;
+        EXPECT_TRUE(SameBytes(strBytes, ReadFileBytes(strLocal))) << pszName;
 
         std::string strLogged = "/7/" + GbkToUtf8(pszName);
         std::replace(strLogged.begin(), strLogged.end(), '\\', '/');
@@ -136,7 +146,7 @@ TEST_F(Transport, ReplacesAnExistingFileAndLeavesNothingElse) {
 
     CQOVAUpdateIntf transport({Addr(m_first)}, false);
     EXPECT_NE(-1, transport.GetRemoteFile(1, "a.dll", strLocal.c_str(), nullptr, 0));
-    EXPECT_EQ(strNew, ReadFileBytes(strLocal));
+    EXPECT_TRUE(SameBytes(strNew, ReadFileBytes(strLocal)));
     EXPECT_EQ(std::vector<std::string>{"a.dll"}, FilesIn(m_local.Path()));
 }
 
@@ -147,7 +157,7 @@ TEST_F(Transport, EmptyFileIsStored) {
     CQOVAUpdateIntf transport({Addr(m_first)}, false);
     EXPECT_NE(-1, transport.GetRemoteFile(1, "empty.txt", strLocal.c_str(), nullptr, 0));
     EXPECT_TRUE(FileExists(strLocal));
-    EXPECT_EQ("", ReadFileBytes(strLocal));
+    EXPECT_TRUE(SameBytes("", ReadFileBytes(strLocal)));
 }
 
 TEST_F(Transport, FaultsLeaveTheLocalFileAsItWas) {
@@ -159,7 +169,7 @@ TEST_F(Transport, FaultsLeaveTheLocalFileAsItWas) {
         ASSERT_TRUE(m_first.SetFault(kFaultPath, pszKind));
         CQOVAUpdateIntf transport({Addr(m_first)}, false);
         EXPECT_EQ(-1, transport.GetRemoteFile(1, "f.bin", strLocal.c_str(), nullptr, 0)) << pszKind;
-        EXPECT_EQ("previous", ReadFileBytes(strLocal)) << pszKind;
+        EXPECT_TRUE(SameBytes("previous", ReadFileBytes(strLocal))) << pszKind;
         EXPECT_EQ(std::vector<std::string>{"f.bin"}, FilesIn(m_local.Path())) << pszKind;
     }
     // A missing file and a missing local directory fail alike.
@@ -170,6 +180,24 @@ TEST_F(Transport, FaultsLeaveTheLocalFileAsItWas) {
     EXPECT_EQ(std::vector<std::string>{"f.bin"}, FilesIn(m_local.Path()));
 }
 
+TEST_F(Transport, TargetThatCannotBeReplacedFailsCleanly) {
+    Publish(m_firstRoot, 1, "held.bin", Bytes(10000, 11));
+    std::string strHeld = Local("held.bin");
+    ASSERT_TRUE(WriteFileBytes(strHeld, "held"));
+    // Open without FILE_SHARE_DELETE, as a program holds a file it is using.
+    HANDLE hHeld = CreateFileA(strHeld.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hHeld);
+
+    CQOVAUpdateIntf transport({Addr(m_first)}, false);
+    EXPECT_EQ(-1, transport.GetRemoteFile(1, "held.bin", strHeld.c_str(), nullptr, 0));
+    CloseHandle(hHeld);
+    EXPECT_TRUE(SameBytes("held", ReadFileBytes(strHeld)));
+    EXPECT_EQ(std::vector<std::string>{"held.bin"}, FilesIn(m_local.Path()));
+    // Once released it is replaced.
+    EXPECT_NE(-1, transport.GetRemoteFile(1, "held.bin", strHeld.c_str(), nullptr, 0));
+    EXPECT_TRUE(SameBytes(Bytes(10000, 11), ReadFileBytes(strHeld)));
+}
+
 TEST_F(Transport, BodyLongerThanItsLengthFails) {
     Publish(m_firstRoot, 1, "f.bin", Bytes(5000, 3));
     ASSERT_TRUE(m_first.SetFault(kFaultPath, "long"));
@@ -177,7 +205,7 @@ TEST_F(Transport, BodyLongerThanItsLengthFails) {
     ASSERT_TRUE(WriteFileBytes(strLocal, "previous"));
     CQOVAUpdateIntf transport({Addr(m_first)}, false);
     EXPECT_EQ(-1, transport.GetRemoteFile(1, "f.bin", strLocal.c_str(), nullptr, 0));
-    EXPECT_EQ("previous", ReadFileBytes(strLocal));
+    EXPECT_TRUE(SameBytes("previous", ReadFileBytes(strLocal)));
     EXPECT_EQ(std::vector<std::string>{"f.bin"}, FilesIn(m_local.Path()));
 }
 
@@ -210,7 +238,7 @@ TEST_F(Transport, SilentAndTricklingServersAreGivenUpWithinLimits) {
         EXPECT_EQ(-1, outcome.nResult) << kinds[i];
         EXPECT_LT(outcome.dwMs, 30000u) << kinds[i];
         EXPECT_GT(outcome.dwMs, 5000u) << kinds[i] << ": gave up before the server had a fair chance";
-        EXPECT_EQ("previous", ReadFileBytes(Local(std::string(kinds[i]) + ".bin"))) << kinds[i];
+        EXPECT_TRUE(SameBytes("previous", ReadFileBytes(Local(std::string(kinds[i]) + ".bin")))) << kinds[i];
     }
     EXPECT_EQ((std::vector<std::string>{"hang.bin", "pause.bin", "stall.bin", "trickle.bin"}), FilesIn(m_local.Path()));
 }
@@ -239,7 +267,7 @@ TEST_F(Transport, FallsBackToTheNextServer) {
         DeleteFileA(strLocal.c_str());
         CQOVAUpdateIntf transport({c.addr, Addr(m_second)}, false);
         EXPECT_NE(-1, transport.GetRemoteFile(1, "f.bin", strLocal.c_str(), nullptr, 0)) << c.pszWhat;
-        EXPECT_EQ(strBytes, ReadFileBytes(strLocal)) << c.pszWhat;
+        EXPECT_TRUE(SameBytes(strBytes, ReadFileBytes(strLocal))) << c.pszWhat;
         EXPECT_EQ(std::vector<std::string>{"/1/f.bin"}, m_second.RequestLog()) << c.pszWhat;
         size_t nFirstRequests = c.pszFault ? 1 : 0;
         EXPECT_EQ(nFirstRequests, m_first.RequestLog().size()) << c.pszWhat;
@@ -327,7 +355,7 @@ TEST_F(Transport, GoneReportWindowAbandonsTheTransfer) {
     window.SetHandler([&](WPARAM, LPARAM) { DestroyWindow(window.Hwnd()); });
     EXPECT_EQ(-1, transport.GetRemoteFile(1, "f.bin", strLocal.c_str(), window.Hwnd(), kNotifyMsg));
     EXPECT_EQ(1u, window.Reports().size());
-    EXPECT_EQ("previous", ReadFileBytes(strLocal));
+    EXPECT_TRUE(SameBytes("previous", ReadFileBytes(strLocal)));
     EXPECT_EQ(std::vector<std::string>{"f.bin"}, FilesIn(m_local.Path()));
 }
 
@@ -356,7 +384,7 @@ TEST_F(Transport, AbortFromAnotherThreadEndsTheTransferPromptly) {
         ASSERT_EQ(std::future_status::ready, run.wait_for(std::chrono::seconds(2))) << pszKind;
         EXPECT_EQ(-1, run.get()) << pszKind;
         EXPECT_LT(dwReturned.load() - dwAbort, 2000u) << pszKind;
-        EXPECT_EQ("previous", ReadFileBytes(strLocal)) << pszKind;
+        EXPECT_TRUE(SameBytes("previous", ReadFileBytes(strLocal))) << pszKind;
         EXPECT_EQ(std::vector<std::string>{"f.bin"}, FilesIn(m_local.Path())) << pszKind;
 
         // Afterwards every call fails at once, without a request.
@@ -388,7 +416,7 @@ TEST_F(Transport, ProxyFlagChoosesTheSystemProxyOrNone) {
         DeleteFileA(strLocal.c_str());
         CQOVAUpdateIntf transport({Addr(m_first)}, bUseProxy);
         EXPECT_NE(-1, transport.GetRemoteFile(1, "viaproxy.bin", strLocal.c_str(), nullptr, 0)) << bUseProxy;
-        EXPECT_EQ(Bytes(2000, 10), ReadFileBytes(strLocal)) << bUseProxy;
+        EXPECT_TRUE(SameBytes(Bytes(2000, 10), ReadFileBytes(strLocal))) << bUseProxy;
         std::vector<std::string> vecExpected;
         if (bUseProxy) vecExpected.push_back(strUrl);
         EXPECT_EQ(vecExpected, TestServer::ProxyLog()) << bUseProxy;
