@@ -105,12 +105,13 @@ enum class WaitResult { Done, Failed, Aborted, TimedOut };
 
 // One asynchronous GET, driven step by step from the calling thread. Each step
 // returns once WinHTTP has completed it, or the abort event or the time limit
-// came first (then the operation is abandoned with the request).
+// came first (then the operation is abandoned with the request, and so is the
+// transport's request memory, which that operation may still use).
 class AsyncRequest {
 public:
     AsyncRequest(HANDLE hAbort, std::shared_ptr<RequestMemory>& pMemory) : m_hAbort(hAbort), m_pMemory(pMemory) {}
     ~AsyncRequest() {
-        if (m_bAbandoned) m_pMemory.reset();
+        if (m_bPending) m_pMemory.reset();
     }
     AsyncRequest(const AsyncRequest&) = delete;
     AsyncRequest& operator=(const AsyncRequest&) = delete;
@@ -145,8 +146,9 @@ public:
     // Sending is split so that the caller can work while the server answers.
     bool StartSend() {
         DWORD_PTR dwContext = reinterpret_cast<DWORD_PTR>(m_pContext);
-        return WinHttpSendRequest(m_hRequest.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
-                                  dwContext) != FALSE;
+        m_bPending = WinHttpSendRequest(m_hRequest.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
+                                        0, 0, dwContext) != FALSE;
+        return m_bPending;
     }
     WaitResult FinishSend() { return Wait(kConnectLimitMs); }
     WaitResult ReceiveResponse() { return Step(WinHttpReceiveResponse(m_hRequest.get(), nullptr), kAnswerLimitMs); }
@@ -187,17 +189,20 @@ public:
     }
 
 private:
-    WaitResult Step(BOOL bStarted, DWORD dwLimitMs) { return bStarted ? Wait(dwLimitMs) : WaitResult::Failed; }
+    WaitResult Step(BOOL bStarted, DWORD dwLimitMs) {
+        if (!bStarted) return WaitResult::Failed;
+        m_bPending = true;
+        return Wait(dwLimitMs);
+    }
     WaitResult Wait(DWORD dwLimitMs) {
         HANDLE ahWait[2] = {m_hAbort, m_pMemory->hDone.get()};
         switch (WaitForMultipleObjects(2, ahWait, FALSE, dwLimitMs)) {
         case WAIT_OBJECT_0 + 1:
+            m_bPending = false;
             return m_pContext->dwError ? WaitResult::Failed : WaitResult::Done;
         case WAIT_TIMEOUT:
-            m_bAbandoned = true;
             return WaitResult::TimedOut;
         default:  // the abort event, or a wait that cannot work
-            m_bAbandoned = true;
             return WaitResult::Aborted;
         }
     }
@@ -205,7 +210,7 @@ private:
     HANDLE m_hAbort;
     std::shared_ptr<RequestMemory>& m_pMemory;  // the transport's, kept alive by the context too
     RequestContext* m_pContext = nullptr;
-    bool m_bAbandoned = false;
+    bool m_bPending = false;  // an operation started and not yet seen to complete
     UniqueInternet m_hRequest;  // last member: closed first
 };
 

@@ -178,6 +178,9 @@ TEST_F(Transport, FaultsLeaveTheLocalFileAsItWas) {
     EXPECT_EQ(-1, transport.GetRemoteFile(1, "missing.bin", Local("missing.bin").c_str(), nullptr, 0));
     EXPECT_EQ(-1, transport.GetRemoteFile(1, "f.bin", (m_local / "no-such-dir\\f.bin").c_str(), nullptr, 0));
     EXPECT_EQ(std::vector<std::string>{"f.bin"}, FilesIn(m_local.Path()));
+    // The request given up on must not disturb the next one.
+    EXPECT_NE(-1, transport.GetRemoteFile(1, "f.bin", strLocal.c_str(), nullptr, 0));
+    EXPECT_TRUE(SameBytes(Bytes(200000, 2), ReadFileBytes(strLocal)));
 }
 
 TEST_F(Transport, TargetThatCannotBeReplacedFailsCleanly) {
