@@ -174,8 +174,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.wfile.write(f.read())
                 self.close_connection = True
             elif fault == "long":
-                self.send_file_headers(size)
-                self.wfile.write(f.read() + b"EXTRA-BYTES-BEYOND-CONTENT-LENGTH")
+                # One write with the headers, so that the surplus reaches the
+                # client together with the body rather than as a later stray.
+                self.send_response(200)
+                self.send_header("Content-Type", "application/octet-stream")
+                self.send_header("Content-Length", str(size))
+                self._headers_buffer.append(b"\r\n")
+                head = b"".join(self._headers_buffer)
+                self._headers_buffer = []
+                self.wfile.write(head + f.read() + b"EXTRA-BYTES-BEYOND-CONTENT-LENGTH")
+                self.close_connection = True
             elif fault == "trickle":
                 self.send_file_headers(size)
                 self.trickle(f, size)
