@@ -57,17 +57,21 @@ qova_wine_prefix() {
 }
 
 qova_xvfb_start() {
-  local n
-  for n in $(seq 90 120); do
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    Xvfb ":$n" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
-    qova_started_pids+=($!)
-    local i
-    for i in $(seq 1 50); do
-      [ -e "/tmp/.X11-unix/X$n" ] && { export DISPLAY=":$n"; return 0; }
-      sleep 0.1
-    done
+  # Xvfb picks the first free display itself (its lock file is taken
+  # atomically), so runs started at the same moment never share one.
+  local numfile i
+  numfile=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$numfile" >/dev/null 2>&1 &
+  qova_started_pids+=($!)
+  for i in $(seq 1 100); do
+    if [ -s "$numfile" ] && [ -e "/tmp/.X11-unix/X$(tr -dc 0-9 <"$numfile")" ]; then
+      export DISPLAY=":$(tr -dc 0-9 <"$numfile")"
+      rm -f "$numfile"
+      return 0
+    fi
+    sleep 0.1
   done
+  rm -f "$numfile"
   echo "could not start Xvfb" >&2
   return 1
 }
