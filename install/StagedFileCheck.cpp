@@ -1,0 +1,63 @@
+#include "install/StagedFileCheck.h"
+
+#include <windows.h>
+
+namespace {
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool GetFileSize64(const std::string& strPath, unsigned long long& nBytes) {
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!GetFileAttributesExA(strPath.c_str(), GetFileExInfoStandard, &data)) return false;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+    nBytes = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return true;
+}
+
+}  // namespace
+
+bool IsSameDigestText(const std::string& strA, const std::string& strB) {
+    if (strA.size() != strB.size()) return false;
+    for (size_t i = 0; i < strA.size(); ++i) {
+        if (LowerAscii(strA[i]) != LowerAscii(strB[i])) return false;
+    }
+    return true;
+}
+
+bool IsSizeText(const std::string& strSize, unsigned long long nBytes) {
+    if (strSize.empty() || strSize.size() > 20) return false;
+    unsigned long long nValue = 0;
+    for (char c : strSize) {
+        if (c < '0' || c > '9') return false;
+        const unsigned digit = static_cast<unsigned>(c - '0');
+        if (nValue > (~0ULL - digit) / 10) return false;   // would overflow: no file is that large
+        nValue = nValue * 10 + digit;
+    }
+    return nValue == nBytes;
+}
+
+bool CStagedFileCheck::IsReusable(const std::string& strStagedPath, const S_UpdateFileInfo& info) {
+    unsigned long long nBytes = 0;
+    if (!GetFileSize64(strStagedPath, nBytes)) return false;
+    std::string strDigest;
+    m_md5.GetFileMD5(strStagedPath.c_str(), strDigest);
+    if (strDigest.empty() || strDigest != info.strMD5) return false;
+    m_mapReusedDigests[strStagedPath] = strDigest;
+    return true;
+}
+
+bool CStagedFileCheck::IsIntact(const std::string& strStagedPath, const S_UpdateFileInfo& info) {
+    unsigned long long nBytes = 0;
+    if (!GetFileSize64(strStagedPath, nBytes)) return false;
+    if (!info.strSize.empty() && !IsSizeText(info.strSize, nBytes)) return false;
+    if (info.strMD5.empty()) return true;
+
+    std::string strDigest;
+    const auto it = m_mapReusedDigests.find(strStagedPath);
+    if (it != m_mapReusedDigests.end()) {
+        strDigest = it->second;
+    } else {
+        m_md5.GetFileMD5(strStagedPath.c_str(), strDigest);
+    }
+    return !strDigest.empty() && IsSameDigestText(strDigest, info.strMD5);
+}

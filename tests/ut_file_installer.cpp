@@ -1,0 +1,140 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "install/FileInstaller.h"
+#include "install/StagedFileCheck.h"
+#include "platform/Win32Handles.h"
+#include "support/TempDir.h"
+
+namespace {
+
+const char kAbcDigest[] = "900150983cd24fb0d6963f7d28e17f72";   // MD5 of "abc"
+
+// Names in strDir (files and directories, without "." and "..").
+std::vector<std::string> ListNames(const std::string& strDir) {
+    std::vector<std::string> vecNames;
+    WIN32_FIND_DATAA fd;
+    UniqueFind hFind(FindFirstFileA((strDir + "*").c_str(), &fd));
+    if (!hFind) return vecNames;
+    do {
+        const std::string strName = fd.cFileName;
+        if (strName != "." && strName != "..") vecNames.push_back(strName);
+    } while (FindNextFileA(hFind.get(), &fd));
+    return vecNames;
+}
+
+// Opens a file the way a running program's image is held.
+UniqueFile Hold(const std::string& strPath, DWORD dwShare) {
+    return UniqueFile(CreateFileA(strPath.c_str(), GENERIC_READ, dwShare, nullptr, OPEN_EXISTING, 0, nullptr));
+}
+
+TEST(InstallFile, ReplacesOrCreatesTheTargetAndLeavesNoTemporaryFile) {
+    TempDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir / "stage\\a.dll", "new a"));
+    ASSERT_TRUE(WriteFileBytes(dir / "app\\a.dll", "old a"));
+    ASSERT_TRUE(WriteFileBytes(dir / "stage\\诚\\診.dat", "new sub"));
+
+    EXPECT_TRUE(InstallFile(dir / "stage\\a.dll", dir / "app\\a.dll"));
+    EXPECT_EQ("new a", ReadFileBytes(dir / "app\\a.dll"));
+    // The missing subdirectories are made, GBK trail bytes 0x5C included.
+    EXPECT_TRUE(InstallFile(dir / "stage\\诚\\診.dat", dir / "app\\诚\\診.dat"));
+    EXPECT_EQ("new sub", ReadFileBytes(dir / "app\\诚\\診.dat"));
+
+    EXPECT_EQ(std::vector<std::string>({"a.dll", "诚"}), ListNames(dir / "app\\"));
+    EXPECT_EQ(std::vector<std::string>({"診.dat"}), ListNames(dir / "app\\诚\\"));
+    EXPECT_EQ("new a", ReadFileBytes(dir / "stage\\a.dll")) << "the source is copied, not moved";
+}
+
+TEST(InstallFile, AMissingSourceLeavesTheTargetAlone) {
+    TempDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir / "app\\a.dll", "old a"));
+    EXPECT_FALSE(InstallFile(dir / "stage\\a.dll", dir / "app\\a.dll"));
+    EXPECT_EQ("old a", ReadFileBytes(dir / "app\\a.dll"));
+    EXPECT_EQ(std::vector<std::string>({"a.dll"}), ListNames(dir / "app\\"));
+}
+
+TEST(InstallFile, ATargetInUseIsMovedAsideToBak) {
+    TempDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir / "new.exe", "new client"));
+    ASSERT_TRUE(WriteFileBytes(dir / "app\\client.exe", "old client"));
+    UniqueFile hHeld = Hold(dir / "app\\client.exe", FILE_SHARE_READ | FILE_SHARE_DELETE);
+    ASSERT_TRUE(hHeld);
+
+    EXPECT_TRUE(InstallFile(dir / "new.exe", dir / "app\\client.exe"));
+    EXPECT_EQ("new client", ReadFileBytes(dir / "app\\client.exe"));
+    EXPECT_EQ("old client", ReadFileBytes(dir / "app\\client.exe.bak"));
+    EXPECT_EQ(std::vector<std::string>({"client.exe", "client.exe.bak"}), ListNames(dir / "app\\"));
+}
+
+TEST(InstallFile, AStaleBakThatCannotGoKeepsALockedTargetOld) {
+    TempDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir / "new.exe", "new client"));
+    ASSERT_TRUE(WriteFileBytes(dir / "app\\client.exe", "old client"));
+    ASSERT_TRUE(WriteFileBytes(dir / "app\\client.exe.bak", "older client"));
+    UniqueFile hHeld = Hold(dir / "app\\client.exe", FILE_SHARE_READ | FILE_SHARE_DELETE);
+    UniqueFile hStale = Hold(dir / "app\\client.exe.bak", FILE_SHARE_READ);
+    ASSERT_TRUE(hHeld);
+    ASSERT_TRUE(hStale);
+
+    EXPECT_FALSE(InstallFile(dir / "new.exe", dir / "app\\client.exe"));
+    EXPECT_EQ("old client", ReadFileBytes(dir / "app\\client.exe"));
+    EXPECT_EQ("older client", ReadFileBytes(dir / "app\\client.exe.bak"));
+    EXPECT_EQ(std::vector<std::string>({"client.exe", "client.exe.bak"}), ListNames(dir / "app\\"));
+}
+
+TEST(StagedFileCheck, InstallGateAndReuseRule) {
+    TempDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir / "abc", "abc"));
+    const std::string strUpper = "900150983CD24FB0D6963F7D28E17F72";
+
+    struct Case {
+        const char* pszName;
+        std::string strFile;
+        std::string strSize;
+        std::string strMD5;
+        bool bIntact;
+        bool bReusable;
+    } cases[] = {
+        {"digest and size match", "abc", "3", kAbcDigest, true, true},
+        {"no size given", "abc", "", kAbcDigest, true, true},
+        {"digest in upper case: installable, not reusable", "abc", "3", strUpper, true, false},
+        {"another digest", "abc", "3", "00000000000000000000000000000000", false, false},
+        {"digest one digit short", "abc", "3", std::string(kAbcDigest).substr(1), false, false},
+        {"wrong size", "abc", "4", kAbcDigest, false, true},
+        {"size with a sign", "abc", "+3", kAbcDigest, false, true},
+        {"size not a number", "abc", "three", kAbcDigest, false, true},
+        {"size too large for any file", "abc", "99999999999999999999999", kAbcDigest, false, true},
+        {"empty digest cannot be checked", "abc", "3", "", true, false},
+        {"empty digest, wrong size", "abc", "2", "", false, false},
+        {"no staged file", "missing", "3", kAbcDigest, false, false},
+        {"a directory", "", "", "", false, false},
+    };
+    for (const Case& c : cases) {
+        S_UpdateFileInfo info;
+        info.strFileName = c.strFile;
+        info.strSize = c.strSize;
+        info.strMD5 = c.strMD5;
+        CStagedFileCheck check;
+        EXPECT_EQ(c.bReusable, check.IsReusable(dir / c.strFile, info)) << c.pszName;
+        EXPECT_EQ(c.bIntact, check.IsIntact(dir / c.strFile, info)) << c.pszName;
+    }
+}
+
+TEST(StagedFileCheck, OneObjectChecksManyFiles) {
+    TempDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir / "a", "abc"));
+    ASSERT_TRUE(WriteFileBytes(dir / "b", "abd"));
+    S_UpdateFileInfo info;
+    info.strSize = "3";
+    info.strMD5 = kAbcDigest;
+    CStagedFileCheck check;
+    EXPECT_TRUE(check.IsReusable(dir / "a", info));
+    EXPECT_FALSE(check.IsReusable(dir / "b", info));
+    EXPECT_TRUE(check.IsIntact(dir / "a", info));
+    EXPECT_FALSE(check.IsIntact(dir / "b", info)) << "a reused file's digest is not taken for another";
+}
+
+}  // namespace
