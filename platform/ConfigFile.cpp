@@ -10,20 +10,11 @@ CConfigFile::CConfigFile(std::string strFilePath) {
 
 long CConfigFile::ReadString(std::string strSection, std::string strKey, std::string strDefault,
                              std::string& strValue) {
-    const std::string* pValue = m_doc.Find(strSection, strKey);
-    if (!pValue) {
-        strValue = strDefault;
-        return -1;
-    }
-    strValue = *pValue;
-    return 0;
+    return m_doc.ReadString(strSection, strKey, strDefault, strValue);
 }
 
 int CConfigFile::ReadInteger(std::string strSection, std::string strKey, int nDefault) {
-    const std::string* pValue = m_doc.Find(strSection, strKey);
-    int nValue = nDefault;
-    if (pValue) IniDocument::ParseInteger(*pValue, nValue);
-    return nValue;
+    return m_doc.ReadInteger(strSection, strKey, nDefault);
 }
 
 long CConfigFile::ReadSection(std::string strSection, std::vector<std::string>& vecKeys) {

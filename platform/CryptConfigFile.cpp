@@ -50,20 +50,11 @@ long CCryptConfigFile::Store(const IniDocument& doc) {
 
 long CCryptConfigFile::ReadString(std::string strSection, std::string strKey, std::string strDefault,
                                   std::string& strValue) {
-    const std::string* pValue = m_doc.Find(strSection, strKey);
-    if (!pValue) {
-        strValue = strDefault;
-        return -1;
-    }
-    strValue = *pValue;
-    return 0;
+    return m_doc.ReadString(strSection, strKey, strDefault, strValue);
 }
 
 int CCryptConfigFile::ReadInteger(std::string strSection, std::string strKey, int nDefault) {
-    const std::string* pValue = m_doc.Find(strSection, strKey);
-    int nValue = nDefault;
-    if (pValue) IniDocument::ParseInteger(*pValue, nValue);
-    return nValue;
+    return m_doc.ReadInteger(strSection, strKey, nDefault);
 }
 
 long CCryptConfigFile::WriteString(std::string strSection, std::string strKey, std::string strValue) {

@@ -218,6 +218,20 @@ bool IniDocument::ParseInteger(const std::string& strValue, int& nValue) {
     return true;
 }
 
+long IniDocument::ReadString(const std::string& strSection, const std::string& strKey,
+                             const std::string& strDefault, std::string& strValue) const {
+    const std::string* pValue = Find(strSection, strKey);
+    strValue = pValue ? *pValue : strDefault;
+    return pValue ? 0 : -1;
+}
+
+int IniDocument::ReadInteger(const std::string& strSection, const std::string& strKey, int nDefault) const {
+    const std::string* pValue = Find(strSection, strKey);
+    int nValue = nDefault;
+    if (pValue) ParseInteger(*pValue, nValue);
+    return nValue;
+}
+
 std::vector<std::string> IniDocument::SectionNames() const {
     std::vector<std::string> vecNames;
     vecNames.reserve(m_vecSections.size());

@@ -53,6 +53,13 @@ public:
     // leads ("", "abc", "-", " - 1").
     static bool ParseInteger(const std::string& strValue, int& nValue);
 
+    // The lookups both configuration classes offer: the value, or the default
+    // (with -1) when the key is missing; the integer, or the default when the key
+    // is missing or no digit leads.
+    long ReadString(const std::string& strSection, const std::string& strKey, const std::string& strDefault,
+                    std::string& strValue) const;
+    int ReadInteger(const std::string& strSection, const std::string& strKey, int nDefault) const;
+
     std::vector<std::string> SectionNames() const;
     std::vector<std::string> KeyNames(const std::string& strSection) const;
 
