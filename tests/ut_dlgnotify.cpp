@@ -24,6 +24,7 @@ struct PlacementCase {
     RECT rcDialog;
     RECT rcDesktop;
     RECT rcExpected;
+    RECT rcWorkArea = {0, 0, 1920, 1040};
 };
 
 TEST(PlaceAboveTaskbar, KeepsSizeAndSitsAboveTheTaskbarAtTheRightEdge) {
@@ -32,8 +33,12 @@ TEST(PlaceAboveTaskbar, KeepsSizeAndSitsAboveTheTaskbarAtTheRightEdge) {
          {1565, 804, 1915, 1035}},
         {"dialog anywhere keeps its size", {0, 1040, 1920, 1080}, {-400, 300, -50, 531}, {0, 0, 1920, 1080},
          {1565, 804, 1915, 1035}},
-        {"no taskbar (empty rectangle)", {0, 0, 0, 0}, {0, 0, 350, 231}, {0, 0, 1920, 1080},
-         {1565, -236, 1915, -5}},
+        {"no taskbar (empty rectangle): bottom right of the work area", {0, 0, 0, 0}, {0, 0, 350, 231},
+         {0, 0, 1920, 1080}, {1565, 804, 1915, 1035}},
+        {"a taskbar without size, work area the whole screen", {0, 0, 0, 0}, {0, 0, 430, 231},
+         {0, 0, 1280, 800}, {845, 564, 1275, 795}, {0, 0, 1280, 800}},
+        {"no taskbar, work area off the origin", {100, 700, 100, 700}, {0, 0, 350, 231}, {0, 0, 1920, 1080},
+         {1565, 404, 1915, 635}, {200, 100, 1920, 640}},
         {"taskbar at the top", {0, 0, 1920, 40}, {0, 0, 350, 231}, {0, 0, 1920, 1080}, {1565, -236, 1915, -5}},
         {"taskbar at the left side", {0, 0, 60, 1080}, {0, 0, 350, 231}, {0, 0, 1920, 1080},
          {1565, -236, 1915, -5}},
@@ -43,7 +48,7 @@ TEST(PlaceAboveTaskbar, KeepsSizeAndSitsAboveTheTaskbarAtTheRightEdge) {
          {-1920, 0, 0, 1080}, {1565, 804, 1915, 1035}},
     };
     for (const PlacementCase& c : cases) {
-        RECT rc = PlaceAboveTaskbar(c.rcTaskbar, c.rcDialog, c.rcDesktop);
+        RECT rc = PlaceAboveTaskbar(c.rcTaskbar, c.rcDialog, c.rcDesktop, c.rcWorkArea);
         EXPECT_EQ(rc.left, c.rcExpected.left) << c.pszName;
         EXPECT_EQ(rc.top, c.rcExpected.top) << c.pszName;
         EXPECT_EQ(rc.right, c.rcExpected.right) << c.pszName;
@@ -155,9 +160,14 @@ TEST(NotifyDialog, IsAboutThreeHundredFiftyByTwoThirtyOnePixelsAndPlacedByTheTas
     if (HWND hTaskbar = ::FindWindowA("Shell_TrayWnd", nullptr)) ::GetWindowRect(hTaskbar, &rcTaskbar);
     RECT rcDesktop;
     ::GetWindowRect(::GetDesktopWindow(), &rcDesktop);
-    RECT rcExpected = PlaceAboveTaskbar(rcTaskbar, rc, rcDesktop);
+    RECT rcWorkArea = rcDesktop;
+    ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &rcWorkArea, 0);
+    RECT rcExpected = PlaceAboveTaskbar(rcTaskbar, rc, rcDesktop, rcWorkArea);
     EXPECT_EQ(rc.left, rcExpected.left);
     EXPECT_EQ(rc.top, rcExpected.top);
+    // Wherever the taskbar is, the answer buttons must be reachable on the screen.
+    EXPECT_GE(rc.top, rcDesktop.top);
+    EXPECT_LE(rc.bottom, rcDesktop.bottom);
     ClickControl(run.Dlg(), IDC_BTN_CLOSE);
     EXPECT_EQ(run.Result(), IDNO);
 }

@@ -12,13 +12,19 @@ const COLORREF kCaptionActive = RGB(255, 255, 255);
 const int kMargin = 5;
 }  // namespace
 
-RECT PlaceAboveTaskbar(const RECT& rcTaskbar, const RECT& rcDialog, const RECT& rcDesktop) {
+RECT PlaceAboveTaskbar(const RECT& rcTaskbar, const RECT& rcDialog, const RECT& rcDesktop,
+                       const RECT& rcWorkArea) {
     int nWidth = rcDialog.right - rcDialog.left;
     int nHeight = rcDialog.bottom - rcDialog.top;
     int nDesktopWidth = rcDesktop.right - rcDesktop.left;
     RECT rc;
-    rc.left = nDesktopWidth - nWidth - kMargin;
-    rc.top = rcTaskbar.top - nHeight - kMargin;
+    if (::IsRectEmpty(&rcTaskbar)) {
+        rc.left = rcWorkArea.right - nWidth - kMargin;
+        rc.top = rcWorkArea.bottom - nHeight - kMargin;
+    } else {
+        rc.left = nDesktopWidth - nWidth - kMargin;
+        rc.top = rcTaskbar.top - nHeight - kMargin;
+    }
     rc.right = rc.left + nWidth;
     rc.bottom = rc.top + nHeight;
     return rc;
@@ -95,7 +101,9 @@ void CDlgNotify::PlaceAboveTaskbar() {
     GetWindowRect(&rcDialog);
     RECT rcDesktop;
     ::GetWindowRect(::GetDesktopWindow(), &rcDesktop);
-    RECT rc = ::PlaceAboveTaskbar(rcTaskbar, rcDialog, rcDesktop);
+    RECT rcWorkArea = rcDesktop;
+    ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &rcWorkArea, 0);
+    RECT rc = ::PlaceAboveTaskbar(rcTaskbar, rcDialog, rcDesktop, rcWorkArea);
     MoveWindow(rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, TRUE);
 }
 

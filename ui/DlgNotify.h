@@ -13,8 +13,12 @@
 
 // The dialog's new rectangle: its size kept, its right edge 5 pixels left of
 // the desktop's width and its bottom 5 pixels above the taskbar's top edge.
-// An empty taskbar rectangle (no taskbar) puts it above the screen.
-RECT PlaceAboveTaskbar(const RECT& rcTaskbar, const RECT& rcDialog, const RECT& rcDesktop);
+// An empty taskbar rectangle (no taskbar, or one that has no size, as under
+// Wine) would put it above the screen, where nobody could answer it and a
+// silent update would wait for ever: it then goes 5 pixels inside the bottom
+// right corner of the work area instead.
+RECT PlaceAboveTaskbar(const RECT& rcTaskbar, const RECT& rcDialog, const RECT& rcDesktop,
+                       const RECT& rcWorkArea);
 
 class CDlgNotify : public CImageDialog {
 public:
