@@ -6,6 +6,7 @@
 
 #include "app/CommandLine.h"
 #include "app/SilentUpdater.h"
+#include "ui/DlgUpdate.h"
 
 namespace {
 
@@ -62,8 +63,11 @@ BOOL CUpdateApp::InitInstance() {
         return FALSE;
     }
 
-    // Interactive run: the modal update dialog (CDlgUpdate, with m_nUpdateType :=
-    // cmd.nUpdateType and m_strUpdateName := cmd.strUpdateName) goes here once it
-    // exists. Until then the run ends without a window.
+    // Interactive run: the modal update dialog. It checks the -d: name itself
+    // before building any path from it.
+    CDlgUpdate dlg;
+    dlg.m_nUpdateType = cmd.nUpdateType;
+    dlg.m_strUpdateName = cmd.strUpdateName;
+    dlg.DoModal();
     return FALSE;
 }

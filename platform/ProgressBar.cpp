@@ -1,5 +1,7 @@
 #include "platform/ProgressBar.h"
 
+#include <commctrl.h>
+
 #include <algorithm>
 
 #include "platform/SkinLayout.h"
@@ -26,6 +28,10 @@ int CPillar::GetFilledWidth() const {
 LRESULT CPillar::WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam) {
     // A bar shows no text: keep the static from painting one.
     if (nMsg == WM_SETTEXT) return ::DefWindowProcA(m_hWnd, nMsg, wParam, lParam);
+    // The common progress bar's queries, so that other programs (the UI tests)
+    // can read the bar as they would a standard one.
+    if (nMsg == PBM_GETPOS) return m_nPos;
+    if (nMsg == PBM_GETRANGE) return wParam ? m_nLower : m_nUpper;  // no PBRANGE filled: callers may be other processes
     return CSkinStatic::WindowProc(nMsg, wParam, lParam);
 }
 

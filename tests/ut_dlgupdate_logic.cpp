@@ -1,0 +1,105 @@
+// The update dialog's download bookkeeping: which changed files are fetched
+// again, and how each download report is read.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "install/StagedFileCheck.h"
+#include "platform/MD5.h"
+#include "support/TempDir.h"
+#include "ui/DownloadPlan.h"
+
+namespace {
+
+std::string DigestOf(const std::string& strPath) {
+    CMD5 md5;
+    std::string strDigest;
+    md5.GetFileMD5(strPath.c_str(), strDigest);
+    return strDigest;
+}
+
+std::string Upper(std::string str) {
+    for (char& c : str)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return str;
+}
+
+TEST(ListFilesToDownload, KeepsOnlyStagedCopiesWithTheManifestsExactDigest) {
+    TempDir dir;
+    const std::string strStaging = dir / "UPDATE\\Program\\";
+    ASSERT_TRUE(WriteFileBytes(strStaging + "good.dll", "good bytes"));
+    ASSERT_TRUE(WriteFileBytes(strStaging + "bin\\case.dll", "case bytes"));
+    ASSERT_TRUE(WriteFileBytes(strStaging + "stale.dll", "old bytes"));
+    const std::string strGood = DigestOf(strStaging + "good.dll");
+    const std::string strCase = Upper(DigestOf(strStaging + "bin\\case.dll"));
+    ASSERT_EQ(strGood.size(), 32u);
+
+    const std::vector<S_UpdateFileInfo> vecFiles = {
+        {"good.dll", "", "10", strGood},                                   // staged and right: reused
+        {"bin\\case.dll", "", "12a", strCase},                             // digest differs in case only
+        {"stale.dll", "", "abc", "0123456789abcdef0123456789abcdef"},      // staged, other digest
+        {"missing.dll", "", " 77", "0123456789abcdef0123456789abcdef"},    // not staged
+    };
+    CStagedFileCheck check;
+    std::vector<std::string> vecDown = {"left over"};
+    std::vector<int> vecSizes = {99};
+    ListFilesToDownload(vecFiles, strStaging, check, vecDown, vecSizes);
+    EXPECT_EQ(vecDown, (std::vector<std::string>{"bin\\case.dll", "stale.dll", "missing.dll"}));
+    EXPECT_EQ(vecSizes, (std::vector<int>{12, 0, 77}));
+}
+
+TEST(ListFilesToDownload, EverythingStagedLeavesNothingToFetch) {
+    TempDir dir;
+    const std::string strStaging = dir / "UPDATE\\Maps\\";
+    ASSERT_TRUE(WriteFileBytes(strStaging + "a.map", "map a"));
+    ASSERT_TRUE(WriteFileBytes(strStaging + "sub\\b.map", "map b"));
+    const std::vector<S_UpdateFileInfo> vecFiles = {
+        {"a.map", "", "5", DigestOf(strStaging + "a.map")},
+        {"sub\\b.map", "", "5", DigestOf(strStaging + "sub\\b.map")},
+    };
+    CStagedFileCheck check;
+    std::vector<std::string> vecDown;
+    std::vector<int> vecSizes;
+    ListFilesToDownload(vecFiles, strStaging, check, vecDown, vecSizes);
+    EXPECT_TRUE(vecDown.empty());
+    EXPECT_TRUE(vecSizes.empty());
+}
+
+TEST(ClassifyUpdateReport, ReadsEachReportAgainstTheAwaitedSizes) {
+    const std::vector<int> vecSizes = {100, 200};
+    const LPARAM kAllBits = -1;
+    const struct {
+        const char* pszName;
+        WPARAM wParam;
+        LPARAM lParam;
+        int nFinished;
+        EUpdateReport expected;
+    } cases[] = {
+        {"progress of the first file", 50, 100, 0, EUpdateReport::Progress},
+        {"first file complete", 100, 100, 0, EUpdateReport::FileComplete},
+        {"progress of the second file", 80, 200, 1, EUpdateReport::Progress},
+        {"second file complete", 200, 200, 1, EUpdateReport::FileComplete},
+        {"completion of the wrong size", 150, 150, 0, EUpdateReport::SizeMismatch},
+        {"the first size again for the second file", 100, 100, 1, EUpdateReport::SizeMismatch},
+        {"failure report", 0, kAllBits, 1, EUpdateReport::Failed},
+        {"failure even after every file", 0, kAllBits, 2, EUpdateReport::Failed},
+        {"failure marked in the low 32 bits only", 0, static_cast<LPARAM>(0xFFFFFFFFu), 0, EUpdateReport::Failed},
+        {"a completion beyond the awaited files", 200, 200, 2, EUpdateReport::Unexpected},
+        {"far beyond them", 5, 5, 7, EUpdateReport::Unexpected},
+        {"a negative count reads nothing", 100, 100, -1, EUpdateReport::Unexpected},
+        {"progress beyond the awaited files is still progress", 10, 200, 2, EUpdateReport::Progress},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ClassifyUpdateReport(c.wParam, c.lParam, c.nFinished, vecSizes), c.expected) << c.pszName;
+}
+
+TEST(ClassifyUpdateReport, NothingAwaitedMeansEveryCompletionIsIgnored) {
+    const std::vector<int> vecNone;
+    EXPECT_EQ(ClassifyUpdateReport(0, 0, 0, vecNone), EUpdateReport::Unexpected);
+    EXPECT_EQ(ClassifyUpdateReport(10, 10, 0, vecNone), EUpdateReport::Unexpected);
+    // A file of no bytes completes with (0, 0).
+    EXPECT_EQ(ClassifyUpdateReport(0, 0, 0, std::vector<int>{0}), EUpdateReport::FileComplete);
+}
+
+}  // namespace

@@ -1,0 +1,33 @@
+#pragma once
+// The update dialog's download bookkeeping, free of any window: which changed
+// files still have to be fetched, and what one download report means.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "manifest/UpdateFileInfo.h"
+
+class CStagedFileCheck;
+
+// Clears both lists, then appends, in manifest order, the name and the expected
+// size (atoi of "SIZE": "12a" gives 12, "abc" 0) of every changed file whose
+// staged copy below strDownloadPath is missing or not byte-for-byte the
+// manifest's digest. Both lists end up the same length.
+void ListFilesToDownload(const std::vector<S_UpdateFileInfo>& vecUpdateFiles, const std::string& strDownloadPath,
+                         CStagedFileCheck& check, std::vector<std::string>& vecDownFiles,
+                         std::vector<int>& vecFileSizes);
+
+enum class EUpdateReport {
+    Failed,        // (any, -1): the fetch failed and the download has ended
+    Progress,      // (bytes so far, size): the bar shows the finished files
+    FileComplete,  // (size, size) matching the next awaited size
+    SizeMismatch,  // (size, size) not matching it
+    Unexpected,    // a completion when every awaited file is already in: ignored
+};
+
+// What the report (wParam, lParam) means after nFinishedFiles completions,
+// vecFileSizes holding the awaited sizes. Sizes compare as 32-bit values; the
+// failure mark is an lParam whose low 32 bits are all set.
+EUpdateReport ClassifyUpdateReport(WPARAM wParam, LPARAM lParam, int nFinishedFiles,
+                                   const std::vector<int>& vecFileSizes);
