@@ -4,7 +4,9 @@
 // one driver, destroyed.
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "manifest/UpdateFileInfo.h"
 #include "platform/UpdateIntf.h"
 
 class CSilentUpdater {
@@ -24,6 +26,20 @@ public:
     bool InitData(int nUpdateType, const std::string& strUpdateName);
 
     bool IsInitialised() const { return m_pUpdateIntf != nullptr; }
+
+    // The silent program update (install/ProgramUpdate.cpp). False only when
+    // the manifest could not be fetched.
+    bool UpdateProgram();
+    // The silent update of the data set (install/DataUpdate.cpp). False only
+    // when the manifest could not be fetched.
+    bool UpdateData();
+
+    // Fetches the names, relative to the update root of this kind, into the
+    // staging directory; false at the first failure (download/RemoteFetch.h).
+    bool GetRemoteFiles(const std::vector<std::string>& vecNames);
+    // The staged data-set manifest against the data set's directory; appends
+    // what is missing or differs (manifest/CompareDataFiles.h).
+    void CompareDataFiles(std::vector<S_UpdateFileInfo>& vecFiles);
 
     int m_nUpdateType = 0;
     std::string m_strUpdateName;

@@ -18,12 +18,10 @@ void RunSilent(const S_CommandLine& cmd) {
     if (cmd.nUpdateType == 1) {
         // The program files have one fixed name; a -d: value plays no part.
         const std::string strName = "Program";
-        updater.InitProgram(1, strName);
-        // The silent program driver (UpdateProgram) runs here once it exists.
+        if (updater.InitProgram(1, strName)) updater.UpdateProgram();
     } else {
-        updater.InitData(cmd.nUpdateType, cmd.strUpdateName);
-        // The silent data driver (UpdateData) runs here once it exists, and
-        // only when InitData accepted the name.
+        // A name that would leave the application directory updates nothing.
+        if (updater.InitData(cmd.nUpdateType, cmd.strUpdateName)) updater.UpdateData();
     }
 }
 

@@ -1,0 +1,53 @@
+#include "install/SilentSteps.h"
+
+#include <windows.h>
+
+#include "app/SilentUpdater.h"
+#include "download/RemoteFetch.h"
+#include "install/FileInstaller.h"
+#include "install/StagedFileCheck.h"
+#include "manifest/CompareDataFiles.h"
+#include "platform/DirectoryEx.h"
+
+void DeleteBackups(const std::string& strAppDir) {
+    std::vector<std::string> vecBackups;
+    CDirectoryEx::SearchFile(strAppDir, true, "*.bak", vecBackups);
+    for (const std::string& strPath : vecBackups) DeleteFileA(strPath.c_str());   // best effort
+}
+
+std::vector<std::string> NamesToFetch(CStagedFileCheck& check, const std::string& strDownloadPath,
+                                      const std::vector<S_UpdateFileInfo>& vecFiles) {
+    std::vector<std::string> vecNames;
+    for (const S_UpdateFileInfo& info : vecFiles) {
+        if (!check.IsReusable(strDownloadPath + info.strFileName, info)) vecNames.push_back(info.strFileName);
+    }
+    return vecNames;
+}
+
+bool AllStagedIntact(CStagedFileCheck& check, const std::string& strDownloadPath,
+                     const std::vector<S_UpdateFileInfo>& vecFiles) {
+    for (const S_UpdateFileInfo& info : vecFiles) {
+        if (!check.IsIntact(strDownloadPath + info.strFileName, info)) return false;
+    }
+    return true;
+}
+
+bool InstallStagedFiles(const std::string& strDownloadPath, const std::string& strTargetPath,
+                        const std::vector<S_UpdateFileInfo>& vecFiles) {
+    bool bAllInstalled = true;
+    for (const S_UpdateFileInfo& info : vecFiles) {
+        if (!InstallFile(strDownloadPath + info.strFileName, strTargetPath + info.strFileName)) bAllInstalled = false;
+    }
+    return bAllInstalled;
+}
+
+// The two members of CSilentUpdater both drivers call, bound to its kind,
+// transport and directories.
+
+bool CSilentUpdater::GetRemoteFiles(const std::vector<std::string>& vecNames) {
+    return ::GetRemoteFiles(m_nUpdateType, m_pUpdateIntf.get(), m_strDownloadPath, vecNames);
+}
+
+void CSilentUpdater::CompareDataFiles(std::vector<S_UpdateFileInfo>& vecFiles) {
+    ::CompareDataFiles(m_strDownloadPath + m_strConfigName, m_strTargetPath, vecFiles);
+}

@@ -1,0 +1,200 @@
+#include "support/Installation.h"
+
+#include <windows.h>
+#include <bcrypt.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+
+#include "install/UpdateRecord.h"
+#include "platform/CryptConfigFile.h"
+#include "platform/Win32Handles.h"
+#include "support/TestServer.h"
+
+namespace {
+
+const char kProductKey[] = "SOFTWARE\\QOVA";
+const DWORD kStartTimeoutMs = 15000;
+
+std::string ManifestFileSection(const ReleaseFile& file) {
+    return "[" + file.strName + "]\r\nMD5=" + Md5Hex(file.strBytes) + "\r\nSIZE=" +
+           std::to_string(file.strBytes.size()) + "\r\nMODIFYTIME=2026-12-01 10:00:00\r\n";
+}
+
+bool WriteAll(const std::string& strDir, const std::vector<ReleaseFile>& vecFiles) {
+    for (const ReleaseFile& file : vecFiles) {
+        if (!WriteFileBytes(strDir + file.strName, file.strBytes)) return false;
+    }
+    return true;
+}
+
+void ListTreeInto(const std::string& strDir, const std::string& strPrefix, std::vector<std::string>& vecNames) {
+    WIN32_FIND_DATAA fd;
+    UniqueFind hFind(FindFirstFileA((strDir + "*").c_str(), &fd));
+    if (!hFind) return;
+    do {
+        const std::string strName = fd.cFileName;
+        if (strName == "." || strName == "..") continue;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            ListTreeInto(strDir + strName + "\\", strPrefix + strName + "\\", vecNames);
+        } else {
+            vecNames.push_back(strPrefix + strName);
+        }
+    } while (FindNextFileA(hFind.get(), &fd));
+}
+
+}  // namespace
+
+std::string Md5Hex(const std::string& strBytes) {
+    BCRYPT_ALG_HANDLE hAlg = nullptr;
+    if (BCryptOpenAlgorithmProvider(&hAlg, BCRYPT_MD5_ALGORITHM, nullptr, 0) != 0) return "";
+    BCRYPT_HASH_HANDLE hHash = nullptr;
+    unsigned char digest[16] = {};
+    bool bOk = BCryptCreateHash(hAlg, &hHash, nullptr, 0, nullptr, 0, 0) == 0 &&
+               BCryptHashData(hHash, reinterpret_cast<PUCHAR>(const_cast<char*>(strBytes.data())),
+                              static_cast<ULONG>(strBytes.size()), 0) == 0 &&
+               BCryptFinishHash(hHash, digest, sizeof(digest), 0) == 0;
+    if (hHash) BCryptDestroyHash(hHash);
+    BCryptCloseAlgorithmProvider(hAlg, 0);
+    if (!bOk) return "";
+    std::string strHex;
+    const char kDigits[] = "0123456789abcdef";
+    for (unsigned char b : digest) {
+        strHex += kDigits[b >> 4];
+        strHex += kDigits[b & 15];
+    }
+    return strHex;
+}
+
+TestInstallation::TestInstallation(const std::string& strVersion, const std::string& strRegion, bool bWithClient)
+    : m_strAppDir(m_dir / "app\\"), m_strReleaseDir(m_dir / "release\\") {
+    CreateDirectoryA(m_strAppDir.c_str(), nullptr);
+    CreateDirectoryA(m_strReleaseDir.c_str(), nullptr);
+    CopyFileA((ProductBinDir() + "Update.exe").c_str(), App("Update.exe").c_str(), FALSE);
+    if (bWithClient) CopyFileA((TestProgramDir() + "QOVAClient.exe").c_str(), App("QOVAClient.exe").c_str(), FALSE);
+
+    CCryptConfigFile config(App("Config.dat"), "");
+    config.WriteString("Update", "Version", strVersion);
+    config.WriteString("Update", "Region", strRegion);
+    config.WriteString("Update", "ServerIP", "127.0.0.1");
+    config.WriteInteger("Update", "ServerPort", TestServer::First().Port());
+    config.WriteString("Server", "WebSiteURL", "http://127.0.0.1/");
+    CCryptConfigFile userConfig(App("UserConfig.dat"), "");
+    userConfig.WriteInteger("Server", "UseProxy", 0);
+}
+
+bool TestInstallation::Install(const std::vector<ReleaseFile>& vecFiles) const { return WriteAll(m_strAppDir, vecFiles); }
+
+bool TestInstallation::PublishProgram(const ProgramRelease& release) const {
+    const std::string strRoot = m_strReleaseDir + "1\\";
+    std::string strManifest = "[Version]\r\nVERSION=" + release.strVersion + "\r\nREGION=" + release.strRegion + "\r\n";
+    if (release.nUnconditional >= 0)
+        strManifest += "UNCONDITIONALUPDATE=" + std::to_string(release.nUnconditional) + "\r\n";
+    if (release.nNotify >= 0) strManifest += "NOTIFIY=" + std::to_string(release.nNotify) + "\r\n";
+    strManifest += "[FILES]\r\n";
+    for (const ReleaseFile& file : release.vecFiles) strManifest += file.strName + "=1\r\n";
+    for (const ReleaseFile& file : release.vecFiles) strManifest += ManifestFileSection(file);
+    return WriteFileBytes(strRoot + "UpdateConfig.ini", strManifest) && WriteAll(strRoot, release.vecFiles);
+}
+
+bool TestInstallation::PublishData(int nKind, const std::vector<ReleaseFile>& vecFiles) const {
+    const std::string strRoot = m_strReleaseDir + std::to_string(nKind) + "\\";
+    std::string strManifest;
+    for (const ReleaseFile& file : vecFiles) strManifest += ManifestFileSection(file);
+    return WriteFileBytes(strRoot + "config.ini", strManifest) && WriteAll(strRoot, vecFiles);
+}
+
+bool TestInstallation::Serve() const { return TestServer::First().Serve(m_strReleaseDir); }
+
+bool TestInstallation::RunUpdate(const std::string& strArgs, DWORD dwTimeoutMs) const {
+    UiProcess process;
+    DWORD dwExit = 1;
+    return StartUpdate(process, strArgs) && process.Wait(dwTimeoutMs, &dwExit);
+}
+
+bool TestInstallation::StartUpdate(UiProcess& process, const std::string& strArgs) const {
+    return process.Start("\"" + App("Update.exe") + "\" " + strArgs);
+}
+
+std::string TestInstallation::InstalledVersion() const {
+    CCryptConfigFile config(App("Config.dat"), "");
+    std::string strVersion;
+    config.ReadString("Update", "Version", "", strVersion);
+    return strVersion;
+}
+
+std::string TestInstallation::RecordValue(const std::string& strKey) const {
+    CCryptConfigFile record(App("UpdateRecord.dat"), "");
+    std::string strValue;
+    record.ReadString(FormatLocalTime("%Y-%m-%d"), strKey, "", strValue);
+    return strValue;
+}
+
+std::vector<std::string> TestInstallation::ClientLog() const {
+    std::vector<std::string> vecLines;
+    const std::string strLog = ReadFileBytes(App("QOVAClient.log"));
+    size_t nStart = 0;
+    while (nStart < strLog.size()) {
+        size_t nEnd = strLog.find("\r\n", nStart);
+        if (nEnd == std::string::npos) nEnd = strLog.size();
+        std::string strLine = strLog.substr(nStart, nEnd - nStart);
+        vecLines.push_back(strLine.substr(0, strLine.find(' ')));   // the event, without the process id
+        nStart = nEnd + 2;
+    }
+    return vecLines;
+}
+
+bool TestInstallation::StartClient(UiProcess& process) const {
+    if (!process.Start("\"" + App("QOVAClient.exe") + "\"")) return false;
+    return WaitUntil([] { return FindWindowA("QOVACLIENT", nullptr) != nullptr; }, kStartTimeoutMs);
+}
+
+bool TestInstallation::Hold(UiProcess& holder, const std::string& strRelative, const char* pszShare) const {
+    static std::atomic<unsigned> s_nCounter{0};
+    const std::string strReady = Temp("held-" + std::to_string(s_nCounter++) + ".ready");
+    if (!holder.Start("\"" + TestProgramDir() + "FileHolder.exe\" \"" + App(strRelative) + "\" " + pszShare + " \"" +
+                      strReady + "\""))
+        return false;
+    return WaitUntil([&] { return FileExists(strReady); }, kStartTimeoutMs);
+}
+
+void CloseAllClients() {
+    WaitUntil(
+        [] {
+            HWND hClient = FindWindowA("QOVACLIENT", nullptr);
+            if (hClient) SendMessageTimeoutA(hClient, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 2000, nullptr);
+            return hClient == nullptr;
+        },
+        kStartTimeoutMs);
+    Sleep(200);   // let the last one's process end before its directory is deleted
+}
+
+std::vector<std::string> ListTree(const std::string& strDir) {
+    std::vector<std::string> vecNames;
+    ListTreeInto(strDir, "", vecNames);
+    std::sort(vecNames.begin(), vecNames.end());
+    return vecNames;
+}
+
+ProductKey::ProductKey() {
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kProductKey);
+    HKEY hKey = nullptr;
+    m_bCreated = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey,
+                                 nullptr) == ERROR_SUCCESS;
+    if (hKey) RegCloseKey(hKey);
+}
+
+ProductKey::~ProductKey() { RegDeleteTreeA(HKEY_LOCAL_MACHINE, kProductKey); }
+
+std::string ProductKey::Value(const char* pszName) const {
+    char szData[1024] = {};
+    DWORD cbData = sizeof(szData) - 1;
+    DWORD dwType = 0;
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS) return "";
+    LONG lResult = RegQueryValueExA(hKey, pszName, nullptr, &dwType, reinterpret_cast<BYTE*>(szData), &cbData);
+    RegCloseKey(hKey);
+    if (lResult != ERROR_SUCCESS || dwType != REG_SZ) return "";
+    return szData;
+}

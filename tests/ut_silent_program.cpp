@@ -1,0 +1,320 @@
+// The silent program update end to end: the real Update.exe in a fresh
+// installation against the local test server. Runs that restart the client
+// wait the fixed 5 seconds, so only the cases about the restart and the
+// notification carry the client stand-in; the others have no QOVAClient.exe
+// and end at once.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "support/Installation.h"
+#include "support/TestServer.h"
+#include "support/UiDriver.h"
+#include "ui/resource.h"
+
+namespace {
+
+const char kInstalled[] = "4.0.1007.0715";
+const char kOffered[] = "4.0.1008.0101";
+const char kNotifyTitle[] = "QOVA升级通知";
+const DWORD kRunTimeoutMs = 60000;
+
+// The installed files and the release that changes two, adds one in a new
+// subdirectory and leaves one alone.
+const std::vector<ReleaseFile> kOldFiles = {
+    {"QOVA.dll", "old QOVA.dll"},
+    {"bin\\plugin.dll", "old plugin"},
+    {"readme.txt", "same readme"},
+};
+const std::vector<ReleaseFile> kNewFiles = {
+    {"QOVA.dll", "new QOVA.dll, a little longer"},
+    {"bin\\plugin.dll", "new plugin"},
+    {"readme.txt", "same readme"},
+    {"bin\\地图\\extra.dat", "a file new in this version"},
+};
+
+ProgramRelease Release(const std::string& strVersion, int nNotify = -1, const std::string& strRegion = "CN") {
+    ProgramRelease release;
+    release.strVersion = strVersion;
+    release.strRegion = strRegion;
+    release.nNotify = nNotify;
+    release.vecFiles = kNewFiles;
+    return release;
+}
+
+void ExpectFiles(const TestInstallation& inst, const std::vector<ReleaseFile>& vecFiles, const char* pszCase) {
+    for (const ReleaseFile& file : vecFiles)
+        EXPECT_EQ(file.strBytes, ReadFileBytes(inst.App(file.strName))) << pszCase << ": " << file.strName;
+}
+
+// Runs Update.exe; when the notification appears, checks its versions and
+// presses nButton. Returns whether it appeared; *pdwAfterAnswerMs is the time
+// from the answer (or the start) to the end of the run.
+bool RunAnswering(const TestInstallation& inst, int nButton, DWORD* pdwAfterAnswerMs = nullptr) {
+    UiProcess update;
+    EXPECT_TRUE(inst.StartUpdate(update, "-silent"));
+    DWORD dwMark = GetTickCount();
+    bool bNotified = false;
+    bool bEnded = false;
+    while (!bEnded && GetTickCount() - dwMark < kRunTimeoutMs) {
+        if (HWND hNotify = FindTopWindow(kNotifyTitle, 100, update.Id())) {
+            bNotified = true;
+            EXPECT_EQ(inst.InstalledVersion(), ControlText(hNotify, IDC_TXT_NOTIFY_NEWVER))
+                << "the version shown is the one installed";
+            EXPECT_TRUE(ClickControl(hNotify, nButton));
+            dwMark = GetTickCount();
+        }
+        bEnded = update.Wait(bNotified ? kRunTimeoutMs : 100, nullptr);
+    }
+    EXPECT_TRUE(bEnded) << "Update.exe did not end";
+    if (pdwAfterAnswerMs) *pdwAfterAnswerMs = GetTickCount() - dwMark;
+    return bNotified;
+}
+
+TEST(SilentProgram, NothingToDoOrNoManifestOnlyCleansUp) {
+    const struct {
+        const char* pszName;
+        bool bPublished;
+        bool bStagingKept;
+    } cases[] = {
+        {"nothing to update", true, false},
+        {"manifest not fetched", false, true},
+    };
+    for (const auto& c : cases) {
+        TestInstallation inst(kInstalled, "CN", true);
+        ASSERT_TRUE(inst.Install(kOldFiles));
+        ASSERT_TRUE(inst.Install({{"QOVA.dll.bak", "backup"}, {"bin\\x.bak", "backup"}, {"UPDATE\\Program\\left", "x"}}));
+        ProgramRelease release;
+        release.strVersion = kInstalled;
+        release.vecFiles = kOldFiles;
+        if (c.bPublished) ASSERT_TRUE(inst.PublishProgram(release));
+        ASSERT_TRUE(inst.Serve());
+
+        const DWORD dwStart = GetTickCount();
+        ASSERT_TRUE(inst.RunUpdate("-silent", kRunTimeoutMs)) << c.pszName;
+        EXPECT_LT(GetTickCount() - dwStart, 4500u) << c.pszName << ": no restart, so no wait";
+        EXPECT_FALSE(FileExists(inst.App("QOVA.dll.bak"))) << c.pszName;
+        EXPECT_FALSE(FileExists(inst.App("bin\\x.bak"))) << c.pszName;
+        EXPECT_EQ(c.bStagingKept, FileExists(inst.App("UPDATE\\Program\\left"))) << c.pszName;
+        EXPECT_TRUE(inst.ClientLog().empty()) << c.pszName;
+        EXPECT_FALSE(FileExists(inst.App("UpdateRecord.dat"))) << c.pszName;
+        EXPECT_EQ(kInstalled, inst.InstalledVersion()) << c.pszName;
+        ExpectFiles(inst, kOldFiles, c.pszName);
+    }
+}
+
+TEST(SilentProgram, NotifiedUpdateInstallsRecordsAndRestartsTheClient) {
+    const struct {
+        const char* pszName;
+        int nButton;
+        std::vector<std::string> vecLog;
+    } cases[] = {
+        {"立即升级 closes the client", IDC_BTN_UPGRADE, {"start", "close", "start"}},
+        {"下次升级 leaves it running", IDC_BTN_LATER, {"start", "start"}},
+    };
+    for (const auto& c : cases) {
+        ProductKey key;
+        ASSERT_TRUE(key.IsOpen());
+        TestInstallation inst(kInstalled, "CN", true);
+        ASSERT_TRUE(inst.Install(kOldFiles));
+        ASSERT_TRUE(inst.PublishProgram(Release(kOffered, 1)));
+        ASSERT_TRUE(inst.Serve());
+        UiProcess client;
+        ASSERT_TRUE(inst.StartClient(client));
+
+        DWORD dwAfterAnswer = 0;
+        EXPECT_TRUE(RunAnswering(inst, c.nButton, &dwAfterAnswer)) << c.pszName;
+        EXPECT_GE(dwAfterAnswer, 4900u) << c.pszName << ": the client is started again 5 s after the answer";
+        EXPECT_LT(dwAfterAnswer, 20000u) << c.pszName;
+        ASSERT_TRUE(WaitUntil([&] { return inst.ClientLog().size() >= c.vecLog.size(); }, 15000)) << c.pszName;
+        EXPECT_EQ(c.vecLog, inst.ClientLog()) << c.pszName;
+
+        ExpectFiles(inst, kNewFiles, c.pszName);
+        EXPECT_EQ(kOffered, inst.InstalledVersion()) << c.pszName;
+        EXPECT_EQ("1", inst.RecordValue("IsSucceed")) << c.pszName;
+        EXPECT_EQ(kOffered, inst.RecordValue("NewVersion")) << c.pszName;
+        EXPECT_EQ(kInstalled, inst.RecordValue("OldVersion")) << c.pszName;
+        EXPECT_EQ(inst.AppDir(), key.Value("InstallPath")) << c.pszName;
+        EXPECT_EQ(kOffered, key.Value("Version")) << c.pszName;
+        EXPECT_FALSE(FileExists(inst.App("UPDATE\\Program\\UpdateConfig.ini"))) << c.pszName;
+        CloseAllClients();
+    }
+}
+
+TEST(SilentProgram, TheManifestDecidesNotificationAndVersion) {
+    const struct {
+        const char* pszName;
+        ProgramRelease release;
+        bool bInstalled;
+        bool bNotified;
+        std::string strVersionAfter;
+    } cases[] = {
+        {"newer, NOTIFIY 0: no notification, restart all the same", Release(kOffered, 0), true, false, kOffered},
+        {"region changed, same version: notification", Release(kInstalled, 0, "TW"), true, true, kInstalled},
+        {"lower version, unconditional: installed and recorded",
+         [] {
+             ProgramRelease r = Release("4.0.1006.0101", 1);
+             r.nUnconditional = 1;
+             return r;
+         }(),
+         true, false, "4.0.1006.0101"},
+        {"lower version without the flag: nothing", Release("4.0.1006.0101", 1), false, false, kInstalled},
+    };
+    for (const auto& c : cases) {
+        ProductKey key;
+        TestInstallation inst(kInstalled, "CN", true);
+        ASSERT_TRUE(inst.Install(kOldFiles));
+        ASSERT_TRUE(inst.PublishProgram(c.release));
+        ASSERT_TRUE(inst.Serve());
+
+        EXPECT_EQ(c.bNotified, RunAnswering(inst, IDC_BTN_LATER)) << c.pszName;
+        ExpectFiles(inst, c.bInstalled ? kNewFiles : kOldFiles, c.pszName);
+        EXPECT_EQ(c.strVersionAfter, inst.InstalledVersion()) << c.pszName;
+        EXPECT_EQ(c.bInstalled ? c.strVersionAfter : "", key.Value("Version")) << c.pszName;
+        EXPECT_EQ(c.bInstalled ? "1" : "", inst.RecordValue("IsSucceed")) << c.pszName;
+        if (c.bInstalled) {
+            ASSERT_TRUE(WaitUntil([&] { return !inst.ClientLog().empty(); }, 15000)) << c.pszName;
+        }
+        EXPECT_EQ(c.bInstalled ? std::vector<std::string>{"start"} : std::vector<std::string>{}, inst.ClientLog())
+            << c.pszName;
+        CloseAllClients();
+    }
+}
+
+TEST(SilentProgram, ALockedFileIsMovedAsideAndItsBackupGoesNextRun) {
+    TestInstallation inst(kInstalled, "CN", false);
+    ASSERT_TRUE(inst.Install(kOldFiles));
+    ASSERT_TRUE(inst.PublishProgram(Release(kOffered)));
+    ASSERT_TRUE(inst.Serve());
+    {
+        UiProcess holder;
+        ASSERT_TRUE(inst.Hold(holder, "QOVA.dll", "rd"));
+        ASSERT_TRUE(inst.RunUpdate("-silent"));
+        ExpectFiles(inst, kNewFiles, "locked");
+        EXPECT_EQ("old QOVA.dll", ReadFileBytes(inst.App("QOVA.dll.bak")));
+        EXPECT_EQ(kOffered, inst.InstalledVersion());
+        EXPECT_EQ("1", inst.RecordValue("IsSucceed"));
+    }
+    ASSERT_TRUE(inst.RunUpdate("-silent"));
+    EXPECT_FALSE(FileExists(inst.App("QOVA.dll.bak")));
+    ExpectFiles(inst, kNewFiles, "next run");
+}
+
+TEST(SilentProgram, AFileThatCannotBeInstalledKeepsTheOldVersionUntilANextRunFinishes) {
+    ProductKey key;
+    TestInstallation inst(kInstalled, "CN", false);
+    ASSERT_TRUE(inst.Install(kOldFiles));
+    ASSERT_TRUE(inst.Install({{"QOVA.dll.bak", "stale backup"}}));
+    ASSERT_TRUE(inst.PublishProgram(Release(kOffered)));
+    ASSERT_TRUE(inst.Serve());
+    {
+        // A stale backup nobody can delete and the target in use: no way to put the new file there.
+        UiProcess holdBackup, holdTarget;
+        ASSERT_TRUE(inst.Hold(holdBackup, "QOVA.dll.bak", "r"));
+        ASSERT_TRUE(inst.Hold(holdTarget, "QOVA.dll", "rd"));
+        ASSERT_TRUE(inst.RunUpdate("-silent"));
+        EXPECT_EQ("old QOVA.dll", ReadFileBytes(inst.App("QOVA.dll")));
+        EXPECT_EQ("stale backup", ReadFileBytes(inst.App("QOVA.dll.bak")));
+        EXPECT_EQ("new plugin", ReadFileBytes(inst.App("bin\\plugin.dll"))) << "the others are installed";
+        EXPECT_EQ(kInstalled, inst.InstalledVersion());
+        EXPECT_EQ("", key.Value("Version"));
+        EXPECT_EQ("0", inst.RecordValue("IsSucceed"));
+        EXPECT_EQ(kOffered, inst.RecordValue("NewVersion"));
+        EXPECT_EQ(kInstalled, inst.RecordValue("OldVersion"));
+        EXPECT_FALSE(FileExists(inst.App("UPDATE\\Program\\QOVA.dll")));
+    }
+    // Let go: the next run compares again and finishes the job.
+    ASSERT_TRUE(inst.RunUpdate("-silent"));
+    ExpectFiles(inst, kNewFiles, "next run");
+    EXPECT_FALSE(FileExists(inst.App("QOVA.dll.bak")));
+    EXPECT_EQ(kOffered, inst.InstalledVersion());
+    EXPECT_EQ(kOffered, key.Value("Version"));
+    EXPECT_EQ("1", inst.RecordValue("IsSucceed"));
+}
+
+TEST(SilentProgram, AFailedOrDamagedDownloadInstallsNothing) {
+    const struct {
+        const char* pszName;
+        const char* pszFault;        // server fault on bin\plugin.dll, or nullptr
+        const char* pszServedBytes;  // served in place of the published bytes, or nullptr
+        const char* pszManifestSize; // SIZE written into the manifest instead, or nullptr
+    } cases[] = {
+        {"second of three not found", "404", nullptr, nullptr},
+        {"second of three cut short", "short", nullptr, nullptr},
+        {"served with other content of the same size", nullptr, "NEW plugin", nullptr},
+        {"served content longer than SIZE says", nullptr, nullptr, "3"},
+    };
+    for (const auto& c : cases) {
+        TestInstallation inst(kInstalled, "CN", false);
+        ASSERT_TRUE(inst.Install(kOldFiles));
+        ASSERT_TRUE(inst.PublishProgram(Release(kOffered)));
+        const std::string strRelease = inst.ReleaseDir() + "1\\";
+        if (c.pszServedBytes) ASSERT_TRUE(WriteFileBytes(strRelease + "bin\\plugin.dll", c.pszServedBytes));
+        if (c.pszManifestSize) {
+            std::string strManifest = ReadFileBytes(strRelease + "UpdateConfig.ini");
+            const std::string strSize = "SIZE=" + std::to_string(std::string("new plugin").size()) + "\r\n";
+            const size_t nAt = strManifest.find(strSize, strManifest.find("[bin\\plugin.dll]"));
+            ASSERT_NE(std::string::npos, nAt);
+            strManifest.replace(nAt, strSize.size(), std::string("SIZE=") + c.pszManifestSize + "\r\n");
+            ASSERT_TRUE(WriteFileBytes(strRelease + "UpdateConfig.ini", strManifest));
+        }
+        ASSERT_TRUE(inst.Serve());
+        if (c.pszFault) ASSERT_TRUE(TestServer::First().SetFault("/1/bin/plugin.dll", c.pszFault));
+
+        ASSERT_TRUE(inst.RunUpdate("-silent")) << c.pszName;
+        ExpectFiles(inst, kOldFiles, c.pszName);
+        EXPECT_FALSE(FileExists(inst.App("bin\\地图\\extra.dat"))) << c.pszName;
+        EXPECT_EQ(kInstalled, inst.InstalledVersion()) << c.pszName;
+        EXPECT_FALSE(FileExists(inst.App("UpdateRecord.dat"))) << c.pszName;
+        EXPECT_FALSE(FileExists(inst.App("UPDATE\\Program\\UpdateConfig.ini"))) << c.pszName << ": staging deleted";
+        EXPECT_EQ(std::vector<std::string>({"Config.dat", "QOVA.dll", "Update.exe", "UserConfig.dat",
+                                            "bin\\plugin.dll", "readme.txt"}),
+                  ListTree(inst.AppDir()))
+            << c.pszName << ": nothing left behind";
+
+        if (c.pszFault) {
+            // Once the server is well, the next run fetches all three again.
+            ASSERT_TRUE(inst.Serve());
+            ASSERT_TRUE(inst.RunUpdate("-silent")) << c.pszName;
+            EXPECT_EQ(std::vector<std::string>({"/1/UpdateConfig.ini", "/1/QOVA.dll", "/1/bin/plugin.dll",
+                                                u8"/1/bin/地图/extra.dat"}),
+                      TestServer::First().RequestLog())
+                << c.pszName;
+            ExpectFiles(inst, kNewFiles, c.pszName);
+            EXPECT_EQ(kOffered, inst.InstalledVersion()) << c.pszName;
+        }
+    }
+}
+
+TEST(SilentProgram, ARunKilledBeforeOrDuringTheCopyIsFinishedByTheNext) {
+    // Killed after the fetch: staged copies left, one of them damaged, one never fetched.
+    {
+        TestInstallation inst(kInstalled, "CN", false);
+        ASSERT_TRUE(inst.Install(kOldFiles));
+        ASSERT_TRUE(inst.Install({{"UPDATE\\Program\\QOVA.dll", kNewFiles[0].strBytes},
+                                  {"UPDATE\\Program\\bin\\plugin.dll", "new plug"}}));
+        ASSERT_TRUE(inst.PublishProgram(Release(kOffered)));
+        ASSERT_TRUE(inst.Serve());
+        ASSERT_TRUE(inst.RunUpdate("-silent"));
+        // The request log is UTF-8.
+        EXPECT_EQ(std::vector<std::string>({"/1/UpdateConfig.ini", "/1/bin/plugin.dll", u8"/1/bin/地图/extra.dat"}),
+                  TestServer::First().RequestLog());
+        ExpectFiles(inst, kNewFiles, "killed after the fetch");
+        EXPECT_EQ(kOffered, inst.InstalledVersion());
+    }
+    // Killed while copying: one file new, one old, one missing, the version not advanced.
+    {
+        TestInstallation inst(kInstalled, "CN", false);
+        ASSERT_TRUE(inst.Install({kNewFiles[0], kOldFiles[1], kOldFiles[2]}));
+        ASSERT_TRUE(inst.PublishProgram(Release(kOffered)));
+        ASSERT_TRUE(inst.Serve());
+        ASSERT_TRUE(inst.RunUpdate("-silent"));
+        ExpectFiles(inst, kNewFiles, "killed while copying");
+        EXPECT_EQ(kOffered, inst.InstalledVersion());
+        EXPECT_EQ("1", inst.RecordValue("IsSucceed"));
+    }
+}
+
+}  // namespace
