@@ -9,6 +9,7 @@
 #include "download/RemoteFetch.h"
 #include "download/UpdateNotify.h"
 #include "install/FileInstaller.h"
+#include "install/SilentSteps.h"
 #include "install/StagedFileCheck.h"
 #include "install/UpdateRecord.h"
 #include "manifest/CompareProgramFiles.h"
@@ -44,25 +45,18 @@ const char kRecordPattern[] = "%Y-%m-%d %H:%M:%S";
 // directory is deleted after the update: it must stay below the installation.
 bool IsSafeDataSetName(const std::string& strName) { return strName.empty() || IsSafeManifestName(strName); }
 
-// Every staged file matches its manifest entry (digest, size). Checked as a
-// whole before the first file is touched, so a bad download installs nothing.
-bool AreStagedFilesIntact(const std::vector<S_UpdateFileInfo>& vecFiles, const std::string& strDownloadPath) {
-    CStagedFileCheck check;
-    for (const S_UpdateFileInfo& info : vecFiles)
-        if (!check.IsIntact(strDownloadPath + info.strFileName, info)) return false;
-    return true;
-}
-
-// Puts every staged file in place; false when any of them could not be.
-bool InstallStagedFiles(const std::vector<S_UpdateFileInfo>& vecFiles, const std::string& strDownloadPath,
-                        const std::string& strTargetPath) {
-    bool bAll = true;
-    for (const S_UpdateFileInfo& info : vecFiles) {
-        // The rest is still installed after a failure: a half-old set is no
-        // worse than a wholly old one, and the record says it failed.
-        if (!InstallFile(strDownloadPath + info.strFileName, strTargetPath + info.strFileName)) bAll = false;
-    }
-    return bAll;
+// The template sits at 0, 0: show the window in the middle of its monitor's
+// work area, as a framework dialog without an owner would be.
+void CenterOnWorkArea(HWND hWnd) {
+    MONITORINFO info = {};
+    info.cbSize = sizeof(info);
+    if (!::GetMonitorInfoA(::MonitorFromWindow(hWnd, MONITOR_DEFAULTTOPRIMARY), &info)) return;
+    RECT rc;
+    ::GetWindowRect(hWnd, &rc);
+    const RECT& rcWork = info.rcWork;
+    int x = rcWork.left + ((rcWork.right - rcWork.left) - (rc.right - rc.left)) / 2;
+    int y = rcWork.top + ((rcWork.bottom - rcWork.top) - (rc.bottom - rc.top)) / 2;
+    ::SetWindowPos(hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void CloseMainClient() {
@@ -159,6 +153,7 @@ BOOL CDlgUpdate::OnInitDialog() {
     m_progress.SetProgress(0);
 
     CheckForUpdate();
+    CenterOnWorkArea(m_hWnd);
     return TRUE;
 }
 
@@ -177,9 +172,7 @@ void CDlgUpdate::CheckForUpdate() {
     }
     m_pUpdateIntf = std::make_unique<CQOVAUpdateIntf>(m_vecServerAddr, m_bUseProxy);
 
-    std::vector<std::string> vecBackups;
-    CDirectoryEx::SearchFile(m_strAppPath, true, "*.bak", vecBackups);
-    for (const std::string& strBackup : vecBackups) ::DeleteFileA(strBackup.c_str());  // best effort: the next run retries
+    DeleteBackups(m_strAppPath);
 
     // A name that would leave the installation is offered nothing, as when the
     // manifest cannot be fetched.
@@ -301,7 +294,9 @@ LRESULT CDlgUpdate::OnUpdateNotify(WPARAM wParam, LPARAM lParam) {
 }
 
 void CDlgUpdate::InstallUpdate() {
-    if (!AreStagedFilesIntact(m_vecUpdateFiles, m_strDownloadPath)) {
+    // Checked as a whole before the first file is touched: a bad download installs nothing.
+    CStagedFileCheck check;
+    if (!AllStagedIntact(check, m_strDownloadPath, m_vecUpdateFiles)) {
         // Nothing is touched; the staged files stay for the next check to sort out.
         m_txtMessage.SetWindowText(kTextUpdateError);
         return;
@@ -311,7 +306,9 @@ void CDlgUpdate::InstallUpdate() {
     // The copies run inside this handler: show the heading before they start.
     ::UpdateWindow(m_hWnd);
 
-    const bool bInstalled = InstallStagedFiles(m_vecUpdateFiles, m_strDownloadPath, m_strTargetPath);
+    // A file that cannot be put in place does not stop the others: a half-old
+    // set is no worse than a wholly old one, and the record says it failed.
+    const bool bInstalled = InstallStagedFiles(m_strDownloadPath, m_strTargetPath, m_vecUpdateFiles);
     const std::string strNewVersion = ReadStagedVersion();
     // Only a complete installation may claim the new version.
     if (bInstalled) {

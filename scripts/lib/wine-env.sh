@@ -39,6 +39,16 @@ qova_wine_fonts() {
   wineserver -w
 }
 
+# No window manager runs on the test display. A window Wine leaves to one (a
+# popup with a system menu, like the update dialog) would wait 2 s for it on
+# every hide; unmanaged, Wine places and hides its windows itself.
+qova_wine_unmanaged() {
+  [ -f "$WINEPREFIX/.qova-unmanaged" ] && return 0
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f </dev/null >/dev/null 2>&1
+  wineserver -w
+  touch "$WINEPREFIX/.qova-unmanaged"
+}
+
 qova_wine_prefix() {
   qova_wine_env
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
@@ -49,6 +59,7 @@ qova_wine_prefix() {
     qova_wine_fonts
     touch "$WINEPREFIX/.qova-ready"
   fi
+  qova_wine_unmanaged
   wineserver -p </dev/null >/dev/null 2>&1
   # Start Wine's background services now, with their output going nowhere: the
   # first program would otherwise start them holding ctest's output pipe, and

@@ -1,0 +1,419 @@
+// The interactive update end to end: the real Update.exe in a fresh
+// installation (with the stand-in main client beside it) against the local
+// update server, driven under the test display as a person would.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "platform/CryptConfigFile.h"
+#include "support/Installation.h"
+#include "support/Screenshot.h"
+#include "support/TempDir.h"
+#include "support/TestServer.h"
+#include "support/UiDriver.h"
+#include "ui/resource.h"
+
+namespace {
+
+const char kTitle[] = "在线更新";
+const char kOfferMessage[] = "QOVA有新版本";
+const char kUpToDate[] = "您安装的QOVA已经是最新版本！";
+const char kDownloading[] = "软件更新后会自动启用新版本！";
+const char kConnectionFailed[] = "无法与服务器建立连接,请稍候重试！";
+const char kUpdateError[] = "更新过程出现错误,请稍候重试！";
+const char kInstalledVersion[] = "4.0.1007.0715";
+const char kRegion[] = "CN";
+const DWORD kStartTimeoutMs = 20000;
+
+std::string Staging(const TestInstallation& inst, const std::string& strName = "Program") {
+    return inst.App("UPDATE\\" + strName + "\\");
+}
+
+// Rewrites the published program manifest, e.g. to make it lie about a file.
+void PatchManifest(const TestInstallation& inst, const std::string& strFrom, const std::string& strTo) {
+    const std::string strPath = inst.ReleaseDir() + "1\\UpdateConfig.ini";
+    std::string strText = ReadFileBytes(strPath);
+    size_t nPos = strText.find(strFrom);
+    ASSERT_NE(nPos, std::string::npos) << strFrom;
+    strText.replace(nPos, strFrom.size(), strTo);
+    ASSERT_TRUE(WriteFileBytes(strPath, strText));
+}
+
+// Section names of UpdateRecord.dat.
+std::vector<std::string> RecordSections(const TestInstallation& inst) {
+    CCryptConfigFile record(inst.App("UpdateRecord.dat"), "");
+    const std::string strText = record.GetText();
+    std::vector<std::string> vecNames;
+    const std::regex section(R"(^\[([^\]\r\n]*)\])", std::regex::multiline);
+    for (std::sregex_iterator it(strText.begin(), strText.end(), section), end; it != end; ++it)
+        vecNames.push_back((*it)[1].str());
+    return vecNames;
+}
+
+std::string RecordValue(const TestInstallation& inst, const std::string& strSection, const std::string& strKey) {
+    CCryptConfigFile record(inst.App("UpdateRecord.dat"), "");
+    std::string strValue;
+    record.ReadString(strSection, strKey, "<none>", strValue);
+    return strValue;
+}
+
+// One run of the update dialog of an installation.
+class DialogRun {
+public:
+    explicit DialogRun(const TestInstallation& inst) : m_inst(inst) {}
+    ~DialogRun() {
+        m_process.Kill();
+        CloseAllClients();   // the restarted client too, before the installation goes away
+    }
+
+    // Starts Update.exe with the arguments and finds its dialog.
+    bool Open(const std::string& strArgs = "") {
+        if (!m_inst.StartUpdate(m_process, strArgs)) return false;
+        m_hDlg = FindTopWindow(kTitle, kStartTimeoutMs, m_process.Id());
+        return m_hDlg != nullptr;
+    }
+    HWND Dlg() const { return m_hDlg; }
+    // True when Update.exe has ended within the time.
+    bool Ended(DWORD dwTimeoutMs) {
+        DWORD dwCode = 0;
+        return m_process.Wait(dwTimeoutMs, &dwCode);
+    }
+    bool Close() {
+        ClickControl(m_hDlg, IDC_BTN_CLOSE);
+        return Ended(5000);
+    }
+
+    std::string Message() const { return ControlText(m_hDlg, IDC_TXT_MESSAGE); }
+    bool WaitForMessage(const std::string& strText, DWORD dwTimeoutMs) const {
+        return WaitUntil([&] { return Message() == strText; }, dwTimeoutMs);
+    }
+    int BarPosition() const { return static_cast<int>(::SendMessageA(Bar(), PBM_GETPOS, 0, 0)); }
+    int BarUpper() const { return static_cast<int>(::SendMessageA(Bar(), PBM_GETRANGE, FALSE, 0)); }
+    // Pictures take their image's size.
+    LONG PictureWidth(int nId) const {
+        RECT rc = ControlRect(m_hDlg, nId);
+        return rc.right - rc.left;
+    }
+    void Screenshot(const std::string& strName) {
+        ::Sleep(300);
+        EXPECT_TRUE(SaveWindowScreenshot(m_hDlg, strName));
+    }
+
+private:
+    HWND Bar() const { return ::GetDlgItem(m_hDlg, IDC_PROGRESS); }
+
+    const TestInstallation& m_inst;
+    UiProcess m_process;
+    HWND m_hDlg = nullptr;
+};
+
+bool IsDateTimeSection(const std::string& strName) {
+    return std::regex_match(strName, std::regex(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2})"));
+}
+
+// The offer line and the upgrade button: shown in the offer only.
+const int kOfferControls[] = {IDC_TXT_NEWVERSION, IDC_TXT_CANUPDATE, IDC_TXT_QUESTION, IDC_BTN_UPDATE};
+
+// --- the check ---------------------------------------------------------------
+
+TEST(UpdateDialogCheck, OffersTheNewVersionWithTheTemplateTextsAndDeletesBackups) {
+    TestInstallation inst(kInstalledVersion, kRegion, false);
+    ASSERT_TRUE(inst.Install({{"bin\\a.dll", "old a"}, {"bin\\a.dll.bak", "backup"}, {"Maps\\deep\\m.map.bak", "backup"}}));
+    ASSERT_TRUE(inst.PublishProgram({"4.0.1008.0801", kRegion, -1, -1, {{"bin\\a.dll", "new a"}, {"b.dll", "new b"}}}));
+    ASSERT_TRUE(inst.Serve());
+    DialogRun run(inst);
+    ASSERT_TRUE(run.Open());
+
+    EXPECT_EQ(run.Message(), kOfferMessage);
+    EXPECT_EQ(ControlText(run.Dlg(), IDC_TXT_NEWVERSION), "4.0.1008.0801");
+    EXPECT_EQ(ControlText(run.Dlg(), IDC_TXT_CANUPDATE), "可更新，");
+    EXPECT_EQ(ControlText(run.Dlg(), IDC_TXT_QUESTION), "是否要进行升级？升级过程中软件会自动重启。");
+    EXPECT_EQ(ControlText(run.Dlg(), IDC_BTN_UPDATE), "立即升级");
+    EXPECT_EQ(ControlText(run.Dlg(), IDC_BTN_CLOSE), "关闭");
+    for (int nId : kOfferControls) EXPECT_TRUE(ControlVisible(run.Dlg(), nId)) << nId;
+    for (int nId : {IDC_BTN_CLOSE, IDC_BTN_CLOSEX, IDC_PROGRESS, IDC_PIC_ICON, IDC_PIC_HEADING})
+        EXPECT_TRUE(ControlVisible(run.Dlg(), nId)) << nId;
+    EXPECT_EQ(run.PictureWidth(IDC_PIC_ICON), 84);      // the globe
+    EXPECT_EQ(run.PictureWidth(IDC_PIC_HEADING), 132);  // "发现可用更新！"
+    EXPECT_EQ(run.BarPosition(), 0);
+    EXPECT_EQ(run.BarUpper(), 100);
+
+    EXPECT_FALSE(FileExists(inst.App("bin\\a.dll.bak")));
+    EXPECT_FALSE(FileExists(inst.App("Maps\\deep\\m.map.bak")));
+    // The check leaves only the manifest in the staging directory.
+    EXPECT_EQ(ListTree(Staging(inst)), (std::vector<std::string>{"UpdateConfig.ini"}));
+    run.Screenshot("update-offer");
+
+    // The close mark ends the dialog; nothing is installed.
+    ClickControl(run.Dlg(), IDC_BTN_CLOSEX);
+    EXPECT_TRUE(run.Ended(5000));
+    EXPECT_EQ(ReadFileBytes(inst.App("bin\\a.dll")), "old a");
+    EXPECT_FALSE(FileExists(inst.App("b.dll")));
+}
+
+TEST(UpdateDialogCheck, ShowsUpToDateWithOnlyTheCloseButtonsWhateverKeptTheOfferAway) {
+    const struct {
+        const char* pszName;
+        const char* pszArgs;
+        const char* pszVersion;   // published for kind 1; nullptr: nothing published
+        bool bNoServer;
+    } cases[] = {
+        {"same region, version not greater", "", kInstalledVersion, false},
+        {"no server reachable", "", "4.0.1008", true},
+        {"data set without a manifest", "-t:2 -d:Maps", "4.0.1008", false},
+        {"data-set name leaving the installation", "-t:1 -t:2 -d:..\\..", "4.0.1008", false},
+    };
+    bool bFirst = true;
+    for (const auto& c : cases) {
+        TestInstallation inst(kInstalledVersion, kRegion, false);
+        ASSERT_TRUE(inst.Install({{"a.dll", "installed"}, {"sub\\x.dll.bak", "backup"}}));
+        if (c.pszVersion) ASSERT_TRUE(inst.PublishProgram({c.pszVersion, kRegion, -1, -1, {{"a.dll", "newer"}}}));
+        ASSERT_TRUE(inst.Serve());
+        if (c.bNoServer) {
+            CCryptConfigFile config(inst.App("Config.dat"), "");
+            config.WriteInteger("Update", "ServerPort", 1);   // nothing listens there
+        }
+        DialogRun run(inst);
+        ASSERT_TRUE(run.Open(c.pszArgs)) << c.pszName;
+
+        EXPECT_EQ(run.Message(), kUpToDate) << c.pszName;
+        for (int nId : kOfferControls) EXPECT_FALSE(ControlVisible(run.Dlg(), nId)) << c.pszName << " " << nId;
+        EXPECT_TRUE(ControlVisible(run.Dlg(), IDC_BTN_CLOSE)) << c.pszName;
+        EXPECT_TRUE(ControlVisible(run.Dlg(), IDC_BTN_CLOSEX)) << c.pszName;
+        EXPECT_EQ(run.PictureWidth(IDC_PIC_ICON), 80) << c.pszName;      // the exclamation disc
+        EXPECT_EQ(run.PictureWidth(IDC_PIC_HEADING), 132) << c.pszName;  // "没有可用更新！"
+        EXPECT_FALSE(FileExists(inst.App("sub\\x.dll.bak"))) << c.pszName;
+        if (std::string(c.pszArgs).find("..") != std::string::npos) {
+            // Nothing is fetched for a name whose staging would leave the installation.
+            EXPECT_TRUE(TestServer::First().RequestLog().empty());
+        }
+        if (bFirst) run.Screenshot("update-uptodate");
+        bFirst = false;
+        EXPECT_TRUE(run.Close()) << c.pszName;
+        EXPECT_EQ(ReadFileBytes(inst.App("a.dll")), "installed") << c.pszName;
+    }
+}
+
+TEST(UpdateDialogCheck, DataSetKindFetchesTheProgramManifestIntoItsOwnStagingAndComparesBelowIt) {
+    TestInstallation inst(kInstalledVersion, kRegion, false);
+    ProductKey key;
+    // The same bytes beside Update.exe do not count: the data set is compared below Maps\.
+    ASSERT_TRUE(inst.Install({{"Maps\\same.map", "same"}, {"Maps\\old.map", "old"}, {"old.map", "new map"}}));
+    const std::string strDataManifest = "[Version]\r\nVERSION=2.1\r\n";
+    ASSERT_TRUE(inst.PublishProgram(
+        {"2.1", "other", -1, -1, {{"same.map", "same"}, {"old.map", "new map"}, {"config.ini", strDataManifest}}}));
+    ASSERT_TRUE(::MoveFileA((inst.ReleaseDir() + "1").c_str(), (inst.ReleaseDir() + "2").c_str()));
+    ASSERT_TRUE(inst.Serve());
+    DialogRun run(inst);
+    ASSERT_TRUE(run.Open("-T:2 -D:Maps"));
+
+    EXPECT_EQ(run.Message(), kOfferMessage);
+    EXPECT_EQ(ControlText(run.Dlg(), IDC_TXT_NEWVERSION), "2.1");
+    EXPECT_EQ(ListTree(Staging(inst, "Maps")), (std::vector<std::string>{"UpdateConfig.ini"}));
+    EXPECT_EQ(TestServer::First().RequestLog(), (std::vector<std::string>{"/2/UpdateConfig.ini"}));
+
+    ASSERT_TRUE(ClickControl(run.Dlg(), IDC_BTN_UPDATE));
+    ASSERT_TRUE(run.Ended(15000));
+    // Only the two changed files were fetched, under the data set's kind.
+    EXPECT_EQ(TestServer::First().RequestLog(),
+              (std::vector<std::string>{"/2/UpdateConfig.ini", "/2/old.map", "/2/config.ini"}));
+    EXPECT_EQ(ReadFileBytes(inst.App("Maps\\old.map")), "new map");
+    EXPECT_EQ(ReadFileBytes(inst.App("Maps\\config.ini")), strDataManifest);
+    // The staged config.ini also lands beside Update.exe.
+    EXPECT_EQ(ReadFileBytes(inst.App("config.ini")), strDataManifest);
+    // No version and no registry for a data set; the record is written all the same.
+    EXPECT_EQ(inst.InstalledVersion(), kInstalledVersion);
+    EXPECT_EQ(key.Value("Version"), "");
+    EXPECT_EQ(key.Value("InstallPath"), "");
+    const std::vector<std::string> vecSections = RecordSections(inst);
+    ASSERT_EQ(vecSections.size(), 1u);
+    EXPECT_EQ(RecordValue(inst, vecSections[0], "NewVersion"), "2.1");
+    EXPECT_EQ(RecordValue(inst, vecSections[0], "IsSucceed"), "1");
+    EXPECT_FALSE(FileExists(Staging(inst, "Maps") + "UpdateConfig.ini"));
+}
+
+// --- download and installation ---------------------------------------------------
+
+TEST(UpdateDialogUpgrade, MovesTheBarInWholeFilesThenInstallsRecordsAndRestartsTheClient) {
+    TestInstallation inst(kInstalledVersion, kRegion, true);
+    ProductKey key;
+    ASSERT_TRUE(inst.Install({{"bin\\a.dll", "old a"}, {"c.dll", "old c"}}));
+    const std::vector<ReleaseFile> vecFiles = {{"bin\\a.dll", "new a"}, {"b.dll", std::string(36, 'b')}, {"c.dll", "new c"}};
+    ASSERT_TRUE(inst.PublishProgram({"4.0.1008.0801", kRegion, -1, -1, vecFiles}));
+    ASSERT_TRUE(inst.Serve());
+    // The second file trickles for about two seconds: the bar can be read at 1 of 3.
+    ASSERT_TRUE(TestServer::First().SetFault("/1/b.dll", "trickle"));
+    UiProcess client;
+    ASSERT_TRUE(inst.StartClient(client));
+    DialogRun run(inst);
+    ASSERT_TRUE(run.Open());
+
+    ASSERT_TRUE(ClickControl(run.Dlg(), IDC_BTN_UPDATE));
+    ASSERT_TRUE(WaitUntil([&] { return run.BarPosition() == 1; }, 10000));
+    EXPECT_EQ(run.BarUpper(), 3);
+    EXPECT_EQ(run.Message(), kDownloading);
+    EXPECT_EQ(run.PictureWidth(IDC_PIC_HEADING), 214);   // "正在下载更新，请稍等..."
+    EXPECT_EQ(run.PictureWidth(IDC_PIC_ICON), 84);
+    for (int nId : kOfferControls) EXPECT_FALSE(ControlVisible(run.Dlg(), nId)) << nId;
+    EXPECT_TRUE(ControlVisible(run.Dlg(), IDC_BTN_CLOSE));
+    run.Screenshot("update-downloading");
+    // Nothing is installed while files are still coming, and the bar waits for whole files.
+    EXPECT_EQ(ReadFileBytes(inst.App("bin\\a.dll")), "old a");
+    EXPECT_EQ(run.BarPosition(), 1);
+
+    ASSERT_TRUE(run.Ended(15000));
+    for (const ReleaseFile& file : vecFiles) EXPECT_EQ(ReadFileBytes(inst.App(file.strName)), file.strBytes);
+    EXPECT_EQ(inst.InstalledVersion(), "4.0.1008.0801");
+    EXPECT_EQ(key.Value("InstallPath"), inst.AppDir());
+    EXPECT_EQ(key.Value("Version"), "4.0.1008.0801");
+    const std::vector<std::string> vecSections = RecordSections(inst);
+    ASSERT_EQ(vecSections.size(), 1u);
+    EXPECT_TRUE(IsDateTimeSection(vecSections[0])) << vecSections[0];
+    EXPECT_EQ(RecordValue(inst, vecSections[0], "IsSucceed"), "1");
+    EXPECT_EQ(RecordValue(inst, vecSections[0], "NewVersion"), "4.0.1008.0801");
+    EXPECT_EQ(RecordValue(inst, vecSections[0], "OldVersion"), kInstalledVersion);
+    EXPECT_EQ(::GetFileAttributesA(Staging(inst).c_str()), INVALID_FILE_ATTRIBUTES);
+    // The running client was closed, and a new one started without delay.
+    ASSERT_TRUE(WaitUntil([&] { return inst.ClientLog().size() >= 3; }, 5000));
+    EXPECT_EQ(inst.ClientLog(), (std::vector<std::string>{"start", "close", "start"}));
+}
+
+TEST(UpdateDialogUpgrade, EverythingStagedInstallsAtOnceWithoutFetchingAndKeepsAnOlderConfigVersion) {
+    TestInstallation inst(kInstalledVersion, kRegion, true);
+    ProductKey key;
+    std::vector<ReleaseFile> vecFiles;
+    for (int i = 0; i < 60; ++i)
+        vecFiles.push_back({"lib\\part" + std::to_string(i) + ".dat", std::string(20000, static_cast<char>('a' + i % 26))});
+    // Another region has the files compared although 4.0.1007 is not above 4.0.1007.0715.
+    ASSERT_TRUE(inst.PublishProgram({"4.0.1007", "TW", -1, -1, vecFiles}));
+    ASSERT_TRUE(inst.Serve());
+    for (const ReleaseFile& file : vecFiles) ASSERT_TRUE(WriteFileBytes(Staging(inst) + file.strName, file.strBytes));
+    UiProcess client;
+    ASSERT_TRUE(inst.StartClient(client));
+    DialogRun run(inst);
+    ASSERT_TRUE(run.Open());
+    EXPECT_EQ(ControlText(run.Dlg(), IDC_TXT_NEWVERSION), "4.0.1007");
+
+    ASSERT_TRUE(ClickControl(run.Dlg(), IDC_BTN_UPDATE));
+    // The installation begins with the client's close: catch its heading on screen.
+    if (WaitUntil([&] { return inst.ClientLog().size() >= 2; }, 10000)) {
+        ::Sleep(40);
+        ScreenImage shot = CaptureWindow(run.Dlg());
+        if (!shot.IsEmpty() && ::IsWindow(run.Dlg())) shot.SavePng(ScreenshotDir() + "update-installing.png");
+    }
+    ASSERT_TRUE(run.Ended(15000));
+    EXPECT_EQ(TestServer::First().RequestLog(), (std::vector<std::string>{"/1/UpdateConfig.ini"}));
+    for (const ReleaseFile& file : vecFiles) EXPECT_EQ(ReadFileBytes(inst.App(file.strName)), file.strBytes);
+    // Not greater as text: Config.dat keeps its version, the registry takes the manifest's.
+    EXPECT_EQ(inst.InstalledVersion(), kInstalledVersion);
+    EXPECT_EQ(key.Value("Version"), "4.0.1007");
+    const std::vector<std::string> vecSections = RecordSections(inst);
+    ASSERT_EQ(vecSections.size(), 1u);
+    EXPECT_EQ(RecordValue(inst, vecSections[0], "IsSucceed"), "1");
+    ASSERT_TRUE(WaitUntil([&] { return inst.ClientLog().size() >= 3; }, 5000));
+    EXPECT_EQ(inst.ClientLog(), (std::vector<std::string>{"start", "close", "start"}));
+}
+
+TEST(UpdateDialogUpgrade, AFailedSecondFileKeepsTheFirstStagedAndTheNextRunFetchesTheRest) {
+    TestInstallation inst(kInstalledVersion, kRegion, false);
+    const std::vector<ReleaseFile> vecFiles = {{"a.dll", "new a"}, {"b.dll", "new b"}, {"c.dll", "new c"}};
+    ASSERT_TRUE(inst.PublishProgram({"4.0.1008.0801", kRegion, -1, -1, vecFiles}));
+    ASSERT_TRUE(inst.Serve());
+    ASSERT_TRUE(TestServer::First().SetFault("/1/b.dll", "404"));
+    {
+        DialogRun run(inst);
+        ASSERT_TRUE(run.Open());
+        ASSERT_TRUE(ClickControl(run.Dlg(), IDC_BTN_UPDATE));
+        ASSERT_TRUE(run.WaitForMessage(kConnectionFailed, 10000)) << run.Message();
+        for (int nId : kOfferControls) EXPECT_FALSE(ControlVisible(run.Dlg(), nId)) << nId;
+        EXPECT_EQ(ListTree(Staging(inst)), (std::vector<std::string>{"UpdateConfig.ini", "a.dll"}));
+        EXPECT_EQ(ReadFileBytes(Staging(inst) + "a.dll"), "new a");
+        EXPECT_EQ(TestServer::First().RequestLog(),
+                  (std::vector<std::string>{"/1/UpdateConfig.ini", "/1/a.dll", "/1/b.dll"}));
+        run.Screenshot("update-failed");
+        EXPECT_TRUE(run.Close());
+        EXPECT_FALSE(FileExists(inst.App("a.dll")));
+        EXPECT_TRUE(RecordSections(inst).empty());
+    }
+    // The next opening reuses the staged a.dll and fetches only the other two.
+    ASSERT_TRUE(inst.Serve());
+    DialogRun run(inst);
+    ASSERT_TRUE(run.Open());
+    ASSERT_TRUE(ClickControl(run.Dlg(), IDC_BTN_UPDATE));
+    ASSERT_TRUE(run.Ended(15000));
+    EXPECT_EQ(TestServer::First().RequestLog(),
+              (std::vector<std::string>{"/1/UpdateConfig.ini", "/1/b.dll", "/1/c.dll"}));
+    for (const ReleaseFile& file : vecFiles) EXPECT_EQ(ReadFileBytes(inst.App(file.strName)), file.strBytes);
+}
+
+TEST(UpdateDialogUpgrade, AFileThatIsNotTheManifestsInstallsNothing) {
+    const std::string strBad = "ten bytes!";
+    const struct {
+        const char* pszName;
+        std::string strFrom;
+        std::string strTo;
+    } cases[] = {
+        {"size differs from SIZE", "SIZE=10\r\n", "SIZE=999\r\n"},
+        {"digest differs from MD5", "MD5=" + Md5Hex(strBad), "MD5=0123456789abcdef0123456789abcdef"},
+    };
+    bool bFirst = true;
+    for (const auto& c : cases) {
+        TestInstallation inst(kInstalledVersion, kRegion, true);
+        ASSERT_TRUE(inst.Install({{"a.dll", "old a"}, {"b.dll", "old b"}}));
+        ASSERT_TRUE(inst.PublishProgram({"4.0.1008.0801", kRegion, -1, -1, {{"a.dll", "new a"}, {"b.dll", strBad}, {"c.dll", "new c"}}}));
+        PatchManifest(inst, c.strFrom, c.strTo);
+        ASSERT_TRUE(inst.Serve());
+        UiProcess client;
+        ASSERT_TRUE(inst.StartClient(client));
+        DialogRun run(inst);
+        ASSERT_TRUE(run.Open()) << c.pszName;
+        ASSERT_TRUE(ClickControl(run.Dlg(), IDC_BTN_UPDATE));
+        ASSERT_TRUE(run.WaitForMessage(kUpdateError, 10000)) << c.pszName << ": " << run.Message();
+        EXPECT_FALSE(run.Ended(300)) << c.pszName;   // the dialog stays open
+        EXPECT_EQ(run.Message(), kUpdateError) << c.pszName;
+        EXPECT_EQ(ReadFileBytes(inst.App("a.dll")), "old a") << c.pszName;
+        EXPECT_EQ(ReadFileBytes(inst.App("b.dll")), "old b") << c.pszName;
+        EXPECT_FALSE(FileExists(inst.App("c.dll"))) << c.pszName;
+        EXPECT_EQ(inst.InstalledVersion(), kInstalledVersion) << c.pszName;
+        EXPECT_TRUE(RecordSections(inst).empty()) << c.pszName;
+        EXPECT_EQ(inst.ClientLog(), (std::vector<std::string>{"start"})) << c.pszName;
+        if (bFirst) run.Screenshot("update-error");
+        bFirst = false;
+        EXPECT_TRUE(run.Close()) << c.pszName;
+    }
+}
+
+TEST(UpdateDialogUpgrade, ClosingDuringADownloadEndsPromptlyWithNothingInstalled) {
+    for (const char* pszFault : {"stall", "trickle"}) {
+        TestInstallation inst(kInstalledVersion, kRegion, true);
+        ASSERT_TRUE(inst.Install({{"a.dll", "old a"}}));
+        ASSERT_TRUE(inst.PublishProgram({"4.0.1008.0801", kRegion, -1, -1, {{"a.dll", std::string(4000, 'a')}, {"b.dll", "new b"}}}));
+        ASSERT_TRUE(inst.Serve());
+        ASSERT_TRUE(TestServer::First().SetFault("/1/a.dll", pszFault));
+        UiProcess client;
+        ASSERT_TRUE(inst.StartClient(client));
+        DialogRun run(inst);
+        ASSERT_TRUE(run.Open());
+        ASSERT_TRUE(ClickControl(run.Dlg(), IDC_BTN_UPDATE));
+        ASSERT_TRUE(WaitUntil([] { return TestServer::First().RequestLog().size() >= 2; }, 5000)) << pszFault;
+        ::Sleep(500);
+
+        const DWORD dwStart = ::GetTickCount();
+        ClickControl(run.Dlg(), IDC_BTN_CLOSE);
+        EXPECT_TRUE(run.Ended(2000)) << pszFault;
+        EXPECT_LT(::GetTickCount() - dwStart, 2000u) << pszFault;
+        EXPECT_EQ(ReadFileBytes(inst.App("a.dll")), "old a") << pszFault;
+        EXPECT_FALSE(FileExists(inst.App("b.dll"))) << pszFault;
+        EXPECT_TRUE(RecordSections(inst).empty()) << pszFault;
+        EXPECT_EQ(inst.InstalledVersion(), kInstalledVersion) << pszFault;
+        // The client keeps running: it was neither closed nor started again.
+        EXPECT_EQ(inst.ClientLog(), (std::vector<std::string>{"start"})) << pszFault;
+    }
+}
+
+}  // namespace
