@@ -199,6 +199,29 @@ TEST(UpdateDialogCheck, ShowsUpToDateWithOnlyTheCloseButtonsWhateverKeptTheOffer
     }
 }
 
+TEST(UpdateDialogCheck, DragsByTheTopBandOnly) {
+    TestInstallation inst(kInstalledVersion, kRegion, false);
+    ASSERT_TRUE(inst.Serve());   // nothing published: up to date at once
+    DialogRun run(inst);
+    ASSERT_TRUE(run.Open());
+    const struct {
+        int y;
+        bool bMoves;
+    } cases[] = {{29, true}, {30, false}, {4, true}, {120, false}};
+    for (const auto& c : cases) {
+        RECT rcBefore;
+        ::GetWindowRect(run.Dlg(), &rcBefore);
+        ASSERT_TRUE(DragWithMouse(run.Dlg(), POINT{200, c.y}, 40, 30));
+        RECT rcAfter;
+        WaitUntil([&] { return ::GetWindowRect(run.Dlg(), &rcAfter) && rcAfter.left != rcBefore.left; },
+                  c.bMoves ? 2000 : 300);
+        // The mouse's absolute coordinates are scaled to 0..65535: a pixel may be lost.
+        EXPECT_NEAR(rcAfter.left - rcBefore.left, c.bMoves ? 40 : 0, 1) << c.y;
+        EXPECT_NEAR(rcAfter.top - rcBefore.top, c.bMoves ? 30 : 0, 1) << c.y;
+    }
+    EXPECT_TRUE(run.Close());
+}
+
 TEST(UpdateDialogCheck, DataSetKindFetchesTheProgramManifestIntoItsOwnStagingAndComparesBelowIt) {
     TestInstallation inst(kInstalledVersion, kRegion, false);
     ProductKey key;
