@@ -1,6 +1,8 @@
 // Stand-in for the product's main client: one window of class "QOVACLIENT".
 // Every start and every WM_CLOSE is appended to QOVAClient.log beside the
-// program ("start <pid>", "close <pid>"), and WM_CLOSE ends it.
+// program ("start <pid>", "close <pid>"), and WM_CLOSE ends it. "start" is
+// written once the window exists, so a script that sees it can rely on the
+// window (and, under Wine, on a running desktop).
 #include <windows.h>
 
 #include <cstdio>
@@ -45,7 +47,6 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nShow) {
     g_strLogPath = szPath;
     const size_t nDot = g_strLogPath.rfind('.');   // ".exe" is ASCII: safe to find from the right
     g_strLogPath = g_strLogPath.substr(0, nDot) + ".log";
-    AppendLog("start");
 
     WNDCLASSA wc = {};
     wc.lpfnWndProc = ClientProc;
@@ -58,6 +59,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nShow) {
                               nullptr, nullptr, hInstance, nullptr);
     if (!hWnd) return 1;
     ShowWindow(hWnd, nShow);
+    AppendLog("start");
 
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {

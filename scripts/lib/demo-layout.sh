@@ -1,0 +1,149 @@
+# Helpers of scripts/demo, reusable by other demo parts: Windows paths, quiet
+# Wine runs, the sample installation, the published release and its server.
+#
+# Expects $root and $build to be set and scripts/lib/wine-env.sh to be sourced
+# (qova_wine_prefix done) before any function that runs Wine.
+
+demo_dir=${demo_dir:-$build/demo}
+demo_installed_version=4.0.1007.0715
+demo_offered_version=4.0.1008.0101
+
+# Unix absolute path -> the Windows path Wine sees (Z:\...).
+demo_winpath() {
+  local p=$1
+  printf 'Z:%s' "${p//\//\\}"
+}
+
+# Runs a Windows program quietly, its output into a file, never into a pipe
+# (Wine's services would hold the pipe open). Usage: demo_wine OUT EXE ARGS...
+demo_wine() {
+  local out=$1; shift
+  wine "$@" </dev/null >"$out" 2>&1
+}
+
+# UpdateTool with its output printed, indented. Usage: demo_tool ARGS...
+demo_tool() {
+  local out="$demo_dir/tool.out" rc=0
+  demo_wine "$out" "$build/bin/UpdateTool.exe" "$@" || rc=$?
+  tr -d '\r' <"$out" | sed 's/^/    /'
+  return $rc
+}
+
+demo_say() { printf '\n== %s\n' "$*"; }
+
+# Starts the update server on a free port serving $1 as <root>/1/... and
+# <root>/<kind>/...; exports DEMO_PORT. Stopped by qova_stop_all.
+demo_start_server() {
+  qova_start_server DEMO_PORT "$root/tests/server/update_server.py" --root "$1"
+}
+
+# Writes file $1 with the text $2, creating its directory.
+demo_write() {
+  mkdir -p "$(dirname "$1")"
+  printf '%s\n' "$2" >"$1"
+}
+
+# The sample installation in $1: Update.exe, the stand-in main client, a few
+# program files in subdirectories, the data set Maps, and Config.dat /
+# UserConfig.dat made with UpdateTool, pointing at 127.0.0.1:$2.
+demo_layout_installation() {
+  local app=$1 port=$2
+  rm -rf "$app"
+  mkdir -p "$app"
+  cp "$build/bin/Update.exe" "$app/"
+  cp "$build/tests/QOVAClient.exe" "$app/"
+  demo_write "$app/QOVA.dll" "QOVA core $demo_installed_version"
+  demo_write "$app/bin/render.dll" "renderer $demo_installed_version"
+  demo_write "$app/bin/codec.dll" "codec 2.1"
+  demo_write "$app/res/skin.dat" "default skin"
+  demo_write "$app/readme.txt" "QOVA client $demo_installed_version"
+  demo_write "$app/Maps/city.dat" "city map, spring edition"
+  demo_write "$app/Maps/roads/main.dat" "main roads"
+
+  printf '[Update]\r\nVersion=%s\r\nRegion=CN\r\nServerIP=127.0.0.1\r\nServerPort=%s\r\n[Server]\r\nWebSiteURL=http://127.0.0.1:%s/\r\n' \
+    "$demo_installed_version" "$port" "$port" >"$demo_dir/Config.import.ini"
+  printf '[Server]\r\nUseProxy=0\r\n' >"$demo_dir/UserConfig.import.ini"
+  wine "$build/bin/UpdateTool.exe" config import "$(demo_winpath "$app/Config.dat")" \
+    <"$demo_dir/Config.import.ini" >"$demo_dir/tool.out" 2>&1
+  wine "$build/bin/UpdateTool.exe" config import "$(demo_winpath "$app/UserConfig.dat")" \
+    <"$demo_dir/UserConfig.import.ini" >"$demo_dir/tool.out" 2>&1
+}
+
+# The release in $1 (served root): program files of $demo_offered_version
+# under 1/ with UpdateConfig.ini, the data set of kind 3 under 3/ with config.ini.
+demo_publish_release() {
+  local release=$1 app=$2
+  rm -rf "$release"
+  mkdir -p "$release/1" "$release/3"
+  local p="$release/1"
+  cp -r "$app/bin" "$app/res" "$p/"
+  demo_write "$p/QOVA.dll" "QOVA core $demo_offered_version"
+  demo_write "$p/bin/render.dll" "renderer $demo_offered_version, faster"
+  demo_write "$p/readme.txt" "QOVA client $demo_offered_version: route planning"
+  demo_write "$p/bin/plugins/route.dll" "route planner 1.0"
+  demo_wine "$demo_dir/tool.out" "$build/bin/UpdateTool.exe" manifest program "$(demo_winpath "$p")" \
+    --version "$demo_offered_version" --region CN --notify 1 -o "$(demo_winpath "$demo_dir/UpdateConfig.ini")"
+  mv "$demo_dir/UpdateConfig.ini" "$p/UpdateConfig.ini"
+
+  local d="$release/3"
+  cp -r "$app/Maps/." "$d/"
+  demo_write "$d/city.dat" "city map, winter edition"
+  demo_write "$d/roads/ring.dat" "ring road"
+  demo_wine "$demo_dir/tool.out" "$build/bin/UpdateTool.exe" manifest data "$(demo_winpath "$d")" \
+    -o "$(demo_winpath "$demo_dir/config.ini")"
+  mv "$demo_dir/config.ini" "$d/config.ini"
+}
+
+# Holds $1 open as a running program holds its image (rename allowed, no
+# replacement) until demo_release_holds. Waits until it is held.
+demo_hold_file() {
+  local ready="$demo_dir/held-$(basename "$1").ready"
+  rm -f "$ready" "$ready.stop"
+  wine "$build/tests/FileHolder.exe" "$(demo_winpath "$1")" rd "$(demo_winpath "$ready")" \
+    </dev/null >"$demo_dir/holder.log" 2>&1 &
+  local i
+  for i in $(seq 1 150); do
+    [ -f "$ready" ] && return 0
+    sleep 0.1
+  done
+  echo "FileHolder did not take $1" >&2
+  return 1
+}
+
+demo_release_holds() {
+  local f
+  for f in "$demo_dir"/held-*.ready; do
+    [ -f "$f" ] && touch "$f.stop"
+  done
+  return 0
+}
+
+# How many times the stand-in client of installation $1 has started.
+demo_client_starts() {
+  local log="$1/QOVAClient.log"
+  if [ -f "$log" ]; then grep -c '^start' "$log" || true; else echo 0; fi
+}
+
+# md5 of a file, or "(none)".
+demo_md5() {
+  if [ -f "$1" ]; then md5sum "$1" | cut -c1-32; else echo "(none)"; fi
+}
+
+# Starts the stand-in client of installation $1 and waits for its window (it
+# logs "start" once the window exists). Under Wine the first window of a
+# session starts the desktop process, and a program that draws before that is
+# ready gets no display: the start is tried again then. While the client runs,
+# the desktop stays up for every later program.
+demo_start_client() {
+  local app=$1 attempt i n
+  n=$(demo_client_starts "$app")
+  for attempt in 1 2 3; do
+    wine "$app/QOVAClient.exe" </dev/null >>"$demo_dir/client.out" 2>&1 &
+    for i in $(seq 1 100); do
+      [ "$(demo_client_starts "$app")" -gt "$n" ] && return 0
+      sleep 0.1
+    done
+  done
+  echo "the client did not open its window" >&2
+  return 1
+}
