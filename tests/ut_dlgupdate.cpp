@@ -342,6 +342,48 @@ TEST(UpdateDialogUpgrade, EverythingStagedInstallsAtOnceWithoutFetchingAndKeepsA
     EXPECT_EQ(inst.ClientLog(), (std::vector<std::string>{"start", "close", "start"}));
 }
 
+TEST(UpdateDialogUpgrade, AFileInUseIsMovedAsideAndOneThatCannotBeReplacedIsRecordedAsAFailure) {
+    const struct {
+        const char* pszName;
+        const char* pszShare;   // how the running program holds b.dll
+        bool bReplaced;
+    } cases[] = {
+        {"held like a running program: renamed to .bak", "rd", true},
+        {"held without delete sharing: stays old", "r", false},
+    };
+    for (const auto& c : cases) {
+        TestInstallation inst(kInstalledVersion, kRegion, true);
+        ProductKey key;
+        ASSERT_TRUE(inst.Install({{"a.dll", "old a"}, {"b.dll", "old b"}}));
+        ASSERT_TRUE(inst.PublishProgram({"4.0.1008.0801", kRegion, -1, -1, {{"a.dll", "new a"}, {"b.dll", "new b"}}}));
+        ASSERT_TRUE(inst.Serve());
+        UiProcess holder;
+        ASSERT_TRUE(inst.Hold(holder, "b.dll", c.pszShare)) << c.pszName;
+        UiProcess client;
+        ASSERT_TRUE(inst.StartClient(client));
+        DialogRun run(inst);
+        ASSERT_TRUE(run.Open()) << c.pszName;
+        ASSERT_TRUE(ClickControl(run.Dlg(), IDC_BTN_UPDATE));
+        ASSERT_TRUE(run.Ended(15000)) << c.pszName;
+
+        // The other file is installed either way.
+        EXPECT_EQ(ReadFileBytes(inst.App("a.dll")), "new a") << c.pszName;
+        EXPECT_EQ(ReadFileBytes(inst.App("b.dll")), c.bReplaced ? "new b" : "old b") << c.pszName;
+        EXPECT_EQ(FileExists(inst.App("b.dll.bak")), c.bReplaced) << c.pszName;
+        // Only a complete installation claims the new version.
+        EXPECT_EQ(inst.InstalledVersion(), c.bReplaced ? "4.0.1008.0801" : kInstalledVersion) << c.pszName;
+        EXPECT_EQ(key.Value("Version"), c.bReplaced ? "4.0.1008.0801" : "") << c.pszName;
+        const std::vector<std::string> vecSections = RecordSections(inst);
+        ASSERT_EQ(vecSections.size(), 1u) << c.pszName;
+        EXPECT_EQ(RecordValue(inst, vecSections[0], "IsSucceed"), c.bReplaced ? "1" : "0") << c.pszName;
+        EXPECT_EQ(RecordValue(inst, vecSections[0], "NewVersion"), "4.0.1008.0801") << c.pszName;
+        // The run ends as usual: staging deleted, client started again.
+        EXPECT_EQ(::GetFileAttributesA(Staging(inst).c_str()), INVALID_FILE_ATTRIBUTES) << c.pszName;
+        ASSERT_TRUE(WaitUntil([&] { return inst.ClientLog().size() >= 3; }, 5000)) << c.pszName;
+        holder.Kill();
+    }
+}
+
 TEST(UpdateDialogUpgrade, AFailedSecondFileKeepsTheFirstStagedAndTheNextRunFetchesTheRest) {
     TestInstallation inst(kInstalledVersion, kRegion, false);
     const std::vector<ReleaseFile> vecFiles = {{"a.dll", "new a"}, {"b.dll", "new b"}, {"c.dll", "new c"}};
