@@ -7,24 +7,12 @@
 #include "install/FileInstaller.h"
 #include "install/StagedFileCheck.h"
 #include "platform/Win32Handles.h"
+#include "support/Installation.h"
 #include "support/TempDir.h"
 
 namespace {
 
 const char kAbcDigest[] = "900150983cd24fb0d6963f7d28e17f72";   // MD5 of "abc"
-
-// Names in strDir (files and directories, without "." and "..").
-std::vector<std::string> ListNames(const std::string& strDir) {
-    std::vector<std::string> vecNames;
-    WIN32_FIND_DATAA fd;
-    UniqueFind hFind(FindFirstFileA((strDir + "*").c_str(), &fd));
-    if (!hFind) return vecNames;
-    do {
-        const std::string strName = fd.cFileName;
-        if (strName != "." && strName != "..") vecNames.push_back(strName);
-    } while (FindNextFileA(hFind.get(), &fd));
-    return vecNames;
-}
 
 // Opens a file the way a running program's image is held.
 UniqueFile Hold(const std::string& strPath, DWORD dwShare) {
@@ -43,8 +31,7 @@ TEST(InstallFile, ReplacesOrCreatesTheTargetAndLeavesNoTemporaryFile) {
     EXPECT_TRUE(InstallFile(dir / "stage\\诚\\診.dat", dir / "app\\诚\\診.dat"));
     EXPECT_EQ("new sub", ReadFileBytes(dir / "app\\诚\\診.dat"));
 
-    EXPECT_EQ(std::vector<std::string>({"a.dll", "诚"}), ListNames(dir / "app\\"));
-    EXPECT_EQ(std::vector<std::string>({"診.dat"}), ListNames(dir / "app\\诚\\"));
+    EXPECT_EQ(std::vector<std::string>({"a.dll", "诚\\診.dat"}), ListTree(dir / "app\\"));
     EXPECT_EQ("new a", ReadFileBytes(dir / "stage\\a.dll")) << "the source is copied, not moved";
 }
 
@@ -53,7 +40,7 @@ TEST(InstallFile, AMissingSourceLeavesTheTargetAlone) {
     ASSERT_TRUE(WriteFileBytes(dir / "app\\a.dll", "old a"));
     EXPECT_FALSE(InstallFile(dir / "stage\\a.dll", dir / "app\\a.dll"));
     EXPECT_EQ("old a", ReadFileBytes(dir / "app\\a.dll"));
-    EXPECT_EQ(std::vector<std::string>({"a.dll"}), ListNames(dir / "app\\"));
+    EXPECT_EQ(std::vector<std::string>({"a.dll"}), ListTree(dir / "app\\"));
 }
 
 TEST(InstallFile, ATargetInUseIsMovedAsideToBak) {
@@ -66,7 +53,7 @@ TEST(InstallFile, ATargetInUseIsMovedAsideToBak) {
     EXPECT_TRUE(InstallFile(dir / "new.exe", dir / "app\\client.exe"));
     EXPECT_EQ("new client", ReadFileBytes(dir / "app\\client.exe"));
     EXPECT_EQ("old client", ReadFileBytes(dir / "app\\client.exe.bak"));
-    EXPECT_EQ(std::vector<std::string>({"client.exe", "client.exe.bak"}), ListNames(dir / "app\\"));
+    EXPECT_EQ(std::vector<std::string>({"client.exe", "client.exe.bak"}), ListTree(dir / "app\\"));
 }
 
 TEST(InstallFile, AStaleBakThatCannotGoKeepsALockedTargetOld) {
@@ -82,7 +69,7 @@ TEST(InstallFile, AStaleBakThatCannotGoKeepsALockedTargetOld) {
     EXPECT_FALSE(InstallFile(dir / "new.exe", dir / "app\\client.exe"));
     EXPECT_EQ("old client", ReadFileBytes(dir / "app\\client.exe"));
     EXPECT_EQ("older client", ReadFileBytes(dir / "app\\client.exe.bak"));
-    EXPECT_EQ(std::vector<std::string>({"client.exe", "client.exe.bak"}), ListNames(dir / "app\\"));
+    EXPECT_EQ(std::vector<std::string>({"client.exe", "client.exe.bak"}), ListTree(dir / "app\\"));
 }
 
 TEST(StagedFileCheck, InstallGateAndReuseRule) {
