@@ -2,13 +2,12 @@
 
 #include <shellapi.h>
 
+#include "ui/ButtonSkins.h"
 #include "ui/DragByTopBand.h"
 #include "ui/resource.h"
 
 namespace {
 const COLORREF kTextColor = RGB(13, 61, 102);
-const COLORREF kCaptionNormal = RGB(51, 51, 51);
-const COLORREF kCaptionActive = RGB(255, 255, 255);
 const int kMargin = 5;
 }  // namespace
 
@@ -67,18 +66,9 @@ BOOL CDlgNotify::OnInitDialog() {
     SetWindowText("QOVA升级通知");
     SetBackPicture(2, IDP_NOTIFY_FACE, nullptr, false);
 
-    for (CImageButtonX* pButton : {&m_btnLater, &m_btnUpgrade}) {
-        pButton->SetNormalImage(IDP_BTN_NORMAL, nullptr);
-        pButton->SetOverImage(IDP_BTN_HOVER, nullptr);
-        pButton->SetSelectImage(IDP_BTN_PRESSED, nullptr);
-        pButton->SetTextColor(1, kCaptionNormal);
-        pButton->SetTextColor(2, kCaptionActive);
-        pButton->SetTextColor(3, kCaptionActive);
-        pButton->SetShowText(true);
-    }
-    m_btnCloseX.SetNormalImage(IDP_CLOSEX_NORMAL, nullptr);
-    m_btnCloseX.SetOverImage(IDP_CLOSEX_HOVER, nullptr);
-    m_btnCloseX.SetSelectImage(IDP_CLOSEX_PRESSED, nullptr);
+    SkinCaptionButton(m_btnLater);
+    SkinCaptionButton(m_btnUpgrade);
+    SkinCloseMark(m_btnCloseX);
 
     for (CStaticText* pText : {&m_txtCurVersion, &m_txtNewVersion}) {
         pText->SetFontSize(12, 0);

@@ -20,6 +20,7 @@
 #include "platform/CryptConfigFile.h"
 #include "platform/DirectoryEx.h"
 #include "ui/DownloadPlan.h"
+#include "ui/ButtonSkins.h"
 #include "ui/DragByTopBand.h"
 #include "ui/resource.h"
 
@@ -27,7 +28,6 @@ namespace {
 
 const COLORREF kTextColor = RGB(51, 51, 51);
 const COLORREF kTitleColor = RGB(233, 247, 254);
-const COLORREF kCaptionActive = RGB(255, 255, 255);
 
 const char kWindowText[] = "在线更新";
 const char kTextUpToDate[] = "您安装的QOVA已经是最新版本！";
@@ -127,18 +127,9 @@ BOOL CDlgUpdate::OnInitDialog() {
     m_txtTitle.SetAligns(0);
     m_txtTitle.SetBold(true);
 
-    for (CImageButtonX* pButton : {&m_btnClose, &m_btnUpdate}) {
-        pButton->SetNormalImage(IDP_BTN_NORMAL, nullptr);
-        pButton->SetOverImage(IDP_BTN_HOVER, nullptr);
-        pButton->SetSelectImage(IDP_BTN_PRESSED, nullptr);
-        pButton->SetTextColor(1, kTextColor);
-        pButton->SetTextColor(2, kCaptionActive);
-        pButton->SetTextColor(3, kCaptionActive);
-        pButton->SetShowText(true);
-    }
-    m_btnCloseX.SetNormalImage(IDP_CLOSEX_NORMAL, nullptr);
-    m_btnCloseX.SetOverImage(IDP_CLOSEX_HOVER, nullptr);
-    m_btnCloseX.SetSelectImage(IDP_CLOSEX_PRESSED, nullptr);
+    SkinCaptionButton(m_btnClose);
+    SkinCaptionButton(m_btnUpdate);
+    SkinCloseMark(m_btnCloseX);
 
     m_txtNewVersion.SetFontSize(12, 0);
     m_txtNewVersion.SetTextColor(kTextColor);
