@@ -26,6 +26,10 @@ bool MoveOver(const std::string& strFrom, const std::string& strTo) {
 }  // namespace
 
 bool InstallFile(const std::string& strSource, const std::string& strTarget) {
+    // A directory of that name would be moved aside whole by the fall-back
+    // below, taking every file in it out of the installation.
+    if (PathIsDirectoryA(strTarget.c_str())) return false;
+
     std::string strDir;
     CDirectoryEx::GetFilePath(strTarget, strDir);
     // Not checked here: a directory that cannot be made fails the copy below.

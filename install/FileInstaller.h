@@ -15,7 +15,8 @@
 // The temporary name is the target's name followed by ".~<process id>.bak": a
 // process killed between steps 1 and 2 leaves a name the next run's "*.bak"
 // clean-up removes. On every other path no temporary file is left behind.
-// The target's directory is created when missing.
+// The target's directory is created when missing. A target that is a
+// directory is never replaced.
 #include <string>
 
 // True when strTarget now holds the contents of strSource.

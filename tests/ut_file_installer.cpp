@@ -35,12 +35,15 @@ TEST(InstallFile, ReplacesOrCreatesTheTargetAndLeavesNoTemporaryFile) {
     EXPECT_EQ("new a", ReadFileBytes(dir / "stage\\a.dll")) << "the source is copied, not moved";
 }
 
-TEST(InstallFile, AMissingSourceLeavesTheTargetAlone) {
+TEST(InstallFile, AMissingSourceOrADirectoryTargetLeavesTheInstallationAlone) {
     TempDir dir;
     ASSERT_TRUE(WriteFileBytes(dir / "app\\a.dll", "old a"));
+    ASSERT_TRUE(WriteFileBytes(dir / "app\\bin\\b.dll", "b"));
+    ASSERT_TRUE(WriteFileBytes(dir / "stage\\bin", "a file named like the directory"));
     EXPECT_FALSE(InstallFile(dir / "stage\\a.dll", dir / "app\\a.dll"));
+    EXPECT_FALSE(InstallFile(dir / "stage\\bin", dir / "app\\bin"));
     EXPECT_EQ("old a", ReadFileBytes(dir / "app\\a.dll"));
-    EXPECT_EQ(std::vector<std::string>({"a.dll"}), ListTree(dir / "app\\"));
+    EXPECT_EQ(std::vector<std::string>({"a.dll", "bin\\b.dll"}), ListTree(dir / "app\\"));
 }
 
 TEST(InstallFile, ATargetInUseIsMovedAsideToBak) {
