@@ -49,9 +49,15 @@ std::vector<std::string> RecordSections(const TestInstallation& inst) {
     CCryptConfigFile record(inst.App("UpdateRecord.dat"), "");
     const std::string strText = record.GetText();
     std::vector<std::string> vecNames;
-    const std::regex section(R"(^\[([^\]\r\n]*)\])", std::regex::multiline);
-    for (std::sregex_iterator it(strText.begin(), strText.end(), section), end; it != end; ++it)
-        vecNames.push_back((*it)[1].str());
+    size_t nLine = 0;
+    while (nLine < strText.size()) {
+        size_t nEnd = strText.find('\n', nLine);
+        if (nEnd == std::string::npos) nEnd = strText.size();
+        const size_t nClose = strText.find(']', nLine);
+        if (strText[nLine] == '[' && nClose != std::string::npos && nClose < nEnd)
+            vecNames.push_back(strText.substr(nLine + 1, nClose - nLine - 1));
+        nLine = nEnd + 1;
+    }
     return vecNames;
 }
 
