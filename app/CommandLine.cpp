@@ -6,7 +6,6 @@
 #include <climits>
 #include <cstring>
 
-#include "manifest/ManifestName.h"
 #include "platform/Win32Handles.h"
 
 namespace {
@@ -107,8 +106,3 @@ std::vector<std::string> SplitCommandLine(const wchar_t* pszCommandLine) {
 }
 
 std::vector<std::string> GetCommandLineArguments() { return SplitCommandLine(GetCommandLineW()); }
-
-bool IsSafeUpdateName(const std::string& strName) {
-    // The empty name is the application directory itself, which is allowed.
-    return strName.empty() || IsSafeManifestName(strName);
-}

@@ -18,9 +18,3 @@ S_CommandLine ParseCommandLine(const std::vector<std::string>& vecArgs);
 std::vector<std::string> SplitCommandLine(const wchar_t* pszCommandLine);
 // SplitCommandLine of this process's command line.
 std::vector<std::string> GetCommandLineArguments();
-
-// True when strName may be appended to the application directory: empty, or a
-// relative name that stays below it (as for manifest file names). The staging
-// directory built from it is deleted after an update, so a name that climbed
-// out (-d:..) would take the installation with it.
-bool IsSafeUpdateName(const std::string& strName);

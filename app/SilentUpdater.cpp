@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "app/CommandLine.h"
 #include "config/ClientConfig.h"
+#include "manifest/ManifestName.h"
 #include "platform/DirectoryEx.h"
 
 CSilentUpdater::~CSilentUpdater() {

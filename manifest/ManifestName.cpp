@@ -64,3 +64,5 @@ bool IsSafeManifestName(const std::string& strName) {
     }
     return !IsBadSegment(strSegment);
 }
+
+bool IsSafeUpdateName(const std::string& strName) { return strName.empty() || IsSafeManifestName(strName); }

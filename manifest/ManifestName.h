@@ -9,3 +9,10 @@
 // trail byte 0x5C is part of its character, not a separator; a name that is
 // not valid GBK is refused.
 bool IsSafeManifestName(const std::string& strName);
+
+// True when a data-set name (-d:) may be appended to the application directory:
+// empty (the application directory itself), or a relative name that stays below
+// it as IsSafeManifestName says. The staging directory built from it is deleted
+// after an update, so a name that climbed out (-d:..) would take the
+// installation with it.
+bool IsSafeUpdateName(const std::string& strName);

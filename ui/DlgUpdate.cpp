@@ -41,10 +41,6 @@ const char kClientWindowClass[] = "QOVACLIENT";
 const char kClientExe[] = "QOVAClient.exe";
 const char kRecordPattern[] = "%Y-%m-%d %H:%M:%S";
 
-// The -d: name is appended to the application directory, and its staging
-// directory is deleted after the update: it must stay below the installation.
-bool IsSafeDataSetName(const std::string& strName) { return strName.empty() || IsSafeManifestName(strName); }
-
 // The template sits at 0, 0: show the window in the middle of its monitor's
 // work area, as a framework dialog without an owner would be.
 void CenterOnWorkArea(HWND hWnd) {
@@ -153,7 +149,7 @@ void CDlgUpdate::CheckForUpdate() {
     m_strConfigName = kManifestName;
     ReadClientConfig(m_strAppPath, m_strVersion, m_strRegion, m_vecServerAddr, m_bUseProxy);
 
-    const bool bNameUsable = m_nUpdateType == 1 || IsSafeDataSetName(m_strUpdateName);
+    const bool bNameUsable = m_nUpdateType == 1 || IsSafeUpdateName(m_strUpdateName);
     if (m_nUpdateType == 1) {
         m_strTargetPath = m_strAppPath;
         m_strDownloadPath = m_strAppPath + "UPDATE\\Program\\";
