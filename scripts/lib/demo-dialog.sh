@@ -35,7 +35,7 @@ demo_dialog_run() {
   local tour=$!
   demo_wine "$demo_dir/update-dialog.out" "$app/Update.exe" || true
   wait "$tour" || rc=$?
-  tr -d '\r' <"$demo_dir/tour.out" | sed 's/^DialogTourGui: /    picture: /'
+  tr -d '\r' <"$demo_dir/tour.out" | sed -e 's/^DialogTourGui: /    picture: /' -e 's|Z:\\|/|' -e 's|\\|/|g'
   return $rc
 }
 
