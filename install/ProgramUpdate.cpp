@@ -9,13 +9,12 @@
 // version that is not there), but still starts the client after the usual wait,
 // as every run that reached the copy step does.
 #include <windows.h>
-#include <shellapi.h>
-#include <shlwapi.h>
 
 #include <string>
 #include <vector>
 
 #include "app/SilentUpdater.h"
+#include "install/MainClient.h"
 #include "install/SilentSteps.h"
 #include "install/StagedFileCheck.h"
 #include "install/UpdateRecord.h"
@@ -28,6 +27,7 @@
 
 namespace {
 
+// The client was asked to close (or not): give it time to go before the new one starts.
 const DWORD kRestartDelayMs = 5000;
 
 // Asks whether to restart the client now; "立即升级" closes the running client.
@@ -37,18 +37,7 @@ void NotifyAndMaybeCloseClient(const std::string& strCurVersion, const std::stri
     dlg.m_strCurVersion = strCurVersion;
     dlg.m_strNewVersion = strNewVersion;
     dlg.m_strWebSiteURL = strWebSiteURL;
-    if (dlg.DoModal() != IDYES) return;
-    if (HWND hClient = FindWindowA("QOVACLIENT", nullptr)) SendMessageA(hClient, WM_CLOSE, 0, 0);
-}
-
-void RestartClient() {
-    std::string strClient;
-    CDirectoryEx::GetApplicationPath(strClient);
-    strClient += "QOVAClient.exe";
-    if (!PathFileExistsA(strClient.c_str())) return;
-    // The client was asked to close (or not): give it time to go before the new one starts.
-    Sleep(kRestartDelayMs);
-    ShellExecuteA(nullptr, "OPEN", strClient.c_str(), "", "", SW_SHOW);
+    if (dlg.DoModal() == IDYES) CloseMainClient();
 }
 
 }  // namespace
@@ -87,7 +76,7 @@ bool CSilentUpdater::UpdateProgram() {
             clientConfig.ReadString("Server", "WebSiteURL", "", strWebSiteURL);
             NotifyAndMaybeCloseClient(m_strVersion, strNewVersion, strWebSiteURL);
         }
-        RestartClient();
+        StartMainClient(m_strAppPath, kRestartDelayMs);
     }
 
     CDirectoryEx::DeleteDirectory(m_strDownloadPath);

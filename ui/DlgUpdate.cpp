@@ -1,6 +1,5 @@
 #include "ui/DlgUpdate.h"
 
-#include <shellapi.h>
 #include <shlwapi.h>
 
 #include <cstdlib>
@@ -9,6 +8,7 @@
 #include "download/RemoteFetch.h"
 #include "download/UpdateNotify.h"
 #include "install/FileInstaller.h"
+#include "install/MainClient.h"
 #include "install/SilentSteps.h"
 #include "install/StagedFileCheck.h"
 #include "install/UpdateRecord.h"
@@ -37,8 +37,6 @@ const char kTextUpdateError[] = "更新过程出现错误,请稍候重试！";
 
 const char kManifestName[] = "UpdateConfig.ini";
 const char kDataManifestName[] = "config.ini";
-const char kClientWindowClass[] = "QOVACLIENT";
-const char kClientExe[] = "QOVAClient.exe";
 const char kRecordPattern[] = "%Y-%m-%d %H:%M:%S";
 
 // The template sits at 0, 0: show the window in the middle of its monitor's
@@ -53,17 +51,6 @@ void CenterOnWorkArea(HWND hWnd) {
     int x = rcWork.left + ((rcWork.right - rcWork.left) - (rc.right - rc.left)) / 2;
     int y = rcWork.top + ((rcWork.bottom - rcWork.top) - (rc.bottom - rc.top)) / 2;
     ::SetWindowPos(hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-void CloseMainClient() {
-    // Waits until the client has handled it; there is no wait for its exit.
-    if (HWND hClient = ::FindWindowA(kClientWindowClass, nullptr)) ::SendMessageA(hClient, WM_CLOSE, 0, 0);
-}
-
-void StartMainClient(const std::string& strAppPath) {
-    const std::string strClient = strAppPath + kClientExe;
-    if (::PathFileExistsA(strClient.c_str()))
-        ::ShellExecuteA(nullptr, "OPEN", strClient.c_str(), "", "", SW_SHOW);
 }
 
 }  // namespace
@@ -312,6 +299,6 @@ void CDlgUpdate::InstallUpdate() {
     }
     WriteUpdateRecord(m_strAppPath, kRecordPattern, strNewVersion, m_strVersion, bInstalled ? 1 : 0);
     CDirectoryEx::DeleteDirectory(m_strDownloadPath);
-    StartMainClient(m_strAppPath);
+    StartMainClient(m_strAppPath, 0);
     EndDialog(IDOK);
 }
