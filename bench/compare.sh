@@ -5,13 +5,16 @@
 set -euo pipefail
 : "${root:?}" "${build:?}"
 
+source "$root/scripts/lib/packages.sh"
 source "$root/scripts/lib/wine-env.sh"
+qova_require_wine_env
 data=$build/bench-data/compare
 cleanup() {
   qova_stop_all
   rm -rf "$data"
 }
 trap cleanup EXIT
+qova_display_start private
 qova_wine_prefix
 
 rm -rf "$data"

@@ -6,7 +6,9 @@
 set -euo pipefail
 : "${root:?}" "${build:?}"
 
+source "$root/scripts/lib/packages.sh"
 source "$root/scripts/lib/wine-env.sh"
+qova_require_wine_env
 source "$root/bench/lib/data.sh"
 data=$build/bench-data/md5
 cleanup() {
@@ -14,6 +16,7 @@ cleanup() {
   rm -rf "$data"
 }
 trap cleanup EXIT
+qova_display_start private
 qova_wine_prefix
 
 rm -rf "$data"

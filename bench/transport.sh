@@ -16,9 +16,10 @@ rounds=${QOVA_BENCH_ROUNDS:-5}
 
 # shellcheck source=../scripts/lib/packages.sh
 source "$root/scripts/lib/packages.sh"
-qova_require_packages curl wine64 locales python3
 # shellcheck source=../scripts/lib/wine-env.sh
 source "$root/scripts/lib/wine-env.sh"
+qova_require_wine_env
+qova_require_commands curl
 
 data=$build/bench-data
 cleanup() {
@@ -38,6 +39,7 @@ for i in range(int(sys.argv[2])):
         f.write(os.urandom(4096))
 EOF
 
+qova_display_start private
 qova_wine_prefix
 qova_start_server QOVA_BENCH_PORT "$root/tests/server/update_server.py" --root "$data/root"
 port=$QOVA_BENCH_PORT

@@ -9,7 +9,7 @@
 # scripts/lib/demo-layout.sh, and clears $ok when the update did not happen.
 
 dialog_version=4.0.1009.0201
-qova_require_packages imagemagick
+qova_require_commands import
 
 # Sets a fault of the demo's update server: demo_fault KIND URL_PATH.
 demo_fault() {

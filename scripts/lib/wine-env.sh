@@ -1,10 +1,17 @@
-# Shared by scripts/test, scripts/demo and the benchmarks: a private Wine prefix
-# with code page 936, a persistent wineserver, an optional Xvfb display and the
-# local HTTP servers, all stopped again by qova_stop_all.
+# Shared by scripts/test, scripts/demo and the benchmarks: a display, a private
+# Wine prefix with code page 936, a persistent wineserver and the local HTTP
+# servers, all stopped again by qova_stop_all. Order: qova_require_wine_env,
+# qova_display_start, qova_wine_prefix.
 #
 # Expects $root (the checkout) and $build (the build directory) to be set.
 
 qova_started_pids=()
+
+# The commands and data this file runs on (scripts/lib/packages.sh).
+qova_require_wine_env() {
+  qova_require_commands wine wineserver Xvfb xdpyinfo python3 localedef
+  qova_require_packages locales fonts-arphic-gbsn00lp
+}
 
 qova_wine_env() {
   export WINEPREFIX=${QOVA_WINEPREFIX:-$build/wineprefix}
@@ -29,9 +36,6 @@ qova_wine_env() {
 # so 9 points give 6 x 12 and a 287 x 154 template becomes 431 x 231 pixels.
 # (AR PL UMing's taller cell gives 13 and 250 pixels.)
 qova_wine_fonts() {
-  if declare -F qova_require_packages >/dev/null; then
-    qova_require_packages fonts-arphic-gbsn00lp
-  fi
   local key='HKCU\Software\Wine\Fonts\Replacements' name
   for name in "宋体" "SimSun" "新宋体" "NSimSun"; do
     wine reg add "$key" /v "$name" /t REG_SZ /d "AR PL SungtiL GB" /f </dev/null >/dev/null 2>&1
@@ -52,6 +56,12 @@ qova_wine_unmanaged() {
 
 qova_wine_prefix() {
   qova_wine_env
+  # The prefix's desktop process keeps the display it was started with: it
+  # must start after the display is there (qova_display_start), never before.
+  [ -n "${DISPLAY:-}" ] || { echo "qova_wine_prefix: no DISPLAY (run qova_display_start first)" >&2; return 1; }
+  # A wineserver left from an earlier run may hold a desktop on a display that
+  # is gone.
+  wineserver -k </dev/null >/dev/null 2>&1 || true
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     mkdir -p "$WINEPREFIX"
     # No DISPLAY: Wine must never wait for a click on a Mono or Gecko offer.
@@ -62,10 +72,22 @@ qova_wine_prefix() {
   fi
   qova_wine_unmanaged
   wineserver -p </dev/null >/dev/null 2>&1
-  # Start Wine's background services now, with their output going nowhere: the
-  # first program would otherwise start them holding ctest's output pipe, and
-  # ctest would wait for that pipe until its timeout.
+  # Start Wine's background services now, on the display they will keep and
+  # with their output going nowhere: the first program would otherwise start
+  # them holding ctest's output pipe, and ctest would wait for that pipe until
+  # its timeout.
   wine cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
+}
+
+# Exports DISPLAY: the one already set when its server answers and
+# $1 is "shared" (a person may watch the demo there), otherwise a private Xvfb.
+qova_display_start() {
+  if [ "${1:-}" = shared ] && [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+    qova_display_shared=1
+    return 0
+  fi
+  qova_display_shared=0
+  qova_xvfb_start
 }
 
 qova_xvfb_start() {
