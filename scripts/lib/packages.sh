@@ -33,8 +33,10 @@ qova_apt_install() {
     command -v sudo >/dev/null || { echo "need root or sudo to install: $*" >&2; return 1; }
     sudo=sudo
   fi
-  $sudo apt-get update -qq >/dev/null
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$@" >/dev/null
+  # Another script may be installing at the same moment: wait for its lock.
+  local lock=(-o DPkg::Lock::Timeout=300)
+  $sudo apt-get "${lock[@]}" update -qq >/dev/null
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get "${lock[@]}" install -y -qq --no-install-recommends "$@" >/dev/null
 }
 
 # A command counts as present only when it is the real one: this machine's
