@@ -6,7 +6,7 @@
 #include <climits>
 #include <cstring>
 
-#include "platform/Win32Handles.h"
+#include "platform/base/Win32Handles.h"
 
 namespace {
 

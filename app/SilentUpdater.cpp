@@ -4,7 +4,7 @@
 
 #include "config/ClientConfig.h"
 #include "manifest/ManifestName.h"
-#include "platform/DirectoryEx.h"
+#include "platform/fs/DirectoryEx.h"
 
 CSilentUpdater::~CSilentUpdater() {
     // The transport goes first, while everything it may still refer to is alive.

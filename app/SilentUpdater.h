@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "manifest/UpdateFileInfo.h"
-#include "platform/UpdateIntf.h"
+#include "platform/http/UpdateIntf.h"
 
 class CSilentUpdater {
 public:

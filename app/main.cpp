@@ -1,7 +1,7 @@
 #include <windows.h>
 
 #include "app/UpdateApp.h"
-#include "platform/WinApp.h"
+#include "platform/dialog/WinApp.h"
 
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "bench/BenchMeasure.h"
-#include "platform/UpdateIntf.h"
+#include "platform/http/UpdateIntf.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <string>
 
 #include "bench/BenchMeasure.h"
-#include "platform/Win32Handles.h"
-#include "platform/WinHttpHandle.h"
+#include "platform/base/Win32Handles.h"
+#include "platform/base/WinHttpHandle.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 
 #include <cstring>
 
-#include "platform/CryptConfigFile.h"
-#include "platform/DirectoryEx.h"
-#include "platform/Win32Handles.h"
+#include "platform/ini/CryptConfigFile.h"
+#include "platform/fs/DirectoryEx.h"
+#include "platform/base/Win32Handles.h"
 
 namespace {
 

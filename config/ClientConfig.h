@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/UpdateIntf.h"
+#include "platform/http/UpdateIntf.h"
 
 // Reads Config.dat and UserConfig.dat of strAppPath (ending in '\'). The first
 // server is always appended, with an empty address when it does not resolve;

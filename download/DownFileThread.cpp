@@ -5,8 +5,8 @@
 #include <utility>
 
 #include "download/UpdateNotify.h"
-#include "platform/DirectoryEx.h"
-#include "platform/Win32Handles.h"
+#include "platform/fs/DirectoryEx.h"
+#include "platform/base/Win32Handles.h"
 
 namespace {
 

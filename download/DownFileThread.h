@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/ThreadBase.h"
-#include "platform/UpdateIntf.h"
+#include "platform/base/ThreadBase.h"
+#include "platform/http/UpdateIntf.h"
 
 class CDownFileThread : public CThreadBase {
 public:

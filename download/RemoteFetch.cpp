@@ -4,8 +4,8 @@
 #include <shlwapi.h>
 
 #include "manifest/ManifestName.h"
-#include "platform/DirectoryEx.h"
-#include "platform/UpdateIntf.h"
+#include "platform/fs/DirectoryEx.h"
+#include "platform/http/UpdateIntf.h"
 
 bool GetRemoteFiles(int nUpdateType, CQOVAUpdateIntf* pUpdateIntf, const std::string& strDownloadPath,
                     const std::vector<std::string>& vecNames) {

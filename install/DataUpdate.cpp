@@ -13,7 +13,7 @@
 #include "install/FileInstaller.h"
 #include "install/SilentSteps.h"
 #include "install/StagedFileCheck.h"
-#include "platform/DirectoryEx.h"
+#include "platform/fs/DirectoryEx.h"
 
 bool CSilentUpdater::UpdateData() {
     CDirectoryEx::GetApplicationPath(m_strAppPath);

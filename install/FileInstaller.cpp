@@ -5,8 +5,8 @@
 
 #include <cstdio>
 
-#include "platform/DirectoryEx.h"
-#include "platform/Win32Handles.h"
+#include "platform/fs/DirectoryEx.h"
+#include "platform/base/Win32Handles.h"
 
 namespace {
 

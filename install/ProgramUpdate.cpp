@@ -20,9 +20,9 @@
 #include "install/UpdateRecord.h"
 #include "manifest/CompareProgramFiles.h"
 #include "manifest/VersionOrder.h"
-#include "platform/ConfigFile.h"
-#include "platform/CryptConfigFile.h"
-#include "platform/DirectoryEx.h"
+#include "platform/ini/ConfigFile.h"
+#include "platform/ini/CryptConfigFile.h"
+#include "platform/fs/DirectoryEx.h"
 #include "ui/DlgNotify.h"
 
 namespace {

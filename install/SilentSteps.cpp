@@ -7,7 +7,7 @@
 #include "install/FileInstaller.h"
 #include "install/StagedFileCheck.h"
 #include "manifest/CompareDataFiles.h"
-#include "platform/DirectoryEx.h"
+#include "platform/fs/DirectoryEx.h"
 
 void DeleteBackups(const std::string& strAppDir) {
     std::vector<std::string> vecBackups;

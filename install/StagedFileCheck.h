@@ -7,7 +7,7 @@
 #include <string>
 
 #include "manifest/UpdateFileInfo.h"
-#include "platform/MD5.h"
+#include "platform/fs/MD5.h"
 
 class CStagedFileCheck {
 public:

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "config/ClientConfig.h"
-#include "platform/CryptConfigFile.h"
+#include "platform/ini/CryptConfigFile.h"
 #include "support/TempDir.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/CryptConfigFile.h"
+#include "platform/ini/CryptConfigFile.h"
 #include "support/Installation.h"
 #include "support/Screenshot.h"
 #include "support/TempDir.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "install/StagedFileCheck.h"
-#include "platform/MD5.h"
+#include "platform/fs/MD5.h"
 #include "support/TempDir.h"
 #include "ui/DownloadPlan.h"
 

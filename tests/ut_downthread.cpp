@@ -12,8 +12,8 @@
 
 #include "download/DownFileThread.h"
 #include "download/UpdateNotify.h"
-#include "platform/ThreadBase.h"
-#include "platform/Win32Handles.h"
+#include "platform/base/ThreadBase.h"
+#include "platform/base/Win32Handles.h"
 #include "support/ReportWindow.h"
 #include "support/TempDir.h"
 #include "support/TestServer.h"

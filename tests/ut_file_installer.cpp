@@ -6,7 +6,7 @@
 
 #include "install/FileInstaller.h"
 #include "install/StagedFileCheck.h"
-#include "platform/Win32Handles.h"
+#include "platform/base/Win32Handles.h"
 #include "support/Installation.h"
 #include "support/TempDir.h"
 

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/IniDocument.h"
+#include "platform/ini/IniDocument.h"
 
 using Names = std::vector<std::string>;
 

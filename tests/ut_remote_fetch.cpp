@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "download/RemoteFetch.h"
-#include "platform/UpdateIntf.h"
+#include "platform/http/UpdateIntf.h"
 #include "support/TempDir.h"
 #include "support/TestServer.h"
 

@@ -9,14 +9,14 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/AfxString.h"
-#include "platform/ImageButtonX.h"
-#include "platform/ImageDialog.h"
-#include "platform/MessageMap.h"
-#include "platform/PNGPicture.h"
-#include "platform/ProgressBar.h"
-#include "platform/SkinLayout.h"
-#include "platform/StaticText.h"
+#include "platform/dialog/AfxString.h"
+#include "platform/skin/ImageButtonX.h"
+#include "platform/skin/ImageDialog.h"
+#include "platform/dialog/MessageMap.h"
+#include "platform/skin/PNGPicture.h"
+#include "platform/skin/ProgressBar.h"
+#include "platform/skin/SkinLayout.h"
+#include "platform/skin/StaticText.h"
 #include "support/Screenshot.h"
 #include "support/TempDir.h"
 #include "support/UiDriver.h"

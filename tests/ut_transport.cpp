@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/DirectoryEx.h"
-#include "platform/UpdateIntf.h"
+#include "platform/fs/DirectoryEx.h"
+#include "platform/http/UpdateIntf.h"
 #include "support/ReportWindow.h"
 #include "support/TempDir.h"
 #include "support/TestServer.h"

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "install/UpdateRecord.h"
-#include "platform/CryptConfigFile.h"
-#include "platform/IniDocument.h"
+#include "platform/ini/CryptConfigFile.h"
+#include "platform/ini/IniDocument.h"
 #include "support/TempDir.h"
 
 namespace {

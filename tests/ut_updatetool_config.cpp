@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/CryptConfigFile.h"
-#include "platform/MD5.h"
-#include "platform/Win32Handles.h"
+#include "platform/ini/CryptConfigFile.h"
+#include "platform/fs/MD5.h"
+#include "platform/base/Win32Handles.h"
 #include "support/TempDir.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/UrlPath.h"
+#include "platform/http/UrlPath.h"
 
 namespace {
 

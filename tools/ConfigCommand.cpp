@@ -2,8 +2,8 @@
 #include <cstring>
 #include <string>
 
-#include "platform/CryptConfigFile.h"
-#include "platform/IniDocument.h"
+#include "platform/ini/CryptConfigFile.h"
+#include "platform/ini/IniDocument.h"
 #include "tools/ToolCommands.h"
 
 namespace {

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "manifest/ManifestName.h"
-#include "platform/DirectoryEx.h"
-#include "platform/IniDocument.h"
-#include "platform/MD5.h"
-#include "platform/Win32Handles.h"
+#include "platform/fs/DirectoryEx.h"
+#include "platform/ini/IniDocument.h"
+#include "platform/fs/MD5.h"
+#include "platform/base/Win32Handles.h"
 
 namespace {
 

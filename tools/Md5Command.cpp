@@ -1,7 +1,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/MD5.h"
+#include "platform/fs/MD5.h"
 #include "tools/ToolCommands.h"
 
 int RunMd5Command(int argc, char** argv) {

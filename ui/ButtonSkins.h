@@ -1,6 +1,6 @@
 #pragma once
 // The button faces both skinned dialogs share.
-#include "platform/ImageButtonX.h"
+#include "platform/skin/ImageButtonX.h"
 
 // The rounded button with its caption drawn on it: dark text at rest, white
 // under the mouse and while pressed.

@@ -5,11 +5,11 @@
 // IDYES for "立即升级", IDNO for "下次升级 " and for the close mark.
 #include <windows.h>
 
-#include "platform/AfxString.h"
-#include "platform/ImageButtonX.h"
-#include "platform/ImageDialog.h"
-#include "platform/MessageMap.h"
-#include "platform/StaticText.h"
+#include "platform/dialog/AfxString.h"
+#include "platform/skin/ImageButtonX.h"
+#include "platform/skin/ImageDialog.h"
+#include "platform/dialog/MessageMap.h"
+#include "platform/skin/StaticText.h"
 
 // The dialog's new rectangle: its size kept, its right edge 5 pixels left of
 // the desktop's width and its bottom 5 pixels above the taskbar's top edge.

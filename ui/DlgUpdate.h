@@ -16,13 +16,13 @@
 
 #include "download/DownFileThread.h"
 #include "manifest/UpdateFileInfo.h"
-#include "platform/ImageButtonX.h"
-#include "platform/ImageDialog.h"
-#include "platform/MessageMap.h"
-#include "platform/PNGPicture.h"
-#include "platform/ProgressBar.h"
-#include "platform/StaticText.h"
-#include "platform/UpdateIntf.h"
+#include "platform/skin/ImageButtonX.h"
+#include "platform/skin/ImageDialog.h"
+#include "platform/dialog/MessageMap.h"
+#include "platform/skin/PNGPicture.h"
+#include "platform/skin/ProgressBar.h"
+#include "platform/skin/StaticText.h"
+#include "platform/http/UpdateIntf.h"
 
 class CDlgUpdate : public CImageDialog {
 public:

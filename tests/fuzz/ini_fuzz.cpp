@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/IniDocument.h"
+#include "platform/ini/IniDocument.h"
 
 namespace {
 

@@ -6,12 +6,12 @@
 // WM_APP + 2 sets the progress position to wParam.
 #include <windows.h>
 
-#include "platform/ImageButtonX.h"
-#include "platform/ImageDialog.h"
-#include "platform/MessageMap.h"
-#include "platform/PNGPicture.h"
-#include "platform/ProgressBar.h"
-#include "platform/StaticText.h"
+#include "platform/skin/ImageButtonX.h"
+#include "platform/skin/ImageDialog.h"
+#include "platform/dialog/MessageMap.h"
+#include "platform/skin/PNGPicture.h"
+#include "platform/skin/ProgressBar.h"
+#include "platform/skin/StaticText.h"
 #include "ui/DragByTopBand.h"
 #include "ui/resource.h"
 

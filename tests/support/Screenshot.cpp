@@ -7,9 +7,9 @@ using std::min;
 }  // namespace Gdiplus
 #include <gdiplus.h>
 
-#include "platform/GdiplusSession.h"
-#include "platform/PngResource.h"
-#include "platform/Win32Handles.h"
+#include "platform/skin/GdiplusSession.h"
+#include "platform/skin/PngResource.h"
+#include "platform/base/Win32Handles.h"
 #include "support/TempDir.h"
 
 uint32_t ScreenImage::At(int x, int y) const {

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstdio>
 
-#include "platform/DirectoryEx.h"
+#include "platform/fs/DirectoryEx.h"
 
 namespace {
 

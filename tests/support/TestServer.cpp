@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "platform/WinHttpHandle.h"
+#include "platform/base/WinHttpHandle.h"
 
 namespace {
 

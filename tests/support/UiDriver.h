@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/Win32Handles.h"
+#include "platform/base/Win32Handles.h"
 
 // A program started by a test; killed when the object goes away while it still runs.
 class UiProcess {

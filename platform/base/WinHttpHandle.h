@@ -1,0 +1,12 @@
+#pragma once
+// Move-only owner of a WinHTTP handle (session, connection or request).
+#include <windows.h>
+#include <winhttp.h>
+
+#include "platform/base/Win32Handles.h"
+
+struct WinHttpCloseHandleFn {
+    void operator()(HINTERNET h) const { ::WinHttpCloseHandle(h); }
+};
+
+using UniqueInternet = UniqueAny<HINTERNET, WinHttpCloseHandleFn, nullptr>;

@@ -1,0 +1,42 @@
+#include "platform/dialog/WinApp.h"
+
+namespace {
+CWinApp* g_pApp = nullptr;
+}
+
+CWinApp::CWinApp() { g_pApp = this; }
+
+CWinApp::~CWinApp() {
+    if (g_pApp == this) g_pApp = nullptr;
+}
+
+BOOL CWinApp::InitInstance() { return TRUE; }
+
+int CWinApp::Run() {
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return ExitInstance();
+}
+
+int CWinApp::ExitInstance() { return 0; }
+
+void CWinApp::SetRegistryKey(const char* pszRegistryKey) {
+    m_strRegistryKey = pszRegistryKey ? pszRegistryKey : "";
+}
+
+CWinApp* AfxGetApp() { return g_pApp; }
+
+HINSTANCE AfxGetInstanceHandle() {
+    return g_pApp && g_pApp->m_hInstance ? g_pApp->m_hInstance : GetModuleHandleA(nullptr);
+}
+
+int AfxWinMain(HINSTANCE hInstance) {
+    CWinApp* pApp = AfxGetApp();
+    if (!pApp) return -1;
+    pApp->m_hInstance = hInstance;
+    if (!pApp->InitInstance()) return pApp->ExitInstance();
+    return pApp->Run();
+}

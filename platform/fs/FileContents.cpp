@@ -1,0 +1,73 @@
+#include "platform/fs/FileContents.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+#include "platform/fs/DirectoryEx.h"
+#include "platform/base/Win32Handles.h"
+
+namespace {
+
+// Configuration files and manifests are small; anything larger is not one of them.
+constexpr LONGLONG kMaxFileSize = 256LL * 1024 * 1024;
+
+bool WriteAll(HANDLE hFile, const std::string& strBytes) {
+    size_t nDone = 0;
+    while (nDone < strBytes.size()) {
+        const DWORD dwChunk = static_cast<DWORD>(std::min<size_t>(strBytes.size() - nDone, 1u << 30));
+        DWORD dwWritten = 0;
+        if (!WriteFile(hFile, strBytes.data() + nDone, dwChunk, &dwWritten, nullptr) || dwWritten == 0) return false;
+        nDone += dwWritten;
+    }
+    return true;
+}
+
+}  // namespace
+
+FileReadResult ReadWholeFile(const std::string& strPath, std::string& strBytes) {
+    strBytes.clear();
+    UniqueFile hFile(CreateFileA(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!hFile) {
+        const DWORD dwError = GetLastError();
+        return (dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND) ? FileReadResult::Missing
+                                                                                    : FileReadResult::Failed;
+    }
+    LARGE_INTEGER liSize = {};
+    if (!GetFileSizeEx(hFile.get(), &liSize) || liSize.QuadPart < 0 || liSize.QuadPart > kMaxFileSize) {
+        return FileReadResult::Failed;
+    }
+    if (liSize.QuadPart == 0) return FileReadResult::Read;
+    strBytes.resize(static_cast<size_t>(liSize.QuadPart));
+    DWORD dwRead = 0;
+    if (!ReadFile(hFile.get(), &strBytes[0], static_cast<DWORD>(strBytes.size()), &dwRead, nullptr)) {
+        strBytes.clear();
+        return FileReadResult::Failed;
+    }
+    strBytes.resize(dwRead);   // the file may have shrunk since its size was taken
+    return FileReadResult::Read;
+}
+
+bool ReplaceFileContents(const std::string& strPath, const std::string& strBytes) {
+    std::string strDir;
+    if (CDirectoryEx::GetFilePath(strPath, strDir) != 0) strDir = ".";
+    char szTemp[MAX_PATH] = {};
+    // GetTempFileNameA creates the (empty) file, so the name is ours alone.
+    if (!GetTempFileNameA(strDir.c_str(), "qcf", 0, szTemp)) return false;
+    const std::string strTemp = szTemp;
+    ScopeExit removeTemp([&] { DeleteFileA(strTemp.c_str()); });
+
+    {
+        UniqueFile hFile(CreateFileA(strTemp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!hFile) return false;
+        if (!WriteAll(hFile.get(), strBytes)) return false;
+        if (!FlushFileBuffers(hFile.get())) return false;
+    }
+    if (!MoveFileExA(strTemp.c_str(), strPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return false;
+    }
+    removeTemp.Dismiss();
+    return true;
+}

@@ -1,0 +1,25 @@
+#pragma once
+// Read-only access to a plain INI file (the manifests). The file is parsed once
+// at construction; every lookup goes through an index.
+#include <string>
+#include <vector>
+
+#include "platform/ini/IniDocument.h"
+
+class CConfigFile {
+public:
+    // A missing or unreadable file behaves as a file without sections.
+    explicit CConfigFile(std::string strFilePath);
+
+    // strValue := the value, or strDefault when the section or key is missing. 0 when found, -1 otherwise.
+    long ReadString(std::string strSection, std::string strKey, std::string strDefault, std::string& strValue);
+    // The value parsed as a decimal integer, or nDefault when missing or not a number.
+    int ReadInteger(std::string strSection, std::string strKey, int nDefault);
+    // vecKeys := key names of the section in file order (empty when missing). Count of keys.
+    long ReadSection(std::string strSection, std::vector<std::string>& vecKeys);
+    // vecSections := names of all sections in file order. Count of sections.
+    long ReadSections(std::vector<std::string>& vecSections);
+
+private:
+    IniDocument m_doc;
+};

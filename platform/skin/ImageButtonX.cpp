@@ -1,0 +1,118 @@
+#include "platform/skin/ImageButtonX.h"
+
+#include <vector>
+
+#include "platform/skin/ImageDialog.h"
+#include "platform/skin/SkinLayout.h"
+
+bool CImageButtonX::SetNormalImage(UINT nResId, HINSTANCE hInst) { return SetFace(kNormal, nResId, hInst); }
+bool CImageButtonX::SetOverImage(UINT nResId, HINSTANCE hInst) { return SetFace(kHover, nResId, hInst); }
+bool CImageButtonX::SetSelectImage(UINT nResId, HINSTANCE hInst) { return SetFace(kPressed, nResId, hInst); }
+
+bool CImageButtonX::SetFace(int nState, UINT nResId, HINSTANCE hInst) {
+    bool bLoaded = m_faces[nState - 1].LoadPng(nResId, hInst);
+    Repaint();
+    return bLoaded;
+}
+
+void CImageButtonX::SetTextColor(int nState, COLORREF crColor) {
+    if (nState < kNormal || nState > kPressed) return;
+    m_crText[nState - 1] = crColor;
+    Repaint();
+}
+
+COLORREF CImageButtonX::GetTextColor(int nState) const {
+    return nState >= kNormal && nState <= kPressed ? m_crText[nState - 1] : RGB(0, 0, 0);
+}
+
+void CImageButtonX::SetShowText(bool bShow) {
+    m_bShowText = bShow;
+    Repaint();
+}
+
+void CImageButtonX::Repaint() {
+    if (m_hWnd) ::InvalidateRect(m_hWnd, nullptr, FALSE);
+}
+
+void CImageButtonX::PreSubclassWindow() {
+    // The faces are drawn by us: make sure the button asks for WM_DRAWITEM.
+    LONG_PTR style = ::GetWindowLongPtrA(m_hWnd, GWL_STYLE);
+    if ((style & BS_TYPEMASK) != BS_OWNERDRAW)
+        ::SetWindowLongPtrA(m_hWnd, GWL_STYLE, (style & ~static_cast<LONG_PTR>(BS_TYPEMASK)) | BS_OWNERDRAW);
+    Repaint();
+}
+
+LRESULT CImageButtonX::WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam) {
+    switch (nMsg) {
+    case WM_MOUSEMOVE:
+        if (!m_bHover) {
+            m_bHover = true;
+            TRACKMOUSEEVENT track = {sizeof(track), TME_LEAVE, m_hWnd, 0};
+            ::TrackMouseEvent(&track);
+            Repaint();
+        }
+        break;
+    case WM_MOUSELEAVE:
+        m_bHover = false;
+        Repaint();
+        break;
+    case WM_ERASEBKGND:
+        return TRUE;  // WM_DRAWITEM paints every pixel
+    case WM_LBUTTONDBLCLK:
+        // A quick second click is a click, not a double-click notification.
+        return CallSuper(WM_LBUTTONDOWN, wParam, lParam);
+    default:
+        break;
+    }
+    return CWnd::WindowProc(nMsg, wParam, lParam);
+}
+
+bool CImageButtonX::OnChildNotify(UINT nMsg, WPARAM, LPARAM lParam, LRESULT* pResult) {
+    if (nMsg == WM_DRAWITEM) {
+        DrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+        *pResult = TRUE;
+        return true;
+    }
+    if (nMsg == WM_CTLCOLORBTN) {
+        *pResult = reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
+        return true;
+    }
+    return false;
+}
+
+void CImageButtonX::DrawItem(const DRAWITEMSTRUCT& draw) {
+    RECT rcItem = draw.rcItem;
+    int cx = rcItem.right - rcItem.left;
+    int cy = rcItem.bottom - rcItem.top;
+    CMemoryCanvas canvas(draw.hDC, cx, cy);
+    if (!canvas.IsValid()) return;
+    HDC hdc = canvas.Dc();
+    PaintParentFace(m_hWnd, hdc, cx, cy);
+
+    bool bDisabled = (draw.itemState & ODS_DISABLED) != 0;
+    int nState = kNormal;
+    if (!bDisabled && (draw.itemState & ODS_SELECTED)) nState = kPressed;
+    else if (!bDisabled && m_bHover) nState = kHover;
+    m_nDrawState = nState;
+
+    const CAlphaBitmap* pFace = &m_faces[nState - 1];
+    if (!pFace->IsLoaded()) pFace = &m_faces[kNormal - 1];
+    if (pFace->IsLoaded()) {
+        RECT rc = SkinFitImage(pFace->Width(), pFace->Height(), cx, cy);
+        pFace->Draw(hdc, rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, 0, 0, pFace->Width(),
+                    pFace->Height());
+    }
+
+    if (m_bShowText) {
+        int nLength = ::GetWindowTextLengthA(m_hWnd);
+        std::vector<char> text(static_cast<size_t>(nLength) + 1, '\0');
+        ::GetWindowTextA(m_hWnd, text.data(), nLength + 1);
+        HGDIOBJ hOldFont = ::SelectObject(hdc, GetFont() ? static_cast<HGDIOBJ>(GetFont()) : ::GetStockObject(DEFAULT_GUI_FONT));
+        ::SetBkMode(hdc, TRANSPARENT);
+        ::SetTextColor(hdc, bDisabled ? ::GetSysColor(COLOR_GRAYTEXT) : m_crText[nState - 1]);
+        RECT rcText = {0, 0, cx, cy};
+        ::DrawTextA(hdc, text.data(), -1, &rcText, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+        ::SelectObject(hdc, hOldFont);
+    }
+    canvas.CopyTo(draw.hDC, rcItem.left, rcItem.top);
+}

@@ -1,0 +1,114 @@
+#include "platform/skin/ImageDialog.h"
+
+#include "platform/skin/SkinLayout.h"
+
+CImageDialog::CImageDialog(UINT nIDTemplate, CWnd* pParentWnd) : CDialog(nIDTemplate, pParentWnd) {}
+
+CImageDialog::~CImageDialog() = default;
+
+bool CImageDialog::SetBackPicture(int nImageType, UINT nResId, HINSTANCE hInst, bool bFlag) {
+    if (!m_picture.LoadPng(nResId, hInst)) return false;
+    m_nImageType = nImageType;
+    m_face.reset();
+    if (m_hWnd) {
+        if (bFlag) {
+            ::SetWindowPos(m_hWnd, nullptr, 0, 0, m_picture.Width(), m_picture.Height(),
+                           SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+        ::RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+    }
+    return true;
+}
+
+bool CImageDialog::EnsureFace() {
+    if (!m_hWnd || !m_picture.IsLoaded()) return false;
+    RECT rc;
+    ::GetClientRect(m_hWnd, &rc);
+    SIZE size = {rc.right - rc.left, rc.bottom - rc.top};
+    if (size.cx <= 0 || size.cy <= 0) return false;
+    if (m_face && size.cx == m_faceSize.cx && size.cy == m_faceSize.cy) return true;
+
+    HDC hdcWindow = ::GetDC(m_hWnd);
+    if (!hdcWindow) return false;
+    UniqueGdiObject face(::CreateCompatibleBitmap(hdcWindow, size.cx, size.cy));
+    CBitmapDC faceDc(hdcWindow, face.get());
+    ::ReleaseDC(m_hWnd, hdcWindow);
+    if (!faceDc) return false;
+    HDC hdcFace = faceDc.Get();
+    ::FillRect(hdcFace, &rc, ::GetSysColorBrush(COLOR_BTNFACE));  // under any transparent pixels
+    std::vector<SkinSpan> xs = SkinAxisSpans(m_nImageType, m_picture.Width(), size.cx);
+    std::vector<SkinSpan> ys = SkinAxisSpans(m_nImageType, m_picture.Height(), size.cy);
+    for (const SkinSpan& y : ys)
+        for (const SkinSpan& x : xs)
+            m_picture.Draw(hdcFace, x.nDst, y.nDst, x.nDstLen, y.nDstLen, x.nSrc, y.nSrc, x.nSrcLen, y.nSrcLen);
+    m_face = std::move(face);
+    m_faceSize = size;
+    return true;
+}
+
+void CImageDialog::PaintFace(HDC hdc) {
+    CBitmapDC faceDc(hdc, m_face.get());
+    if (faceDc) ::BitBlt(hdc, 0, 0, m_faceSize.cx, m_faceSize.cy, faceDc.Get(), 0, 0, SRCCOPY);
+}
+
+bool CImageDialog::PaintFaceUnder(HWND hChild, HDC hdc) {
+    if (!EnsureFace()) return false;
+    POINT origin = {0, 0};
+    ::MapWindowPoints(hChild, m_hWnd, &origin, 1);
+    CBitmapDC faceDc(hdc, m_face.get());
+    if (!faceDc) return false;
+    RECT rc;
+    ::GetClientRect(hChild, &rc);
+    ::BitBlt(hdc, 0, 0, rc.right, rc.bottom, faceDc.Get(), origin.x, origin.y, SRCCOPY);
+    return true;
+}
+
+HBRUSH CImageDialog::OnCtlColor(HDC hdc, HWND, UINT nCtlColor) {
+    switch (nCtlColor) {
+    case CTLCOLOR_DLG:
+    case CTLCOLOR_STATIC:
+    case CTLCOLOR_BTN:
+        // Drawn over the face: no background of their own.
+        ::SetBkMode(hdc, TRANSPARENT);
+        return static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
+    default:
+        return ::GetSysColorBrush(COLOR_WINDOW);
+    }
+}
+
+BOOL CImageDialog::OnInitDialog() { return CDialog::OnInitDialog(); }
+
+void CImageDialog::DoDataExchange(CDataExchange* pDX) { CDialog::DoDataExchange(pDX); }
+
+void CImageDialog::OnOK() {}
+
+bool CImageDialog::OnMessage(UINT nMsg, WPARAM wParam, LPARAM lParam, LRESULT* pResult) {
+    switch (nMsg) {
+    case WM_ERASEBKGND:
+        if (!EnsureFace()) return false;
+        PaintFace(reinterpret_cast<HDC>(wParam));
+        *pResult = TRUE;
+        return true;
+    case WM_PRINTCLIENT:
+        if (EnsureFace()) PaintFace(reinterpret_cast<HDC>(wParam));
+        return false;
+    case WM_SIZE:
+        m_face.reset();  // re-rendered at the new size on the next erase
+        return false;
+    default:
+        break;
+    }
+    if (nMsg >= WM_CTLCOLORMSGBOX && nMsg <= WM_CTLCOLORSTATIC) {
+        *pResult = reinterpret_cast<LRESULT>(
+            OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam), nMsg - WM_CTLCOLORMSGBOX));
+        return true;
+    }
+    return CDialog::OnMessage(nMsg, wParam, lParam, pResult);
+}
+
+void PaintParentFace(HWND hChild, HDC hdc, int cx, int cy) {
+    CImageDialog* pDialog = dynamic_cast<CImageDialog*>(CWnd::FromHandlePermanent(::GetParent(hChild)));
+    if (pDialog && pDialog->PaintFaceUnder(hChild, hdc)) return;
+    RECT rc = {0, 0, cx, cy};
+    ::FillRect(hdc, &rc, ::GetSysColorBrush(COLOR_BTNFACE));
+}

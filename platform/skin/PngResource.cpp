@@ -1,0 +1,139 @@
+#include "platform/skin/PngResource.h"
+
+#include <objidl.h>
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+namespace Gdiplus {
+using std::max;
+using std::min;
+}  // namespace Gdiplus
+#include <gdiplus.h>
+
+#include "platform/skin/GdiplusSession.h"
+#include "platform/dialog/WinApp.h"
+
+namespace {
+
+HINSTANCE ModuleOrApp(HINSTANCE hInst) { return hInst ? hInst : AfxGetInstanceHandle(); }
+
+struct ReleaseFn {
+    void operator()(IStream* p) const { p->Release(); }
+};
+
+}  // namespace
+
+HBITMAP CreateTopDownDib32(HDC hdc, int cx, int cy, void** ppBits) {
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = cx;
+    info.bmiHeader.biHeight = -cy;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    return ::CreateDIBSection(hdc, &info, DIB_RGB_COLORS, ppBits, nullptr, 0);
+}
+
+bool CAlphaBitmap::LoadPng(UINT nResId, HINSTANCE hInst) {
+    Reset();
+    HMODULE hModule = ModuleOrApp(hInst);
+    HRSRC hRes = ::FindResourceA(hModule, MAKEINTRESOURCEA(nResId), "PNG");
+    if (!hRes) return false;
+    HGLOBAL hData = ::LoadResource(hModule, hRes);
+    const BYTE* pData = hData ? static_cast<const BYTE*>(::LockResource(hData)) : nullptr;
+    DWORD cbData = ::SizeofResource(hModule, hRes);
+    if (!pData || cbData == 0 || !GdiplusSession::Ensure()) return false;
+
+    IStream* pRawStream = ::SHCreateMemStream(pData, cbData);
+    if (!pRawStream) return false;
+    std::unique_ptr<IStream, ReleaseFn> stream(pRawStream);
+
+    Gdiplus::Bitmap image(stream.get());
+    if (image.GetLastStatus() != Gdiplus::Ok) return false;
+    int cx = static_cast<int>(image.GetWidth());
+    int cy = static_cast<int>(image.GetHeight());
+    if (cx <= 0 || cy <= 0) return false;
+
+    Gdiplus::Rect rect(0, 0, cx, cy);
+    Gdiplus::BitmapData data = {};
+    if (image.LockBits(&rect, Gdiplus::ImageLockModeRead, PixelFormat32bppPARGB, &data) != Gdiplus::Ok) return false;
+    void* pBits = nullptr;
+    HBITMAP hBitmap = CreateTopDownDib32(nullptr, cx, cy, &pBits);
+    if (hBitmap) {
+        for (int y = 0; y < cy; ++y) {
+            std::memcpy(static_cast<BYTE*>(pBits) + static_cast<size_t>(y) * cx * 4,
+                        static_cast<const BYTE*>(data.Scan0) + static_cast<ptrdiff_t>(y) * data.Stride,
+                        static_cast<size_t>(cx) * 4);
+        }
+    }
+    image.UnlockBits(&data);
+    if (!hBitmap) return false;
+    m_bitmap.reset(hBitmap);
+    m_cx = cx;
+    m_cy = cy;
+    m_bAlpha = true;
+    return true;
+}
+
+bool CAlphaBitmap::LoadBitmap(UINT nResId, HINSTANCE hInst) {
+    Reset();
+    HANDLE hImage = ::LoadImageA(ModuleOrApp(hInst), MAKEINTRESOURCEA(nResId), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION);
+    if (!hImage) return false;
+    m_bitmap.reset(hImage);
+    BITMAP info = {};
+    ::GetObjectA(hImage, sizeof(info), &info);
+    m_cx = info.bmWidth;
+    m_cy = info.bmHeight < 0 ? -info.bmHeight : info.bmHeight;
+    m_bAlpha = false;
+    return true;
+}
+
+void CAlphaBitmap::Reset() {
+    m_bitmap.reset();
+    m_cx = m_cy = 0;
+    m_bAlpha = false;
+}
+
+void CAlphaBitmap::Draw(HDC hdc, int x, int y, int cx, int cy, int xSrc, int ySrc, int cxSrc, int cySrc) const {
+    if (!m_bitmap || cx <= 0 || cy <= 0 || cxSrc <= 0 || cySrc <= 0) return;
+    CBitmapDC source(hdc, m_bitmap.get());
+    if (!source) return;
+    HDC hdcSrc = source.Get();
+    if (m_bAlpha) {
+        BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+        ::GdiAlphaBlend(hdc, x, y, cx, cy, hdcSrc, xSrc, ySrc, cxSrc, cySrc, blend);
+    } else if (cx == cxSrc && cy == cySrc) {
+        ::BitBlt(hdc, x, y, cx, cy, hdcSrc, xSrc, ySrc, SRCCOPY);
+    } else {
+        int nOldMode = ::SetStretchBltMode(hdc, COLORONCOLOR);
+        ::StretchBlt(hdc, x, y, cx, cy, hdcSrc, xSrc, ySrc, cxSrc, cySrc, SRCCOPY);
+        ::SetStretchBltMode(hdc, nOldMode);
+    }
+}
+
+CBitmapDC::CBitmapDC(HDC hdcCompatible, HGDIOBJ hBitmap) {
+    if (!hBitmap) return;
+    m_hdc = ::CreateCompatibleDC(hdcCompatible);
+    if (m_hdc) m_hOld = ::SelectObject(m_hdc, hBitmap);
+}
+
+CBitmapDC::~CBitmapDC() {
+    if (!m_hdc) return;
+    if (m_hOld) ::SelectObject(m_hdc, m_hOld);
+    ::DeleteDC(m_hdc);
+}
+
+namespace {
+HBITMAP CreateCanvasBitmap(HDC hdcCompatible, int cx, int cy) {
+    return cx > 0 && cy > 0 ? ::CreateCompatibleBitmap(hdcCompatible, cx, cy) : nullptr;
+}
+}  // namespace
+
+CMemoryCanvas::CMemoryCanvas(HDC hdcCompatible, int cx, int cy)
+    : m_bitmap(CreateCanvasBitmap(hdcCompatible, cx, cy)), m_dc(hdcCompatible, m_bitmap.get()), m_cx(cx), m_cy(cy) {}
+
+void CMemoryCanvas::CopyTo(HDC hdcDest, int x, int y) const {
+    if (IsValid()) ::BitBlt(hdcDest, x, y, m_cx, m_cy, m_dc.Get(), 0, 0, SRCCOPY);
+}

@@ -1,0 +1,118 @@
+#include "platform/skin/StaticText.h"
+
+#include <vector>
+
+
+void CStaticText::SetFontSize(int nSize, int nFlag) {
+    m_nFontSize = nSize;
+    m_nFontFlag = nFlag;
+    Changed(true);
+}
+
+void CStaticText::SetTextColor(COLORREF crColor) {
+    m_crText = crColor;
+    Changed(false);
+}
+
+void CStaticText::SetBold(bool bBold) {
+    m_bBold = bBold;
+    Changed(true);
+}
+
+void CStaticText::SetUnderline(bool bUnderline) {
+    m_bUnderline = bUnderline;
+    Changed(true);
+}
+
+void CStaticText::SetAligns(int nAlign) {
+    m_nAlign = (nAlign == kAlignCenter || nAlign == kAlignRight) ? nAlign : kAlignLeft;
+    Changed(false);
+}
+
+void CStaticText::SetHoverCursor(HCURSOR hCursor) {
+    m_hHoverCursor = hCursor;
+    AllowMouse();
+}
+
+void CStaticText::Changed(bool bFont) {
+    if (bFont) m_font.reset();
+    Repaint();
+}
+
+void CStaticText::AllowMouse() {
+    // A static without SS_NOTIFY is transparent to the mouse: no cursor, no clicks.
+    if (!m_hWnd || !m_hHoverCursor) return;
+    LONG_PTR style = ::GetWindowLongPtrA(m_hWnd, GWL_STYLE);
+    if (!(style & SS_NOTIFY)) ::SetWindowLongPtrA(m_hWnd, GWL_STYLE, style | SS_NOTIFY);
+}
+
+void CStaticText::PreSubclassWindow() {
+    AllowMouse();
+    Changed(true);
+}
+
+HFONT CStaticText::GetDrawFont() {
+    if (!m_hWnd) return nullptr;
+    if (m_font) return static_cast<HFONT>(m_font.get());
+    LOGFONTA lf = {};
+    HGDIOBJ hBase = GetFont() ? static_cast<HGDIOBJ>(GetFont()) : ::GetStockObject(DEFAULT_GUI_FONT);
+    ::GetObjectA(hBase, sizeof(lf), &lf);
+    if (m_nFontSize > 0) {
+        if (m_nFontFlag == 1) {
+            HDC hdc = ::GetDC(m_hWnd);
+            lf.lfHeight = -::MulDiv(m_nFontSize, ::GetDeviceCaps(hdc, LOGPIXELSY), 72);
+            ::ReleaseDC(m_hWnd, hdc);
+        } else {
+            lf.lfHeight = -m_nFontSize;
+        }
+        lf.lfWidth = 0;
+    }
+    lf.lfWeight = m_bBold ? FW_BOLD : FW_NORMAL;
+    lf.lfUnderline = m_bUnderline ? TRUE : FALSE;
+    m_font.reset(::CreateFontIndirectA(&lf));
+    return static_cast<HFONT>(m_font.get());
+}
+
+LRESULT CStaticText::WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam) {
+    switch (nMsg) {
+    case WM_SETTEXT: {
+        // Store the text without the static's immediate repaint, which would
+        // draw the new text over the old one; then repaint face and text.
+        LRESULT lResult = ::DefWindowProcA(m_hWnd, nMsg, wParam, lParam);
+        Repaint();
+        return lResult;
+    }
+    case WM_SETFONT:
+        m_font.reset();
+        break;
+    case WM_ENABLE:
+        Repaint();
+        break;
+    case WM_SETCURSOR:
+        if (m_hHoverCursor) {
+            ::SetCursor(m_hHoverCursor);
+            return TRUE;
+        }
+        break;
+    default:
+        break;
+    }
+    return CSkinStatic::WindowProc(nMsg, wParam, lParam);
+}
+
+void CStaticText::DrawContent(HDC hdc, const RECT& rcClient) {
+    int nLength = ::GetWindowTextLengthA(m_hWnd);
+    std::vector<char> text(static_cast<size_t>(nLength) + 1, '\0');
+    ::GetWindowTextA(m_hWnd, text.data(), nLength + 1);
+    UINT nFormat = DT_WORDBREAK | DT_EXPANDTABS;
+    if (m_nAlign == kAlignCenter) nFormat |= DT_CENTER;
+    else if (m_nAlign == kAlignRight) nFormat |= DT_RIGHT;
+    if (::GetWindowLongPtrA(m_hWnd, GWL_STYLE) & SS_NOPREFIX) nFormat |= DT_NOPREFIX;
+
+    HGDIOBJ hOldFont = ::SelectObject(hdc, GetDrawFont());
+    ::SetBkMode(hdc, TRANSPARENT);
+    ::SetTextColor(hdc, ::IsWindowEnabled(m_hWnd) ? m_crText : ::GetSysColor(COLOR_GRAYTEXT));
+    RECT rc = rcClient;
+    ::DrawTextA(hdc, text.data(), -1, &rc, nFormat);
+    ::SelectObject(hdc, hOldFont);
+}
