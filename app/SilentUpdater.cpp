@@ -1,23 +1,43 @@
 #include "app/SilentUpdater.h"
 
+#include <windows.h>
+
 #include <vector>
 
 #include "config/ClientConfig.h"
-#include "manifest/ManifestName.h"
+#include "install/UpdatePaths.h"
 #include "platform/fs/DirectoryEx.h"
+#include "ui/DlgNotify.h"
+
+namespace {
+
+// "立即升级" in the notification restarts the client now.
+bool AskWithNotification(const std::string& strCurVersion, const std::string& strNewVersion,
+                         const std::string& strWebSiteURL) {
+    CDlgNotify dlg;
+    dlg.m_strCurVersion = strCurVersion;
+    dlg.m_strNewVersion = strNewVersion;
+    dlg.m_strWebSiteURL = strWebSiteURL;
+    return dlg.DoModal() == IDYES;
+}
+
+}  // namespace
 
 CSilentUpdater::~CSilentUpdater() {
     // The transport goes first, while everything it may still refer to is alive.
     m_pUpdateIntf.reset();
 }
 
-void CSilentUpdater::InitCommon(int nUpdateType, const std::string& strUpdateName) {
-    m_nUpdateType = nUpdateType;
-    m_strUpdateName = strUpdateName;
-
+bool CSilentUpdater::Init(int nUpdateType, const std::string& strUpdateName, bool bProgram,
+                          const char* pszConfigName) {
+    if (IsInitialised()) return false;
     std::string strAppPath;
     CDirectoryEx::GetApplicationPath(strAppPath);
+    std::string strTargetPath, strDownloadPath;
+    if (!GetUpdatePaths(strAppPath, bProgram, strUpdateName, strTargetPath, strDownloadPath)) return false;
 
+    m_nUpdateType = nUpdateType;
+    m_strUpdateName = strUpdateName;
     // The server list lives only until the transport has taken what it needs.
     std::vector<S_UpdateSerivceAddr> vecServers;
     bool bUseProxy = true;
@@ -25,24 +45,25 @@ void CSilentUpdater::InitCommon(int nUpdateType, const std::string& strUpdateNam
     m_pUpdateIntf = std::make_unique<CQOVAUpdateIntf>(vecServers, bUseProxy);
 
     m_strAppPath = strAppPath;
-    m_strDownloadPath = m_strAppPath;
-    m_strTargetPath = m_strAppPath;
+    m_strTargetPath = strTargetPath;
+    m_strDownloadPath = strDownloadPath;
+    m_strConfigName = pszConfigName;
+    return true;
 }
 
 bool CSilentUpdater::InitProgram(int nUpdateType, const std::string& strUpdateName) {
-    if (IsInitialised()) return false;
-    InitCommon(nUpdateType, strUpdateName);
-    m_strConfigName = "UpdateConfig.ini";
-    m_strDownloadPath += "UPDATE\\Program\\";
-    return true;
+    return Init(nUpdateType, strUpdateName, true, "UpdateConfig.ini");
 }
 
 bool CSilentUpdater::InitData(int nUpdateType, const std::string& strUpdateName) {
-    if (IsInitialised() || !IsSafeUpdateName(strUpdateName)) return false;
-    InitCommon(nUpdateType, strUpdateName);
-    m_strConfigName = "config.ini";
-    // An empty name still gets its separator.
-    m_strTargetPath += strUpdateName + "\\";
-    m_strDownloadPath += "UPDATE\\" + strUpdateName + "\\";
-    return true;
+    return Init(nUpdateType, strUpdateName, false, "config.ini");
 }
+
+S_SilentRun CSilentUpdater::Run() const {
+    return S_SilentRun{m_nUpdateType, m_pUpdateIntf.get(), m_strTargetPath, m_strDownloadPath,
+                       m_strAppPath,  m_strConfigName,     m_strVersion,    m_strRegion};
+}
+
+bool CSilentUpdater::UpdateProgram() { return UpdateProgramSilently(Run(), AskWithNotification); }
+
+bool CSilentUpdater::UpdateData() { return UpdateDataSilently(Run()); }

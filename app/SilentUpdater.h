@@ -4,9 +4,8 @@
 // one driver, destroyed.
 #include <memory>
 #include <string>
-#include <vector>
 
-#include "manifest/UpdateFileInfo.h"
+#include "install/SilentUpdate.h"
 #include "platform/http/UpdateIntf.h"
 
 class CSilentUpdater {
@@ -27,19 +26,13 @@ public:
 
     bool IsInitialised() const { return m_pUpdateIntf != nullptr; }
 
-    // The silent program update (install/ProgramUpdate.cpp). False only when
+    // The silent program update (UpdateProgramSilently), asking with the
+    // notification dialog whether to restart the client now. False only when
     // the manifest could not be fetched.
     bool UpdateProgram();
-    // The silent update of the data set (install/DataUpdate.cpp). False only
+    // The silent update of the data set (UpdateDataSilently). False only
     // when the manifest could not be fetched.
     bool UpdateData();
-
-    // Fetches the names, relative to the update root of this kind, into the
-    // staging directory; false at the first failure (download/RemoteFetch.h).
-    bool GetRemoteFiles(const std::vector<std::string>& vecNames);
-    // The staged data-set manifest against the data set's directory; appends
-    // what is missing or differs (manifest/CompareDataFiles.h).
-    void CompareDataFiles(std::vector<S_UpdateFileInfo>& vecFiles);
 
     int m_nUpdateType = 0;
     std::string m_strUpdateName;
@@ -52,6 +45,9 @@ public:
     std::string m_strRegion;          // region of this installation (Config.dat)
 
 private:
-    // The part both kinds share: kind, name, client configuration, transport, paths.
-    void InitCommon(int nUpdateType, const std::string& strUpdateName);
+    // Kind, name, client configuration, transport and paths; false (nothing
+    // set) when already initialised or the data-set name is unsafe.
+    bool Init(int nUpdateType, const std::string& strUpdateName, bool bProgram, const char* pszConfigName);
+    // The record the install drivers run over.
+    S_SilentRun Run() const;
 };

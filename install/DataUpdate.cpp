@@ -9,31 +9,35 @@
 #include <string>
 #include <vector>
 
-#include "app/SilentUpdater.h"
+#include "download/RemoteFetch.h"
 #include "install/FileInstaller.h"
 #include "install/SilentSteps.h"
+#include "install/SilentUpdate.h"
 #include "install/StagedFileCheck.h"
+#include "manifest/CompareDataFiles.h"
 #include "platform/fs/DirectoryEx.h"
 
-bool CSilentUpdater::UpdateData() {
-    CDirectoryEx::GetApplicationPath(m_strAppPath);
-    DeleteBackups(m_strAppPath);
+bool UpdateDataSilently(const S_SilentRun& run) {
+    DeleteBackups(run.strAppPath);
 
-    if (!GetRemoteFiles({m_strConfigName})) return false;   // the staging directory stays as it is
+    if (!GetRemoteFiles(run.nUpdateType, run.pUpdateIntf, run.strDownloadPath, {run.strConfigName})) {
+        return false;   // the staging directory stays as it is
+    }
 
     std::vector<S_UpdateFileInfo> vecFiles;
-    CompareDataFiles(vecFiles);
+    CompareDataFiles(run.strDownloadPath + run.strConfigName, run.strTargetPath, vecFiles);
 
     CStagedFileCheck check;
-    const std::vector<std::string> vecFetch = NamesToFetch(check, m_strDownloadPath, vecFiles);
+    const std::vector<std::string> vecFetch = NamesToFetch(check, run.strDownloadPath, vecFiles);
 
     // A file that cannot be fetched, or arrives damaged, installs nothing.
-    if (GetRemoteFiles(vecFetch) && AllStagedIntact(check, m_strDownloadPath, vecFiles)) {
-        if (InstallStagedFiles(m_strDownloadPath, m_strTargetPath, vecFiles)) {
-            InstallFile(m_strDownloadPath + m_strConfigName, m_strTargetPath + m_strConfigName);
+    if (GetRemoteFiles(run.nUpdateType, run.pUpdateIntf, run.strDownloadPath, vecFetch) &&
+        AllStagedIntact(check, run.strDownloadPath, vecFiles)) {
+        if (InstallStagedFiles(run.strDownloadPath, run.strTargetPath, vecFiles)) {
+            InstallFile(run.strDownloadPath + run.strConfigName, run.strTargetPath + run.strConfigName);
         }
     }
 
-    CDirectoryEx::DeleteDirectory(m_strDownloadPath);
+    CDirectoryEx::DeleteDirectory(run.strDownloadPath);
     return true;
 }

@@ -13,9 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "app/SilentUpdater.h"
+#include "download/RemoteFetch.h"
 #include "install/MainClient.h"
 #include "install/SilentSteps.h"
+#include "install/SilentUpdate.h"
 #include "install/StagedFileCheck.h"
 #include "install/UpdateRecord.h"
 #include "manifest/CompareProgramFiles.h"
@@ -23,39 +24,30 @@
 #include "platform/ini/ConfigFile.h"
 #include "platform/ini/CryptConfigFile.h"
 #include "platform/fs/DirectoryEx.h"
-#include "ui/DlgNotify.h"
 
 namespace {
 
 // The client was asked to close (or not): give it time to go before the new one starts.
 const DWORD kRestartDelayMs = 5000;
 
-// Asks whether to restart the client now; "立即升级" closes the running client.
-void NotifyAndMaybeCloseClient(const std::string& strCurVersion, const std::string& strNewVersion,
-                               const std::string& strWebSiteURL) {
-    CDlgNotify dlg;
-    dlg.m_strCurVersion = strCurVersion;
-    dlg.m_strNewVersion = strNewVersion;
-    dlg.m_strWebSiteURL = strWebSiteURL;
-    if (dlg.DoModal() == IDYES) CloseMainClient();
-}
-
 }  // namespace
 
-bool CSilentUpdater::UpdateProgram() {
-    DeleteBackups(m_strAppPath);
+bool UpdateProgramSilently(const S_SilentRun& run, const AskRestartNow& askRestartNow) {
+    DeleteBackups(run.strAppPath);
 
-    if (!GetRemoteFiles({m_strConfigName})) return false;   // the staging directory stays as it is
-    const std::string strManifestPath = m_strDownloadPath + m_strConfigName;
+    if (!GetRemoteFiles(run.nUpdateType, run.pUpdateIntf, run.strDownloadPath, {run.strConfigName})) {
+        return false;   // the staging directory stays as it is
+    }
+    const std::string strManifestPath = run.strDownloadPath + run.strConfigName;
 
     std::vector<S_UpdateFileInfo> vecFiles;
-    S_UpdateCheckInfo checkInfo{m_strTargetPath, strManifestPath, m_strVersion, m_strRegion};
+    S_UpdateCheckInfo checkInfo{run.strTargetPath, strManifestPath, run.strVersion, run.strRegion};
     CompareProgramFiles(checkInfo, vecFiles);
 
     CStagedFileCheck check;
-    const std::vector<std::string> vecFetch = NamesToFetch(check, m_strDownloadPath, vecFiles);
+    const std::vector<std::string> vecFetch = NamesToFetch(check, run.strDownloadPath, vecFiles);
 
-    CCryptConfigFile clientConfig(m_strAppPath + "Config.dat", "");
+    CCryptConfigFile clientConfig(run.strAppPath + "Config.dat", "");
     CConfigFile manifest(strManifestPath);
     std::string strNewVersion;
     std::string strNewRegion;
@@ -63,22 +55,23 @@ bool CSilentUpdater::UpdateProgram() {
     manifest.ReadString("Version", "REGION", "", strNewRegion);
 
     // A file that cannot be fetched, or arrives damaged, installs nothing.
-    if (!vecFiles.empty() && GetRemoteFiles(vecFetch) && AllStagedIntact(check, m_strDownloadPath, vecFiles)) {
-        const bool bInstalled = InstallStagedFiles(m_strDownloadPath, m_strTargetPath, vecFiles);
+    if (!vecFiles.empty() && GetRemoteFiles(run.nUpdateType, run.pUpdateIntf, run.strDownloadPath, vecFetch) &&
+        AllStagedIntact(check, run.strDownloadPath, vecFiles)) {
+        const bool bInstalled = InstallStagedFiles(run.strDownloadPath, run.strTargetPath, vecFiles);
         if (bInstalled) clientConfig.WriteString("Update", "Version", strNewVersion);
-        WriteUpdateRecord(m_strAppPath, "%Y-%m-%d", strNewVersion, m_strVersion, bInstalled ? 1 : 0);
-        if (bInstalled) WriteProductRegistry(m_strAppPath, strNewVersion);
+        WriteUpdateRecord(run.strAppPath, "%Y-%m-%d", strNewVersion, run.strVersion, bInstalled ? 1 : 0);
+        if (bInstalled) WriteProductRegistry(run.strAppPath, strNewVersion);
 
-        const bool bRegionChanged = strNewRegion != m_strRegion;
-        const bool bNewer = IsVersionGreater(strNewVersion, m_strVersion);
+        const bool bRegionChanged = strNewRegion != run.strRegion;
+        const bool bNewer = IsVersionGreater(strNewVersion, run.strVersion);
         if (bInstalled && (bRegionChanged || (bNewer && manifest.ReadInteger("Version", "NOTIFIY", 0) != 0))) {
             std::string strWebSiteURL;
             clientConfig.ReadString("Server", "WebSiteURL", "", strWebSiteURL);
-            NotifyAndMaybeCloseClient(m_strVersion, strNewVersion, strWebSiteURL);
+            if (askRestartNow(run.strVersion, strNewVersion, strWebSiteURL)) CloseMainClient();
         }
-        StartMainClient(m_strAppPath, kRestartDelayMs);
+        StartMainClient(run.strAppPath, kRestartDelayMs);
     }
 
-    CDirectoryEx::DeleteDirectory(m_strDownloadPath);
+    CDirectoryEx::DeleteDirectory(run.strDownloadPath);
     return true;
 }

@@ -2,11 +2,8 @@
 
 #include <windows.h>
 
-#include "app/SilentUpdater.h"
-#include "download/RemoteFetch.h"
 #include "install/FileInstaller.h"
 #include "install/StagedFileCheck.h"
-#include "manifest/CompareDataFiles.h"
 #include "platform/fs/DirectoryEx.h"
 
 void DeleteBackups(const std::string& strAppDir) {
@@ -41,13 +38,3 @@ bool InstallStagedFiles(const std::string& strDownloadPath, const std::string& s
     return bAllInstalled;
 }
 
-// The two members of CSilentUpdater both drivers call, bound to its kind,
-// transport and directories.
-
-bool CSilentUpdater::GetRemoteFiles(const std::vector<std::string>& vecNames) {
-    return ::GetRemoteFiles(m_nUpdateType, m_pUpdateIntf.get(), m_strDownloadPath, vecNames);
-}
-
-void CSilentUpdater::CompareDataFiles(std::vector<S_UpdateFileInfo>& vecFiles) {
-    ::CompareDataFiles(m_strDownloadPath + m_strConfigName, m_strTargetPath, vecFiles);
-}

@@ -11,9 +11,9 @@
 #include "install/MainClient.h"
 #include "install/SilentSteps.h"
 #include "install/StagedFileCheck.h"
+#include "install/UpdatePaths.h"
 #include "install/UpdateRecord.h"
 #include "manifest/CompareProgramFiles.h"
-#include "manifest/ManifestName.h"
 #include "manifest/UpdateCheckInfo.h"
 #include "manifest/VersionOrder.h"
 #include "platform/ini/ConfigFile.h"
@@ -136,14 +136,8 @@ void CDlgUpdate::CheckForUpdate() {
     m_strConfigName = kManifestName;
     ReadClientConfig(m_strAppPath, m_strVersion, m_strRegion, m_vecServerAddr, m_bUseProxy);
 
-    const bool bNameUsable = m_nUpdateType == 1 || IsSafeUpdateName(m_strUpdateName);
-    if (m_nUpdateType == 1) {
-        m_strTargetPath = m_strAppPath;
-        m_strDownloadPath = m_strAppPath + "UPDATE\\Program\\";
-    } else if (bNameUsable) {
-        m_strTargetPath = m_strAppPath + m_strUpdateName + "\\";
-        m_strDownloadPath = m_strAppPath + "UPDATE\\" + m_strUpdateName + "\\";
-    }
+    const bool bNameUsable =
+        GetUpdatePaths(m_strAppPath, m_nUpdateType == 1, m_strUpdateName, m_strTargetPath, m_strDownloadPath);
     m_pUpdateIntf = std::make_unique<CQOVAUpdateIntf>(m_vecServerAddr, m_bUseProxy);
 
     DeleteBackups(m_strAppPath);

@@ -1,0 +1,16 @@
+#include "install/UpdatePaths.h"
+
+#include "manifest/ManifestName.h"
+
+bool GetUpdatePaths(const std::string& strAppPath, bool bProgram, const std::string& strUpdateName,
+                    std::string& strTargetPath, std::string& strDownloadPath) {
+    if (bProgram) {
+        strTargetPath = strAppPath;
+        strDownloadPath = strAppPath + "UPDATE\\Program\\";
+        return true;
+    }
+    if (!IsSafeUpdateName(strUpdateName)) return false;
+    strTargetPath = strAppPath + strUpdateName + "\\";
+    strDownloadPath = strAppPath + "UPDATE\\" + strUpdateName + "\\";
+    return true;
+}

@@ -1,0 +1,11 @@
+#pragma once
+// Where an update puts its files below the application directory.
+#include <string>
+
+// The program files (bProgram): target strAppPath, staging strAppPath +
+// "UPDATE\Program\". The data set strUpdateName: target strAppPath + name + '\',
+// staging strAppPath + "UPDATE\" + name + '\' (an empty name keeps its
+// separator). False, with both left as they were, when the data-set name would
+// leave the application directory (IsSafeUpdateName).
+bool GetUpdatePaths(const std::string& strAppPath, bool bProgram, const std::string& strUpdateName,
+                    std::string& strTargetPath, std::string& strDownloadPath);
