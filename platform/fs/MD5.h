@@ -1,12 +1,14 @@
 #pragma once
+#include <memory>
 #include <string>
+
+#include "platform/base/BCryptHandles.h"
 
 // MD5 digests of files through BCrypt. The text is 32 lower-case hexadecimal
 // digits; UpdateTool writes the same text into the manifests.
 class CMD5 {
 public:
     CMD5();
-    ~CMD5();
     CMD5(const CMD5&) = delete;
     CMD5& operator=(const CMD5&) = delete;
 
@@ -14,11 +16,10 @@ public:
     long GetFileMD5(const char* pszFilePath, std::string& strMD5);
 
 private:
-    bool HashOpenFile(void* hFile, unsigned char (&digest)[16]);
-    void DropHash();
+    bool HashOpenFile(HANDLE hFile, unsigned char (&digest)[16]);
 
-    void* m_hAlgorithm = nullptr;   // BCRYPT_ALG_HANDLE, opened once for all files
-    void* m_hHash = nullptr;        // BCRYPT_HASH_HANDLE, kept across files when reusable
-    bool m_bReusable = false;       // the algorithm was opened with BCRYPT_HASH_REUSABLE_FLAG
-    char* m_pBuffer = nullptr;      // one large read buffer for all files
+    UniqueBCryptAlgorithm m_hAlgorithm;     // opened once for all files
+    UniqueBCryptHash m_hHash;               // kept across files when reusable; goes before the algorithm
+    bool m_bReusable = false;               // the algorithm was opened with BCRYPT_HASH_REUSABLE_FLAG
+    std::unique_ptr<char[]> m_pBuffer;      // one large read buffer for all files
 };

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,5 +35,5 @@ public:
 
 private:
     struct Impl;
-    Impl* m_pImpl;
+    std::unique_ptr<Impl> m_pImpl;
 };
