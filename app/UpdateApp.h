@@ -4,8 +4,8 @@
 // returns FALSE so that no message loop follows.
 #include <windows.h>
 
-#include "platform/dialog/WinApp.h"
 #include "platform/base/Win32Handles.h"
+#include "platform/dialog/WinApp.h"
 
 // Releases the mutex (harmless when this thread does not own it) and closes it.
 // CreateMutexA gives NULL on failure; INVALID_HANDLE_VALUE is no mutex either

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "manifest/CompareProgramFiles.h"
-#include "platform/ini/ConfigFile.h"
 #include "platform/base/Win32Handles.h"
+#include "platform/ini/ConfigFile.h"
 
 namespace {
 

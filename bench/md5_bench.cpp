@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/fs/MD5.h"
 #include "platform/base/Win32Handles.h"
+#include "platform/fs/MD5.h"
 
 namespace {
 

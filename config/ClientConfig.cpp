@@ -6,9 +6,9 @@
 
 #include <cstring>
 
-#include "platform/ini/CryptConfigFile.h"
-#include "platform/fs/DirectoryEx.h"
 #include "platform/base/Win32Handles.h"
+#include "platform/fs/DirectoryEx.h"
+#include "platform/ini/CryptConfigFile.h"
 
 namespace {
 

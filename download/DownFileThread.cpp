@@ -5,8 +5,8 @@
 #include <utility>
 
 #include "download/UpdateNotify.h"
-#include "platform/fs/DirectoryEx.h"
 #include "platform/base/Win32Handles.h"
+#include "platform/fs/DirectoryEx.h"
 
 namespace {
 
@@ -61,10 +61,7 @@ void CDownFileThread::FetchFiles(CQOVAUpdateIntf& transport) {
         m_nCurFile = static_cast<UINT>(i + 1);
 
         std::string strLocalFile = m_strLocalPath + strName;
-        std::string strDir;
-        CDirectoryEx::GetFilePath(strLocalFile, strDir);
-        // Not checked: a directory that cannot be made fails the fetch below.
-        if (!PathIsDirectoryA(strDir.c_str())) CDirectoryEx::CreateMultipleDirectory(strDir);
+        CDirectoryEx::CreateParentDirectory(strLocalFile);
 
         if (transport.GetRemoteFile(m_nUpdateType, strName.c_str(), strLocalFile.c_str(), m_hNotifyWnd,
                                     m_nNotifyMsg) != -1)

@@ -16,10 +16,7 @@ bool GetRemoteFiles(int nUpdateType, CQOVAUpdateIntf* pUpdateIntf, const std::st
         if (!IsSafeManifestName(strName)) return false;
         const std::string strLocal = strDownloadPath + strName;
 
-        std::string strDir;
-        CDirectoryEx::GetFilePath(strLocal, strDir);
-        // Not checked: a directory that cannot be made fails the fetch below.
-        if (!PathIsDirectoryA(strDir.c_str())) CDirectoryEx::CreateMultipleDirectory(strDir);
+        CDirectoryEx::CreateParentDirectory(strLocal);
 
         if (pUpdateIntf->GetRemoteFile(static_cast<unsigned int>(nUpdateType), strName.c_str(),
                                        strLocal.c_str(), nullptr, 0) == -1) {

@@ -5,8 +5,8 @@
 
 #include <cstdio>
 
-#include "platform/fs/DirectoryEx.h"
 #include "platform/base/Win32Handles.h"
+#include "platform/fs/DirectoryEx.h"
 
 namespace {
 
@@ -30,10 +30,7 @@ bool InstallFile(const std::string& strSource, const std::string& strTarget) {
     // below, taking every file in it out of the installation.
     if (PathIsDirectoryA(strTarget.c_str())) return false;
 
-    std::string strDir;
-    CDirectoryEx::GetFilePath(strTarget, strDir);
-    // Not checked here: a directory that cannot be made fails the copy below.
-    if (!strDir.empty() && !PathIsDirectoryA(strDir.c_str())) CDirectoryEx::CreateMultipleDirectory(strDir);
+    CDirectoryEx::CreateParentDirectory(strTarget);
 
     const std::string strTemp = strTarget + ".~" + std::to_string(GetCurrentProcessId()) + ".bak";
     bool bTempInPlace = false;   // true once the temporary name no longer exists

@@ -21,9 +21,9 @@
 #include "install/UpdateRecord.h"
 #include "manifest/CompareProgramFiles.h"
 #include "manifest/VersionOrder.h"
+#include "platform/fs/DirectoryEx.h"
 #include "platform/ini/ConfigFile.h"
 #include "platform/ini/CryptConfigFile.h"
-#include "platform/fs/DirectoryEx.h"
 
 namespace {
 

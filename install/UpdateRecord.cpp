@@ -4,8 +4,8 @@
 
 #include <ctime>
 
-#include "platform/ini/CryptConfigFile.h"
 #include "platform/base/Win32Handles.h"
+#include "platform/ini/CryptConfigFile.h"
 
 namespace {
 

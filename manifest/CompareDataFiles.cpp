@@ -1,8 +1,8 @@
 #include "manifest/CompareDataFiles.h"
 
 #include "manifest/CompareProgramFiles.h"
-#include "platform/ini/ConfigFile.h"
 #include "platform/fs/MD5.h"
+#include "platform/ini/ConfigFile.h"
 
 void CompareDataFiles(const std::string& strConfigFile, const std::string& strRootPath,
                       std::vector<S_UpdateFileInfo>& vecFiles) {

@@ -5,8 +5,8 @@
 
 #include "manifest/ManifestName.h"
 #include "manifest/VersionOrder.h"
-#include "platform/ini/ConfigFile.h"
 #include "platform/fs/MD5.h"
+#include "platform/ini/ConfigFile.h"
 
 void AppendIfChanged(CConfigFile& manifest, CMD5& md5, const std::string& strRootPath,
                      const std::string& strName, std::vector<S_UpdateFileInfo>& vecFiles) {

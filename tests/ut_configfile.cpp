@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/ini/ConfigFile.h"
 #include "platform/base/Win32Handles.h"
+#include "platform/ini/ConfigFile.h"
 #include "support/TempDir.h"
 
 using Names = std::vector<std::string>;

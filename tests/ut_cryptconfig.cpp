@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/ini/CryptConfigFile.h"
 #include "platform/base/Win32Handles.h"
+#include "platform/ini/CryptConfigFile.h"
 #include "support/TempDir.h"
 
 namespace {

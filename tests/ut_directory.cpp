@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/fs/DirectoryEx.h"
 #include "platform/base/Win32Handles.h"
+#include "platform/fs/DirectoryEx.h"
 #include "support/TempDir.h"
 
 namespace {

@@ -6,9 +6,9 @@
 
 #include "manifest/CompareDataFiles.h"
 #include "manifest/CompareProgramFiles.h"
-#include "platform/ini/ConfigFile.h"
-#include "platform/fs/MD5.h"
 #include "platform/base/Win32Handles.h"
+#include "platform/fs/MD5.h"
+#include "platform/ini/ConfigFile.h"
 #include "support/TempDir.h"
 
 namespace {

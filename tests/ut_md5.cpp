@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/fs/MD5.h"
 #include "platform/base/Win32Handles.h"
+#include "platform/fs/MD5.h"
 #include "support/TempDir.h"
 
 namespace {

@@ -10,9 +10,10 @@
 #include <string>
 
 #include "platform/dialog/AfxString.h"
+#include "platform/dialog/MessageMap.h"
 #include "platform/skin/ImageButtonX.h"
 #include "platform/skin/ImageDialog.h"
-#include "platform/dialog/MessageMap.h"
+#include "platform/skin/MemoryCanvas.h"
 #include "platform/skin/PNGPicture.h"
 #include "platform/skin/ProgressBar.h"
 #include "platform/skin/SkinLayout.h"

@@ -8,9 +8,9 @@
 
 #include "app/SilentUpdater.h"
 #include "app/UpdateApp.h"
-#include "platform/ini/CryptConfigFile.h"
-#include "platform/fs/DirectoryEx.h"
 #include "platform/base/Win32Handles.h"
+#include "platform/fs/DirectoryEx.h"
+#include "platform/ini/CryptConfigFile.h"
 #include "support/TempDir.h"
 
 namespace {

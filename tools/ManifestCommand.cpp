@@ -10,10 +10,11 @@
 #include <vector>
 
 #include "manifest/ManifestName.h"
-#include "platform/fs/DirectoryEx.h"
-#include "platform/ini/IniDocument.h"
-#include "platform/fs/MD5.h"
 #include "platform/base/Win32Handles.h"
+#include "platform/fs/DirectoryEx.h"
+#include "platform/fs/FileContents.h"
+#include "platform/fs/MD5.h"
+#include "platform/ini/IniDocument.h"
 
 namespace {
 
@@ -223,27 +224,6 @@ std::string FirstUnreadableName(const ManifestOptions& options, const std::vecto
     return std::string();
 }
 
-// Temporary file beside the target, then moved over it: a reader never sees half a manifest.
-bool WriteAtomically(const std::string& strPath, const std::string& strText) {
-    std::string strDir;
-    CDirectoryEx::GetFilePath(strPath, strDir);
-    char szTemp[MAX_PATH];
-    if (!GetTempFileNameA(strDir.c_str(), "mf", 0, szTemp)) return false;
-    ScopeExit removeTemp([&] { DeleteFileA(szTemp); });
-    {
-        UniqueFile file(CreateFileA(szTemp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) return false;
-        DWORD nWritten = 0;
-        if (!WriteFile(file.get(), strText.data(), static_cast<DWORD>(strText.size()), &nWritten, nullptr) ||
-            nWritten != strText.size() || !FlushFileBuffers(file.get())) {
-            return false;
-        }
-    }
-    if (!MoveFileExA(szTemp, strPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return false;
-    removeTemp.Dismiss();
-    return true;
-}
-
 }  // namespace
 
 int RunManifestCommand(int argc, char** argv) {
@@ -279,7 +259,8 @@ int RunManifestCommand(int argc, char** argv) {
     const std::string strBad = FirstUnreadableName(options, vecFiles, strText);
     if (!strBad.empty()) return Fail("file name cannot be written into an INI manifest: " + strBad);
 
-    if (!WriteAtomically(strOut, strText)) return Fail("cannot write " + strOut);
+    // A reader never sees half a manifest.
+    if (!ReplaceFileContents(strOut, strText)) return Fail("cannot write " + strOut);
     std::printf("%s: %u files\n", strOut.c_str(), static_cast<unsigned>(vecFiles.size()));
     return 0;
 }

@@ -6,9 +6,9 @@
 #include <windows.h>
 
 #include "platform/dialog/AfxString.h"
+#include "platform/dialog/MessageMap.h"
 #include "platform/skin/ImageButtonX.h"
 #include "platform/skin/ImageDialog.h"
-#include "platform/dialog/MessageMap.h"
 #include "platform/skin/StaticText.h"
 
 // The dialog's new rectangle: its size kept, its right edge 5 pixels left of
@@ -24,8 +24,6 @@ class CDlgNotify : public CImageDialog {
 public:
     CDlgNotify();
     ~CDlgNotify() override;
-
-    static const char* GetRuntimeClassName() { return "CDlgNotify"; }
 
     CString m_strCurVersion;   // installed version, shown in 19510
     CString m_strNewVersion;   // new version, shown in 19515

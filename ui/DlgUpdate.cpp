@@ -16,11 +16,11 @@
 #include "manifest/CompareProgramFiles.h"
 #include "manifest/UpdateCheckInfo.h"
 #include "manifest/VersionOrder.h"
+#include "platform/fs/DirectoryEx.h"
 #include "platform/ini/ConfigFile.h"
 #include "platform/ini/CryptConfigFile.h"
-#include "platform/fs/DirectoryEx.h"
-#include "ui/DownloadPlan.h"
 #include "ui/ButtonSkins.h"
+#include "ui/DownloadPlan.h"
 #include "ui/DragByTopBand.h"
 #include "ui/resource.h"
 

@@ -16,21 +16,19 @@
 
 #include "download/DownFileThread.h"
 #include "manifest/UpdateFileInfo.h"
+#include "platform/dialog/MessageMap.h"
+#include "platform/http/UpdateIntf.h"
 #include "platform/skin/ImageButtonX.h"
 #include "platform/skin/ImageDialog.h"
-#include "platform/dialog/MessageMap.h"
 #include "platform/skin/PNGPicture.h"
 #include "platform/skin/ProgressBar.h"
 #include "platform/skin/StaticText.h"
-#include "platform/http/UpdateIntf.h"
 
 class CDlgUpdate : public CImageDialog {
 public:
     CDlgUpdate();
     // Stops a running download and waits for it before anything goes away.
     ~CDlgUpdate() override;
-
-    static const char* GetRuntimeClassName() { return "CDlgUpdate"; }
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;

@@ -32,7 +32,6 @@ public:
     void Empty() { m_str.clear(); }
     const char* GetString() const { return m_str.c_str(); }
     operator const char*() const { return m_str.c_str(); }
-    const std::string& Str() const { return m_str; }
 
     // Byte-wise comparison, as the rest of the program compares GBK text.
     int Compare(const char* psz) const { return std::strcmp(m_str.c_str(), psz ? psz : ""); }

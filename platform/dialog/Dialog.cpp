@@ -99,16 +99,10 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hDlg, UINT nMsg, WPARAM wParam, LPARAM
     }
     if (!bHandled) return nMsg == WM_INITDIALOG ? TRUE : FALSE;
 
-    switch (nMsg) {
     // These return their result directly instead of through DWLP_MSGRESULT.
+    if (IsCtlColorMessage(nMsg)) return static_cast<INT_PTR>(lResult);
+    switch (nMsg) {
     case WM_INITDIALOG:
-    case WM_CTLCOLORMSGBOX:
-    case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORLISTBOX:
-    case WM_CTLCOLORBTN:
-    case WM_CTLCOLORDLG:
-    case WM_CTLCOLORSCROLLBAR:
-    case WM_CTLCOLORSTATIC:
     case WM_COMPAREITEM:
     case WM_VKEYTOITEM:
     case WM_CHARTOITEM:

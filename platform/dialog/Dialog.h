@@ -22,7 +22,6 @@ public:
     // FALSE: members -> controls; TRUE: controls -> members. FALSE on failure.
     BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
 
-    UINT GetTemplateId() const { return m_nIDTemplate; }
 
 protected:
     // Runs the data exchange (UpdateData(FALSE)); TRUE lets the system set the focus.

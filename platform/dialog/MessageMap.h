@@ -16,6 +16,8 @@
 #include <initializer_list>
 #include <vector>
 
+#include "platform/dialog/Wnd.h"
+
 template <class T>
 class MessageMap {
 public:
@@ -42,7 +44,7 @@ private:
     static bool Matches(const Entry& entry, UINT nMsg, WPARAM wParam) {
         if (entry.nMsg == WM_COMMAND)
             return nMsg == WM_COMMAND && LOWORD(wParam) == entry.nId && HIWORD(wParam) == entry.nCode;
-        if (entry.nMsg == WM_CTLCOLORSTATIC) return nMsg >= WM_CTLCOLORMSGBOX && nMsg <= WM_CTLCOLORSTATIC;
+        if (entry.nMsg == WM_CTLCOLORSTATIC) return IsCtlColorMessage(nMsg);
         return nMsg == entry.nMsg;
     }
 

@@ -80,10 +80,6 @@ void CWnd::GetWindowText(CString& rString) const {
     rString = buffer.data();
 }
 
-void CWnd::ScreenToClient(LPRECT pRect) const {
-    ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<LPPOINT>(pRect), 2);
-}
-
 bool CWnd::OnChildNotify(UINT, WPARAM, LPARAM, LRESULT*) { return false; }
 
 bool CWnd::ReflectToChild(UINT nMsg, WPARAM wParam, LPARAM lParam, LRESULT* pResult) {
@@ -91,7 +87,7 @@ bool CWnd::ReflectToChild(UINT nMsg, WPARAM wParam, LPARAM lParam, LRESULT* pRes
     if (nMsg == WM_DRAWITEM) {
         const DRAWITEMSTRUCT* pDraw = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
         if (pDraw) hChild = pDraw->hwndItem;
-    } else if (nMsg >= WM_CTLCOLORMSGBOX && nMsg <= WM_CTLCOLORSTATIC) {
+    } else if (IsCtlColorMessage(nMsg)) {
         hChild = reinterpret_cast<HWND>(lParam);
     }
     CWnd* pChild = FromHandlePermanent(hChild);

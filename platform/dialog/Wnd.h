@@ -9,6 +9,9 @@
 
 #include "platform/dialog/AfxString.h"
 
+// WM_CTLCOLORMSGBOX .. WM_CTLCOLORSTATIC: a control asks its parent for colours.
+inline bool IsCtlColorMessage(UINT nMsg) { return nMsg >= WM_CTLCOLORMSGBOX && nMsg <= WM_CTLCOLORSTATIC; }
+
 class CWnd {
 public:
     CWnd() = default;
@@ -17,7 +20,6 @@ public:
     CWnd& operator=(const CWnd&) = delete;
 
     HWND m_hWnd = nullptr;
-    HWND GetSafeHwnd() const { return m_hWnd; }
     operator HWND() const { return m_hWnd; }
 
     // Names a window without touching its window procedure.
@@ -34,13 +36,9 @@ public:
     // owned by this object that lives as long as the window. nullptr when the
     // window has no such child.
     CWnd* GetDlgItem(int nID) const;
-    int GetDlgCtrlID() const { return ::GetDlgCtrlID(m_hWnd); }
-    HWND GetParentHwnd() const { return ::GetParent(m_hWnd); }
 
     BOOL ShowWindow(int nCmdShow) { return ::ShowWindow(m_hWnd, nCmdShow); }
     BOOL IsWindowVisible() const { return ::IsWindowVisible(m_hWnd); }
-    BOOL EnableWindow(BOOL bEnable = TRUE) { return ::EnableWindow(m_hWnd, bEnable); }
-    BOOL IsWindowEnabled() const { return ::IsWindowEnabled(m_hWnd); }
     void SetWindowText(const char* pszText) { ::SetWindowTextA(m_hWnd, pszText); }
     void GetWindowText(CString& rString) const;
     void GetWindowRect(LPRECT pRect) const { ::GetWindowRect(m_hWnd, pRect); }
@@ -50,18 +48,6 @@ public:
     }
     void MoveWindow(LPCRECT pRect, BOOL bRepaint = TRUE) {
         MoveWindow(pRect->left, pRect->top, pRect->right - pRect->left, pRect->bottom - pRect->top, bRepaint);
-    }
-    void Invalidate(BOOL bErase = TRUE) { ::InvalidateRect(m_hWnd, nullptr, bErase); }
-    void InvalidateRect(LPCRECT pRect, BOOL bErase = TRUE) { ::InvalidateRect(m_hWnd, pRect, bErase); }
-    void UpdateWindow() { ::UpdateWindow(m_hWnd); }
-    void ScreenToClient(LPPOINT pPoint) const { ::ScreenToClient(m_hWnd, pPoint); }
-    void ScreenToClient(LPRECT pRect) const;
-    void ClientToScreen(LPPOINT pPoint) const { ::ClientToScreen(m_hWnd, pPoint); }
-    LRESULT SendMessage(UINT nMsg, WPARAM wParam = 0, LPARAM lParam = 0) {
-        return ::SendMessageA(m_hWnd, nMsg, wParam, lParam);
-    }
-    BOOL PostMessage(UINT nMsg, WPARAM wParam = 0, LPARAM lParam = 0) {
-        return ::PostMessageA(m_hWnd, nMsg, wParam, lParam);
     }
     HFONT GetFont() const { return reinterpret_cast<HFONT>(::SendMessageA(m_hWnd, WM_GETFONT, 0, 0)); }
 

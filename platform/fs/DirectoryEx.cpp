@@ -180,6 +180,11 @@ long CDirectoryEx::CreateMultipleDirectory(std::string strDir) {
     return IsDirectory(strTarget) ? 0 : -1;
 }
 
+void CDirectoryEx::CreateParentDirectory(const std::string& strFilePath) {
+    std::string strDir;
+    if (GetFilePath(strFilePath, strDir) == 0) CreateMultipleDirectory(strDir);   // see the header: not reported
+}
+
 void CDirectoryEx::DeleteDirectory(std::string strDir) {
     const std::string strTarget = WithoutTrailingSeparators(strDir);
     if (strTarget.empty() || IsDriveSpec(strTarget)) return;

@@ -13,6 +13,10 @@ public:
     static long GetFilePath(std::string strFilePath, std::string& strDir);
     // Creates strDir and every missing parent. 0 when the directory exists afterwards.
     static long CreateMultipleDirectory(std::string strDir);
+    // Creates the directory strFilePath goes in, with its parents, when it is
+    // missing. Not reported: a directory that cannot be made fails the write
+    // that follows.
+    static void CreateParentDirectory(const std::string& strFilePath);
     // Removes strDir and everything below it, read-only files included; never
     // follows junctions or links out of it. A link is removed as a link only where
     // its handle proves to be one (Wine resolves host links on open: left in place).

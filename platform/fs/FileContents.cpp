@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "platform/fs/DirectoryEx.h"
 #include "platform/base/Win32Handles.h"
+#include "platform/fs/DirectoryEx.h"
 
 namespace {
 

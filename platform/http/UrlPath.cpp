@@ -67,14 +67,4 @@ bool BuildRemoteUrlPath(unsigned int nUpdateType, const char* pszRemoteFile, std
     return true;
 }
 
-bool BuildRemoteUrl(const std::string& strServerIP, unsigned short nServerPort, unsigned int nUpdateType,
-                    const char* pszRemoteFile, std::string& strUrl) {
-    std::string strPath;
-    if (strServerIP.empty() || !BuildRemoteUrlPath(nUpdateType, pszRemoteFile, strPath)) return false;
-    char szPort[16];
-    std::snprintf(szPort, sizeof(szPort), ":%u", static_cast<unsigned>(EffectiveServerPort(nServerPort)));
-    strUrl = "http://" + strServerIP + szPort + strPath;
-    return true;
-}
-
 unsigned short EffectiveServerPort(unsigned short nServerPort) { return nServerPort ? nServerPort : 80; }

@@ -11,9 +11,5 @@
 // the URL is normalised).
 bool BuildRemoteUrlPath(unsigned int nUpdateType, const char* pszRemoteFile, std::string& strUrlPath);
 
-// The complete URL; port 0 means 80.
-bool BuildRemoteUrl(const std::string& strServerIP, unsigned short nServerPort, unsigned int nUpdateType,
-                    const char* pszRemoteFile, std::string& strUrl);
-
 // Port 0 means the HTTP default, 80.
 unsigned short EffectiveServerPort(unsigned short nServerPort);

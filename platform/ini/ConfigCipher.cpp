@@ -53,6 +53,19 @@ bool OpenGcmKey(const std::string& strKeyArgument, UniqueBCryptAlgorithm& hAlgor
     return bOk;
 }
 
+// GCM over the header (authenticated, not encrypted) with the nonce and tag.
+BCRYPT_AUTHENTICATED_CIPHER_MODE_INFO GcmInfo(unsigned char* pHeader, unsigned char* pNonce, unsigned char* pTag) {
+    BCRYPT_AUTHENTICATED_CIPHER_MODE_INFO info;
+    BCRYPT_INIT_AUTH_MODE_INFO(info);
+    info.pbNonce = pNonce;
+    info.cbNonce = kNonceSize;
+    info.pbAuthData = pHeader;
+    info.cbAuthData = kHeaderSize;
+    info.pbTag = pTag;
+    info.cbTag = kTagSize;
+    return info;
+}
+
 void WriteHeader(unsigned char* p) {
     std::memcpy(p, kMagic, 4);
     p[4] = static_cast<unsigned char>(kFormatVersion & 0xFF);
@@ -77,14 +90,7 @@ bool SealConfigText(const std::string& strKeyArgument, const std::string& strPla
     unsigned char* pTag = pNonce + kNonceSize;
     if (!BCryptSucceeded(BCryptGenRandom(nullptr, pNonce, kNonceSize, BCRYPT_USE_SYSTEM_PREFERRED_RNG))) return false;
 
-    BCRYPT_AUTHENTICATED_CIPHER_MODE_INFO info;
-    BCRYPT_INIT_AUTH_MODE_INFO(info);
-    info.pbNonce = pNonce;
-    info.cbNonce = kNonceSize;
-    info.pbAuthData = pOut;
-    info.cbAuthData = kHeaderSize;
-    info.pbTag = pTag;
-    info.cbTag = kTagSize;
+    BCRYPT_AUTHENTICATED_CIPHER_MODE_INFO info = GcmInfo(pOut, pNonce, pTag);
     ULONG cbResult = 0;
     // An empty input still yields the tag; BCrypt wants a non-null buffer.
     unsigned char dummy = 0;
@@ -117,14 +123,7 @@ ConfigOpenResult OpenConfigText(const std::string& strKeyArgument, const std::st
     std::memcpy(header, pIn, kHeaderSize);
     std::memcpy(nonce, pIn + kHeaderSize, kNonceSize);
     std::memcpy(tag, pIn + kHeaderSize + kNonceSize, kTagSize);
-    BCRYPT_AUTHENTICATED_CIPHER_MODE_INFO info;
-    BCRYPT_INIT_AUTH_MODE_INFO(info);
-    info.pbNonce = nonce;
-    info.cbNonce = kNonceSize;
-    info.pbAuthData = header;
-    info.cbAuthData = kHeaderSize;
-    info.pbTag = tag;
-    info.cbTag = kTagSize;
+    BCRYPT_AUTHENTICATED_CIPHER_MODE_INFO info = GcmInfo(header, nonce, tag);
 
     std::string strCipher = strSealed.substr(kPrefixSize);
     std::string strOut(nCipher, '\0');

@@ -1,7 +1,7 @@
 #include "platform/ini/CryptConfigFile.h"
 
-#include "platform/ini/ConfigCipher.h"
 #include "platform/fs/FileContents.h"
+#include "platform/ini/ConfigCipher.h"
 
 CCryptConfigFile::CCryptConfigFile(std::string strFilePath, std::string strKey) {
     Initialize(std::move(strFilePath), std::move(strKey));

@@ -1,13 +1,7 @@
 #include "platform/skin/GdiplusSession.h"
 
 #include <windows.h>
-// GDI+ headers need min/max, which NOMINMAX removes.
-#include <algorithm>
-namespace Gdiplus {
-using std::max;
-using std::min;
-}  // namespace Gdiplus
-#include <gdiplus.h>
+#include "platform/skin/GdiplusHeaders.h"
 
 GdiplusSession::GdiplusSession() {
     Gdiplus::GdiplusStartupInput input;

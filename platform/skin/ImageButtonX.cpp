@@ -1,8 +1,7 @@
 #include "platform/skin/ImageButtonX.h"
 
-#include <vector>
-
 #include "platform/skin/ImageDialog.h"
+#include "platform/skin/MemoryCanvas.h"
 #include "platform/skin/SkinLayout.h"
 
 bool CImageButtonX::SetNormalImage(UINT nResId, HINSTANCE hInst) { return SetFace(kNormal, nResId, hInst); }
@@ -104,14 +103,13 @@ void CImageButtonX::DrawItem(const DRAWITEMSTRUCT& draw) {
     }
 
     if (m_bShowText) {
-        int nLength = ::GetWindowTextLengthA(m_hWnd);
-        std::vector<char> text(static_cast<size_t>(nLength) + 1, '\0');
-        ::GetWindowTextA(m_hWnd, text.data(), nLength + 1);
+        CString text;
+        GetWindowText(text);
         HGDIOBJ hOldFont = ::SelectObject(hdc, GetFont() ? static_cast<HGDIOBJ>(GetFont()) : ::GetStockObject(DEFAULT_GUI_FONT));
         ::SetBkMode(hdc, TRANSPARENT);
         ::SetTextColor(hdc, bDisabled ? ::GetSysColor(COLOR_GRAYTEXT) : m_crText[nState - 1]);
         RECT rcText = {0, 0, cx, cy};
-        ::DrawTextA(hdc, text.data(), -1, &rcText, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+        ::DrawTextA(hdc, text, -1, &rcText, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
         ::SelectObject(hdc, hOldFont);
     }
     canvas.CopyTo(draw.hDC, rcItem.left, rcItem.top);

@@ -5,8 +5,8 @@
 // TrackMouseEvent. The parent forwards WM_DRAWITEM to the object.
 #include <windows.h>
 
-#include "platform/skin/PngResource.h"
 #include "platform/dialog/Wnd.h"
+#include "platform/skin/AlphaBitmap.h"
 
 class CImageButtonX : public CWnd {
 public:

@@ -1,5 +1,6 @@
 #include "platform/skin/ImageDialog.h"
 
+#include "platform/skin/BitmapDC.h"
 #include "platform/skin/SkinLayout.h"
 
 CImageDialog::CImageDialog(UINT nIDTemplate, CWnd* pParentWnd) : CDialog(nIDTemplate, pParentWnd) {}
@@ -98,7 +99,7 @@ bool CImageDialog::OnMessage(UINT nMsg, WPARAM wParam, LPARAM lParam, LRESULT* p
     default:
         break;
     }
-    if (nMsg >= WM_CTLCOLORMSGBOX && nMsg <= WM_CTLCOLORSTATIC) {
+    if (IsCtlColorMessage(nMsg)) {
         *pResult = reinterpret_cast<LRESULT>(
             OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam), nMsg - WM_CTLCOLORMSGBOX));
         return true;

@@ -8,9 +8,9 @@
 // Esc and Alt+F4 end it with IDCANCEL as the framework does.
 #include <windows.h>
 
-#include "platform/dialog/Dialog.h"
-#include "platform/skin/PngResource.h"
 #include "platform/base/Win32Handles.h"
+#include "platform/dialog/Dialog.h"
+#include "platform/skin/AlphaBitmap.h"
 
 class CImageDialog : public CDialog {
 public:

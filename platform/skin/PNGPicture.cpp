@@ -1,9 +1,7 @@
 #include "platform/skin/PNGPicture.h"
 
-
 bool CPNGPicture::SetPicture(UINT nResId, HINSTANCE hInst) {
     bool bLoaded = m_picture.LoadPng(nResId, hInst);
-    m_nResId = bLoaded ? nResId : 0;
     FitToPicture();
     return bLoaded;
 }

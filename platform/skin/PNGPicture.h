@@ -4,7 +4,7 @@
 // top-left corner; switching pictures repaints the face where the old one was.
 #include <windows.h>
 
-#include "platform/skin/PngResource.h"
+#include "platform/skin/AlphaBitmap.h"
 #include "platform/skin/SkinStatic.h"
 
 class CPNGPicture : public CSkinStatic {
@@ -14,7 +14,6 @@ public:
     // Shows PNG resource nResId of hInst (nullptr: the application). On a
     // missing resource the control shows the face only and false is returned.
     bool SetPicture(UINT nResId, HINSTANCE hInst);
-    UINT GetPictureId() const { return m_nResId; }
 
 protected:
     void PreSubclassWindow() override;
@@ -24,5 +23,4 @@ private:
     void FitToPicture();
 
     CAlphaBitmap m_picture;
-    UINT m_nResId = 0;
 };

@@ -5,7 +5,7 @@
 // of a left end, a tiled middle and a right end.
 #include <windows.h>
 
-#include "platform/skin/PngResource.h"
+#include "platform/skin/AlphaBitmap.h"
 #include "platform/skin/SkinStatic.h"
 
 class CPillar : public CSkinStatic {
@@ -14,9 +14,6 @@ public:
 
     void SetRange(int nLower, int nUpper);
     void SetProgress(int nPos);
-    int GetLower() const { return m_nLower; }
-    int GetUpper() const { return m_nUpper; }
-    int GetProgress() const { return m_nPos; }
     // Pixels filled at the current position over the control's width.
     int GetFilledWidth() const;
 

@@ -1,7 +1,8 @@
 #include "platform/skin/SkinStatic.h"
 
+#include "platform/skin/AlphaBitmap.h"
 #include "platform/skin/ImageDialog.h"
-#include "platform/skin/PngResource.h"
+#include "platform/skin/MemoryCanvas.h"
 
 void CSkinStatic::Repaint() {
     if (m_hWnd) ::InvalidateRect(m_hWnd, nullptr, FALSE);

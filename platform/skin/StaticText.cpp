@@ -1,8 +1,5 @@
 #include "platform/skin/StaticText.h"
 
-#include <vector>
-
-
 void CStaticText::SetFontSize(int nSize, int nFlag) {
     m_nFontSize = nSize;
     m_nFontFlag = nFlag;
@@ -101,9 +98,8 @@ LRESULT CStaticText::WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam) {
 }
 
 void CStaticText::DrawContent(HDC hdc, const RECT& rcClient) {
-    int nLength = ::GetWindowTextLengthA(m_hWnd);
-    std::vector<char> text(static_cast<size_t>(nLength) + 1, '\0');
-    ::GetWindowTextA(m_hWnd, text.data(), nLength + 1);
+    CString text;
+    GetWindowText(text);
     UINT nFormat = DT_WORDBREAK | DT_EXPANDTABS;
     if (m_nAlign == kAlignCenter) nFormat |= DT_CENTER;
     else if (m_nAlign == kAlignRight) nFormat |= DT_RIGHT;
@@ -113,6 +109,6 @@ void CStaticText::DrawContent(HDC hdc, const RECT& rcClient) {
     ::SetBkMode(hdc, TRANSPARENT);
     ::SetTextColor(hdc, ::IsWindowEnabled(m_hWnd) ? m_crText : ::GetSysColor(COLOR_GRAYTEXT));
     RECT rc = rcClient;
-    ::DrawTextA(hdc, text.data(), -1, &rc, nFormat);
+    ::DrawTextA(hdc, text, -1, &rc, nFormat);
     ::SelectObject(hdc, hOldFont);
 }

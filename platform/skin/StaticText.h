@@ -6,8 +6,8 @@
 // Every setting may be made before the object is bound to a control.
 #include <windows.h>
 
-#include "platform/skin/SkinStatic.h"
 #include "platform/base/Win32Handles.h"
+#include "platform/skin/SkinStatic.h"
 
 class CStaticText : public CSkinStatic {
 public:
@@ -26,11 +26,6 @@ public:
     // Cursor shown over the text; nullptr for the default arrow.
     virtual void SetHoverCursor(HCURSOR hCursor);
 
-    COLORREF GetTextColor() const { return m_crText; }
-    bool IsBold() const { return m_bBold; }
-    bool IsUnderline() const { return m_bUnderline; }
-    int GetAligns() const { return m_nAlign; }
-    HCURSOR GetHoverCursor() const { return m_hHoverCursor; }
     // The font the text is drawn with (built on first use); nullptr without a window.
     HFONT GetDrawFont();
 

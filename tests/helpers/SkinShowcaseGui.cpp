@@ -6,9 +6,9 @@
 // WM_APP + 2 sets the progress position to wParam.
 #include <windows.h>
 
+#include "platform/dialog/MessageMap.h"
 #include "platform/skin/ImageButtonX.h"
 #include "platform/skin/ImageDialog.h"
-#include "platform/dialog/MessageMap.h"
 #include "platform/skin/PNGPicture.h"
 #include "platform/skin/ProgressBar.h"
 #include "platform/skin/StaticText.h"

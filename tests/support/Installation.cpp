@@ -8,8 +8,8 @@
 #include <cstdio>
 
 #include "install/UpdateRecord.h"
-#include "platform/ini/CryptConfigFile.h"
 #include "platform/base/Win32Handles.h"
+#include "platform/ini/CryptConfigFile.h"
 #include "support/TestServer.h"
 
 namespace {

@@ -1,15 +1,12 @@
 #include "support/Screenshot.h"
 
 #include <algorithm>
-namespace Gdiplus {
-using std::max;
-using std::min;
-}  // namespace Gdiplus
-#include <gdiplus.h>
 
-#include "platform/skin/GdiplusSession.h"
-#include "platform/skin/PngResource.h"
 #include "platform/base/Win32Handles.h"
+#include "platform/skin/AlphaBitmap.h"
+#include "platform/skin/BitmapDC.h"
+#include "platform/skin/GdiplusHeaders.h"
+#include "platform/skin/GdiplusSession.h"
 #include "support/TempDir.h"
 
 uint32_t ScreenImage::At(int x, int y) const {

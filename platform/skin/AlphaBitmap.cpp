@@ -1,4 +1,4 @@
-#include "platform/skin/PngResource.h"
+#include "platform/skin/AlphaBitmap.h"
 
 #include <objidl.h>
 #include <shlwapi.h>
@@ -6,14 +6,11 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-namespace Gdiplus {
-using std::max;
-using std::min;
-}  // namespace Gdiplus
-#include <gdiplus.h>
 
-#include "platform/skin/GdiplusSession.h"
 #include "platform/dialog/WinApp.h"
+#include "platform/skin/BitmapDC.h"
+#include "platform/skin/GdiplusHeaders.h"
+#include "platform/skin/GdiplusSession.h"
 
 namespace {
 
@@ -111,29 +108,4 @@ void CAlphaBitmap::Draw(HDC hdc, int x, int y, int cx, int cy, int xSrc, int ySr
         ::StretchBlt(hdc, x, y, cx, cy, hdcSrc, xSrc, ySrc, cxSrc, cySrc, SRCCOPY);
         ::SetStretchBltMode(hdc, nOldMode);
     }
-}
-
-CBitmapDC::CBitmapDC(HDC hdcCompatible, HGDIOBJ hBitmap) {
-    if (!hBitmap) return;
-    m_hdc = ::CreateCompatibleDC(hdcCompatible);
-    if (m_hdc) m_hOld = ::SelectObject(m_hdc, hBitmap);
-}
-
-CBitmapDC::~CBitmapDC() {
-    if (!m_hdc) return;
-    if (m_hOld) ::SelectObject(m_hdc, m_hOld);
-    ::DeleteDC(m_hdc);
-}
-
-namespace {
-HBITMAP CreateCanvasBitmap(HDC hdcCompatible, int cx, int cy) {
-    return cx > 0 && cy > 0 ? ::CreateCompatibleBitmap(hdcCompatible, cx, cy) : nullptr;
-}
-}  // namespace
-
-CMemoryCanvas::CMemoryCanvas(HDC hdcCompatible, int cx, int cy)
-    : m_bitmap(CreateCanvasBitmap(hdcCompatible, cx, cy)), m_dc(hdcCompatible, m_bitmap.get()), m_cx(cx), m_cy(cy) {}
-
-void CMemoryCanvas::CopyTo(HDC hdcDest, int x, int y) const {
-    if (IsValid()) ::BitBlt(hdcDest, x, y, m_cx, m_cy, m_dc.Get(), 0, 0, SRCCOPY);
 }

@@ -1,6 +1,7 @@
 #pragma once
-// Images of the skin: PNG resources (type "PNG") decoded with GDI+ into 32-bit
-// premultiplied DIB sections drawn with alpha, and plain BITMAP resources.
+// CAlphaBitmap, an image of the skin: a PNG resource (type "PNG") decoded with
+// GDI+ into a 32-bit premultiplied DIB section drawn with alpha, or a plain
+// BITMAP resource.
 #include <windows.h>
 
 #include "platform/base/Win32Handles.h"
@@ -34,39 +35,4 @@ private:
     int m_cx = 0;
     int m_cy = 0;
     bool m_bAlpha = false;
-};
-
-// A memory DC with hBitmap selected into it for the object's lifetime.
-class CBitmapDC {
-public:
-    CBitmapDC(HDC hdcCompatible, HGDIOBJ hBitmap);
-    ~CBitmapDC();
-    CBitmapDC(const CBitmapDC&) = delete;
-    CBitmapDC& operator=(const CBitmapDC&) = delete;
-
-    HDC Get() const { return m_hdc; }
-    explicit operator bool() const { return m_hdc != nullptr; }
-
-private:
-    HDC m_hdc = nullptr;
-    HGDIOBJ m_hOld = nullptr;
-};
-
-// A memory DC with a bitmap of the given size, for drawing without flicker:
-// draw into Dc(), then BitBlt it to the screen.
-class CMemoryCanvas {
-public:
-    CMemoryCanvas(HDC hdcCompatible, int cx, int cy);
-    CMemoryCanvas(const CMemoryCanvas&) = delete;
-    CMemoryCanvas& operator=(const CMemoryCanvas&) = delete;
-
-    bool IsValid() const { return static_cast<bool>(m_dc); }
-    HDC Dc() const { return m_dc.Get(); }
-    void CopyTo(HDC hdcDest, int x, int y) const;
-
-private:
-    UniqueGdiObject m_bitmap;
-    CBitmapDC m_dc;
-    int m_cx;
-    int m_cy;
 };
