@@ -137,11 +137,11 @@ TEST(CString, HoldsNarrowTextAndComparesBytes) {
     EXPECT_STREQ(version.GetString(), "x");
 }
 
-TEST(PngResource, EveryImageOfTheDialogsLoadsAtItsSize) {
+TEST(PngResource, EveryImageOfTheDialogsLoadsAtItsSizeAtEveryScale) {
     const struct {
         UINT nId;
         bool bPng;
-        int cx, cy;
+        int cx, cy;  // at 100 %
     } cases[] = {
         {IDP_NOTIFY_FACE, true, 350, 230},    {IDP_UPDATE_FACE, true, 430, 230},
         {IDP_BTN_NORMAL, true, 73, 28},       {IDP_BTN_HOVER, true, 73, 28},
@@ -153,11 +153,16 @@ TEST(PngResource, EveryImageOfTheDialogsLoadsAtItsSize) {
         {IDB_PROGRESS_TRACK, false, 300, 12}, {IDB_PROGRESS_LEFT, false, 10, 12},
         {IDB_PROGRESS_MIDDLE, false, 5, 12},  {IDB_PROGRESS_RIGHT, false, 10, 12},
     };
-    for (const auto& c : cases) {
-        CAlphaBitmap image;
-        ASSERT_TRUE(c.bPng ? image.LoadPng(c.nId, nullptr) : image.LoadBitmap(c.nId, nullptr)) << c.nId;
-        EXPECT_EQ(image.Width(), c.cx) << c.nId;
-        EXPECT_EQ(image.Height(), c.cy) << c.nId;
+    // The drawing at 100 + 25 k % has the id + 100 k and the size times the scale, rounded half up.
+    for (int k = 0; k <= 4; ++k) {
+        const int nPercent = 100 + 25 * k;
+        for (const auto& c : cases) {
+            const UINT nId = c.nId + 100 * k;
+            CAlphaBitmap image;
+            ASSERT_TRUE(c.bPng ? image.LoadPng(nId, nullptr) : image.LoadBitmap(nId, nullptr)) << nId;
+            EXPECT_EQ(image.Width(), (c.cx * nPercent + 50) / 100) << nId;
+            EXPECT_EQ(image.Height(), (c.cy * nPercent + 50) / 100) << nId;
+        }
     }
     CAlphaBitmap missing;
     EXPECT_FALSE(missing.LoadPng(12345, nullptr));

@@ -1,9 +1,15 @@
 #!/usr/bin/python3
-"""Draws the update dialogs' artwork into ui/res/.
+"""Draws the update dialogs' artwork into ui/res/, at every display scale.
 
     /usr/bin/python3 tools/draw_artwork.py            redraw every file
     /usr/bin/python3 tools/draw_artwork.py --out DIR  redraw into another directory
     /usr/bin/python3 tools/draw_artwork.py --check    verify the committed files' sizes
+
+Each image is drawn at 100 % into ui/res/ and at 125, 150, 175 and 200 % into
+ui/res/125/ ... ui/res/200/, each from its own geometry (rules stay whole
+pixels, text is rasterised at its own size), never resampled from another
+scale. ui/res/scaled.rc names the scaled variants for the resource compiler:
+a variant's id is its 100 % id plus 100 for each step of 25 %.
 
 Needs Debian's python3-pil and fonts-wqy-zenhei. The output depends only on
 this script, Pillow and the font, so a redraw reproduces the committed files.
@@ -43,6 +49,17 @@ FILL_BOTTOM = (56, 160, 52)
 
 BAND_HEIGHT = 30
 FOOT_HEIGHT = 50
+
+# Display scales in percent; 100 % is 96 DPI. ui/res/ holds 100 %, ui/res/<n>/ the others.
+SCALES = (100, 125, 150, 175, 200)
+# A variant's resource id: the 100 % id + ID_STEP for each 25 % above 100 %.
+ID_STEP = 100
+
+
+def px(n, pct):
+    """n design pixels (or supersampled units) at pct percent, rounded half up,
+    as the program rounds its layout."""
+    return (n * pct + 50) // 100
 
 
 def lerp(a, b, t):
@@ -107,8 +124,8 @@ def sphere_layer(diameter):
     grid_width = 0.022 * size  # surface distance, so lines thin towards the limb
     for py in range(size):
         ny = (py + 0.5 - radius) / radius
-        for px in range(size):
-            nx = (px + 0.5 - radius) / radius
+        for px_ in range(size):
+            nx = (px_ + 0.5 - radius) / radius
             rr = nx * nx + ny * ny
             if rr > 1.0:
                 continue
@@ -127,7 +144,7 @@ def sphere_layer(diameter):
             d_lon = abs(lon - round(lon / lon_step) * lon_step) * math.cos(lat) * radius
             if min(d_lat, d_lon) < grid_width / 2:
                 colour = lerp(colour, grid, 0.55 + 0.35 * shade)
-            pixels[px, py] = rgba(colour)
+            pixels[px_, py] = rgba(colour)
     # A soft rim keeps the sphere from melting into light backgrounds.
     ImageDraw.Draw(layer).ellipse((0, 0, size - 1, size - 1), outline=(12, 70, 140, 255),
                                   width=max(1, int(0.018 * size)))
@@ -156,7 +173,8 @@ def arc_arrow_polygon(cx, cy, ring, width, head, start, end, tip):
 
 
 def globe_icon(size):
-    """Globe in two circling green arrows on a transparent background."""
+    """Globe in two circling green arrows on a transparent background; every
+    measure follows size (84 is the design)."""
     image = big(size, size)
     s = size / 84.0
     globe_d = int(round(54 * s))
@@ -198,24 +216,25 @@ def radial_disc(size, inset, light, deep):
     radius = centre - inset
     lit_x, lit_y = centre - 0.45 * radius, centre - 0.55 * radius
     for py in range(size):
-        for px in range(size):
-            x, y = px + 0.5, py + 0.5
+        for px_ in range(size):
+            x, y = px_ + 0.5, py + 0.5
             if (x - centre) ** 2 + (y - centre) ** 2 > radius * radius:
                 continue
             t = min(1.0, math.hypot(x - lit_x, y - lit_y) / (1.75 * radius))
-            pixels[px, py] = rgba(lerp(light, deep, t * t * (3 - 2 * t)))
+            pixels[px_, py] = rgba(lerp(light, deep, t * t * (3 - 2 * t)))
     return image
 
 
-def warning_icon(size):
+def warning_icon(pct):
     """Yellow disc with a white exclamation mark on a transparent background."""
+    size = px(80, pct)
     image = big(size, size)
     n = size * SS
-    margin = 4 * SS
+    margin = px(4 * SS, pct)
     rim = Image.new("L", image.size, 0)
     ImageDraw.Draw(rim).ellipse((margin, margin, n - margin, n - margin), fill=255)
     paint(image, rim, (214, 144, 0))
-    disc = radial_disc(n, margin + int(1.5 * SS), (255, 238, 140), (246, 178, 0))
+    disc = radial_disc(n, margin + px(6, pct), (255, 238, 140), (246, 178, 0))
     image.alpha_composite(disc)
 
     mark = Image.new("L", image.size, 0)
@@ -232,7 +251,7 @@ def warning_icon(size):
     d.ellipse((cx - dot_r, dot_y - dot_r, cx + dot_r, dot_y + dot_r), fill=255)
     # A warm shadow under the mark keeps white on yellow legible.
     shadow = Image.new("L", image.size, 0)
-    shadow.paste(mark, (0, int(1.5 * SS)))
+    shadow.paste(mark, (0, px(6, pct)))
     paint(image, shadow, (160, 90, 0, 130))
     paint(image, mark, (255, 255, 255))
     return shrink(image)
@@ -257,31 +276,33 @@ HEADING_HEIGHT = 20
 HEADING_SIZE = 17
 
 
-def heading_baseline(font):
+def heading_baseline(font, height):
     """One baseline for all headings, centring their joint ink, so a swap of
     heading in the dialog does not make the text jump."""
     top = min(font.getbbox(text, anchor="ls")[1] for _, text in HEADINGS.values())
     bottom = max(font.getbbox(text, anchor="ls")[3] for _, text in HEADINGS.values())
-    if bottom - top > HEADING_HEIGHT:
+    if bottom - top > height:
         sys.exit("draw_artwork: headings are %d pixels high" % (bottom - top))
-    return (HEADING_HEIGHT - (bottom - top)) // 2 - top
+    return (height - (bottom - top)) // 2 - top
 
 
-def heading(name):
+def heading(name, pct):
     """Dark-blue heading text, left-aligned and vertically centred."""
-    width, text = HEADINGS[name]
-    font = load_font(HEADING_SIZE)
-    baseline = heading_baseline(font)
+    design_width, text = HEADINGS[name]
+    width, height = px(design_width, pct), px(HEADING_HEIGHT, pct)
+    font = load_font(px(HEADING_SIZE, pct))
+    baseline = heading_baseline(font, height)
     ink = font.getbbox(text, anchor="ls")
+    # The second pass below widens every stroke by a design pixel.
+    weight = 1 if pct == 100 else pct / 100.0
     x = 1 - ink[0]
-    # The second pass below widens every stroke by one pixel.
-    if x + ink[2] + 1 > width:
+    if x + ink[2] + weight > width:
         sys.exit("draw_artwork: heading %r does not fit %d pixels" % (text, width))
-    mask = Image.new("L", (width, HEADING_HEIGHT), 0)
+    mask = Image.new("L", (width, height), 0)
     d = ImageDraw.Draw(mask)
-    # Two passes a pixel apart give the strokes weight without blurring them.
+    # Two passes a design pixel apart give the strokes weight without blurring them.
     d.text((x, baseline), text, font=font, fill=255, anchor="ls")
-    d.text((x + 1, baseline), text, font=font, fill=255, anchor="ls")
+    d.text((x + weight, baseline), text, font=font, fill=255, anchor="ls")
     image = Image.new("RGBA", mask.size, (0, 0, 0, 0))
     paint(image, mask, HEADING_INK)
     return image
@@ -289,147 +310,132 @@ def heading(name):
 
 # ------------------------------------------------------------------ buttons
 
-def button_face(top, bottom, edge, highlight, sunken=False):
-    width, height = 73, 28
+def button_face(pct, top, bottom, edge, highlight, sunken=False):
+    width, height = px(73, pct), px(28, pct)
+    rule = px(1, pct) * SS  # the edge: whole pixels at every scale
     image = big(width, height)
     box = scaled((0, 0, width, height))
     box = [box[0], box[1], box[2] - 1, box[3] - 1]
-    radius = 4 * SS
+    radius = px(4 * SS, pct)
     paint(image, rounded_mask(image.size, box, radius), edge)
-    inner = [box[0] + SS, box[1] + SS, box[2] - SS, box[3] - SS]
-    paint(image, rounded_mask(image.size, inner, radius - SS),
+    inner = [box[0] + rule, box[1] + rule, box[2] - rule, box[3] - rule]
+    paint(image, rounded_mask(image.size, inner, radius - rule),
           vgradient(image.width, image.height, top, bottom))
     if highlight:
         line = Image.new("L", image.size, 0)
-        ImageDraw.Draw(line).rectangle((inner[0] + 2 * SS, inner[1], inner[2] - 2 * SS, inner[1] + SS - 1),
+        ImageDraw.Draw(line).rectangle((inner[0] + 2 * rule, inner[1], inner[2] - 2 * rule, inner[1] + rule - 1),
                                        fill=255)
         paint(image, line, (255, 255, 255, highlight))
     if sunken:
         # Pressed: a shadow along the inner top edge instead of a highlight.
+        drop = px(2 * SS, pct)
         shade = Image.new("L", image.size, 0)
-        ImageDraw.Draw(shade).rounded_rectangle(inner, radius=radius - SS, fill=255)
-        ImageDraw.Draw(shade).rounded_rectangle((inner[0], inner[1] + 2 * SS, inner[2], inner[3] + 2 * SS),
-                                                radius=radius - SS, fill=0)
+        ImageDraw.Draw(shade).rounded_rectangle(inner, radius=radius - rule, fill=255)
+        ImageDraw.Draw(shade).rounded_rectangle((inner[0], inner[1] + drop, inner[2], inner[3] + drop),
+                                                radius=radius - rule, fill=0)
         paint(image, shade, (0, 30, 70, 90))
     return shrink(image)
 
 
 # -------------------------------------------------------------- close mark
 
-def close_mark(background):
-    width, height = 39, 22
+def close_mark(pct, background):
+    width, height = px(39, pct), px(22, pct)
     image = big(width, height)
     if background is not None:
         box = [0, 0, width * SS - 1, height * SS - 1]
-        paint(image, rounded_mask(image.size, box, 3 * SS), background)
+        paint(image, rounded_mask(image.size, box, px(3 * SS, pct)), background)
     mark = Image.new("L", image.size, 0)
     d = ImageDraw.Draw(mark)
     # Centred on a pixel so the two strokes cross in one pixel, not a 2x2 blur.
-    cx, cy = 19.5 * SS, 11.5 * SS
-    half = 5 * SS
-    pen = 2 * SS
+    cx, cy = (width // 2 + 0.5) * SS, (height // 2 + 0.5) * SS
+    half = px(5 * SS, pct)
+    pen = px(2 * SS, pct)
     for sx in (-1, 1):
         d.line((cx - half, cy - sx * half, cx + half, cy + sx * half), fill=255, width=pen)
-    for px, py in ((cx - half, cy - half), (cx + half, cy - half), (cx - half, cy + half), (cx + half, cy + half)):
-        d.ellipse((px - pen / 2, py - pen / 2, px + pen / 2, py + pen / 2), fill=255)
+    for px_, py in ((cx - half, cy - half), (cx + half, cy - half), (cx - half, cy + half), (cx + half, cy + half)):
+        d.ellipse((px_ - pen / 2, py - pen / 2, px_ + pen / 2, py + pen / 2), fill=255)
     paint(image, mark, (255, 255, 255))
     return shrink(image)
 
 
 # ------------------------------------------------------------ window faces
 
-def window_face(width, height):
+def window_face(pct, design_width, design_height):
+    width, height = px(design_width, pct), px(design_height, pct)
+    rule = px(1, pct)
+    band = px(BAND_HEIGHT, pct)
     image = Image.new("RGBA", (width, height), rgba(BODY))
-    image.paste(vgradient(width, BAND_HEIGHT, BAND_TOP, BAND_BOTTOM), (0, 0))
+    image.paste(vgradient(width, band, BAND_TOP, BAND_BOTTOM), (0, 0))
     d = ImageDraw.Draw(image)
-    d.line((0, BAND_HEIGHT - 1, width - 1, BAND_HEIGHT - 1), fill=rgba(BAND_SHADE))
-    foot = height - FOOT_HEIGHT
+    d.rectangle((0, band - rule, width - 1, band - 1), fill=rgba(BAND_SHADE))
+    foot = height - px(FOOT_HEIGHT, pct)
     d.rectangle((0, foot, width - 1, height - 1), fill=rgba(FOOT))
-    d.line((0, foot, width - 1, foot), fill=rgba(FOOT_RULE))
-    d.rectangle((0, 0, width - 1, height - 1), outline=rgba(FRAME))
+    d.rectangle((0, foot, width - 1, foot + rule - 1), fill=rgba(FOOT_RULE))
+    d.rectangle((0, 0, width - 1, height - 1), outline=rgba(FRAME), width=rule)
     return image
 
 
-def notify_face():
-    image = window_face(350, 230)
-    image.alpha_composite(globe_icon(80), (15, 60))
+def notify_face(pct):
+    image = window_face(pct, 350, 230)
+    image.alpha_composite(globe_icon(px(80, pct)), (px(15, pct), px(60, pct)))
     return image
 
 
 # ------------------------------------------------------------ progress bar
 
-def progress_track():
+def progress_track(pct):
     """The empty track, corners in the body colour it sits on."""
-    width, height = 300, 12
+    width, height = px(300, pct), px(12, pct)
+    rule = px(1, pct) * SS
     image = Image.new("RGBA", (width * SS, height * SS), rgba(BODY))
     box = [0, 0, width * SS - 1, height * SS - 1]
     paint(image, rounded_mask(image.size, box, height * SS // 2), TRACK_EDGE)
-    inner = [SS, SS, width * SS - 1 - SS, height * SS - 1 - SS]
-    paint(image, rounded_mask(image.size, inner, (height - 2) * SS // 2),
+    inner = [rule, rule, width * SS - 1 - rule, height * SS - 1 - rule]
+    paint(image, rounded_mask(image.size, inner, (height * SS - 2 * rule) // 2),
           vgradient(image.width, image.height, (214, 220, 226), TRACK_FILL))
     return shrink(image)
 
 
-def progress_fill_strip(width):
-    """A green pill one pixel inside the track's edge, on transparency."""
-    height = 12
+def progress_fill_strip(pct, width):
+    """A green pill one rule inside the track's edge, on transparency."""
+    height = px(12, pct)
+    rule = px(1, pct) * SS
     image = big(width, height)
-    box = [0, SS, width * SS - 1, (height - 1) * SS - 1]
+    box = [0, rule, width * SS - 1, height * SS - rule - 1]
     edge = Image.new("L", image.size, 0)
-    ImageDraw.Draw(edge).rounded_rectangle(box, radius=(height - 2) * SS // 2, fill=255)
+    ImageDraw.Draw(edge).rounded_rectangle(box, radius=(height * SS - 2 * rule) // 2, fill=255)
     paint(image, edge, (44, 140, 42))
-    inner = [box[0] + SS, box[1] + SS, box[2] - SS, box[3] - SS]
-    paint(image, rounded_mask(image.size, inner, (height - 4) * SS // 2),
+    inner = [box[0] + rule, box[1] + rule, box[2] - rule, box[3] - rule]
+    paint(image, rounded_mask(image.size, inner, (height * SS - 4 * rule) // 2),
           vgradient(image.width, image.height, FILL_TOP, FILL_BOTTOM))
     return shrink(image)
 
 
-def progress_pieces(track):
+def progress_pieces(pct, track):
     """Left end, middle and right end of the fill, each over the track it covers.
 
     The left end is drawn at the track's left end, so it carries that end's
     rounded edge; the middle and the right end sit anywhere along the track, so
     they carry its straight stretch.
     """
-    strip = progress_fill_strip(40)
-    left = track.crop((0, 0, 10, 12))
-    left.alpha_composite(strip.crop((0, 0, 9, 12)), (1, 0))
-    middle = track.crop((150, 0, 155, 12))
-    middle.alpha_composite(strip.crop((17, 0, 22, 12)), (0, 0))
-    right = track.crop((150, 0, 160, 12))
-    right.alpha_composite(strip.crop((31, 0, 40, 12)), (0, 0))
+    height = track.height
+    rule = px(1, pct)
+    end, tile, along = px(10, pct), px(5, pct), px(150, pct)
+    strip = progress_fill_strip(pct, px(40, pct))
+    left = track.crop((0, 0, end, height))
+    left.alpha_composite(strip.crop((0, 0, end - rule, height)), (rule, 0))
+    middle = track.crop((along, 0, along + tile, height))
+    middle.alpha_composite(strip.crop((px(17, pct), 0, px(17, pct) + tile, height)), (0, 0))
+    right = track.crop((along, 0, along + end, height))
+    right.alpha_composite(strip.crop((strip.width - end + rule, 0, strip.width, height)), (0, 0))
     return left, middle, right
 
 
 # ------------------------------------------------------------------ catalogue
 
-def build():
-    """Every file as (name, image, kind); kind 'png' keeps alpha, 'bmp' is 24-bit."""
-    track = progress_track()
-    left, middle, right = progress_pieces(track)
-    return [
-        ("19536.png", window_face(430, 230), "png"),
-        ("19523.png", notify_face(), "png"),
-        ("19531.png", globe_icon(84), "png"),
-        ("19530.png", warning_icon(80), "png"),
-        ("19533.png", heading("19533.png"), "png"),
-        ("19534.png", heading("19534.png"), "png"),
-        ("19532.png", heading("19532.png"), "png"),
-        ("19535.png", heading("19535.png"), "png"),
-        ("19525.png", button_face((255, 255, 255), (232, 235, 239), (176, 184, 194), 0), "png"),
-        ("19526.png", button_face((72, 160, 234), (36, 124, 208), (26, 102, 180), 70), "png"),
-        ("19524.png", button_face((26, 96, 166), (30, 106, 180), (16, 68, 124), 0, sunken=True), "png"),
-        ("19527.png", close_mark(None), "png"),
-        ("19529.png", close_mark((229, 72, 77)), "png"),
-        ("19528.png", close_mark((186, 46, 52)), "png"),
-        ("19500.bmp", track, "bmp"),
-        ("19502.bmp", left, "bmp"),
-        ("19501.bmp", middle, "bmp"),
-        ("19503.bmp", right, "bmp"),
-    ]
-
-
-EXPECTED = {
+# Every file with its size at 100 %; kind 'png' keeps alpha, 'bmp' is 24-bit.
+DESIGN = {
     "19536.png": (430, 230), "19523.png": (350, 230),
     "19531.png": (84, 84), "19530.png": (80, 80),
     "19533.png": (132, 20), "19534.png": (132, 20),
@@ -441,6 +447,57 @@ EXPECTED = {
 }
 
 
+def build(pct):
+    """Every file at pct percent, as (name, image, kind)."""
+    track = progress_track(pct)
+    left, middle, right = progress_pieces(pct, track)
+    return [
+        ("19536.png", window_face(pct, 430, 230), "png"),
+        ("19523.png", notify_face(pct), "png"),
+        ("19531.png", globe_icon(px(84, pct)), "png"),
+        ("19530.png", warning_icon(pct), "png"),
+        ("19533.png", heading("19533.png", pct), "png"),
+        ("19534.png", heading("19534.png", pct), "png"),
+        ("19532.png", heading("19532.png", pct), "png"),
+        ("19535.png", heading("19535.png", pct), "png"),
+        ("19525.png", button_face(pct, (255, 255, 255), (232, 235, 239), (176, 184, 194), 0), "png"),
+        ("19526.png", button_face(pct, (72, 160, 234), (36, 124, 208), (26, 102, 180), 70), "png"),
+        ("19524.png", button_face(pct, (26, 96, 166), (30, 106, 180), (16, 68, 124), 0, sunken=True), "png"),
+        ("19527.png", close_mark(pct, None), "png"),
+        ("19529.png", close_mark(pct, (229, 72, 77)), "png"),
+        ("19528.png", close_mark(pct, (186, 46, 52)), "png"),
+        ("19500.bmp", track, "bmp"),
+        ("19502.bmp", left, "bmp"),
+        ("19501.bmp", middle, "bmp"),
+        ("19503.bmp", right, "bmp"),
+    ]
+
+
+def expected_size(name, pct):
+    width, height = DESIGN[name]
+    return px(width, pct), px(height, pct)
+
+
+def scale_dir(directory, pct):
+    return directory if pct == 100 else os.path.join(directory, str(pct))
+
+
+def scaled_rc():
+    """The resource script of the scaled variants (ui/res/scaled.rc)."""
+    lines = [
+        "// Generated by tools/draw_artwork.py: the dialogs' images at 125, 150, 175",
+        "// and 200 %%. A variant's id is its 100 %% id + %d for each 25 %% step." % ID_STEP,
+    ]
+    for step, pct in enumerate(SCALES[1:], start=1):
+        lines.append("")
+        lines.append("// %d %%" % pct)
+        for name in sorted(DESIGN):
+            base, ext = name.split(".")
+            kind = "PNG" if ext == "png" else "BITMAP"
+            lines.append('%d %s "ui/res/%d/%s"' % (int(base) + step * ID_STEP, kind, pct, name))
+    return "\n".join(lines) + "\n"
+
+
 def save(image, path, kind):
     if kind == "bmp":
         image.convert("RGB").save(path, "BMP")
@@ -449,22 +506,37 @@ def save(image, path, kind):
 
 
 def check(directory):
-    """Reports every missing file or file of the wrong size or pixel format."""
+    """Reports every missing file or file of the wrong size or pixel format,
+    and a scaled.rc that does not name the variants as drawn."""
     faults = 0
-    for name, size in sorted(EXPECTED.items()):
-        path = os.path.join(directory, name)
-        try:
-            with Image.open(path) as image:
-                mode = "RGBA" if name.endswith(".png") else "RGB"
-                if image.size != size or image.mode != mode:
-                    print("%s: %dx%d %s, expected %dx%d %s" % (
-                        name, image.size[0], image.size[1], image.mode, size[0], size[1], mode))
-                    faults += 1
-        except OSError as error:
-            print("%s: %s" % (name, error))
-            faults += 1
+    total = 0
+    for pct in SCALES:
+        for name in sorted(DESIGN):
+            total += 1
+            size = expected_size(name, pct)
+            path = os.path.join(scale_dir(directory, pct), name)
+            try:
+                with Image.open(path) as image:
+                    mode = "RGBA" if name.endswith(".png") else "RGB"
+                    if image.size != size or image.mode != mode:
+                        print("%s: %dx%d %s, expected %dx%d %s" % (
+                            path, image.size[0], image.size[1], image.mode, size[0], size[1], mode))
+                        faults += 1
+            except OSError as error:
+                print("%s: %s" % (path, error))
+                faults += 1
+    total += 1
+    rc_path = os.path.join(directory, "scaled.rc")
+    try:
+        with open(rc_path, encoding="utf-8") as rc:
+            if rc.read() != scaled_rc():
+                print("%s: does not name the scaled variants as drawn" % rc_path)
+                faults += 1
+    except OSError as error:
+        print("%s: %s" % (rc_path, error))
+        faults += 1
     if faults:
-        print("%d of %d artwork files are wrong" % (faults, len(EXPECTED)))
+        print("%d of %d artwork files are wrong" % (faults, total))
     return 1 if faults else 0
 
 
@@ -476,11 +548,15 @@ def main():
     args = parser.parse_args()
     if args.check:
         return check(args.out)
-    os.makedirs(args.out, exist_ok=True)
-    for name, image, kind in build():
-        if image.size != EXPECTED[name]:
-            sys.exit("draw_artwork: %s came out %dx%d" % ((name,) + image.size))
-        save(image, os.path.join(args.out, name), kind)
+    for pct in SCALES:
+        directory = scale_dir(args.out, pct)
+        os.makedirs(directory, exist_ok=True)
+        for name, image, kind in build(pct):
+            if image.size != expected_size(name, pct):
+                sys.exit("draw_artwork: %s at %d %% came out %dx%d" % ((name, pct) + image.size))
+            save(image, os.path.join(directory, name), kind)
+    with open(os.path.join(args.out, "scaled.rc"), "w", encoding="utf-8", newline="\n") as rc:
+        rc.write(scaled_rc())
     return check(args.out)
 
 

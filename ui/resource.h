@@ -29,7 +29,9 @@
 #define IDD_NOTIFY 19520
 #define IDD_UPDATE 19521
 
-// PNG images (resource type "PNG").
+// PNG images (resource type "PNG"). The ids of images and bitmaps name their
+// 100 % drawing; the drawing at 125, 150, 175 or 200 % has the id + 100, 200,
+// 300 or 400 (ui/res/scaled.rc).
 #define IDP_NOTIFY_FACE 19523        // 350 x 230 notification face
 #define IDP_BTN_PRESSED 19524        // 73 x 28 button faces
 #define IDP_BTN_NORMAL 19525
