@@ -54,6 +54,15 @@ qova_wine_unmanaged() {
   touch "$WINEPREFIX/.qova-unmanaged"
 }
 
+# Every run starts at 100 % display scale (96 DPI). Wine reads the DPI from
+# HKCU\Control Panel\Desktop "LogPixels" when a process starts; the tests that
+# show the dialogs at other scales set it for the programs they start and put
+# it back (tests/support/DisplayScale.h), but a test killed on the way would
+# leave the prefix at its scale.
+qova_wine_scale_100() {
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f </dev/null >/dev/null 2>&1 || true
+}
+
 qova_wine_prefix() {
   qova_wine_env
   # The prefix's desktop process keeps the display it was started with: it
@@ -75,8 +84,8 @@ qova_wine_prefix() {
   # Start Wine's background services now, on the display they will keep and
   # with their output going nowhere: the first program would otherwise start
   # them holding ctest's output pipe, and ctest would wait for that pipe until
-  # its timeout.
-  wine cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
+  # its timeout. That first program puts the display scale back to 100 %.
+  qova_wine_scale_100
 }
 
 # Exports DISPLAY: the one already set when its server answers and
