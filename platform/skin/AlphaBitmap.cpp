@@ -11,6 +11,7 @@
 #include "platform/skin/BitmapDC.h"
 #include "platform/skin/GdiplusHeaders.h"
 #include "platform/skin/GdiplusSession.h"
+#include "platform/skin/SkinDpi.h"
 
 namespace {
 
@@ -84,6 +85,65 @@ bool CAlphaBitmap::LoadBitmap(UINT nResId, HINSTANCE hInst) {
     m_cx = info.bmWidth;
     m_cy = info.bmHeight < 0 ? -info.bmHeight : info.bmHeight;
     m_bAlpha = false;
+    return true;
+}
+
+template <typename Load>
+bool CAlphaBitmap::LoadForDpi(UINT nResId, UINT nDpi, Load load) {
+    const SkinArtwork artwork = SkinArtworkFor(nResId, nDpi);
+    UINT nDrawnDpi = artwork.nDrawnDpi;
+    if (!load(artwork.nId)) {
+        if (artwork.nId == nResId || !load(nResId)) return false;
+        nDrawnDpi = kSkinDesignDpi;  // an image without drawings at other scales
+    }
+    if (nDrawnDpi == nDpi) return true;
+    const int cx = ::MulDiv(m_cx, static_cast<int>(nDpi), static_cast<int>(nDrawnDpi));
+    const int cy = ::MulDiv(m_cy, static_cast<int>(nDpi), static_cast<int>(nDrawnDpi));
+    return Resample(cx, cy);
+}
+
+bool CAlphaBitmap::LoadPng(UINT nResId, HINSTANCE hInst, UINT nDpi) {
+    return LoadForDpi(nResId, nDpi, [&](UINT nId) { return LoadPng(nId, hInst); });
+}
+
+bool CAlphaBitmap::LoadBitmap(UINT nResId, HINSTANCE hInst, UINT nDpi) {
+    return LoadForDpi(nResId, nDpi, [&](UINT nId) { return LoadBitmap(nId, hInst); });
+}
+
+bool CAlphaBitmap::Resample(int cx, int cy) {
+    if (cx <= 0 || cy <= 0) return false;
+    if (cx == m_cx && cy == m_cy) return true;
+    void* pTargetBits = nullptr;
+    UniqueGdiObject target(CreateTopDownDib32(nullptr, cx, cy, &pTargetBits));
+    if (!target) return false;
+    if (m_bAlpha) {
+        // Premultiplied pixels: only GDI+ filters them without darkening the edges.
+        DIBSECTION source = {};
+        if (!::GetObjectA(m_bitmap.get(), sizeof(source), &source) || !source.dsBm.bmBits ||
+            !GdiplusSession::Ensure())
+            return false;
+        Gdiplus::Bitmap from(m_cx, m_cy, m_cx * 4, PixelFormat32bppPARGB, static_cast<BYTE*>(source.dsBm.bmBits));
+        Gdiplus::Bitmap to(cx, cy, cx * 4, PixelFormat32bppPARGB, static_cast<BYTE*>(pTargetBits));
+        Gdiplus::Graphics graphics(&to);
+        graphics.SetCompositingMode(Gdiplus::CompositingModeSourceCopy);
+        graphics.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+        graphics.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
+        Gdiplus::ImageAttributes edges;
+        edges.SetWrapMode(Gdiplus::WrapModeTileFlipXY);  // no fading towards transparency at the borders
+        if (graphics.DrawImage(&from, Gdiplus::Rect(0, 0, cx, cy), 0, 0, m_cx, m_cy, Gdiplus::UnitPixel, &edges) !=
+            Gdiplus::Ok)
+            return false;
+    } else {
+        CBitmapDC from(nullptr, m_bitmap.get());
+        CBitmapDC to(nullptr, target.get());
+        if (!from || !to) return false;
+        ::SetStretchBltMode(to.Get(), HALFTONE);
+        ::SetBrushOrgEx(to.Get(), 0, 0, nullptr);
+        if (!::StretchBlt(to.Get(), 0, 0, cx, cy, from.Get(), 0, 0, m_cx, m_cy, SRCCOPY)) return false;
+    }
+    m_bitmap = std::move(target);
+    m_cx = cx;
+    m_cy = cy;
     return true;
 }
 

@@ -16,6 +16,11 @@ public:
     bool LoadPng(UINT nResId, HINSTANCE hInst);
     // Loads BITMAP resource nResId (drawn opaque).
     bool LoadBitmap(UINT nResId, HINSTANCE hInst);
+    // The same for display at nDpi: the drawing made for that scale (see
+    // SkinArtworkFor), or one made for another scale, or the 100 % one when
+    // there are no others, resampled to it.
+    bool LoadPng(UINT nResId, HINSTANCE hInst, UINT nDpi);
+    bool LoadBitmap(UINT nResId, HINSTANCE hInst, UINT nDpi);
     void Reset();
 
     bool IsLoaded() const { return static_cast<bool>(m_bitmap); }
@@ -31,6 +36,11 @@ public:
     void Draw(HDC hdc, int x, int y) const { Draw(hdc, x, y, m_cx, m_cy, 0, 0, m_cx, m_cy); }
 
 private:
+    template <typename Load>
+    bool LoadForDpi(UINT nResId, UINT nDpi, Load load);
+    // Replaces the image by its resampling to cx x cy.
+    bool Resample(int cx, int cy);
+
     UniqueGdiObject m_bitmap;
     int m_cx = 0;
     int m_cy = 0;

@@ -2,6 +2,7 @@
 
 #include "platform/skin/ImageDialog.h"
 #include "platform/skin/MemoryCanvas.h"
+#include "platform/skin/SkinDpi.h"
 #include "platform/skin/SkinLayout.h"
 
 bool CImageButtonX::SetNormalImage(UINT nResId, HINSTANCE hInst) { return SetFace(kNormal, nResId, hInst); }
@@ -9,9 +10,18 @@ bool CImageButtonX::SetOverImage(UINT nResId, HINSTANCE hInst) { return SetFace(
 bool CImageButtonX::SetSelectImage(UINT nResId, HINSTANCE hInst) { return SetFace(kPressed, nResId, hInst); }
 
 bool CImageButtonX::SetFace(int nState, UINT nResId, HINSTANCE hInst) {
-    bool bLoaded = m_faces[nState - 1].LoadPng(nResId, hInst);
+    m_nFaceIds[nState - 1] = nResId;
+    m_hFaceInst[nState - 1] = hInst;
+    bool bLoaded = m_faces[nState - 1].LoadPng(nResId, hInst, SkinDpiOf(m_hWnd));
     Repaint();
     return bLoaded;
+}
+
+void CImageButtonX::LoadFaces() {
+    const UINT nDpi = SkinDpiOf(m_hWnd);
+    for (int i = 0; i < 3; ++i)
+        if (m_nFaceIds[i]) m_faces[i].LoadPng(m_nFaceIds[i], m_hFaceInst[i], nDpi);
+    Repaint();
 }
 
 void CImageButtonX::SetTextColor(int nState, COLORREF crColor) {
@@ -38,11 +48,14 @@ void CImageButtonX::PreSubclassWindow() {
     LONG_PTR style = ::GetWindowLongPtrA(m_hWnd, GWL_STYLE);
     if ((style & BS_TYPEMASK) != BS_OWNERDRAW)
         ::SetWindowLongPtrA(m_hWnd, GWL_STYLE, (style & ~static_cast<LONG_PTR>(BS_TYPEMASK)) | BS_OWNERDRAW);
-    Repaint();
+    LoadFaces();  // faces chosen before binding were loaded for the system DPI
 }
 
 LRESULT CImageButtonX::WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam) {
     switch (nMsg) {
+    case WM_DPICHANGED_AFTERPARENT:
+        LoadFaces();
+        break;
     case WM_MOUSEMOVE:
         if (!m_bHover) {
             m_bHover = true;

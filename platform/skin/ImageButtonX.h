@@ -2,7 +2,8 @@
 // CImageButtonX: an owner-drawn push button with three faces (normal, hover,
 // pressed) drawn with alpha over the dialog's face, and optionally its window
 // text centred on top in the colour of the state. Hover is tracked with
-// TrackMouseEvent. The parent forwards WM_DRAWITEM to the object.
+// TrackMouseEvent. The parent forwards WM_DRAWITEM to the object. The faces
+// are the drawings for the dialog's DPI, and are drawn anew when it changes.
 #include <windows.h>
 
 #include "platform/dialog/Wnd.h"
@@ -35,9 +36,12 @@ protected:
 private:
     void DrawItem(const DRAWITEMSTRUCT& draw);
     bool SetFace(int nState, UINT nResId, HINSTANCE hInst);
+    void LoadFaces();
     void Repaint();
 
     CAlphaBitmap m_faces[3];
+    UINT m_nFaceIds[3] = {0, 0, 0};  // 0: not set
+    HINSTANCE m_hFaceInst[3] = {nullptr, nullptr, nullptr};
     COLORREF m_crText[3] = {RGB(0, 0, 0), RGB(0, 0, 0), RGB(0, 0, 0)};
     bool m_bShowText = false;
     bool m_bHover = false;

@@ -1,6 +1,7 @@
 #include "platform/skin/ImageDialog.h"
 
 #include "platform/skin/BitmapDC.h"
+#include "platform/skin/SkinDpi.h"
 #include "platform/skin/SkinLayout.h"
 
 CImageDialog::CImageDialog(UINT nIDTemplate, CWnd* pParentWnd) : CDialog(nIDTemplate, pParentWnd) {}
@@ -8,7 +9,9 @@ CImageDialog::CImageDialog(UINT nIDTemplate, CWnd* pParentWnd) : CDialog(nIDTemp
 CImageDialog::~CImageDialog() = default;
 
 bool CImageDialog::SetBackPicture(int nImageType, UINT nResId, HINSTANCE hInst, bool bFlag) {
-    if (!m_picture.LoadPng(nResId, hInst)) return false;
+    if (!m_picture.LoadPng(nResId, hInst, GetDpi())) return false;
+    m_nPictureId = nResId;
+    m_hPictureInst = hInst;
     m_nImageType = nImageType;
     m_face.reset();
     if (m_hWnd) {
@@ -77,7 +80,77 @@ HBRUSH CImageDialog::OnCtlColor(HDC hdc, HWND, UINT nCtlColor) {
     }
 }
 
-BOOL CImageDialog::OnInitDialog() { return CDialog::OnInitDialog(); }
+UINT CImageDialog::GetDpi() const { return m_nDpi ? m_nDpi : SkinWindowDpi(m_hWnd); }
+
+bool CImageDialog::GetLayout(UINT, SkinWindowLayout&) { return false; }
+
+BOOL CImageDialog::OnInitDialog() {
+    m_nDpi = SkinWindowDpi(m_hWnd);  // before the data exchange: the widgets load for it
+    SkinTakeOverDialogScaling(m_hWnd);
+    BOOL bResult = CDialog::OnInitDialog();
+    ApplyLayout(nullptr);
+    return bResult;
+}
+
+SIZE CImageDialog::FrameExtent() const {
+    RECT rcWindow;
+    RECT rcClient;
+    ::GetWindowRect(m_hWnd, &rcWindow);
+    ::GetClientRect(m_hWnd, &rcClient);
+    return SIZE{(rcWindow.right - rcWindow.left) - rcClient.right, (rcWindow.bottom - rcWindow.top) - rcClient.bottom};
+}
+
+void CImageDialog::ApplyLayout(const RECT* prcWindow) {
+    SkinWindowLayout layout;
+    if (GetLayout(m_nDpi, layout)) {
+        if (layout.nFontHeight > 0) SetDialogFont(layout.nFontHeight);
+        // Children come in template order; one that is not where the layout
+        // expects it stays in its template place.
+        HWND hChild = ::GetWindow(m_hWnd, GW_CHILD);
+        for (const SkinControlPlace& place : layout.controls) {
+            if (!hChild) break;
+            if (static_cast<WORD>(::GetDlgCtrlID(hChild)) == static_cast<WORD>(place.nId)) {
+                ::SetWindowPos(hChild, nullptr, place.rc.left, place.rc.top, place.rc.right - place.rc.left,
+                               place.rc.bottom - place.rc.top, SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOREDRAW);
+            }
+            hChild = ::GetWindow(hChild, GW_HWNDNEXT);
+        }
+        if (!prcWindow) {
+            const SIZE frame = FrameExtent();
+            ::SetWindowPos(m_hWnd, nullptr, 0, 0, layout.size.cx + frame.cx, layout.size.cy + frame.cy,
+                           SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+    }
+    if (prcWindow) {
+        ::SetWindowPos(m_hWnd, nullptr, prcWindow->left, prcWindow->top, prcWindow->right - prcWindow->left,
+                       prcWindow->bottom - prcWindow->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
+void CImageDialog::SetDialogFont(int nHeight) {
+    LOGFONTA lf = {};
+    HGDIOBJ hCurrent = reinterpret_cast<HGDIOBJ>(::SendMessageA(m_hWnd, WM_GETFONT, 0, 0));
+    if (!hCurrent || !::GetObjectA(hCurrent, sizeof(lf), &lf)) return;
+    if (lf.lfHeight == -nHeight && !m_font) return;  // the template's font is that size already
+    lf.lfHeight = -nHeight;
+    lf.lfWidth = 0;
+    UniqueGdiObject font(::CreateFontIndirectA(&lf));
+    if (!font) return;
+    for (HWND hChild = ::GetWindow(m_hWnd, GW_CHILD); hChild; hChild = ::GetWindow(hChild, GW_HWNDNEXT))
+        ::SendMessageA(hChild, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), FALSE);
+    m_font = std::move(font);  // the children have let go of the old one
+}
+
+void CImageDialog::OnDpiChanged(UINT nDpi, const RECT& rcSuggested) {
+    if (nDpi == 0) return;
+    m_nDpi = nDpi;
+    if (m_nPictureId) m_picture.LoadPng(m_nPictureId, m_hPictureInst, m_nDpi);
+    m_face.reset();
+    ApplyLayout(&rcSuggested);
+    for (HWND hChild = ::GetWindow(m_hWnd, GW_CHILD); hChild; hChild = ::GetWindow(hChild, GW_HWNDNEXT))
+        ::SendMessageA(hChild, WM_DPICHANGED_AFTERPARENT, 0, 0);
+    ::RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
 
 void CImageDialog::DoDataExchange(CDataExchange* pDX) { CDialog::DoDataExchange(pDX); }
 
@@ -96,6 +169,21 @@ bool CImageDialog::OnMessage(UINT nMsg, WPARAM wParam, LPARAM lParam, LRESULT* p
     case WM_SIZE:
         m_face.reset();  // re-rendered at the new size on the next erase
         return false;
+    case WM_DPICHANGED:
+        OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        *pResult = 0;
+        return true;
+    case WM_GETDPISCALEDSIZE: {
+        // Windows then suggests the layout's size in WM_DPICHANGED.
+        SkinWindowLayout layout;
+        if (!GetLayout(static_cast<UINT>(wParam), layout)) return false;
+        const SIZE frame = FrameExtent();
+        SIZE* pSize = reinterpret_cast<SIZE*>(lParam);
+        pSize->cx = layout.size.cx + frame.cx;
+        pSize->cy = layout.size.cy + frame.cy;
+        *pResult = TRUE;
+        return true;
+    }
     default:
         break;
     }
@@ -105,6 +193,12 @@ bool CImageDialog::OnMessage(UINT nMsg, WPARAM wParam, LPARAM lParam, LRESULT* p
         return true;
     }
     return CDialog::OnMessage(nMsg, wParam, lParam, pResult);
+}
+
+UINT SkinDpiOf(HWND hWnd) {
+    if (!hWnd) return SkinSystemDpi();
+    const CImageDialog* pDialog = dynamic_cast<const CImageDialog*>(CWnd::FromHandlePermanent(::GetParent(hWnd)));
+    return pDialog ? pDialog->GetDpi() : SkinWindowDpi(hWnd);
 }
 
 void PaintParentFace(HWND hChild, HDC hdc, int cx, int cy) {

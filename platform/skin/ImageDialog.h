@@ -6,11 +6,19 @@
 //
 // Keyboard: a skinned dialog has no default button, so Enter does nothing;
 // Esc and Alt+F4 end it with IDCANCEL as the framework does.
+//
+// Display scale: the dialog takes its window's DPI when it opens and each one
+// WM_DPICHANGED brings later (a per-monitor aware program dragged to a monitor
+// of another scale). A derived dialog describes itself at any DPI (GetLayout);
+// the dialog applies that when it opens and, at a DPI change, at the
+// rectangle Windows suggests, with the dialog font, the face and every skin
+// widget's images (WM_DPICHANGED_AFTERPARENT) drawn for the new scale.
 #include <windows.h>
 
 #include "platform/base/Win32Handles.h"
 #include "platform/dialog/Dialog.h"
 #include "platform/skin/AlphaBitmap.h"
+#include "platform/skin/SkinLayout.h"
 
 class CImageDialog : public CDialog {
 public:
@@ -29,7 +37,13 @@ public:
 
     HBRUSH OnCtlColor(HDC hdc, HWND hWnd, UINT nCtlColor);
 
+    // The DPI the dialog is laid out for; before it has a window, the system DPI.
+    UINT GetDpi() const;
+
 protected:
+    // The dialog's layout at nDpi. The default, false, keeps the template's places.
+    virtual bool GetLayout(UINT nDpi, SkinWindowLayout& layout);
+
     BOOL OnInitDialog() override;
     void DoDataExchange(CDataExchange* pDX) override;
     bool OnMessage(UINT nMsg, WPARAM wParam, LPARAM lParam, LRESULT* pResult) override;
@@ -38,14 +52,26 @@ protected:
 private:
     bool EnsureFace();
     void PaintFace(HDC hdc);
+    // Places the controls and sizes the window (or puts it at *prcWindow) by GetLayout.
+    void ApplyLayout(const RECT* prcWindow);
+    void SetDialogFont(int nHeight);
+    void OnDpiChanged(UINT nDpi, const RECT& rcSuggested);
+    SIZE FrameExtent() const;
 
     CAlphaBitmap m_picture;
+    UINT m_nPictureId = 0;
+    HINSTANCE m_hPictureInst = nullptr;
+    UINT m_nDpi = 0;         // 0 until the window exists
+    UniqueGdiObject m_font;  // the dialog font at m_nDpi, once it differs from the template's
     int m_nImageType = kDefaultImageType;
     UniqueGdiObject m_face;  // rendered face, client-sized
     SIZE m_faceSize = {0, 0};
 
     static const int kDefaultImageType = 2;
 };
+
+// The DPI a skin widget draws at: its CImageDialog parent's, else its window's.
+UINT SkinDpiOf(HWND hWnd);
 
 // Fills hdc (cx x cy, in hChild's coordinates) with what lies under hChild:
 // the face of its CImageDialog parent, else the dialog colour.

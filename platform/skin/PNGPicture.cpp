@@ -1,12 +1,26 @@
 #include "platform/skin/PNGPicture.h"
 
+#include "platform/skin/ImageDialog.h"
+#include "platform/skin/SkinDpi.h"
+
 bool CPNGPicture::SetPicture(UINT nResId, HINSTANCE hInst) {
-    bool bLoaded = m_picture.LoadPng(nResId, hInst);
+    bool bLoaded = m_picture.LoadPng(nResId, hInst, SkinDpiOf(m_hWnd));
+    m_nResId = bLoaded ? nResId : 0;
+    m_hInst = hInst;
     FitToPicture();
     return bLoaded;
 }
 
-void CPNGPicture::PreSubclassWindow() { FitToPicture(); }
+void CPNGPicture::PreSubclassWindow() {
+    // A picture chosen before binding was loaded for the system DPI.
+    if (m_nResId) SetPicture(m_nResId, m_hInst);
+    else FitToPicture();
+}
+
+LRESULT CPNGPicture::WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam) {
+    if (nMsg == WM_DPICHANGED_AFTERPARENT && m_nResId) SetPicture(m_nResId, m_hInst);
+    return CSkinStatic::WindowProc(nMsg, wParam, lParam);
+}
 
 void CPNGPicture::FitToPicture() {
     if (!m_hWnd) return;

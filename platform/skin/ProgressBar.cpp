@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "platform/skin/ImageDialog.h"
+#include "platform/skin/SkinDpi.h"
 #include "platform/skin/SkinLayout.h"
 
 void CPillar::SetRange(int nLower, int nUpper) {
@@ -48,12 +50,32 @@ void CPillar::DrawBar(HDC hdc, const RECT& rcClient, int nFilled) {
 }
 
 bool CProgressBar::SetBmpResource(UINT nTrack, UINT nLeft, UINT nMiddle, UINT nRight, HINSTANCE hInst) {
-    bool bAll = m_track.LoadBitmap(nTrack, hInst);
-    bAll = m_left.LoadBitmap(nLeft, hInst) && bAll;
-    bAll = m_middle.LoadBitmap(nMiddle, hInst) && bAll;
-    bAll = m_right.LoadBitmap(nRight, hInst) && bAll;
+    m_nIds[0] = nTrack;
+    m_nIds[1] = nLeft;
+    m_nIds[2] = nMiddle;
+    m_nIds[3] = nRight;
+    m_hInst = hInst;
+    return LoadBitmaps();
+}
+
+bool CProgressBar::LoadBitmaps() {
+    const UINT nDpi = SkinDpiOf(m_hWnd);
+    bool bAll = m_track.LoadBitmap(m_nIds[0], m_hInst, nDpi);
+    bAll = m_left.LoadBitmap(m_nIds[1], m_hInst, nDpi) && bAll;
+    bAll = m_middle.LoadBitmap(m_nIds[2], m_hInst, nDpi) && bAll;
+    bAll = m_right.LoadBitmap(m_nIds[3], m_hInst, nDpi) && bAll;
     Repaint();
     return bAll;
+}
+
+void CProgressBar::PreSubclassWindow() {
+    // Bitmaps chosen before binding were loaded for the system DPI.
+    if (m_nIds[0]) LoadBitmaps();
+}
+
+LRESULT CProgressBar::WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam) {
+    if (nMsg == WM_DPICHANGED_AFTERPARENT && m_nIds[0]) LoadBitmaps();
+    return CPillar::WindowProc(nMsg, wParam, lParam);
 }
 
 void CProgressBar::DrawBar(HDC hdc, const RECT& rcClient, int nFilled) {

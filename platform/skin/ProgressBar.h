@@ -2,7 +2,8 @@
 // CPillar: a horizontal bar over the dialog's face that fills in proportion to
 // a position within a range (clamped; an empty range fills nothing).
 // CProgressBar: the same bar drawn from four bitmaps: a track, and a fill made
-// of a left end, a tiled middle and a right end.
+// of a left end, a tiled middle and a right end, drawn for the dialog's DPI
+// (and drawn anew when it changes).
 #include <windows.h>
 
 #include "platform/skin/AlphaBitmap.h"
@@ -38,9 +39,15 @@ public:
     bool SetBmpResource(UINT nTrack, UINT nLeft, UINT nMiddle, UINT nRight, HINSTANCE hInst = nullptr);
 
 protected:
+    LRESULT WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam) override;
+    void PreSubclassWindow() override;
     void DrawBar(HDC hdc, const RECT& rcClient, int nFilled) override;
 
 private:
+    bool LoadBitmaps();
+
+    UINT m_nIds[4] = {0, 0, 0, 0};  // track, left, middle, right; 0: not set
+    HINSTANCE m_hInst = nullptr;
     CAlphaBitmap m_track;
     CAlphaBitmap m_left;
     CAlphaBitmap m_middle;

@@ -69,3 +69,11 @@ std::vector<SkinFillPiece> SkinFillPieces(int nFill, int cxLeft, int cxMiddle, i
     if (cxRight > 0) pieces.push_back({SkinFillPiece::kRight, 0, nFill - cxRight, cxRight});
     return pieces;
 }
+
+int SkinScale(int n, UINT nDpi) { return ::MulDiv(n, static_cast<int>(nDpi), static_cast<int>(kSkinDesignDpi)); }
+
+RECT SkinScaleRect(const RECT& rc, UINT nDpi) {
+    const int x = SkinScale(rc.left, nDpi);
+    const int y = SkinScale(rc.top, nDpi);
+    return RECT{x, y, x + SkinScale(rc.right - rc.left, nDpi), y + SkinScale(rc.bottom - rc.top, nDpi)};
+}

@@ -44,3 +44,27 @@ struct SkinFillPiece {
     int nWidth;
 };
 std::vector<SkinFillPiece> SkinFillPieces(int nFill, int cxLeft, int cxMiddle, int cxRight);
+
+// Display scale. Every length of a skinned window is designed at 96 DPI
+// (100 %); at another DPI it is scaled and rounded half up, the rule by which
+// tools/draw_artwork.py draws the images at 125, 150, 175 and 200 %, so a
+// control and the image drawn for it keep the same size.
+const UINT kSkinDesignDpi = 96;
+
+// n design pixels at nDpi.
+int SkinScale(int n, UINT nDpi);
+// A design rectangle at nDpi: its x, y, width and height each scaled (as the
+// dialog manager maps a template), so that its size is that of the images
+// drawn for the scale.
+RECT SkinScaleRect(const RECT& rc, UINT nDpi);
+
+// Where a skinned window puts its controls at one DPI, in client pixels.
+struct SkinControlPlace {
+    int nId;   // the control's id, -1 for a static without one
+    RECT rc;
+};
+struct SkinWindowLayout {
+    SIZE size = {0, 0};                     // the window (a skinned window has no frame)
+    int nFontHeight = 0;                    // the dialog font's character height
+    std::vector<SkinControlPlace> controls; // every child, in creation (template) order
+};

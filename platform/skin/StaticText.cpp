@@ -1,5 +1,8 @@
 #include "platform/skin/StaticText.h"
 
+#include "platform/skin/ImageDialog.h"
+#include "platform/skin/SkinDpi.h"
+
 void CStaticText::SetFontSize(int nSize, int nFlag) {
     m_nFontSize = nSize;
     m_nFontFlag = nFlag;
@@ -55,13 +58,8 @@ HFONT CStaticText::GetDrawFont() {
     HGDIOBJ hBase = GetFont() ? static_cast<HGDIOBJ>(GetFont()) : ::GetStockObject(DEFAULT_GUI_FONT);
     ::GetObjectA(hBase, sizeof(lf), &lf);
     if (m_nFontSize > 0) {
-        if (m_nFontFlag == 1) {
-            HDC hdc = ::GetDC(m_hWnd);
-            lf.lfHeight = -::MulDiv(m_nFontSize, ::GetDeviceCaps(hdc, LOGPIXELSY), 72);
-            ::ReleaseDC(m_hWnd, hdc);
-        } else {
-            lf.lfHeight = -m_nFontSize;
-        }
+        const int nPerInch = m_nFontFlag == 1 ? 72 : static_cast<int>(kSkinDesignDpi);
+        lf.lfHeight = -::MulDiv(m_nFontSize, static_cast<int>(SkinDpiOf(m_hWnd)), nPerInch);
         lf.lfWidth = 0;
     }
     lf.lfWeight = m_bBold ? FW_BOLD : FW_NORMAL;
@@ -81,6 +79,9 @@ LRESULT CStaticText::WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam) {
     }
     case WM_SETFONT:
         m_font.reset();
+        break;
+    case WM_DPICHANGED_AFTERPARENT:
+        Changed(true);
         break;
     case WM_ENABLE:
         Repaint();

@@ -15,8 +15,9 @@ public:
 
     CStaticText() = default;
 
-    // nFlag 0: nSize is the character height in pixels; 1: in points. 0 or
-    // less keeps the dialog font's size.
+    // nFlag 0: nSize is the character height in pixels at 100 % (96 DPI);
+    // 1: in points. Either is drawn at the dialog's DPI. 0 or less keeps the
+    // dialog font's size.
     void SetFontSize(int nSize, int nFlag);
     virtual void SetTextColor(COLORREF crColor);
     void SetBold(bool bBold);
