@@ -25,6 +25,7 @@ struct PlacementCase {
     RECT rcDesktop;
     RECT rcExpected;
     RECT rcWorkArea = {0, 0, 1920, 1040};
+    int nMargin = 5;  // at 100 %
 };
 
 TEST(PlaceAboveTaskbar, KeepsSizeAndSitsAboveTheTaskbarAtTheRightEdge) {
@@ -46,9 +47,11 @@ TEST(PlaceAboveTaskbar, KeepsSizeAndSitsAboveTheTaskbarAtTheRightEdge) {
          {845, 492, 1275, 723}},
         {"desktop width counts, not its right edge", {0, 1040, 1920, 1080}, {0, 0, 350, 231},
          {-1920, 0, 0, 1080}, {1565, 804, 1915, 1035}},
+        {"150 %: margin 8", {0, 1040, 1920, 1080}, {0, 0, 525, 347}, {0, 0, 1920, 1080},
+         {1387, 685, 1912, 1032}, {0, 0, 1920, 1040}, 8},
     };
     for (const PlacementCase& c : cases) {
-        RECT rc = PlaceAboveTaskbar(c.rcTaskbar, c.rcDialog, c.rcDesktop, c.rcWorkArea);
+        RECT rc = PlaceAboveTaskbar(c.rcTaskbar, c.rcDialog, c.rcDesktop, c.rcWorkArea, c.nMargin);
         EXPECT_EQ(rc.left, c.rcExpected.left) << c.pszName;
         EXPECT_EQ(rc.top, c.rcExpected.top) << c.pszName;
         EXPECT_EQ(rc.right, c.rcExpected.right) << c.pszName;
@@ -56,15 +59,17 @@ TEST(PlaceAboveTaskbar, KeepsSizeAndSitsAboveTheTaskbarAtTheRightEdge) {
     }
 }
 
-TEST(DragBand, OnlyTheTopThirtyPixelsMoveTheWindow) {
+TEST(DragBand, OnlyTheTopBandMovesTheWindow) {
     const struct {
         POINT pt;
+        int nBand;
         bool bMoves;
     } cases[] = {
-        {{100, 0}, true}, {{100, 29}, true}, {{100, 30}, false}, {{100, 31}, false},
-        {{5, 200}, false}, {{-3, -2}, true},  // captured presses left of or above the client area
+        {{100, 0}, 30, true}, {{100, 29}, 30, true}, {{100, 30}, 30, false}, {{100, 31}, 30, false},
+        {{5, 200}, 30, false}, {{-3, -2}, 30, true},  // captured presses left of or above the client area
+        {{100, 44}, 45, true}, {{100, 45}, 45, false},  // 150 %
     };
-    for (const auto& c : cases) EXPECT_EQ(IsInDragBand(c.pt), c.bMoves) << c.pt.x << "," << c.pt.y;
+    for (const auto& c : cases) EXPECT_EQ(IsInDragBand(c.pt, c.nBand), c.bMoves) << c.pt.x << "," << c.pt.y;
 }
 
 TEST(DragBand, PostsCaptionPressWithThePackedClientPoint) {
@@ -80,7 +85,7 @@ TEST(DragBand, PostsCaptionPressWithThePackedClientPoint) {
         {{12, 30}, false, 0},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(DragByTopBand(hWnd, c.pt), c.bPosted) << c.pt.y;
+        EXPECT_EQ(DragByTopBand(hWnd, c.pt, 30), c.bPosted) << c.pt.y;
         MSG msg;
         bool bFound = ::PeekMessageA(&msg, hWnd, WM_NCLBUTTONDOWN, WM_NCLBUTTONDOWN, PM_REMOVE) != FALSE;
         EXPECT_EQ(bFound, c.bPosted) << c.pt.y;
@@ -162,7 +167,7 @@ TEST(NotifyDialog, IsAboutThreeHundredFiftyByTwoThirtyOnePixelsAndPlacedByTheTas
     ::GetWindowRect(::GetDesktopWindow(), &rcDesktop);
     RECT rcWorkArea = rcDesktop;
     ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &rcWorkArea, 0);
-    RECT rcExpected = PlaceAboveTaskbar(rcTaskbar, rc, rcDesktop, rcWorkArea);
+    RECT rcExpected = PlaceAboveTaskbar(rcTaskbar, rc, rcDesktop, rcWorkArea, 5);
     EXPECT_EQ(rc.left, rcExpected.left);
     EXPECT_EQ(rc.top, rcExpected.top);
     // Wherever the taskbar is, the answer buttons must be reachable on the screen.

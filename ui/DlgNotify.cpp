@@ -3,26 +3,26 @@
 #include <shellapi.h>
 
 #include "ui/ButtonSkins.h"
+#include "ui/DialogLayout.h"
 #include "ui/DragByTopBand.h"
 #include "ui/resource.h"
 
 namespace {
 const COLORREF kTextColor = RGB(13, 61, 102);
-const int kMargin = 5;
 }  // namespace
 
 RECT PlaceAboveTaskbar(const RECT& rcTaskbar, const RECT& rcDialog, const RECT& rcDesktop,
-                       const RECT& rcWorkArea) {
+                       const RECT& rcWorkArea, int nMargin) {
     int nWidth = rcDialog.right - rcDialog.left;
     int nHeight = rcDialog.bottom - rcDialog.top;
     int nDesktopWidth = rcDesktop.right - rcDesktop.left;
     RECT rc;
     if (::IsRectEmpty(&rcTaskbar)) {
-        rc.left = rcWorkArea.right - nWidth - kMargin;
-        rc.top = rcWorkArea.bottom - nHeight - kMargin;
+        rc.left = rcWorkArea.right - nWidth - nMargin;
+        rc.top = rcWorkArea.bottom - nHeight - nMargin;
     } else {
-        rc.left = nDesktopWidth - nWidth - kMargin;
-        rc.top = rcTaskbar.top - nHeight - kMargin;
+        rc.left = nDesktopWidth - nWidth - nMargin;
+        rc.top = rcTaskbar.top - nHeight - nMargin;
     }
     rc.right = rc.left + nWidth;
     rc.bottom = rc.top + nHeight;
@@ -93,7 +93,8 @@ void CDlgNotify::PlaceAboveTaskbar() {
     ::GetWindowRect(::GetDesktopWindow(), &rcDesktop);
     RECT rcWorkArea = rcDesktop;
     ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &rcWorkArea, 0);
-    RECT rc = ::PlaceAboveTaskbar(rcTaskbar, rcDialog, rcDesktop, rcWorkArea);
+    const int nMargin = LayoutDialog(IDD_NOTIFY, GetDpi()).nTaskbarMargin;
+    RECT rc = ::PlaceAboveTaskbar(rcTaskbar, rcDialog, rcDesktop, rcWorkArea, nMargin);
     MoveWindow(rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, TRUE);
 }
 
@@ -111,8 +112,13 @@ HBRUSH CDlgNotify::OnCtlColor(HDC hdc, HWND hWnd, UINT nCtlColor) {
     return hBrush;
 }
 
+bool CDlgNotify::GetLayout(UINT nDpi, SkinWindowLayout& layout) {
+    layout = LayoutDialog(IDD_NOTIFY, nDpi);
+    return true;
+}
+
 void CDlgNotify::OnLButtonDown(UINT nFlags, POINT point) {
-    DragByTopBand(m_hWnd, point);
+    DragByTopBand(m_hWnd, point, LayoutDialog(IDD_NOTIFY, GetDpi()).nBandHeight);
     CImageDialog::OnLButtonDown(nFlags, point);
 }
 

@@ -11,14 +11,15 @@
 #include "platform/skin/ImageDialog.h"
 #include "platform/skin/StaticText.h"
 
-// The dialog's new rectangle: its size kept, its right edge 5 pixels left of
-// the desktop's width and its bottom 5 pixels above the taskbar's top edge.
+// The dialog's new rectangle: its size kept, its right edge nMargin pixels
+// (5 at 100 %, LayoutDialog's nTaskbarMargin at the dialog's DPI) left of the
+// desktop's width and its bottom nMargin pixels above the taskbar's top edge.
 // An empty taskbar rectangle (no taskbar, or one that has no size, as under
 // Wine) would put it above the screen, where nobody could answer it and a
-// silent update would wait for ever: it then goes 5 pixels inside the bottom
-// right corner of the work area instead.
+// silent update would wait for ever: it then goes nMargin pixels inside the
+// bottom right corner of the work area instead.
 RECT PlaceAboveTaskbar(const RECT& rcTaskbar, const RECT& rcDialog, const RECT& rcDesktop,
-                       const RECT& rcWorkArea);
+                       const RECT& rcWorkArea, int nMargin);
 
 class CDlgNotify : public CImageDialog {
 public:
@@ -33,6 +34,7 @@ protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
     bool OnMessage(UINT nMsg, WPARAM wParam, LPARAM lParam, LRESULT* pResult) override;
+    bool GetLayout(UINT nDpi, SkinWindowLayout& layout) override;
 
     void OnBtnUpgrade();
     void OnBtnLater();

@@ -21,6 +21,7 @@
 #include "platform/ini/CryptConfigFile.h"
 #include "ui/ButtonSkins.h"
 #include "ui/DownloadPlan.h"
+#include "ui/DialogLayout.h"
 #include "ui/DragByTopBand.h"
 #include "ui/resource.h"
 
@@ -195,8 +196,13 @@ void CDlgUpdate::ShowUpToDate() {
 
 void CDlgUpdate::OnBtnClose() { EndDialog(IDOK); }
 
+bool CDlgUpdate::GetLayout(UINT nDpi, SkinWindowLayout& layout) {
+    layout = LayoutDialog(IDD_UPDATE, nDpi);
+    return true;
+}
+
 void CDlgUpdate::OnLButtonDown(UINT nFlags, POINT point) {
-    DragByTopBand(m_hWnd, point);
+    DragByTopBand(m_hWnd, point, LayoutDialog(IDD_UPDATE, GetDpi()).nBandHeight);
     CImageDialog::OnLButtonDown(nFlags, point);
 }
 

@@ -34,6 +34,7 @@ protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
     bool OnMessage(UINT nMsg, WPARAM wParam, LPARAM lParam, LRESULT* pResult) override;
+    bool GetLayout(UINT nDpi, SkinWindowLayout& layout) override;
 
     void OnBtnClose();
     void OnLButtonDown(UINT nFlags, POINT point);

@@ -1,9 +1,9 @@
 #include "ui/DragByTopBand.h"
 
-bool IsInDragBand(POINT point) { return point.y < kDragBandHeight; }
+bool IsInDragBand(POINT point, int nBandHeight) { return point.y < nBandHeight; }
 
-bool DragByTopBand(HWND hDlg, POINT point) {
-    if (!IsInDragBand(point)) return false;
+bool DragByTopBand(HWND hDlg, POINT point, int nBandHeight) {
+    if (!IsInDragBand(point, nBandHeight)) return false;
     LPARAM lParam = MAKELPARAM(static_cast<WORD>(point.x), static_cast<WORD>(point.y));
     return ::PostMessageA(hDlg, WM_NCLBUTTONDOWN, HTCAPTION, lParam) != FALSE;
 }

@@ -12,6 +12,7 @@
 #include "platform/skin/PNGPicture.h"
 #include "platform/skin/ProgressBar.h"
 #include "platform/skin/StaticText.h"
+#include "ui/DialogLayout.h"
 #include "ui/DragByTopBand.h"
 #include "ui/resource.h"
 
@@ -91,8 +92,12 @@ private:
     }
 
     void OnBtnClose() { EndDialog(IDOK); }
+    bool GetLayout(UINT nDpi, SkinWindowLayout& layout) override {
+        layout = LayoutDialog(IDD_UPDATE, nDpi);
+        return true;
+    }
     void OnLButtonDown(UINT nFlags, POINT point) {
-        DragByTopBand(m_hWnd, point);
+        DragByTopBand(m_hWnd, point, LayoutDialog(IDD_UPDATE, GetDpi()).nBandHeight);
         CImageDialog::OnLButtonDown(nFlags, point);
     }
     HBRUSH OnCtlColor(HDC hdc, HWND hWnd, UINT nCtlColor) {
