@@ -380,7 +380,12 @@ void ExpectDragBand(HWND hDlg, UINT nDpi, const std::string& strWhat) {
 TEST(DialogScale, BothDialogsAtOneHundredTwentyFiveFiftyAndTwoHundredPercent) {
     TestInstallation inst("4.0.1007.0715", "CN", false);
     ASSERT_TRUE(inst.PublishProgram({"4.0.1008.0801", "CN", -1, -1, {{"a.dll", "new a"}}}));
-    for (UINT nDpi : {96u, 120u, 144u, 192u}) {
+    const struct {
+        UINT nDpi;
+        int nTaskbarMargin;
+    } scales[] = {{96, 5}, {120, 6}, {144, 8}, {192, 10}};
+    for (const auto& row : scales) {
+        const UINT nDpi = row.nDpi;
         const std::string strPercent = std::to_string(nDpi * 100 / 96);
         ScopedLogPixels scale(nDpi);
         ASSERT_TRUE(scale.IsSet());
@@ -393,6 +398,18 @@ TEST(DialogScale, BothDialogsAtOneHundredTwentyFiveFiftyAndTwoHundredPercent) {
             HWND hDlg = FindTopWindow(kNotifyTitle, 15000, process.Id());
             ASSERT_TRUE(hDlg) << strWhat;
             ExpectWindowSize(hDlg, SIZE{350, 231}, nDpi, strWhat);
+            // Placed by the taskbar (under Wine: the work area's corner) with the margin of its scale.
+            RECT rc;
+            ::GetWindowRect(hDlg, &rc);
+            RECT rcTaskbar = {0, 0, 0, 0};
+            if (HWND hTaskbar = ::FindWindowA("Shell_TrayWnd", nullptr)) ::GetWindowRect(hTaskbar, &rcTaskbar);
+            RECT rcDesktop;
+            ::GetWindowRect(::GetDesktopWindow(), &rcDesktop);
+            RECT rcWorkArea = rcDesktop;
+            ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &rcWorkArea, 0);
+            const RECT rcPlaced = PlaceAboveTaskbar(rcTaskbar, rc, rcDesktop, rcWorkArea, row.nTaskbarMargin);
+            EXPECT_EQ(rc.left, rcPlaced.left) << strWhat;
+            EXPECT_EQ(rc.top, rcPlaced.top) << strWhat;
             ExpectScaledControl(hDlg, IDC_BTN_UPGRADE, RECT{132, 194, 212, 224}, nDpi, strWhat);
             ExpectScaledControl(hDlg, IDC_BTN_LATER, RECT{230, 194, 310, 224}, nDpi, strWhat);
             ExpectScaledControl(hDlg, IDC_BTN_CLOSE, RECT{309, 2, 347, 25}, nDpi, strWhat);
