@@ -15,6 +15,7 @@
 #include "platform/skin/PNGPicture.h"
 #include "platform/skin/ProgressBar.h"
 #include "platform/skin/SkinDpi.h"
+#include "platform/skin/StaticText.h"
 #include "support/DisplayScale.h"
 #include "support/Installation.h"
 #include "support/Screenshot.h"
@@ -22,7 +23,7 @@
 #include "support/TestServer.h"
 #include "support/UiDriver.h"
 #include "ui/DialogLayout.h"
-#include "ui/DlgNotify.h"
+#include "ui/DlgNotify.h"  // PlaceAboveTaskbar
 #include "ui/resource.h"
 
 namespace {
@@ -171,33 +172,15 @@ TEST(SkinArtwork, ADpiBetweenTheDrawnScalesResamplesTheNextLargerDrawing) {
 
 // --- a DPI change ---------------------------------------------------------------
 
-// The real notification dialog, told by the test that its monitor changed scale.
-class CNotifyProbe : public CDlgNotify {
+// A dialog on the update template with the widgets of the update dialog, laid
+// out as it is, told by the test that its monitor changed scale.
+class CUpdateProbe : public CImageDialog {
 public:
-    std::function<void(CNotifyProbe&)> m_fnCheck;
-    using CDlgNotify::m_txtCurVersion;
-
-protected:
-    BOOL OnInitDialog() override {
-        CDlgNotify::OnInitDialog();
-        ::PostMessageA(m_hWnd, WM_APP + 3, 0, 0);
-        return TRUE;
-    }
-    bool OnMessage(UINT nMsg, WPARAM wParam, LPARAM lParam, LRESULT* pResult) override {
-        if (nMsg != WM_APP + 3) return CDlgNotify::OnMessage(nMsg, wParam, lParam, pResult);
-        m_fnCheck(*this);
-        EndDialog(IDOK);
-        return true;
-    }
-};
-
-// A dialog on the update template with its pictures and bar, laid out as the update dialog.
-class CUpdateFaceProbe : public CImageDialog {
-public:
-    CUpdateFaceProbe() : CImageDialog(IDD_UPDATE, nullptr) {}
-    std::function<void(CUpdateFaceProbe&)> m_fnCheck;
+    CUpdateProbe() : CImageDialog(IDD_UPDATE, nullptr) {}
+    std::function<void(CUpdateProbe&)> m_fnCheck;
     CPNGPicture m_picIcon;
     CProgressBar m_progress;
+    CStaticText m_txtMessage;
 
 protected:
     bool GetLayout(UINT nDpi, SkinWindowLayout& layout) override {
@@ -208,12 +191,14 @@ protected:
         CImageDialog::DoDataExchange(pDX);
         DDX_Control(pDX, IDC_PIC_ICON, m_picIcon);
         DDX_Control(pDX, IDC_PROGRESS, m_progress);
+        DDX_Control(pDX, IDC_TXT_MESSAGE, m_txtMessage);
     }
     BOOL OnInitDialog() override {
         CImageDialog::OnInitDialog();
         SetBackPicture(2, IDP_UPDATE_FACE, nullptr, false);
         m_picIcon.SetPicture(IDP_ICON_OFFER, nullptr);
         m_progress.SetBmpResource(IDB_PROGRESS_TRACK, IDB_PROGRESS_LEFT, IDB_PROGRESS_MIDDLE, IDB_PROGRESS_RIGHT);
+        m_txtMessage.SetFontSize(12, 0);
         ::PostMessageA(m_hWnd, WM_APP + 3, 0, 0);
         return TRUE;
     }
@@ -232,49 +217,25 @@ RECT ClientRectIn(HWND hDlg, HWND hChild) {
     return rc;
 }
 
-// The window's client area as it paints itself, through WM_PRINTCLIENT.
-ScreenImage PrintClient(HWND hWnd) {
-    RECT rc;
-    ::GetClientRect(hWnd, &rc);
-    ScreenImage image(rc.right, rc.bottom);
-    void* pBits = nullptr;
-    HDC hdcScreen = ::GetDC(nullptr);
-    HBITMAP hDib = CreateTopDownDib32(hdcScreen, rc.right, rc.bottom, &pBits);
-    HDC hdc = ::CreateCompatibleDC(hdcScreen);
-    ::ReleaseDC(nullptr, hdcScreen);
-    HGDIOBJ hOld = ::SelectObject(hdc, hDib);
-    ::SendMessageA(hWnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(hdc), PRF_CLIENT);
-    ::GdiFlush();
-    std::copy_n(static_cast<const uint32_t*>(pBits), static_cast<size_t>(rc.right) * rc.bottom, image.Data());
-    ::SelectObject(hdc, hOld);
-    ::DeleteDC(hdc);
-    ::DeleteObject(hDib);
-    return image;
-}
-
-int FontHeight(HFONT hFont) {
+int FontHeight(HGDIOBJ hFont) {
     LOGFONTA lf = {};
     ::GetObjectA(hFont, sizeof(lf), &lf);
-    return lf.lfHeight;
+    return std::abs(lf.lfHeight);
 }
 
-// Sends what Windows sends when the dialog lands on a monitor of nDpi.
-void MoveToMonitorOfDpi(HWND hDlg, UINT nDpi, const RECT& rcSuggested) {
-    SIZE size = {0, 0};
-    EXPECT_TRUE(::SendMessageA(hDlg, WM_GETDPISCALEDSIZE, nDpi, reinterpret_cast<LPARAM>(&size)));
-    EXPECT_EQ(size.cx, rcSuggested.right - rcSuggested.left);
-    EXPECT_EQ(size.cy, rcSuggested.bottom - rcSuggested.top);
-    ::SendMessageA(hDlg, WM_DPICHANGED, MAKEWPARAM(nDpi, nDpi), reinterpret_cast<LPARAM>(&rcSuggested));
-}
-
-TEST(DialogScale, ADpiChangeRelaysTheNotificationOutAtTheSuggestedRectangle) {
-    CNotifyProbe dlg;
-    dlg.m_strCurVersion = "4.0.1007.0715";
-    dlg.m_fnCheck = [](CNotifyProbe& d) {
-        for (UINT nDpi : {144u, 120u, 96u}) {
-            const SDialogLayout layout = LayoutDialog(IDD_NOTIFY, nDpi);
+TEST(DialogScale, ADpiChangeRelaysTheDialogOutAtTheSuggestedRectangleWithItsImagesAndFonts) {
+    CUpdateProbe dlg;
+    dlg.m_fnCheck = [](CUpdateProbe& d) {
+        for (UINT nDpi : {144u, 192u, 120u, 96u}) {
+            // What Windows sends when the dialog lands on a monitor of that scale.
+            const SDialogLayout layout = LayoutDialog(IDD_UPDATE, nDpi);
             const RECT rcSuggested = {200, 150, 200 + layout.size.cx, 150 + layout.size.cy};
-            MoveToMonitorOfDpi(d.m_hWnd, nDpi, rcSuggested);
+            SIZE size = {0, 0};
+            EXPECT_TRUE(::SendMessageA(d.m_hWnd, WM_GETDPISCALEDSIZE, nDpi, reinterpret_cast<LPARAM>(&size)));
+            EXPECT_EQ(size.cx, layout.size.cx) << nDpi;
+            EXPECT_EQ(size.cy, layout.size.cy) << nDpi;
+            ::SendMessageA(d.m_hWnd, WM_DPICHANGED, MAKEWPARAM(nDpi, nDpi), reinterpret_cast<LPARAM>(&rcSuggested));
+
             EXPECT_EQ(d.GetDpi(), nDpi);
             RECT rc;
             ::GetWindowRect(d.m_hWnd, &rc);
@@ -283,36 +244,24 @@ TEST(DialogScale, ADpiChangeRelaysTheNotificationOutAtTheSuggestedRectangle) {
             for (const SkinControlPlace& place : layout.controls) {
                 ASSERT_TRUE(hChild);
                 RECT rcChild = ClientRectIn(d.m_hWnd, hChild);
-                EXPECT_TRUE(::EqualRect(&rcChild, &place.rc)) << nDpi << " id " << place.nId << ": " << Text(rcChild);
+                // A picture keeps its place and takes the size of the image drawn for the scale.
+                if (place.nId == IDC_PIC_ICON) EXPECT_TRUE(IsScaled(rcChild, RECT{12, 53, 96, 137}, nDpi, 1.0)) << nDpi;
+                else EXPECT_TRUE(::EqualRect(&rcChild, &place.rc)) << nDpi << " id " << place.nId << ": " << Text(rcChild);
                 hChild = ::GetWindow(hChild, GW_HWNDNEXT);
             }
-            // 9-point texts at the new DPI: the skinned ones and the captions in the dialog font.
-            EXPECT_EQ(FontHeight(d.m_txtCurVersion.GetDrawFont()), -layout.nFontHeight) << nDpi;
-            HWND hButton = ::GetDlgItem(d.m_hWnd, IDC_BTN_UPGRADE);
-            EXPECT_EQ(std::abs(FontHeight(reinterpret_cast<HFONT>(::SendMessageA(hButton, WM_GETFONT, 0, 0)))),
-                      layout.nFontHeight)
-                << nDpi;
-            // The face drawn for the new scale: the band is the layout's.
-            EXPECT_EQ(BandRows(PrintClient(d.m_hWnd), layout.size.cx / 2), layout.nBandHeight) << nDpi;
-        }
-    };
-    EXPECT_EQ(dlg.DoModal(), IDOK);
-}
-
-TEST(DialogScale, ADpiChangeDrawsThePicturesAndTheBarForTheNewScale) {
-    CUpdateFaceProbe dlg;
-    dlg.m_fnCheck = [](CUpdateFaceProbe& d) {
-        for (UINT nDpi : {192u, 120u, 96u}) {
-            const SDialogLayout layout = LayoutDialog(IDD_UPDATE, nDpi);
-            MoveToMonitorOfDpi(d.m_hWnd, nDpi, RECT{10, 10, 10 + layout.size.cx, 10 + layout.size.cy});
-            RECT rcIcon = ClientRectIn(d.m_hWnd, d.m_picIcon.m_hWnd);
-            EXPECT_TRUE(IsScaled(rcIcon, RECT{12, 53, 96, 137}, nDpi, 1.0)) << nDpi << ": " << Text(rcIcon);
             RECT rcBar;
             d.m_progress.GetClientRect(&rcBar);
-            EXPECT_EQ(rcBar.right, SkinScale(300, nDpi)) << nDpi;
             d.m_progress.SetRange(0, 2);
             d.m_progress.SetProgress(1);
             EXPECT_EQ(d.m_progress.GetFilledWidth(), rcBar.right / 2) << nDpi;
+            // 9-point texts at the new DPI: the skinned ones, and the others and the captions in the dialog font.
+            EXPECT_EQ(FontHeight(d.m_txtMessage.GetDrawFont()), layout.nFontHeight) << nDpi;
+            HWND hButton = ::GetDlgItem(d.m_hWnd, IDC_BTN_UPDATE);
+            EXPECT_EQ(FontHeight(reinterpret_cast<HGDIOBJ>(::SendMessageA(hButton, WM_GETFONT, 0, 0))),
+                      layout.nFontHeight)
+                << nDpi;
+            // The face drawn for the new scale.
+            EXPECT_EQ(BandRows(PrintClient(d.m_hWnd), layout.size.cx / 2), layout.nBandHeight) << nDpi;
         }
     };
     EXPECT_EQ(dlg.DoModal(), IDOK);
@@ -322,8 +271,6 @@ TEST(DialogScale, ADpiChangeDrawsThePicturesAndTheBarForTheNewScale) {
 
 const char kNotifyTitle[] = "QOVA升级通知";
 const char kUpdateTitle[] = "在线更新";
-
-RECT RectOnScreen(HWND hDlg, int nId) { return ControlRect(hDlg, nId); }
 
 // The checks the screenshot tests make at 100 %, at any scale: a blue band of
 // the layout's height, a light body, the dark frame at the edges, and text of
@@ -344,7 +291,7 @@ void ExpectSkinnedLook(HWND hDlg, const ScreenImage& shot, UINT nDpi, int nTextI
     // The foot: grey, lighter than the frame, darker than the body.
     const COLORREF foot = shot.ColorAt(static_cast<int>(20 * s), cy - static_cast<int>(10 * s));
     EXPECT_TRUE(GetRValue(foot) > 225 && GetRValue(foot) < 245) << strWhat;
-    const RECT rcText = RectOnScreen(hDlg, nTextId);
+    const RECT rcText = ControlRect(hDlg, nTextId);
     int nInk = 0;
     for (int y = rcText.top; y < rcText.bottom; ++y)
         for (int x = rcText.left; x < rcText.right; ++x) nInk += shot.ColorAt(x, y) == crText;
@@ -352,7 +299,7 @@ void ExpectSkinnedLook(HWND hDlg, const ScreenImage& shot, UINT nDpi, int nTextI
 }
 
 void ExpectScaledControl(HWND hDlg, int nId, const RECT& rcAtHundred, UINT nDpi, const std::string& strWhat) {
-    const RECT rc = RectOnScreen(hDlg, nId);
+    const RECT rc = ControlRect(hDlg, nId);
     EXPECT_TRUE(IsScaled(rc, rcAtHundred, nDpi, 2.0)) << strWhat << " control " << nId;
 }
 

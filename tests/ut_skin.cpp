@@ -13,7 +13,6 @@
 #include "platform/dialog/MessageMap.h"
 #include "platform/skin/ImageButtonX.h"
 #include "platform/skin/ImageDialog.h"
-#include "platform/skin/MemoryCanvas.h"
 #include "platform/skin/PNGPicture.h"
 #include "platform/skin/ProgressBar.h"
 #include "platform/skin/SkinLayout.h"
@@ -219,22 +218,6 @@ private:
     LRESULT OnThrow(WPARAM, LPARAM) { throw std::runtime_error("handler failed"); }
 };
 
-// Renders a control as it paints itself, through WM_PRINTCLIENT.
-ScreenImage PrintControl(HWND hWnd) {
-    RECT rc;
-    ::GetClientRect(hWnd, &rc);
-    ScreenImage image(rc.right, rc.bottom);
-    HDC hdcScreen = ::GetDC(hWnd);
-    CMemoryCanvas canvas(hdcScreen, rc.right, rc.bottom);
-    ::ReleaseDC(hWnd, hdcScreen);
-    ::SendMessageA(hWnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.Dc()), PRF_CLIENT);
-    BITMAPINFO info = {};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), rc.right, -rc.bottom, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    HBITMAP hBitmap = static_cast<HBITMAP>(::GetCurrentObject(canvas.Dc(), OBJ_BITMAP));
-    ::GetDIBits(canvas.Dc(), hBitmap, 0, rc.bottom, image.Data(), &info, DIB_RGB_COLORS);
-    return image;
-}
-
 int CountColor(const ScreenImage& image, COLORREF color) {
     int n = 0;
     for (int y = 0; y < image.Height(); ++y)
@@ -328,7 +311,7 @@ TEST(SkinWidgets, DrawThemselvesOverTheFace) {
             d.m_progress.SetProgress(b.nPos);
             int nFilled = SkinFillWidth(b.nLower, b.nUpper, b.nPos, rc.right);
             EXPECT_EQ(d.m_progress.GetFilledWidth(), nFilled);
-            ScreenImage bar = PrintControl(d.m_progress.m_hWnd);
+            ScreenImage bar = PrintClient(d.m_progress.m_hWnd);
             int y = bar.Height() / 2;
             if (nFilled > 4) {
                 EXPECT_TRUE(IsGreen(bar.ColorAt(nFilled / 2, y))) << b.nPos;
@@ -345,9 +328,9 @@ TEST(SkinWidgets, DrawThemselvesOverTheFace) {
         d.m_txtMessage.SetTextColor(kProbe);
         d.m_txtMessage.SetBold(true);
         d.m_txtMessage.SetWindowText("一二三四五六七八");
-        EXPECT_GT(CountColor(PrintControl(d.m_txtMessage.m_hWnd), kProbe), 20);
+        EXPECT_GT(CountColor(PrintClient(d.m_txtMessage.m_hWnd), kProbe), 20);
         d.m_txtMessage.SetWindowText("");
-        EXPECT_EQ(CountColor(PrintControl(d.m_txtMessage.m_hWnd), kProbe), 0);
+        EXPECT_EQ(CountColor(PrintClient(d.m_txtMessage.m_hWnd), kProbe), 0);
         LOGFONTA lf = {};
         d.m_txtMessage.SetFontSize(12, 0);
         ::GetObjectA(d.m_txtMessage.GetDrawFont(), sizeof(lf), &lf);
@@ -366,12 +349,12 @@ TEST(SkinWidgets, DrawThemselvesOverTheFace) {
         d.m_btnUpdate.SetTextColor(7, RGB(1, 2, 3));  // no such state: ignored
         EXPECT_EQ(d.m_btnUpdate.GetTextColor(2), RGB(255, 255, 255));
         d.m_btnUpdate.SetShowText(false);
-        EXPECT_EQ(CountColor(PrintControl(d.m_btnUpdate.m_hWnd), RGB(51, 51, 51)), 0);
+        EXPECT_EQ(CountColor(PrintClient(d.m_btnUpdate.m_hWnd), RGB(51, 51, 51)), 0);
         d.m_btnUpdate.SetShowText(true);
-        EXPECT_GT(CountColor(PrintControl(d.m_btnUpdate.m_hWnd), RGB(51, 51, 51)), 10);
+        EXPECT_GT(CountColor(PrintClient(d.m_btnUpdate.m_hWnd), RGB(51, 51, 51)), 10);
         EXPECT_EQ(d.m_btnUpdate.GetDrawState(), CImageButtonX::kNormal);
         ::SendMessageA(d.m_btnUpdate.m_hWnd, WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
-        ScreenImage hover = PrintControl(d.m_btnUpdate.m_hWnd);
+        ScreenImage hover = PrintClient(d.m_btnUpdate.m_hWnd);
         EXPECT_EQ(d.m_btnUpdate.GetDrawState(), CImageButtonX::kHover);
         EXPECT_GT(CountColor(hover, RGB(255, 255, 255)), 10);
         d.EndDialog(IDOK);

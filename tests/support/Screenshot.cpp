@@ -7,6 +7,7 @@
 #include "platform/skin/BitmapDC.h"
 #include "platform/skin/GdiplusHeaders.h"
 #include "platform/skin/GdiplusSession.h"
+#include "platform/skin/MemoryCanvas.h"
 #include "support/TempDir.h"
 
 uint32_t ScreenImage::At(int x, int y) const {
@@ -57,6 +58,21 @@ ScreenImage CaptureWindow(HWND hWnd) {
     RECT rc;
     if (!::GetWindowRect(hWnd, &rc)) return ScreenImage();
     return CaptureScreenRect(rc);
+}
+
+ScreenImage PrintClient(HWND hWnd) {
+    RECT rc;
+    if (!::GetClientRect(hWnd, &rc) || rc.right <= 0 || rc.bottom <= 0) return ScreenImage();
+    ScreenImage image(rc.right, rc.bottom);
+    HDC hdcScreen = ::GetDC(hWnd);
+    CMemoryCanvas canvas(hdcScreen, rc.right, rc.bottom);
+    ::ReleaseDC(hWnd, hdcScreen);
+    ::SendMessageA(hWnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.Dc()), PRF_CLIENT);
+    BITMAPINFO info = {};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), rc.right, -rc.bottom, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    HBITMAP hBitmap = static_cast<HBITMAP>(::GetCurrentObject(canvas.Dc(), OBJ_BITMAP));
+    ::GetDIBits(canvas.Dc(), hBitmap, 0, rc.bottom, image.Data(), &info, DIB_RGB_COLORS);
+    return image;
 }
 
 std::string ScreenshotDir() {

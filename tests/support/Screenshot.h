@@ -34,6 +34,8 @@ private:
 ScreenImage CaptureScreenRect(const RECT& rcScreen);
 // The window's rectangle on the screen (the window should be on-screen and on top).
 ScreenImage CaptureWindow(HWND hWnd);
+// The window's client area as it paints itself (WM_PRINTCLIENT), shown or not.
+ScreenImage PrintClient(HWND hWnd);
 // build\screenshots\ beside build\tests\ (created when missing), ending in '\'.
 std::string ScreenshotDir();
 // Captures hWnd into ScreenshotDir() + strName + ".png". False on failure.
