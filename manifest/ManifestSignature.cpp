@@ -1,0 +1,242 @@
+#include "manifest/ManifestSignature.h"
+
+#include <windows.h>
+
+#include <cstdio>
+
+#include "platform/fs/FileContents.h"
+#include "platform/ini/IniDocument.h"
+#include "platform/crypto/Base64.h"
+
+const char kSignatureSuffix[] = ".sig";
+
+namespace {
+
+const char kMessagePrefix[] = "QOVA-SIG-1\n";
+const char kSection[] = "Signature";
+const long long kSecondsPerDay = 86400;
+
+bool ReadDigits(const std::string& strText, size_t nPos, size_t nCount, int& nValue) {
+    nValue = 0;
+    for (size_t i = nPos; i < nPos + nCount; ++i) {
+        if (strText[i] < '0' || strText[i] > '9') return false;
+        nValue = nValue * 10 + (strText[i] - '0');
+    }
+    return true;
+}
+
+bool IsLeapYear(int nYear) { return (nYear % 4 == 0 && nYear % 100 != 0) || nYear % 400 == 0; }
+
+int DaysInMonth(int nYear, int nMonth) {
+    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return nMonth == 2 && IsLeapYear(nYear) ? 29 : kDays[nMonth - 1];
+}
+
+// Days from 1970-01-01 to the date (proleptic Gregorian calendar).
+long long DaysFromCivil(int nYear, int nMonth, int nDay) {
+    const int y = nYear - (nMonth <= 2 ? 1 : 0);
+    const int era = y / 400;   // years from 1970 on: never negative
+    const int yoe = y - era * 400;
+    const int doy = (153 * (nMonth + (nMonth > 2 ? -3 : 9)) + 2) / 5 + nDay - 1;
+    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return static_cast<long long>(era) * 146097 + doe - 719468;
+}
+
+bool IsHexDigest(const std::string& strValue) {
+    if (strValue.size() != 64) return false;
+    for (char c : strValue) {
+        const bool bHex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        if (!bHex) return false;
+    }
+    return true;
+}
+
+bool HasSha256(const IniDocument& doc, const std::string& strSection) {
+    const std::string* pValue = doc.Find(strSection, "SHA256");
+    return pValue && IsHexDigest(*pValue);
+}
+
+}  // namespace
+
+bool ParseUtcTime(const std::string& strText, long long& nSeconds) {
+    // 2026-12-08T09:30:00Z
+    if (strText.size() != 20 || strText[4] != '-' || strText[7] != '-' || strText[10] != 'T' || strText[13] != ':' ||
+        strText[16] != ':' || strText[19] != 'Z') {
+        return false;
+    }
+    int nYear, nMonth, nDay, nHour, nMinute, nSecond;
+    if (!ReadDigits(strText, 0, 4, nYear) || !ReadDigits(strText, 5, 2, nMonth) || !ReadDigits(strText, 8, 2, nDay) ||
+        !ReadDigits(strText, 11, 2, nHour) || !ReadDigits(strText, 14, 2, nMinute) ||
+        !ReadDigits(strText, 17, 2, nSecond)) {
+        return false;
+    }
+    if (nYear < 1970 || nMonth < 1 || nMonth > 12 || nDay < 1 || nDay > DaysInMonth(nYear, nMonth) || nHour > 23 ||
+        nMinute > 59 || nSecond > 59) {
+        return false;
+    }
+    nSeconds = DaysFromCivil(nYear, nMonth, nDay) * kSecondsPerDay + nHour * 3600LL + nMinute * 60LL + nSecond;
+    return true;
+}
+
+std::string FormatUtcTime(long long nSeconds) {
+    if (nSeconds < 0) return std::string();
+    // Civil date from days since 1970-01-01 (the inverse of DaysFromCivil).
+    const long long z = nSeconds / kSecondsPerDay + 719468;
+    const long long era = z / 146097;
+    const long long doe = z - era * 146097;
+    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const long long mp = (5 * doy + 2) / 153;
+    const long long nDay = doy - (153 * mp + 2) / 5 + 1;
+    const long long nMonth = mp < 10 ? mp + 3 : mp - 9;
+    const long long nYear = yoe + era * 400 + (nMonth <= 2 ? 1 : 0);
+    if (nYear > 9999) return std::string();
+    const long long nTime = nSeconds % kSecondsPerDay;
+    char szText[32];
+    std::snprintf(szText, sizeof(szText), "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ", nYear, nMonth, nDay,
+                  nTime / 3600, nTime / 60 % 60, nTime % 60);
+    return szText;
+}
+
+long long CurrentUtcTime() {
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    const unsigned long long n100ns = (static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    const unsigned long long kEpoch = 116444736000000000ULL;   // 1970-01-01 in FILETIME units
+    return n100ns < kEpoch ? 0 : static_cast<long long>((n100ns - kEpoch) / 10000000ULL);
+}
+
+std::string SignedMessage(const std::string& strSigned, const std::string& strExpires, const std::string& strManifest) {
+    std::string strMessage = kMessagePrefix;
+    strMessage.reserve(strMessage.size() + strSigned.size() + strExpires.size() + 2 + strManifest.size());
+    strMessage += strSigned;
+    strMessage += '\n';
+    strMessage += strExpires;
+    strMessage += '\n';
+    strMessage += strManifest;
+    return strMessage;
+}
+
+std::string SignatureText(const S_ManifestSignature& sig) {
+    std::string strText = std::string("[") + kSection + "]\r\nSigned=" + sig.strSigned + "\r\n";
+    if (!sig.strExpires.empty()) strText += "Expires=" + sig.strExpires + "\r\n";
+    strText += "Value=" + sig.strValue + "\r\n";
+    return strText;
+}
+
+bool ParseSignatureText(const std::string& strText, S_ManifestSignature& sig) {
+    sig = S_ManifestSignature();
+    IniDocument doc;
+    doc.Parse(strText);
+    const std::string* pSigned = doc.Find(kSection, "Signed");
+    const std::string* pExpires = doc.Find(kSection, "Expires");
+    const std::string* pValue = doc.Find(kSection, "Value");
+    long long nTime = 0;
+    std::string strSignature;
+    if (!pSigned || !pValue || !ParseUtcTime(*pSigned, nTime) || !Base64Decode(*pValue, strSignature) ||
+        strSignature.size() != kP256SignatureBytes) {
+        return false;
+    }
+    // "Expires=" with nothing after it signs the same bytes as no Expires at all.
+    if (pExpires && !pExpires->empty() && !ParseUtcTime(*pExpires, nTime)) return false;
+    sig.strSigned = *pSigned;
+    sig.strExpires = pExpires ? *pExpires : std::string();
+    sig.strValue = *pValue;
+    return true;
+}
+
+bool SignManifest(const std::string& strManifest, const CEcdsaP256PrivateKey& key, long long nSigned,
+                  long long nExpires, S_ManifestSignature& sig) {
+    sig = S_ManifestSignature();
+    const std::string strSigned = FormatUtcTime(nSigned);
+    const std::string strExpires = nExpires < 0 ? std::string() : FormatUtcTime(nExpires);
+    if (strSigned.empty() || (nExpires >= 0 && strExpires.empty())) return false;
+    std::string strDigest;
+    std::string strSignature;
+    if (!Sha256Of(SignedMessage(strSigned, strExpires, strManifest), strDigest) || !key.Sign(strDigest, strSignature)) {
+        return false;
+    }
+    sig.strSigned = strSigned;
+    sig.strExpires = strExpires;
+    sig.strValue = Base64Encode(strSignature);
+    return true;
+}
+
+bool FindSectionWithoutSha256(const std::string& strManifest, EManifestLayout layout, std::string& strSection) {
+    strSection.clear();
+    IniDocument doc;
+    doc.Parse(strManifest);
+    const std::vector<std::string> vecSections =
+        layout == EManifestLayout::Program ? doc.KeyNames("FILES") : doc.SectionNames();
+    for (const std::string& strName : vecSections) {
+        if (!HasSha256(doc, strName)) {
+            strSection = strName;
+            return true;
+        }
+    }
+    return false;
+}
+
+ESignatureCheck CheckManifestSignature(const std::string& strManifest, const std::string& strSignatureText,
+                                       EManifestLayout layout, const std::vector<CEcdsaP256PublicKey>& vecKeys,
+                                       long long nNow, const std::string& strNewestAccepted, S_ManifestSignature& sig) {
+    if (!ParseSignatureText(strSignatureText, sig)) return ESignatureCheck::Malformed;
+
+    std::string strDigest;
+    std::string strSignature;
+    if (!Sha256Of(SignedMessage(sig.strSigned, sig.strExpires, strManifest), strDigest) ||
+        !Base64Decode(sig.strValue, strSignature)) {
+        return ESignatureCheck::BadSignature;
+    }
+    bool bVerified = false;
+    for (const CEcdsaP256PublicKey& key : vecKeys) {
+        if (key.Verify(strDigest, strSignature)) {
+            bVerified = true;
+            break;
+        }
+    }
+    if (!bVerified) return ESignatureCheck::BadSignature;
+
+    long long nSigned = 0;
+    long long nExpires = 0;
+    ParseUtcTime(sig.strSigned, nSigned);   // both well-formed: ParseSignatureText said so
+    if (!sig.strExpires.empty() && ParseUtcTime(sig.strExpires, nExpires) && nNow > nExpires) {
+        return ESignatureCheck::Expired;
+    }
+    if (!strNewestAccepted.empty()) {
+        long long nAccepted = 0;
+        if (!ParseUtcTime(strNewestAccepted, nAccepted)) return ESignatureCheck::BadRecord;
+        if (nSigned < nAccepted) return ESignatureCheck::Replayed;
+    }
+    std::string strSection;
+    if (FindSectionWithoutSha256(strManifest, layout, strSection)) return ESignatureCheck::NoSha256;
+    return ESignatureCheck::Valid;
+}
+
+ESignatureCheck VerifyManifestFile(const std::string& strManifestPath, EManifestLayout layout,
+                                   const std::vector<CEcdsaP256PublicKey>& vecKeys, long long nNow,
+                                   const std::string& strNewestAccepted, S_ManifestSignature& sig) {
+    sig = S_ManifestSignature();
+    std::string strManifest;
+    if (ReadWholeFile(strManifestPath, strManifest) != FileReadResult::Read) return ESignatureCheck::NoManifest;
+    std::string strSignatureText;
+    if (ReadWholeFile(strManifestPath + kSignatureSuffix, strSignatureText) != FileReadResult::Read) {
+        return ESignatureCheck::NoSignature;
+    }
+    return CheckManifestSignature(strManifest, strSignatureText, layout, vecKeys, nNow, strNewestAccepted, sig);
+}
+
+const char* SignatureCheckText(ESignatureCheck result) {
+    switch (result) {
+    case ESignatureCheck::Valid: return "valid";
+    case ESignatureCheck::NoManifest: return "the manifest cannot be read";
+    case ESignatureCheck::NoSignature: return "no signature file beside the manifest, or it cannot be read";
+    case ESignatureCheck::Malformed: return "the signature file is malformed (Signed, Expires or Value)";
+    case ESignatureCheck::BadSignature: return "the signature does not match the manifest with any of the keys";
+    case ESignatureCheck::Expired: return "the signature has expired";
+    case ESignatureCheck::Replayed: return "signed before the newest signature accepted earlier";
+    case ESignatureCheck::BadRecord: return "the recorded signing time cannot be read";
+    case ESignatureCheck::NoSha256: return "a file section has no SHA256";
+    }
+    return "unknown result";
+}
