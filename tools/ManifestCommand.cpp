@@ -14,7 +14,9 @@
 #include "platform/fs/DirectoryEx.h"
 #include "platform/fs/FileContents.h"
 #include "platform/fs/MD5.h"
+#include "platform/fs/Sha256.h"
 #include "platform/ini/IniDocument.h"
+#include "tools/ManifestSigning.h"
 
 namespace {
 
@@ -30,6 +32,8 @@ struct ManifestOptions {
     std::string strRegion;
     int nUnconditional = 0;
     int nNotify = 0;
+    std::string strKey;     // private key file: sign the manifest
+    int nExpiryDays = 0;    // 0: the signature never expires
 };
 
 struct FoundFile {
@@ -37,12 +41,14 @@ struct FoundFile {
     std::string strSize;
     std::string strModifyTime;
     std::string strMD5;
+    std::string strSHA256;
 };
 
 int Usage(const char* pszWhy) {
     std::fprintf(stderr,
                  "UpdateTool manifest: %s (usage: manifest program DIR --version V [--region R] "
-                 "[--unconditional N] [--notify N] [-o OUT] | manifest data DIR [-o OUT])\n",
+                 "[--unconditional N] [--notify N] [-o OUT] [--key PRIVATE_KEY_FILE [--expires DAYS]] | "
+                 "manifest data DIR [-o OUT] [--key PRIVATE_KEY_FILE [--expires DAYS]])\n",
                  pszWhy);
     return 2;
 }
@@ -75,6 +81,10 @@ int ParseOptions(int argc, char** argv, ManifestOptions& options) {
         const char* pszValue = argv[++i];
         if (strOption == "-o") {
             options.strOut = pszValue;
+        } else if (strOption == "--key") {
+            options.strKey = pszValue;
+        } else if (strOption == "--expires") {
+            if (!ParseExpiryDays(pszValue, options.nExpiryDays)) return Usage("--expires needs a number of days (1-36500)");
         } else if (!options.bProgram) {
             return Usage(("unknown option for data: " + strOption).c_str());
         } else if (strOption == "--version") {
@@ -92,6 +102,7 @@ int ParseOptions(int argc, char** argv, ManifestOptions& options) {
     }
     if (options.bProgram && (!bHasVersion || options.strVersion.empty())) return Usage("--version is required");
     if (options.strDir.empty()) return Usage("empty directory");
+    if (options.nExpiryDays > 0 && options.strKey.empty()) return Usage("--expires needs --key");
     return 0;
 }
 
@@ -188,6 +199,7 @@ IniDocument BuildManifest(const ManifestOptions& options, const std::vector<Foun
     }
     for (const FoundFile& file : vecFiles) {
         doc.Set(file.strName, "MD5", file.strMD5);
+        doc.Set(file.strName, "SHA256", file.strSHA256);
         doc.Set(file.strName, "SIZE", file.strSize);
         doc.Set(file.strName, "MODIFYTIME", file.strModifyTime);
     }
@@ -216,6 +228,7 @@ std::string FirstUnreadableName(const ManifestOptions& options, const std::vecto
         const bool bHasSection = nSection < vecSections.size() && vecSections[nSection] == file.strName;
         const bool bListed = !options.bProgram || (i < vecKeys.size() && vecKeys[i] == file.strName);
         if (!bHasSection || !bListed || !SameValue(doc, file.strName, "MD5", file.strMD5) ||
+            !SameValue(doc, file.strName, "SHA256", file.strSHA256) ||
             !SameValue(doc, file.strName, "SIZE", file.strSize) ||
             !SameValue(doc, file.strName, "MODIFYTIME", file.strModifyTime)) {
             return file.strName;
@@ -238,18 +251,33 @@ int RunManifestCommand(int argc, char** argv) {
     const std::string strOut = options.strOut.empty() ? strDefaultOut : FullPath(options.strOut);
     if (strOut.empty()) return Fail("bad output path: " + options.strOut);
 
+    // The key first: a bad key fails before the digests of a whole release are computed.
+    CEcdsaP256PrivateKey key;
+    const std::string strKeyPath = options.strKey.empty() ? std::string() : FullPath(options.strKey);
+    if (!options.strKey.empty() && !LoadSigningKey("manifest", options.strKey, key)) return 1;
+
     std::vector<FoundFile> vecFound;
     std::string strError;
     if (!CollectFiles(strRoot, "", vecFound, strError)) return Fail(strError);
 
     std::vector<FoundFile> vecFiles;
     CMD5 md5;
+    CSha256 sha256;
     for (FoundFile& file : vecFound) {
         const std::string strPath = strRoot + file.strName;
-        if (SamePath(strPath, strOut) || SamePath(strPath, strDefaultOut)) continue;   // the manifest itself
+        // The manifest and its signature from an earlier run are not part of the release.
+        if (SamePath(strPath, strOut) || SamePath(strPath, strDefaultOut) ||
+            SamePath(strPath, strOut + kSignatureSuffix) || SamePath(strPath, strDefaultOut + kSignatureSuffix)) {
+            continue;
+        }
+        // Listed, the private key would be published with the release.
+        if (!strKeyPath.empty() && SamePath(strPath, strKeyPath)) {
+            return Fail("the private key file is inside the release directory: " + strPath);
+        }
         if (!IsSafeManifestName(file.strName)) return Fail("file name the client would refuse: " + file.strName);
         md5.GetFileMD5(strPath.c_str(), file.strMD5);
-        if (file.strMD5.empty()) return Fail("cannot read " + strPath);
+        sha256.GetFileSHA256(strPath.c_str(), file.strSHA256);
+        if (file.strMD5.empty() || file.strSHA256.empty()) return Fail("cannot read " + strPath);
         vecFiles.push_back(std::move(file));
     }
     std::sort(vecFiles.begin(), vecFiles.end(),
@@ -262,5 +290,12 @@ int RunManifestCommand(int argc, char** argv) {
     // A reader never sees half a manifest.
     if (!ReplaceFileContents(strOut, strText)) return Fail("cannot write " + strOut);
     std::printf("%s: %u files\n", strOut.c_str(), static_cast<unsigned>(vecFiles.size()));
+    if (key.IsSet()) {
+        S_ManifestSignature sig;
+        // A .sig left from an earlier manifest no longer matches: clients refuse the pair, as they should.
+        if (!WriteSignatureBeside("manifest", strOut, strText, key, options.nExpiryDays, sig)) return 1;
+        std::printf("%s%s: Signed=%s Expires=%s\n", strOut.c_str(), kSignatureSuffix, sig.strSigned.c_str(),
+                    sig.strExpires.empty() ? "(never)" : sig.strExpires.c_str());
+    }
     return 0;
 }

@@ -10,3 +10,18 @@
 int RunConfigCommand(int argc, char** argv);
 // md5 FILE: the digest exactly as CMD5 makes it, then "\n".
 int RunMd5Command(int argc, char** argv);
+
+// keygen, pubkey, sign and verify: 0 done (verify: "valid"), 1 failed (verify:
+// "not valid: <why>"; a key or manifest that cannot be read or written), 2 bad
+// usage, with one line on stderr. keygen also exits with 2 when the file exists.
+//
+// keygen PRIVATE_KEY_FILE: a new P-256 key pair; the private key goes into the
+// file (created exclusively, see platform/crypto/PrivateKeyFile.h), the public
+// key line to standard output.
+int RunKeygenCommand(int argc, char** argv);
+// pubkey PRIVATE_KEY_FILE: the public key line again.
+int RunPubkeyCommand(int argc, char** argv);
+// sign MANIFEST --key PRIVATE_KEY_FILE [--expires DAYS]: writes MANIFEST.sig.
+int RunSignCommand(int argc, char** argv);
+// verify MANIFEST PUBLIC_KEY: checks MANIFEST.sig now against one or two key lines.
+int RunVerifyCommand(int argc, char** argv);

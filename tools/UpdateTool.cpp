@@ -21,7 +21,11 @@ struct ToolCommand {
 const ToolCommand kCommands[] = {
     {"config", RunConfigCommand, "config dump|get|set|import FILE ..."},
     {"md5", RunMd5Command, "md5 FILE"},
-    {"manifest", RunManifestCommand, "manifest program|data DIR ..."},
+    {"manifest", RunManifestCommand, "manifest program|data DIR ... [--key PRIVATE_KEY_FILE [--expires DAYS]]"},
+    {"keygen", RunKeygenCommand, "keygen PRIVATE_KEY_FILE"},
+    {"pubkey", RunPubkeyCommand, "pubkey PRIVATE_KEY_FILE"},
+    {"sign", RunSignCommand, "sign MANIFEST --key PRIVATE_KEY_FILE [--expires DAYS]"},
+    {"verify", RunVerifyCommand, "verify MANIFEST PUBLIC_KEY"},
 };
 
 int Usage() {

@@ -1,0 +1,54 @@
+#include "tools/ManifestSigning.h"
+
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/fs/FileContents.h"
+#include "platform/ini/IniDocument.h"
+#include "platform/crypto/PrivateKeyFile.h"
+
+bool LoadSigningKey(const char* pszCommand, const std::string& strPath, CEcdsaP256PrivateKey& key) {
+    const char* pszWhy = nullptr;
+    switch (ReadPrivateKeyFile(strPath, key)) {
+    case EKeyFileRead::Read: return true;
+    case EKeyFileRead::Missing: pszWhy = "no such private key file"; break;
+    case EKeyFileRead::Unreadable: pszWhy = "cannot read the private key file"; break;
+    case EKeyFileRead::NotAKey: pszWhy = "not a P-256 private key (SEC 1 \"EC PRIVATE KEY\" PEM)"; break;
+    }
+    std::fprintf(stderr, "UpdateTool %s: %s: %s\n", pszCommand, strPath.c_str(), pszWhy);
+    return false;
+}
+
+bool ParseExpiryDays(const char* pszText, int& nDays) {
+    char* pEnd = nullptr;
+    const long nParsed = std::strtol(pszText, &pEnd, 10);
+    if (pEnd == pszText || *pEnd != '\0' || nParsed < 1 || nParsed > 36500) return false;
+    nDays = static_cast<int>(nParsed);
+    return true;
+}
+
+EManifestLayout GuessManifestLayout(const std::string& strPath, const std::string& strManifest) {
+    if (lstrcmpiA(PathFindFileNameA(strPath.c_str()), "config.ini") == 0) return EManifestLayout::Data;
+    IniDocument doc;
+    doc.Parse(strManifest);
+    return doc.HasSection("FILES") ? EManifestLayout::Program : EManifestLayout::Data;
+}
+
+bool WriteSignatureBeside(const char* pszCommand, const std::string& strManifestPath, const std::string& strManifest,
+                          const CEcdsaP256PrivateKey& key, int nExpiryDays, S_ManifestSignature& sig) {
+    const long long nNow = CurrentUtcTime();
+    const long long nExpires = nExpiryDays > 0 ? nNow + nExpiryDays * 86400LL : -1;
+    if (!SignManifest(strManifest, key, nNow, nExpires, sig)) {
+        std::fprintf(stderr, "UpdateTool %s: cannot sign %s\n", pszCommand, strManifestPath.c_str());
+        return false;
+    }
+    const std::string strSigPath = strManifestPath + kSignatureSuffix;
+    if (!ReplaceFileContents(strSigPath, SignatureText(sig))) {
+        std::fprintf(stderr, "UpdateTool %s: cannot write %s\n", pszCommand, strSigPath.c_str());
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,24 @@
+#pragma once
+// What the signing subcommands share: the publisher's private key, the
+// expiry option and the ".sig" written beside a manifest.
+#include <string>
+
+#include "manifest/ManifestSignature.h"
+#include "platform/crypto/EcdsaP256.h"
+
+// Reads the private key file; false with one line on stderr ("UpdateTool
+// <pszCommand>: ...") when it is missing, unreadable or not a key.
+bool LoadSigningKey(const char* pszCommand, const std::string& strPath, CEcdsaP256PrivateKey& key);
+
+// "--expires DAYS": a whole number of days from 1 to 36500.
+bool ParseExpiryDays(const char* pszText, int& nDays);
+
+// The layout of a manifest the tool is handed by path: "config.ini" is a data
+// set's; any other name is a program manifest when it has a "FILES" section.
+EManifestLayout GuessManifestLayout(const std::string& strPath, const std::string& strManifest);
+
+// Signs strManifest (the exact bytes of the file at strManifestPath) now,
+// expiring after nExpiryDays (0: never), and replaces strManifestPath + ".sig"
+// atomically. False with one line on stderr when it cannot.
+bool WriteSignatureBeside(const char* pszCommand, const std::string& strManifestPath, const std::string& strManifest,
+                          const CEcdsaP256PrivateKey& key, int nExpiryDays, S_ManifestSignature& sig);
