@@ -1,6 +1,7 @@
 #include "install/StagedFileCheck.h"
 
 #include <windows.h>
+#include <bcrypt.h>
 
 namespace {
 
@@ -36,28 +37,43 @@ bool IsSizeText(const std::string& strSize, unsigned long long nBytes) {
     return nValue == nBytes;
 }
 
-bool CStagedFileCheck::IsReusable(const std::string& strStagedPath, const S_UpdateFileInfo& info) {
-    unsigned long long nBytes = 0;
-    if (!GetFileSize64(strStagedPath, nBytes)) return false;
+CStagedFileCheck::CStagedFileCheck(EStagedDigest digest)
+    : m_eDigest(digest), m_digest(digest == EStagedDigest::Sha256 ? BCRYPT_SHA256_ALGORITHM : BCRYPT_MD5_ALGORITHM) {}
+
+std::string CStagedFileCheck::DigestOf(const std::string& strStagedPath) {
+    const auto it = m_mapReusedDigests.find(strStagedPath);
+    if (it != m_mapReusedDigests.end()) return it->second;
     std::string strDigest;
-    m_md5.GetFileMD5(strStagedPath.c_str(), strDigest);
-    if (strDigest.empty() || strDigest != info.strMD5) return false;
+    m_digest.GetFileDigest(strStagedPath.c_str(), strDigest);
+    return strDigest;
+}
+
+bool CStagedFileCheck::IsReusable(const std::string& strStagedPath, const S_UpdateFileInfo& info) {
+    std::string strDigest;
+    if (m_eDigest == EStagedDigest::Sha256) {
+        if (!PassesGate(strStagedPath, info, strDigest)) return false;
+    } else {
+        unsigned long long nBytes = 0;
+        if (!GetFileSize64(strStagedPath, nBytes)) return false;
+        strDigest = DigestOf(strStagedPath);
+        if (strDigest.empty() || strDigest != info.strMD5) return false;
+    }
     m_mapReusedDigests[strStagedPath] = strDigest;
     return true;
 }
 
 bool CStagedFileCheck::IsIntact(const std::string& strStagedPath, const S_UpdateFileInfo& info) {
+    std::string strDigest;
+    return PassesGate(strStagedPath, info, strDigest);
+}
+
+bool CStagedFileCheck::PassesGate(const std::string& strStagedPath, const S_UpdateFileInfo& info,
+                                  std::string& strDigest) {
     unsigned long long nBytes = 0;
     if (!GetFileSize64(strStagedPath, nBytes)) return false;
     if (!info.strSize.empty() && !IsSizeText(info.strSize, nBytes)) return false;
-    if (info.strMD5.empty()) return true;
-
-    std::string strDigest;
-    const auto it = m_mapReusedDigests.find(strStagedPath);
-    if (it != m_mapReusedDigests.end()) {
-        strDigest = it->second;
-    } else {
-        m_md5.GetFileMD5(strStagedPath.c_str(), strDigest);
-    }
-    return !strDigest.empty() && IsSameDigestText(strDigest, info.strMD5);
+    const std::string& strExpected = m_eDigest == EStagedDigest::Sha256 ? info.strSHA256 : info.strMD5;
+    if (strExpected.empty()) return m_eDigest == EStagedDigest::Md5;
+    strDigest = DigestOf(strStagedPath);
+    return !strDigest.empty() && IsSameDigestText(strDigest, strExpected);
 }

@@ -1,36 +1,52 @@
 #pragma once
 // Checks a staged (downloaded) file against its manifest entry before anything
 // is installed from it. One object serves one run: it holds the run's single
-// CMD5 and remembers the digests it computed for reuse, so a file is digested
-// at most once.
+// digest object and remembers the digests it computed for reuse, so a file is
+// digested at most once.
+//
+// A release whose manifest was signed is judged by SHA-256 ("SHA256") and
+// SIZE: MD5 does not pin a file's contents (colliding files can be made), so
+// in that mode "MD5" is not looked at. Any other release is judged by "MD5"
+// and SIZE as the rules below say.
 #include <map>
 #include <string>
 
 #include "manifest/UpdateFileInfo.h"
-#include "platform/fs/MD5.h"
+#include "platform/fs/FileDigest.h"
+
+enum class EStagedDigest {
+    Md5,      // an unsigned manifest
+    Sha256,   // a signed manifest
+};
 
 class CStagedFileCheck {
 public:
-    CStagedFileCheck() = default;
+    explicit CStagedFileCheck(EStagedDigest digest = EStagedDigest::Md5);
     CStagedFileCheck(const CStagedFileCheck&) = delete;
     CStagedFileCheck& operator=(const CStagedFileCheck&) = delete;
 
-    // The reuse rule for a copy left by an earlier, interrupted run: true when
-    // strStagedPath exists and its digest equals info.strMD5 byte for byte
-    // (letter case counts). A file found reusable must not be changed for the
-    // rest of the run: its digest is remembered for IsIntact.
+    // The reuse rule for a copy left by an earlier, interrupted run. MD5: true
+    // when strStagedPath exists and its digest equals info.strMD5 byte for
+    // byte (letter case counts). SHA-256: true when it passes IsIntact. A file
+    // found reusable must not be changed for the rest of the run: its digest is
+    // remembered for IsIntact.
     bool IsReusable(const std::string& strStagedPath, const S_UpdateFileInfo& info);
 
-    // The install gate: true when strStagedPath exists, its digest equals
-    // info.strMD5 without regard to letter case (an empty "MD5" cannot be
-    // checked and is accepted) and, when info.strSize is not empty, its size in
-    // bytes equals that decimal number (text that is not a plain decimal number
-    // never matches).
+    // The install gate: true when strStagedPath exists, when info.strSize is
+    // not empty its size in bytes equals that decimal number (text that is not
+    // a plain decimal number never matches), and its digest equals the
+    // manifest's without regard to letter case. MD5: an empty "MD5" cannot be
+    // checked and is accepted. SHA-256: an empty "SHA256" never matches.
     bool IsIntact(const std::string& strStagedPath, const S_UpdateFileInfo& info);
 
 private:
+    // IsIntact, handing out the digest it computed (empty when none was needed).
+    bool PassesGate(const std::string& strStagedPath, const S_UpdateFileInfo& info, std::string& strDigest);
+    std::string DigestOf(const std::string& strStagedPath);
+
+    EStagedDigest m_eDigest;
     std::map<std::string, std::string> m_mapReusedDigests;   // staged path -> digest
-    CMD5 m_md5;
+    CFileDigest m_digest;
 };
 
 // Hex digests equal when letter case is ignored (ASCII only, lengths equal).

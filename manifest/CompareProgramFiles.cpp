@@ -27,6 +27,7 @@ void AppendIfChanged(CConfigFile& manifest, CMD5& md5, const std::string& strRoo
     // Size and time are only wanted for listed files.
     manifest.ReadString(strName, "MODIFYTIME", "", info.strModifyTime);
     manifest.ReadString(strName, "SIZE", "", info.strSize);
+    manifest.ReadString(strName, "SHA256", "", info.strSHA256);
     vecFiles.push_back(std::move(info));
 }
 

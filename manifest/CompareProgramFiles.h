@@ -19,8 +19,8 @@ class CMD5;
 //    0  the files were compared.
 int CompareProgramFiles(S_UpdateCheckInfo& checkInfo, std::vector<S_UpdateFileInfo>& vecFiles);
 
-// The per-file rule both comparisons share: appends {name, MODIFYTIME, SIZE, MD5}
-// of section strName unless strRootPath + strName exists and its digest equals
+// The per-file rule both comparisons share: appends {name, MODIFYTIME, SIZE, MD5,
+// SHA256} of section strName unless strRootPath + strName exists and its digest equals
 // the manifest's "MD5" byte for byte. A digest that cannot be computed differs.
 void AppendIfChanged(CConfigFile& manifest, CMD5& md5, const std::string& strRootPath,
                      const std::string& strName, std::vector<S_UpdateFileInfo>& vecFiles);

@@ -9,4 +9,5 @@ struct S_UpdateFileInfo {
     std::string strModifyTime;   // "MODIFYTIME": carried, never interpreted
     std::string strSize;         // "SIZE": decimal bytes
     std::string strMD5;          // "MD5": the expected digest text
+    std::string strSHA256;       // "SHA256": the expected digest of a signed release
 };
