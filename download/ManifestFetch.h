@@ -1,0 +1,50 @@
+#pragma once
+// The one way a manifest is fetched, by the silent program update, the silent
+// data update and the update dialog alike.
+//
+// Without a PublicKey in Config.dat this is just the fetch of the manifest
+// (nothing else is asked of the server). With one, the manifest's ".sig" is
+// fetched right after it, and the manifest counts as fetched only when the
+// signature is by one of the keys, has not expired and is not older than the
+// newest one this installation accepted for that manifest, and every file
+// section has a SHA256 (manifest/ManifestSignature.h). Otherwise the manifest
+// and its ".sig" are deleted from the staging directory and the caller goes on
+// as for a server that could not be reached. A PublicKey that cannot be read
+// fetches nothing at all.
+#include <string>
+
+#include "manifest/ManifestSignature.h"
+
+class CQOVAUpdateIntf;
+
+struct S_ManifestRequest {
+    int nUpdateType = 0;
+    CQOVAUpdateIntf* pUpdateIntf = nullptr;
+    std::string strAppPath;        // Config.dat's directory, ending in '\'
+    std::string strDownloadPath;   // staging directory, ending in '\'
+    std::string strManifestName;   // "UpdateConfig.ini" or "config.ini"
+    EManifestLayout layout = EManifestLayout::Program;
+    std::string strRecordName;     // [Signature] key (SignatureRecordName)
+};
+
+struct S_FetchedManifest {
+    bool bSigned = false;          // checked against the installation's key:
+                                   // staged files are then judged by SHA-256
+    std::string strRecordName;
+    std::string strSigned;         // the accepted Signed time
+};
+
+// The [Signature] key of a manifest: "Program" for the program files; the
+// data set's directory name for its "config.ini" ("." for an empty name); the
+// name, '\' and the manifest's name for any other manifest of a data set (the
+// update dialog's "UpdateConfig.ini"), so that two manifests of one data set,
+// signed at different times, never refuse each other.
+std::string SignatureRecordName(int nUpdateType, const std::string& strUpdateName, const std::string& strManifestName);
+
+// True when the manifest is staged and may be used; fetched tells how.
+bool FetchManifest(const S_ManifestRequest& request, S_FetchedManifest& fetched);
+
+// After an update that put every listed file in place (or found nothing to
+// do): the manifest's Signed becomes the newest this installation accepted,
+// so no older signed manifest is taken again. Nothing for an unsigned one.
+void RecordAcceptedManifest(const std::string& strAppPath, const S_FetchedManifest& fetched);
