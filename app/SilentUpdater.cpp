@@ -60,8 +60,17 @@ bool CSilentUpdater::InitData(int nUpdateType, const std::string& strUpdateName)
 }
 
 S_SilentRun CSilentUpdater::Run() const {
-    return S_SilentRun{m_nUpdateType, m_pUpdateIntf.get(), m_strTargetPath, m_strDownloadPath,
-                       m_strAppPath,  m_strConfigName,     m_strVersion,    m_strRegion};
+    S_SilentRun run;
+    run.nUpdateType = m_nUpdateType;
+    run.pUpdateIntf = m_pUpdateIntf.get();
+    run.strTargetPath = m_strTargetPath;
+    run.strDownloadPath = m_strDownloadPath;
+    run.strAppPath = m_strAppPath;
+    run.strConfigName = m_strConfigName;
+    run.strUpdateName = m_strUpdateName;
+    run.strVersion = m_strVersion;
+    run.strRegion = m_strRegion;
+    return run;
 }
 
 bool CSilentUpdater::UpdateProgram() { return UpdateProgramSilently(Run(), AskWithNotification); }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "download/ManifestFetch.h"
 #include "download/RemoteFetch.h"
 #include "install/FileInstaller.h"
 #include "install/SilentSteps.h"
@@ -20,14 +21,15 @@
 bool UpdateDataSilently(const S_SilentRun& run) {
     DeleteBackups(run.strAppPath);
 
-    if (!GetRemoteFiles(run.nUpdateType, run.pUpdateIntf, run.strDownloadPath, {run.strConfigName})) {
+    S_FetchedManifest fetched;
+    if (!FetchManifest(ManifestRequestOf(run, EManifestLayout::Data), fetched)) {
         return false;   // the staging directory stays as it is
     }
 
     std::vector<S_UpdateFileInfo> vecFiles;
     CompareDataFiles(run.strDownloadPath + run.strConfigName, run.strTargetPath, vecFiles);
 
-    CStagedFileCheck check;
+    CStagedFileCheck check(fetched.bSigned ? EStagedDigest::Sha256 : EStagedDigest::Md5);
     const std::vector<std::string> vecFetch = NamesToFetch(check, run.strDownloadPath, vecFiles);
 
     // A file that cannot be fetched, or arrives damaged, installs nothing.
@@ -35,6 +37,7 @@ bool UpdateDataSilently(const S_SilentRun& run) {
         AllStagedIntact(check, run.strDownloadPath, vecFiles)) {
         if (InstallStagedFiles(run.strDownloadPath, run.strTargetPath, vecFiles)) {
             InstallFile(run.strDownloadPath + run.strConfigName, run.strTargetPath + run.strConfigName);
+            RecordAcceptedManifest(run.strAppPath, fetched);
         }
     }
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "download/ManifestFetch.h"
 #include "download/RemoteFetch.h"
 #include "install/MainClient.h"
 #include "install/SilentSteps.h"
@@ -35,7 +36,8 @@ const DWORD kRestartDelayMs = 5000;
 bool UpdateProgramSilently(const S_SilentRun& run, const AskRestartNow& askRestartNow) {
     DeleteBackups(run.strAppPath);
 
-    if (!GetRemoteFiles(run.nUpdateType, run.pUpdateIntf, run.strDownloadPath, {run.strConfigName})) {
+    S_FetchedManifest fetched;
+    if (!FetchManifest(ManifestRequestOf(run, EManifestLayout::Program), fetched)) {
         return false;   // the staging directory stays as it is
     }
     const std::string strManifestPath = run.strDownloadPath + run.strConfigName;
@@ -44,7 +46,7 @@ bool UpdateProgramSilently(const S_SilentRun& run, const AskRestartNow& askResta
     S_UpdateCheckInfo checkInfo{run.strTargetPath, strManifestPath, run.strVersion, run.strRegion};
     CompareProgramFiles(checkInfo, vecFiles);
 
-    CStagedFileCheck check;
+    CStagedFileCheck check(fetched.bSigned ? EStagedDigest::Sha256 : EStagedDigest::Md5);
     const std::vector<std::string> vecFetch = NamesToFetch(check, run.strDownloadPath, vecFiles);
 
     CCryptConfigFile clientConfig(run.strAppPath + "Config.dat", "");
@@ -54,11 +56,15 @@ bool UpdateProgramSilently(const S_SilentRun& run, const AskRestartNow& askResta
     manifest.ReadString("Version", "VERSION", "", strNewVersion);
     manifest.ReadString("Version", "REGION", "", strNewRegion);
 
+    if (vecFiles.empty()) RecordAcceptedManifest(run.strAppPath, fetched);   // nothing was missing
     // A file that cannot be fetched, or arrives damaged, installs nothing.
     if (!vecFiles.empty() && GetRemoteFiles(run.nUpdateType, run.pUpdateIntf, run.strDownloadPath, vecFetch) &&
         AllStagedIntact(check, run.strDownloadPath, vecFiles)) {
         const bool bInstalled = InstallStagedFiles(run.strDownloadPath, run.strTargetPath, vecFiles);
-        if (bInstalled) clientConfig.WriteString("Update", "Version", strNewVersion);
+        if (bInstalled) {
+            clientConfig.WriteString("Update", "Version", strNewVersion);
+            RecordAcceptedManifest(run.strAppPath, fetched);
+        }
         WriteUpdateRecord(run.strAppPath, "%Y-%m-%d", strNewVersion, run.strVersion, bInstalled ? 1 : 0);
         if (bInstalled) WriteProductRegistry(run.strAppPath, strNewVersion);
 

@@ -6,6 +6,18 @@
 #include "install/StagedFileCheck.h"
 #include "platform/fs/DirectoryEx.h"
 
+S_ManifestRequest ManifestRequestOf(const S_SilentRun& run, EManifestLayout layout) {
+    S_ManifestRequest request;
+    request.nUpdateType = run.nUpdateType;
+    request.pUpdateIntf = run.pUpdateIntf;
+    request.strAppPath = run.strAppPath;
+    request.strDownloadPath = run.strDownloadPath;
+    request.strManifestName = run.strConfigName;
+    request.layout = layout;
+    request.strRecordName = SignatureRecordName(run.nUpdateType, run.strUpdateName, run.strConfigName);
+    return request;
+}
+
 void DeleteBackups(const std::string& strAppDir) {
     std::vector<std::string> vecBackups;
     CDirectoryEx::SearchFile(strAppDir, true, "*.bak", vecBackups);

@@ -4,9 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "download/ManifestFetch.h"
+#include "install/SilentUpdate.h"
 #include "manifest/UpdateFileInfo.h"
 
 class CStagedFileCheck;
+
+// The manifest fetch of a silent run (download/ManifestFetch.h).
+S_ManifestRequest ManifestRequestOf(const S_SilentRun& run, EManifestLayout layout);
 
 // Deletes every "*.bak" file at and below strAppDir, whichever run left it.
 // Failures are ignored: a backup still in use stays until a later run.

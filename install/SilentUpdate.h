@@ -13,6 +13,7 @@ struct S_SilentRun {
     std::string strDownloadPath;  // staging directory for fetched files
     std::string strAppPath;       // directory of Update.exe, ending in '\'
     std::string strConfigName;    // manifest, relative to the update root and the staging directory
+    std::string strUpdateName;    // the data set's directory name (-d:); names its signature record
     std::string strVersion;       // installed version (Config.dat)
     std::string strRegion;        // region of this installation (Config.dat)
 };

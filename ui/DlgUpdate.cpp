@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "config/ClientConfig.h"
-#include "download/RemoteFetch.h"
+#include "download/ManifestFetch.h"
 #include "download/UpdateNotify.h"
 #include "install/FileInstaller.h"
 #include "install/MainClient.h"
@@ -144,10 +144,17 @@ void CDlgUpdate::CheckForUpdate() {
     DeleteBackups(m_strAppPath);
 
     // A name that would leave the installation is offered nothing, as when the
-    // manifest cannot be fetched.
-    m_vecDownFiles.assign(1, m_strConfigName);
-    if (!bNameUsable || !GetRemoteFiles(m_nUpdateType, m_pUpdateIntf.get(), m_strDownloadPath, m_vecDownFiles)) {
-        m_vecDownFiles.clear();
+    // manifest cannot be fetched or is refused.
+    m_vecDownFiles.clear();
+    S_ManifestRequest request;
+    request.nUpdateType = m_nUpdateType;
+    request.pUpdateIntf = m_pUpdateIntf.get();
+    request.strAppPath = m_strAppPath;
+    request.strDownloadPath = m_strDownloadPath;
+    request.strManifestName = m_strConfigName;
+    request.layout = EManifestLayout::Program;
+    request.strRecordName = SignatureRecordName(m_nUpdateType, m_strUpdateName, m_strConfigName);
+    if (!bNameUsable || !FetchManifest(request, m_fetched)) {
         ShowUpToDate();
         return;
     }
@@ -160,10 +167,11 @@ void CDlgUpdate::CheckForUpdate() {
     m_vecUpdateFiles.clear();
     CompareProgramFiles(checkInfo, m_vecUpdateFiles);  // an empty list is all that matters
 
-    CStagedFileCheck check;  // one digest object for every staged file
+    CStagedFileCheck check(StagedDigest());  // one digest object for every staged file
     ListFilesToDownload(m_vecUpdateFiles, m_strDownloadPath, check, m_vecDownFiles, m_vecFileSizes);
 
     if (m_vecUpdateFiles.empty()) {
+        RecordAcceptedManifest(m_strAppPath, m_fetched);   // nothing was missing
         ShowUpToDate();
         return;
     }
@@ -173,11 +181,22 @@ void CDlgUpdate::CheckForUpdate() {
     m_txtNewVersion.SetWindowText(strNewVersion.c_str());
 }
 
+EStagedDigest CDlgUpdate::StagedDigest() const {
+    return m_fetched.bSigned ? EStagedDigest::Sha256 : EStagedDigest::Md5;
+}
+
 std::string CDlgUpdate::ReadStagedVersion() {
     CConfigFile manifest(m_strDownloadPath + m_strConfigName);
     std::string strVersion;
     manifest.ReadString("Version", "VERSION", "", strVersion);
     return strVersion;
+}
+
+bool CDlgUpdate::IsUpdateFile(const char* pszName) const {
+    for (const S_UpdateFileInfo& info : m_vecUpdateFiles) {
+        if (::lstrcmpiA(info.strFileName.c_str(), pszName) == 0) return true;
+    }
+    return false;
 }
 
 void CDlgUpdate::HideOfferLine() {
@@ -269,7 +288,7 @@ LRESULT CDlgUpdate::OnUpdateNotify(WPARAM wParam, LPARAM lParam) {
 
 void CDlgUpdate::InstallUpdate() {
     // Checked as a whole before the first file is touched: a bad download installs nothing.
-    CStagedFileCheck check;
+    CStagedFileCheck check(StagedDigest());
     if (!AllStagedIntact(check, m_strDownloadPath, m_vecUpdateFiles)) {
         // Nothing is touched; the staged files stay for the next check to sort out.
         m_txtMessage.SetWindowText(kTextUpdateError);
@@ -288,7 +307,11 @@ void CDlgUpdate::InstallUpdate() {
     if (bInstalled) {
         if (m_nUpdateType != 1) {
             const std::string strDataManifest = m_strDownloadPath + kDataManifestName;
-            if (::PathFileExistsA(strDataManifest.c_str())) InstallFile(strDataManifest, m_strAppPath + kDataManifestName);
+            // Of a signed release, only a copy this run checked: a "config.ini"
+            // left in the staging directory by another run was never verified.
+            if (::PathFileExistsA(strDataManifest.c_str()) && (!m_fetched.bSigned || IsUpdateFile(kDataManifestName))) {
+                InstallFile(strDataManifest, m_strAppPath + kDataManifestName);
+            }
         } else {
             if (IsVersionGreater(strNewVersion, m_strVersion)) {
                 CCryptConfigFile config(m_strAppPath + "Config.dat", "");
@@ -297,6 +320,7 @@ void CDlgUpdate::InstallUpdate() {
             WriteProductRegistry(m_strAppPath, strNewVersion);
         }
     }
+    if (bInstalled) RecordAcceptedManifest(m_strAppPath, m_fetched);
     WriteUpdateRecord(m_strAppPath, kRecordPattern, strNewVersion, m_strVersion, bInstalled ? 1 : 0);
     CDirectoryEx::DeleteDirectory(m_strDownloadPath);
     StartMainClient(m_strAppPath, 0);

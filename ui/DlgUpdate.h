@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "download/DownFileThread.h"
+#include "download/ManifestFetch.h"
+#include "install/StagedFileCheck.h"
 #include "manifest/UpdateFileInfo.h"
 #include "platform/dialog/MessageMap.h"
 #include "platform/http/UpdateIntf.h"
@@ -75,10 +77,13 @@ protected:
     std::string m_strDownloadPath;  // staging directory; ends in '\'
     std::string m_strVersion;       // installed version (Config.dat)
     std::string m_strRegion;        // installed region (Config.dat)
+    S_FetchedManifest m_fetched;    // how the manifest was accepted (signed or not)
 
 private:
     static const MessageMap<CDlgUpdate>& GetMessageMap();
     void ShowUpToDate();
     void HideOfferLine();
     std::string ReadStagedVersion();
+    EStagedDigest StagedDigest() const;
+    bool IsUpdateFile(const char* pszName) const;
 };
