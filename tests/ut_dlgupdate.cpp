@@ -13,6 +13,7 @@
 #include "platform/ini/CryptConfigFile.h"
 #include "support/Installation.h"
 #include "support/Screenshot.h"
+#include "support/SignedRelease.h"
 #include "support/TempDir.h"
 #include "support/TestServer.h"
 #include "support/UiDriver.h"
@@ -484,6 +485,52 @@ TEST(UpdateDialogUpgrade, ClosingDuringADownloadEndsPromptlyWithNothingInstalled
         EXPECT_EQ(inst.InstalledVersion(), kInstalledVersion) << pszFault;
         // The client keeps running: it was neither closed nor started again.
         EXPECT_EQ(inst.ClientLog(), (std::vector<std::string>{"start"})) << pszFault;
+    }
+}
+
+// --- signed releases ----------------------------------------------------------
+
+TEST(UpdateDialogSigned, OffersAndInstallsOnlyWhatTheKeySigned) {
+    for (const S_SignedCase& c : SignedCases()) {
+        TestInstallation inst(kInstalledVersion, kRegion, false);
+        ASSERT_TRUE(inst.Install({{"bin\\a.dll", "old a"}}));
+        ASSERT_TRUE(inst.PublishProgram({"4.0.1008.0801", kRegion, -1, -1, {{"bin\\a.dll", "new a"}, {"b.dll", "new b"}}}));
+        std::string strSigned;
+        ASSERT_TRUE(PrepareSignedCase(inst, c.eCase, inst.ReleaseDir() + "1\\", "UpdateConfig.ini", "Program", "b.dll",
+                                      &strSigned))
+            << c.pszName;
+        const std::string strRecordBefore = inst.ConfigValue("Signature", "Program");
+        ASSERT_TRUE(inst.Serve());
+        DialogRun run(inst);
+        ASSERT_TRUE(run.Open()) << c.pszName;
+
+        const bool bInstalls = Installs(c.eCase);
+        std::vector<std::string> vecRequests = ManifestRequests(c.eCase, "/1/UpdateConfig.ini");
+        if (bInstalls || c.eCase == ESigned::Md5Collision) {
+            EXPECT_EQ(run.Message(), kOfferMessage) << c.pszName;
+            ASSERT_TRUE(ClickControl(run.Dlg(), IDC_BTN_UPDATE)) << c.pszName;
+            if (bInstalls) {
+                EXPECT_TRUE(run.Ended(15000)) << c.pszName;
+            } else {
+                EXPECT_TRUE(run.WaitForMessage(kUpdateError, 10000)) << c.pszName << ": " << run.Message();
+                EXPECT_TRUE(run.Close()) << c.pszName;
+            }
+            for (const char* pszUrl : {"/1/bin/a.dll", "/1/b.dll"}) vecRequests.push_back(pszUrl);
+        } else {
+            // Refused like a server that cannot be reached: "up to date".
+            EXPECT_EQ(run.Message(), kUpToDate) << c.pszName;
+            EXPECT_FALSE(ControlVisible(run.Dlg(), IDC_BTN_UPDATE)) << c.pszName;
+            EXPECT_FALSE(FileExists(Staging(inst) + "UpdateConfig.ini")) << c.pszName;
+            EXPECT_FALSE(FileExists(Staging(inst) + "UpdateConfig.ini.sig")) << c.pszName;
+            EXPECT_TRUE(run.Close()) << c.pszName;
+        }
+        EXPECT_EQ(ReadFileBytes(inst.App("bin\\a.dll")), bInstalls ? "new a" : "old a") << c.pszName;
+        EXPECT_EQ(FileExists(inst.App("b.dll")), bInstalls) << c.pszName;
+        EXPECT_EQ(inst.InstalledVersion(), bInstalls ? "4.0.1008.0801" : kInstalledVersion) << c.pszName;
+        EXPECT_EQ(RecordSections(inst).size(), bInstalls ? 1u : 0u) << c.pszName;
+        EXPECT_EQ(inst.ConfigValue("Signature", "Program"), ExpectedRecord(c.eCase, strSigned, strRecordBefore))
+            << c.pszName;
+        EXPECT_EQ(TestServer::First().RequestLog(), vecRequests) << c.pszName;
     }
 }
 

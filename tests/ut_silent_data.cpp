@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "support/Installation.h"
+#include "support/SignedRelease.h"
 #include "support/TestServer.h"
 #include "support/UiDriver.h"
 
@@ -172,6 +173,39 @@ TEST(SilentData, ALockedFileIsMovedAsideAndAnUninstallableOneKeepsTheOldManifest
     ExpectMaps(inst, vecNewer, "next run");
     EXPECT_EQ(PublishedManifest(inst), ReadFileBytes(inst.App("Maps\\config.ini")));
     EXPECT_FALSE(FileExists(inst.App("Maps\\city.dat.bak")));
+}
+
+TEST(SilentData, ASignedDataSetInstallsOnlyWhatItsKeySigned) {
+    for (const S_SignedCase& c : SignedCases()) {
+        TestInstallation inst("4.0.1007.0715", "CN", false);
+        InstallMaps(inst, kOldMaps);
+        ASSERT_TRUE(inst.PublishData(3, kNewMaps));
+        std::string strSigned;
+        ASSERT_TRUE(PrepareSignedCase(inst, c.eCase, inst.ReleaseDir() + "3\\", "config.ini", "Maps", "city.dat",
+                                      &strSigned))
+            << c.pszName;
+        const std::string strRecordBefore = inst.ConfigValue("Signature", "Maps");
+        ASSERT_TRUE(inst.Serve());
+
+        ASSERT_TRUE(inst.RunUpdate(kArgs)) << c.pszName;
+        const bool bInstalls = Installs(c.eCase);
+        ExpectMaps(inst, bInstalls ? kNewMaps : kOldMaps, c.pszName);
+        EXPECT_EQ(bInstalls, FileExists(inst.App("Maps\\海\\岛\\诚.dat"))) << c.pszName;
+        EXPECT_EQ(bInstalls ? ReadFileBytes(inst.ReleaseDir() + "3\\config.ini") : kOldManifest,
+                  ReadFileBytes(inst.App("Maps\\config.ini")))
+            << c.pszName;
+        EXPECT_EQ(ExpectedRecord(c.eCase, strSigned, strRecordBefore), inst.ConfigValue("Signature", "Maps"))
+            << c.pszName;
+
+        std::vector<std::string> vecRequests = ManifestRequests(c.eCase, kManifestUrl);
+        if (bInstalls || c.eCase == ESigned::Md5Collision) {
+            for (const char* pszUrl : {"/3/city.dat", "/3/roads/main.dat", u8"/3/海/岛/诚.dat"}) vecRequests.push_back(pszUrl);
+        } else {
+            EXPECT_FALSE(FileExists(inst.App("UPDATE\\Maps\\config.ini"))) << c.pszName;
+            EXPECT_FALSE(FileExists(inst.App("UPDATE\\Maps\\config.ini.sig"))) << c.pszName;
+        }
+        EXPECT_EQ(vecRequests, TestServer::First().RequestLog()) << c.pszName;
+    }
 }
 
 }  // namespace

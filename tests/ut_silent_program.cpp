@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/Installation.h"
+#include "support/SignedRelease.h"
 #include "support/TestServer.h"
 #include "support/UiDriver.h"
 #include "ui/resource.h"
@@ -314,6 +315,40 @@ TEST(SilentProgram, ARunKilledBeforeOrDuringTheCopyIsFinishedByTheNext) {
         ExpectFiles(inst, kNewFiles, "killed while copying");
         EXPECT_EQ(kOffered, inst.InstalledVersion());
         EXPECT_EQ("1", inst.RecordValue("IsSucceed"));
+    }
+}
+
+TEST(SilentProgram, ASignedReleaseInstallsOnlyWhatItsKeySigned) {
+    for (const S_SignedCase& c : SignedCases()) {
+        TestInstallation inst(kInstalled, "CN", false);
+        ASSERT_TRUE(inst.Install(kOldFiles));
+        ASSERT_TRUE(inst.PublishProgram(Release(kOffered)));
+        std::string strSigned;
+        ASSERT_TRUE(PrepareSignedCase(inst, c.eCase, inst.ReleaseDir() + "1\\", "UpdateConfig.ini", "Program",
+                                      "QOVA.dll", &strSigned))
+            << c.pszName;
+        const std::string strRecordBefore = inst.ConfigValue("Signature", "Program");
+        ASSERT_TRUE(inst.Serve());
+
+        ASSERT_TRUE(inst.RunUpdate("-silent")) << c.pszName;
+        const bool bInstalls = Installs(c.eCase);
+        ExpectFiles(inst, bInstalls ? kNewFiles : kOldFiles, c.pszName);
+        EXPECT_EQ(bInstalls, FileExists(inst.App("bin\\地图\\extra.dat"))) << c.pszName;
+        EXPECT_EQ(bInstalls ? kOffered : kInstalled, inst.InstalledVersion()) << c.pszName;
+        EXPECT_EQ(bInstalls, FileExists(inst.App("UpdateRecord.dat"))) << c.pszName;
+        EXPECT_EQ(ExpectedRecord(c.eCase, strSigned, strRecordBefore), inst.ConfigValue("Signature", "Program"))
+            << c.pszName;
+
+        std::vector<std::string> vecRequests = ManifestRequests(c.eCase, "/1/UpdateConfig.ini");
+        if (bInstalls || c.eCase == ESigned::Md5Collision) {
+            // The files come only after a manifest that passed; the false one is refused by its SHA-256.
+            for (const char* pszUrl : {"/1/QOVA.dll", "/1/bin/plugin.dll", u8"/1/bin/地图/extra.dat"})
+                vecRequests.push_back(pszUrl);
+        } else {
+            EXPECT_FALSE(FileExists(inst.App("UPDATE\\Program\\UpdateConfig.ini"))) << c.pszName;
+            EXPECT_FALSE(FileExists(inst.App("UPDATE\\Program\\UpdateConfig.ini.sig"))) << c.pszName;
+        }
+        EXPECT_EQ(vecRequests, TestServer::First().RequestLog()) << c.pszName;
     }
 }
 

@@ -18,7 +18,7 @@ const char kProductKey[] = "SOFTWARE\\QOVA";
 const DWORD kStartTimeoutMs = 15000;
 
 std::string ManifestFileSection(const ReleaseFile& file) {
-    return "[" + file.strName + "]\r\nMD5=" + Md5Hex(file.strBytes) + "\r\nSIZE=" +
+    return "[" + file.strName + "]\r\nMD5=" + Md5Hex(file.strBytes) + "\r\nSHA256=" + Sha256Hex(file.strBytes) + "\r\nSIZE=" +
            std::to_string(file.strBytes.size()) + "\r\nMODIFYTIME=2026-12-01 10:00:00\r\n";
 }
 
@@ -44,28 +44,32 @@ void ListTreeInto(const std::string& strDir, const std::string& strPrefix, std::
     } while (FindNextFileA(hFind.get(), &fd));
 }
 
-}  // namespace
-
-std::string Md5Hex(const std::string& strBytes) {
+std::string HexDigest(LPCWSTR pszAlgorithm, ULONG cbDigest, const std::string& strBytes) {
     BCRYPT_ALG_HANDLE hAlg = nullptr;
-    if (BCryptOpenAlgorithmProvider(&hAlg, BCRYPT_MD5_ALGORITHM, nullptr, 0) != 0) return "";
+    if (BCryptOpenAlgorithmProvider(&hAlg, pszAlgorithm, nullptr, 0) != 0) return "";
     BCRYPT_HASH_HANDLE hHash = nullptr;
-    unsigned char digest[16] = {};
+    unsigned char digest[32] = {};
     bool bOk = BCryptCreateHash(hAlg, &hHash, nullptr, 0, nullptr, 0, 0) == 0 &&
                BCryptHashData(hHash, reinterpret_cast<PUCHAR>(const_cast<char*>(strBytes.data())),
                               static_cast<ULONG>(strBytes.size()), 0) == 0 &&
-               BCryptFinishHash(hHash, digest, sizeof(digest), 0) == 0;
+               BCryptFinishHash(hHash, digest, cbDigest, 0) == 0;
     if (hHash) BCryptDestroyHash(hHash);
     BCryptCloseAlgorithmProvider(hAlg, 0);
     if (!bOk) return "";
     std::string strHex;
     const char kDigits[] = "0123456789abcdef";
-    for (unsigned char b : digest) {
-        strHex += kDigits[b >> 4];
-        strHex += kDigits[b & 15];
+    for (ULONG i = 0; i < cbDigest; ++i) {
+        strHex += kDigits[digest[i] >> 4];
+        strHex += kDigits[digest[i] & 15];
     }
     return strHex;
 }
+
+}  // namespace
+
+std::string Md5Hex(const std::string& strBytes) { return HexDigest(BCRYPT_MD5_ALGORITHM, 16, strBytes); }
+
+std::string Sha256Hex(const std::string& strBytes) { return HexDigest(BCRYPT_SHA256_ALGORITHM, 32, strBytes); }
 
 TestInstallation::TestInstallation(const std::string& strVersion, const std::string& strRegion, bool bWithClient)
     : m_strAppDir(m_dir / "app\\"), m_strReleaseDir(m_dir / "release\\") {
@@ -122,6 +126,19 @@ std::string TestInstallation::InstalledVersion() const {
     std::string strVersion;
     config.ReadString("Update", "Version", "", strVersion);
     return strVersion;
+}
+
+bool TestInstallation::SetConfig(const std::string& strSection, const std::string& strKey,
+                                 const std::string& strValue) const {
+    CCryptConfigFile config(App("Config.dat"), "");
+    return config.WriteString(strSection, strKey, strValue) == 0;
+}
+
+std::string TestInstallation::ConfigValue(const std::string& strSection, const std::string& strKey) const {
+    CCryptConfigFile config(App("Config.dat"), "");
+    std::string strValue;
+    config.ReadString(strSection, strKey, "", strValue);
+    return strValue;
 }
 
 std::string TestInstallation::RecordValue(const std::string& strKey) const {

@@ -30,8 +30,9 @@ struct ProgramRelease {
     std::vector<ReleaseFile> vecFiles;
 };
 
-// Lower-case hexadecimal MD5 of the bytes, as the manifests carry it.
+// Lower-case hexadecimal MD5 and SHA-256 of the bytes, as the manifests carry them.
 std::string Md5Hex(const std::string& strBytes);
+std::string Sha256Hex(const std::string& strBytes);
 
 class TestInstallation {
 public:
@@ -46,7 +47,7 @@ public:
 
     // Writes the installed files (below the application directory).
     bool Install(const std::vector<ReleaseFile>& vecFiles) const;
-    // Writes release\1\: UpdateConfig.ini and each file; SIZE, MD5 and MODIFYTIME from the bytes.
+    // Writes release\1\: UpdateConfig.ini and each file; SIZE, MD5, SHA256 and MODIFYTIME from the bytes.
     bool PublishProgram(const ProgramRelease& release) const;
     // Writes release\<kind>\: config.ini (one section per file) and each file.
     bool PublishData(int nKind, const std::vector<ReleaseFile>& vecFiles) const;
@@ -60,6 +61,9 @@ public:
 
     // "Update"/"Version" of Config.dat.
     std::string InstalledVersion() const;
+    // Any value of Config.dat, and its change.
+    std::string ConfigValue(const std::string& strSection, const std::string& strKey) const;
+    bool SetConfig(const std::string& strSection, const std::string& strKey, const std::string& strValue) const;
     // A value of today's section of UpdateRecord.dat; empty when missing.
     std::string RecordValue(const std::string& strKey) const;
     // Lines of QOVAClient.log: "start <pid>" and "close <pid>".
