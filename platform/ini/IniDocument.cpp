@@ -92,10 +92,27 @@ IniDocument::Section& IniDocument::AddSection(const std::string& strName) {
     return m_vecSections[result.first->second];
 }
 
+std::size_t IniDocument::EntryIndex(const Section& section, const std::string& strIndexKey) {
+    if (!section.mapIndex.empty()) {
+        auto it = section.mapIndex.find(strIndexKey);
+        return it == section.mapIndex.end() ? kNoEntry : it->second;
+    }
+    for (std::size_t i = 0; i < section.vecEntries.size(); ++i) {
+        if (section.vecEntries[i].strIndexKey == strIndexKey) return i;
+    }
+    return kNoEntry;
+}
+
 void IniDocument::AddEntry(Section& section, const std::string& strKey, const std::string& strValue) {
-    // emplace keeps the first occurrence of a key.
-    if (section.mapIndex.emplace(IndexKey(strKey), section.vecEntries.size()).second) {
-        section.vecEntries.push_back(Entry{strKey, strValue});
+    std::string strIndexKey = IndexKey(strKey);
+    if (EntryIndex(section, strIndexKey) != kNoEntry) return;   // the first occurrence of a key wins
+    section.vecEntries.push_back(Entry{strKey, strValue, std::move(strIndexKey)});
+    if (!section.mapIndex.empty()) {
+        section.mapIndex.emplace(section.vecEntries.back().strIndexKey, section.vecEntries.size() - 1);
+    } else if (section.vecEntries.size() > kLinearEntries) {
+        for (std::size_t i = 0; i < section.vecEntries.size(); ++i) {
+            section.mapIndex.emplace(section.vecEntries[i].strIndexKey, i);
+        }
     }
 }
 
@@ -167,8 +184,8 @@ std::string IniDocument::Serialize() const {
 const std::string* IniDocument::Find(const std::string& strSection, const std::string& strKey) const {
     const Section* pSection = FindSection(strSection);
     if (!pSection) return nullptr;
-    auto it = pSection->mapIndex.find(IndexKey(strKey));
-    return it == pSection->mapIndex.end() ? nullptr : &pSection->vecEntries[it->second].strValue;
+    const std::size_t nEntry = EntryIndex(*pSection, IndexKey(strKey));
+    return nEntry == kNoEntry ? nullptr : &pSection->vecEntries[nEntry].strValue;
 }
 
 bool IniDocument::HasSection(const std::string& strSection) const { return FindSection(strSection) != nullptr; }
@@ -193,11 +210,11 @@ bool IniDocument::Set(const std::string& strSection, const std::string& strKey, 
     if (!IsStorable(strSection, strKey, strValue)) return false;
     const std::string strKeyName = Trimmed(strKey);
     Section& section = AddSection(Trimmed(strSection));
-    auto it = section.mapIndex.find(IndexKey(strKeyName));
-    if (it == section.mapIndex.end()) {
+    const std::size_t nEntry = EntryIndex(section, IndexKey(strKeyName));
+    if (nEntry == kNoEntry) {
         AddEntry(section, strKeyName, Trimmed(strValue));
     } else {
-        section.vecEntries[it->second].strValue = Trimmed(strValue);
+        section.vecEntries[nEntry].strValue = Trimmed(strValue);
     }
     return true;
 }

@@ -67,12 +67,19 @@ private:
     struct Entry {
         std::string strKey;
         std::string strValue;
+        std::string strIndexKey;   // folded and trimmed
     };
+    // Most sections hold a handful of keys (a manifest's file sections): those
+    // are searched entry by entry, which spares a hash map per section; a map
+    // is built once a section grows past kLinearEntries.
+    static constexpr std::size_t kLinearEntries = 16;
     struct Section {
         std::string strName;
         std::vector<Entry> vecEntries;
-        std::unordered_map<std::string, std::size_t> mapIndex;   // folded key -> entry
+        std::unordered_map<std::string, std::size_t> mapIndex;   // folded key -> entry, for large sections
     };
+    static constexpr std::size_t kNoEntry = static_cast<std::size_t>(-1);
+    static std::size_t EntryIndex(const Section& section, const std::string& strIndexKey);
     Section* FindSection(const std::string& strSection);
     const Section* FindSection(const std::string& strSection) const;
     Section& AddSection(const std::string& strName);
