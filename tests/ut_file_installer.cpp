@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -110,6 +111,38 @@ TEST(StagedFileCheck, InstallGateAndReuseRule) {
         CStagedFileCheck check;
         EXPECT_EQ(c.bReusable, check.IsReusable(dir / c.strFile, info)) << c.pszName;
         EXPECT_EQ(c.bIntact, check.IsIntact(dir / c.strFile, info)) << c.pszName;
+    }
+}
+
+// A signed release: SHA-256 (either letter case) and SIZE decide, for reuse
+// and installation alike; the manifest's MD5 plays no part.
+TEST(StagedFileCheck, SignedReleasesAreJudgedBySha256) {
+    TempDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir / "abc", "abc"));
+    const std::string strSha = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+    std::string strShaUpper = strSha;
+    for (char& c : strShaUpper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    const struct {
+        const char* pszName;
+        std::string strSize;
+        std::string strMD5;
+        std::string strSHA256;
+        bool bPasses;   // reusable and installable
+    } cases[] = {
+        {"SHA-256 and size match", "3", "", strSha, true},
+        {"SHA-256 in upper case", "3", "", strShaUpper, true},
+        {"MD5 matches, SHA-256 does not", "3", kAbcDigest, std::string(64, '0'), false},
+        {"no SHA-256", "3", kAbcDigest, "", false},
+        {"wrong size", "4", "", strSha, false},
+    };
+    for (const auto& c : cases) {
+        S_UpdateFileInfo info;
+        info.strSize = c.strSize;
+        info.strMD5 = c.strMD5;
+        info.strSHA256 = c.strSHA256;
+        CStagedFileCheck check(EStagedDigest::Sha256);
+        EXPECT_EQ(c.bPasses, check.IsReusable(dir / "abc", info)) << c.pszName;
+        EXPECT_EQ(c.bPasses, check.IsIntact(dir / "abc", info)) << c.pszName;
     }
 }
 
