@@ -46,10 +46,8 @@ demo_write "$p/bin/render.dll" "renderer $dialog_version, night mode"
 demo_write "$p/readme.txt" "QOVA client $dialog_version: night mode, world map"
 # A large file makes the installation last long enough to be seen.
 head -c 24000000 /dev/urandom >"$p/res/world.pak"
-rm -f "$p/UpdateConfig.ini"
-demo_wine "$demo_dir/tool.out" "$build/bin/UpdateTool.exe" manifest program "$(demo_winpath "$p")" \
-  --version "$dialog_version" --region CN -o "$(demo_winpath "$demo_dir/UpdateConfig.ini")"
-mv "$demo_dir/UpdateConfig.ini" "$p/UpdateConfig.ini"
+rm -f "$p/UpdateConfig.ini" "$p/UpdateConfig.ini.sig"
+demo_sign_manifest program "$p" UpdateConfig.ini --version "$dialog_version" --region CN
 # The small files arrive a few bytes a second, so the bar moves file by file.
 for f in QOVA.dll bin/render.dll readme.txt; do demo_fault trickle "/1/$f"; done
 echo "    changed: QOVA.dll bin/render.dll readme.txt (served slowly), res/world.pak (24 MB, new)"

@@ -7,6 +7,8 @@
 demo_dir=${demo_dir:-$build/demo}
 demo_installed_version=4.0.1007.0715
 demo_offered_version=4.0.1008.0101
+# The publisher's private key: outside the release, never served.
+demo_key=$demo_dir/keys/publisher.pem
 
 # Unix absolute path -> the Windows path Wine sees (Z:\...).
 demo_winpath() {
@@ -69,8 +71,29 @@ demo_layout_installation() {
     <"$demo_dir/UserConfig.import.ini" >"$demo_dir/tool.out" 2>&1
 }
 
+# Makes the publisher's key pair ($demo_key) and sets DEMO_PUBLIC_KEY to the
+# public key line UpdateTool prints.
+demo_make_key() {
+  mkdir -p "$(dirname "$demo_key")"
+  chmod 700 "$(dirname "$demo_key")"
+  demo_wine "$demo_dir/keygen.out" "$build/bin/UpdateTool.exe" keygen "$(demo_winpath "$demo_key")"
+  DEMO_PUBLIC_KEY=$(tr -d '\r\n' <"$demo_dir/keygen.out")
+  export DEMO_PUBLIC_KEY
+}
+
+# Writes the manifest of the files in directory $2 with UpdateTool manifest
+# $1 (program or data; more options after them), signed with $demo_key, and
+# moves it and its .sig into the directory. Usage: demo_sign_manifest KIND DIR NAME OPTIONS...
+demo_sign_manifest() {
+  local kind=$1 dir=$2 name=$3; shift 3
+  demo_wine "$demo_dir/tool.out" "$build/bin/UpdateTool.exe" manifest "$kind" "$(demo_winpath "$dir")" "$@" \
+    --key "$(demo_winpath "$demo_key")" --expires 90 -o "$(demo_winpath "$demo_dir/$name")"
+  mv "$demo_dir/$name" "$demo_dir/$name.sig" "$dir/"
+}
+
 # The release in $1 (served root): program files of $demo_offered_version
-# under 1/ with UpdateConfig.ini, the data set of kind 3 under 3/ with config.ini.
+# under 1/ with UpdateConfig.ini, the data set of kind 3 under 3/ with
+# config.ini, each manifest signed (demo_make_key first).
 demo_publish_release() {
   local release=$1 app=$2
   rm -rf "$release"
@@ -81,17 +104,13 @@ demo_publish_release() {
   demo_write "$p/bin/render.dll" "renderer $demo_offered_version, faster"
   demo_write "$p/readme.txt" "QOVA client $demo_offered_version: route planning"
   demo_write "$p/bin/plugins/route.dll" "route planner 1.0"
-  demo_wine "$demo_dir/tool.out" "$build/bin/UpdateTool.exe" manifest program "$(demo_winpath "$p")" \
-    --version "$demo_offered_version" --region CN --notify 1 -o "$(demo_winpath "$demo_dir/UpdateConfig.ini")"
-  mv "$demo_dir/UpdateConfig.ini" "$p/UpdateConfig.ini"
+  demo_sign_manifest program "$p" UpdateConfig.ini --version "$demo_offered_version" --region CN --notify 1
 
   local d="$release/3"
   cp -r "$app/Maps/." "$d/"
   demo_write "$d/city.dat" "city map, winter edition"
   demo_write "$d/roads/ring.dat" "ring road"
-  demo_wine "$demo_dir/tool.out" "$build/bin/UpdateTool.exe" manifest data "$(demo_winpath "$d")" \
-    -o "$(demo_winpath "$demo_dir/config.ini")"
-  mv "$demo_dir/config.ini" "$d/config.ini"
+  demo_sign_manifest data "$d" config.ini
 }
 
 # Holds $1 open as a running program holds its image (rename allowed, no
@@ -122,6 +141,26 @@ demo_release_holds() {
 demo_client_starts() {
   local log="$1/QOVAClient.log"
   if [ -f "$log" ]; then grep -c '^start' "$log" || true; else echo 0; fi
+}
+
+# The paths the demo's update server was asked for since it last served its
+# root, one a line.
+demo_request_log() {
+  python3 - "$DEMO_PORT" <<'PY'
+import sys, urllib.request
+opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+print(opener.open("http://127.0.0.1:%s/__admin/log" % sys.argv[1], timeout=10).read().decode(), end="")
+PY
+}
+
+# Clears the request log (the server serves the same root again).
+demo_clear_request_log() {
+  python3 - "$DEMO_PORT" "$1" <<'PY'
+import sys, urllib.request
+opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+url = "http://127.0.0.1:%s/__admin/serve" % sys.argv[1]
+opener.open(urllib.request.Request(url, data=sys.argv[2].encode()), timeout=10)
+PY
 }
 
 # md5 of a file, or "(none)".
