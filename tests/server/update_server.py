@@ -2,23 +2,44 @@
 """Local update server for the tests and the benchmarks.
 
 Serves GET /<path> from a root directory over HTTP/1.1 with keep-alive and
-Content-Length. Faults can be set per path, and every request path is logged.
+Content-Length, with ETag and Last-Modified, and single byte ranges
+(Range: bytes=N- or N-M, 206 with Content-Range; If-Range with the ETag or
+the Last-Modified date, else the whole file with 200; 416 past the end).
+Faults can be set per path, and every request path is logged.
 
 Admin API (never logged):
   POST /__admin/serve        body: root directory (Unix path, or a Windows path
                              such as Z:\\dir or C:\\dir mapped through the Wine
-                             prefix); clears faults and the log
-  POST /__admin/fault        body: "<kind> <url path>"; kind "none" clears it
+                             prefix); clears faults, delay, the log and the counters
+  POST /__admin/fault        body: "<kind>[,<kind>...] <url path>"; kind "none"
+                             clears the path's faults
+  POST /__admin/delay        body: milliseconds every logged request waits
+                             before it is answered (0: none)
   GET  /__admin/log          requested paths, percent-decoded, UTF-8, one a line
+  GET  /__admin/requests     one line per logged request: path, Range and
+                             If-Range headers ("-" when absent), status, tab-separated
   GET  /__admin/connections  number of connections that carried logged requests
+  GET  /__admin/bytes        body bytes sent for logged requests
 
-Fault kinds: 404, 500, drop (connection reset mid-body), short (body shorter
-than its Content-Length, then close), long (more bytes than Content-Length),
-stall (headers, then silence), pause (headers and half the body, then
-silence), hang (no answer at all), trickle (a few bytes a second). Silence and trickles end after at most 120 s or when the server stops.
+Fault kinds: 404, 500, drop (connection reset mid-body; ignores Range), short
+(body shorter than its Content-Length, then close), long (more bytes than
+Content-Length), stall (headers, then silence), pause (headers and half the
+body, then silence), hang (no answer at all), trickle (a few bytes a second).
+Silence and trickles end after at most 120 s or when the server stops.
+Further kinds, combinable with a comma:
+  cut@N, cut@P%, cut@-1   the next answer for the path is reset after the body
+                          reached byte offset N, P percent of the file, or one
+                          byte before its end; fires once, then the path is
+                          served normally
+  swap                    when a cut fires, the file is replaced by its sibling
+                          "<name>.next" (a new ETag): the file changed on the
+                          server between two attempts
+  norange                 Range and If-Range are ignored: always 200 and the
+                          whole file
 """
 
 import argparse
+import email.utils
 import http.server
 import itertools
 import os
@@ -34,14 +55,56 @@ SILENCE_LIMIT_S = 120.0
 TRICKLE_BYTES = 4
 TRICKLE_PERIOD_S = 0.25
 FAULT_KINDS = {"404", "500", "drop", "short", "long", "stall", "pause", "hang", "trickle"}
+MODIFIER_KINDS = {"swap", "norange"}
+
+
+def valid_kind(kind):
+    if kind in FAULT_KINDS or kind in MODIFIER_KINDS:
+        return True
+    if kind.startswith("cut@"):
+        arg = kind[4:]
+        try:
+            return arg == "-1" or (arg.endswith("%") and 0 <= int(arg[:-1]) <= 100) or int(arg) >= 0
+        except ValueError:
+            return False
+    return False
+
+
+def cut_offset(kind, size):
+    """Byte offset at which a cut@ kind resets the connection."""
+    arg = kind[4:]
+    if arg == "-1":
+        return max(size - 1, 0)
+    if arg.endswith("%"):
+        return size * int(arg[:-1]) // 100
+    return min(int(arg), size)
+
+
+def parse_range(header, size):
+    """(start, end) inclusive for one "bytes=N-" or "bytes=N-M" range, "bad"
+    for one past the end, None for anything else (served whole)."""
+    if not header or not header.startswith("bytes=") or "," in header:
+        return None
+    first, sep, last = header[6:].strip().partition("-")
+    if not sep or not first.isdigit() or (last and not last.isdigit()):
+        return None
+    start = int(first)
+    end = min(int(last), size - 1) if last else size - 1
+    if start >= size:
+        return "bad"
+    if end < start:
+        return None
+    return start, end
 
 
 class ServerState:
     def __init__(self, root):
         self.lock = threading.Lock()
         self.root = root
-        self.faults = {}
-        self.log = []           # (decoded path, connection id)
+        self.faults = {}        # path -> set of kinds
+        self.log = []           # [decoded path, connection id, range, if-range, status]
+        self.delay_s = 0.0
+        self.body_bytes = 0
         self.stopping = threading.Event()
         self.conn_ids = itertools.count(1)
 
@@ -50,26 +113,49 @@ class ServerState:
             self.root = root
             self.faults = {}
             self.log = []
+            self.delay_s = 0.0
+            self.body_bytes = 0
 
-    def set_fault(self, path, kind):
+    def set_fault(self, path, kinds):
         with self.lock:
-            if kind == "none":
+            if kinds == {"none"}:
                 self.faults.pop(path, None)
             else:
-                self.faults[path] = kind
+                self.faults[path] = set(kinds)
 
-    def record(self, path, conn_id):
+    def fire_cut(self, path, kind):
+        """Removes a once-only cut; True when it was still set."""
         with self.lock:
-            self.log.append((path, conn_id))
-            return self.root, self.faults.get(path)
+            kinds = self.faults.get(path)
+            if not kinds or kind not in kinds:
+                return False
+            kinds.discard(kind)
+            if not kinds:
+                self.faults.pop(path, None)
+            return True
+
+    def record(self, path, conn_id, byte_range, if_range):
+        """Logs a request; returns (root, its faults, the log entry, delay)."""
+        with self.lock:
+            entry = [path, conn_id, byte_range or "-", if_range or "-", "-"]
+            self.log.append(entry)
+            return self.root, set(self.faults.get(path, ())), entry, self.delay_s
+
+    def add_body_bytes(self, n):
+        with self.lock:
+            self.body_bytes += n
+
+    def requests_text(self):
+        with self.lock:
+            return "".join("%s\t%s\t%s\t%s\n" % (e[0], e[2], e[3], e[4]) for e in self.log)
 
     def log_text(self):
         with self.lock:
-            return "".join(p + "\n" for p, _ in self.log)
+            return "".join(e[0] + "\n" for e in self.log)
 
     def connection_count(self):
         with self.lock:
-            return len({c for _, c in self.log})
+            return len({e[1] for e in self.log})
 
 
 def decode_path(raw):
@@ -121,11 +207,27 @@ class Handler(http.server.BaseHTTPRequestHandler):
         length = int(self.headers.get("Content-Length") or 0)
         return self.rfile.read(length) if length else b""
 
-    def send_file_headers(self, length):
-        self.send_response(200)
-        self.send_header("Content-Type", "application/octet-stream")
+    def send_response(self, code, message=None):
+        entry = getattr(self, "entry", None)
+        if entry is not None:
+            entry[4] = str(code)
+        super().send_response(code, message)
+
+    def send_file_headers(self, length, status=200, content_range=None):
+        self.send_response(status)
+        self.send_header("Content-Type", self.content_type)
         self.send_header("Content-Length", str(length))
+        if self.validators:
+            self.send_header("ETag", self.validators[0])
+            self.send_header("Last-Modified", self.validators[1])
+            self.send_header("Accept-Ranges", "bytes")
+        if content_range:
+            self.send_header("Content-Range", content_range)
         self.end_headers()
+
+    def write_body(self, data):
+        self.wfile.write(data)
+        self.server.state.add_body_bytes(len(data))
 
     def wait_silently(self):
         self.server.state.stopping.wait(SILENCE_LIMIT_S)
@@ -139,59 +241,109 @@ class Handler(http.server.BaseHTTPRequestHandler):
     # --- requests --------------------------------------------------------
 
     def do_GET(self):
+        self.entry = None  # a keep-alive connection may carry admin requests too
         if self.path.startswith("/__admin/"):
             return self.admin_get()
         path = decode_path(self.path)
-        root, fault = self.server.state.record(path, self.conn_id)
-        if fault in ("404", "500"):
-            return self.send_small(int(fault), fault + "\n")
-        if fault == "hang":
+        byte_range, if_range = self.headers.get("Range"), self.headers.get("If-Range")
+        root, faults, self.entry, delay_s = self.server.state.record(path, self.conn_id, byte_range, if_range)
+        self.validators = None
+        self.content_type = "application/octet-stream"
+        if delay_s and self.server.state.stopping.wait(delay_s):
+            return
+        for kind in ("404", "500"):
+            if kind in faults:
+                return self.send_small(int(kind), kind + "\n")
+        if "hang" in faults:
             return self.wait_silently()
         file_path = self.resolve(root, path)
         if file_path is None:
             return self.send_small(404, "not found\n")
+        if file_path.endswith(".pac"):
+            self.content_type = "application/x-ns-proxy-autoconfig"
         with open(file_path, "rb") as f:
-            size = os.fstat(f.fileno()).st_size
-            if fault is None:
-                self.send_file_headers(size)
-                if size:
-                    self.connection.sendfile(f)
-            elif fault == "stall":
-                self.send_file_headers(size)
-                self.wait_silently()
-            elif fault == "pause":
-                self.send_file_headers(size)
-                self.wfile.write(f.read(size // 2))
-                self.wait_silently()
-            elif fault == "drop":
-                declared = max(size, 2)
-                self.send_file_headers(declared)
-                self.wfile.write(f.read(declared // 2))
-                time.sleep(0.2)  # let the first half reach the client before the reset
-                self.reset_connection()
-            elif fault == "short":
-                self.send_file_headers(size + 16)
-                self.wfile.write(f.read())
-                self.close_connection = True
-            elif fault == "long":
-                # One write with the headers, so that the surplus reaches the
-                # client together with the body rather than as a later stray.
-                self.send_response(200)
-                self.send_header("Content-Type", "application/octet-stream")
-                self.send_header("Content-Length", str(size))
-                self._headers_buffer.append(b"\r\n")
-                head = b"".join(self._headers_buffer)
-                self._headers_buffer = []
-                self.wfile.write(head + f.read() + b"EXTRA-BYTES-BEYOND-CONTENT-LENGTH")
-                self.close_connection = True
-            elif fault == "trickle":
-                self.send_file_headers(size)
-                self.trickle(f, size)
+            st = os.fstat(f.fileno())
+            size = st.st_size
+            # Strong: it changes whenever the file is rewritten or replaced.
+            self.validators = ('"%x-%x-%x"' % (st.st_ino, st.st_mtime_ns, size),
+                               email.utils.formatdate(st.st_mtime, usegmt=True))
+            legacy = [k for k in ("stall", "pause", "drop", "short", "long", "trickle") if k in faults]
+            if legacy:
+                return self.legacy_fault(legacy[0], f, size)
+            self.send_ranged(f, size, path, faults, file_path)
+
+    def send_ranged(self, f, size, path, faults, file_path):
+        wanted = None
+        if "norange" not in faults and (self.headers.get("If-Range") is None
+                                        or self.headers.get("If-Range") in self.validators):
+            wanted = parse_range(self.headers.get("Range"), size)
+        if wanted == "bad":
+            self.send_response(416)
+            self.send_header("Content-Range", "bytes */%d" % size)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
+        if wanted is None:
+            start, end = 0, size - 1
+            self.send_file_headers(size)
+        else:
+            start, end = wanted
+            self.send_file_headers(end - start + 1, 206, "bytes %d-%d/%d" % (start, end, size))
+        cut = next((k for k in faults if k.startswith("cut@")), None)
+        if cut and self.server.state.fire_cut(path, cut):
+            stop = max(cut_offset(cut, size), start)
+            f.seek(start)
+            self.write_body(f.read(min(stop, end + 1) - start))
+            # A clean close after the bytes: the client sees every byte sent,
+            # then the end of the connection before the announced length.
+            self.wfile.flush()
+            self.connection.shutdown(socket.SHUT_WR)
+            self.close_connection = True
+            if "swap" in faults and os.path.isfile(file_path + ".next"):
+                os.replace(file_path + ".next", file_path)
+            return
+        if end >= start:
+            self.connection.sendfile(f, start, end - start + 1)
+            self.server.state.add_body_bytes(end - start + 1)
+
+    def legacy_fault(self, fault, f, size):
+        if fault == "stall":
+            self.send_file_headers(size)
+            self.wait_silently()
+        elif fault == "pause":
+            self.send_file_headers(size)
+            self.write_body(f.read(size // 2))
+            self.wait_silently()
+        elif fault == "drop":
+            declared = max(size, 2)
+            self.send_file_headers(declared)
+            self.write_body(f.read(declared // 2))
+            time.sleep(0.2)  # let the first half reach the client before the reset
+            self.reset_connection()
+        elif fault == "short":
+            self.send_file_headers(size + 16)
+            self.write_body(f.read())
+            self.close_connection = True
+        elif fault == "long":
+            # One write with the headers, so that the surplus reaches the
+            # client together with the body rather than as a later stray.
+            self.send_response(200)
+            self.send_header("Content-Type", "application/octet-stream")
+            self.send_header("Content-Length", str(size))
+            self._headers_buffer.append(b"\r\n")
+            head = b"".join(self._headers_buffer)
+            self._headers_buffer = []
+            self.write_body(head + f.read() + b"EXTRA-BYTES-BEYOND-CONTENT-LENGTH")
+            self.close_connection = True
+        elif fault == "trickle":
+            self.send_file_headers(size)
+            self.trickle(f, size)
 
     def do_POST(self):
+        self.entry = None
         if self.path.startswith("/__admin/"):
             return self.admin_post()
-        self.server.state.record(decode_path(self.path), self.conn_id)
+        self.entry = self.server.state.record(decode_path(self.path), self.conn_id, None, None)[2]
         self.read_body()
         self.send_small(405, "GET only\n")
 
@@ -203,7 +355,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 if self.server.state.stopping.wait(TRICKLE_PERIOD_S):
                     break
                 chunk = f.read(TRICKLE_BYTES)
-                self.wfile.write(chunk)
+                self.write_body(chunk)
                 sent += len(chunk)
         except OSError:
             pass  # the client gave up
@@ -224,6 +376,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.send_small(200, state.log_text())
         if self.path == "/__admin/connections":
             return self.send_small(200, "%d\n" % state.connection_count())
+        if self.path == "/__admin/requests":
+            return self.send_small(200, state.requests_text())
+        if self.path == "/__admin/bytes":
+            with state.lock:
+                return self.send_small(200, "%d\n" % state.body_bytes)
         self.send_small(404, "unknown admin request\n")
 
     def admin_post(self):
@@ -237,9 +394,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.send_small(200, "ok\n")
         if self.path == "/__admin/fault":
             kind, _, path = body.partition(" ")
-            if (kind not in FAULT_KINDS and kind != "none") or not path.startswith("/"):
-                return self.send_small(400, "usage: <kind> <url path>\n")
-            state.set_fault(decode_path(path), kind)
+            kinds = set(kind.split(","))
+            if not (kinds == {"none"} or all(valid_kind(k) for k in kinds)) or not path.startswith("/"):
+                return self.send_small(400, "usage: <kind>[,<kind>...] <url path>\n")
+            state.set_fault(decode_path(path), kinds)
+            return self.send_small(200, "ok\n")
+        if self.path == "/__admin/delay":
+            if not body.isdigit():
+                return self.send_small(400, "usage: <milliseconds>\n")
+            with state.lock:
+                state.delay_s = int(body) / 1000.0
             return self.send_small(200, "ok\n")
         self.send_small(404, "unknown admin request\n")
 
