@@ -5,16 +5,29 @@ Accepts requests in absolute form (GET http://host:port/path) and in origin
 form with a Host header (GET /path, as Wine's WinHTTP sends them), forwards
 them to 127.0.0.1 only, and logs each forwarded URL.
 
+It can ask for authentication as a company proxy does (407): "negotiate"
+offers Negotiate and NTLM and plays the server's part of the NTLM exchange
+(a challenge for a NEGOTIATE message, any AUTHENTICATE message accepted; a
+Negotiate token that is not NTLM is accepted as it is), "basic" offers only
+Basic and accepts nothing. Credentials are not checked: the tests look at
+what the client sent.
+
 Admin API, addressed to the proxy itself (Host = the proxy's own port):
-  GET  /__admin/log    forwarded URLs (http://host:port/path as sent), one a line
-  POST /__admin/clear  empties the log
+  GET  /__admin/log       forwarded URLs (http://host:port/path as sent), one a line
+  GET  /__admin/auth-log  per request received, the scheme of its
+                          Proxy-Authorization header ("-" when none), and for
+                          NTLM messages their type: "NTLM/1", "Negotiate/3"
+  POST /__admin/clear     empties both logs
+  POST /__admin/auth      body: "none" (default), "negotiate" or "basic"
 """
 
 import argparse
+import base64
 import http.client
 import http.server
 import os
 import signal
+import struct
 import sys
 import threading
 import urllib.parse
@@ -23,6 +36,26 @@ ALLOWED_HOSTS = {"127.0.0.1", "localhost"}
 HOP_BY_HOP = {"connection", "keep-alive", "proxy-connection", "proxy-authorization",
               "te", "trailer", "transfer-encoding", "upgrade"}
 CHUNK = 256 * 1024
+AUTH_MODES = {"none", "negotiate", "basic"}
+NTLM_SIGNATURE = b"NTLMSSP\0"
+
+
+def ntlm_challenge():
+    """A minimal NTLM CHALLENGE message (type 2): no target name or info."""
+    flags = 0x00000001 | 0x00000200 | 0x00008000 | 0x00080000 | 0x20000000 | 0x80000000
+    return (NTLM_SIGNATURE + struct.pack("<I", 2) + struct.pack("<HHI", 0, 0, 48) + struct.pack("<I", flags)
+            + bytes(range(1, 9)) + bytes(8) + struct.pack("<HHI", 0, 0, 48))
+
+
+def auth_of(header):
+    """(scheme, NTLM message type or 0, token bytes) of a Proxy-Authorization value."""
+    scheme, _, token = (header or "").strip().partition(" ")
+    try:
+        raw = base64.b64decode(token.strip(), validate=True)
+    except ValueError:
+        raw = b""
+    kind = struct.unpack("<I", raw[8:12])[0] if raw.startswith(NTLM_SIGNATURE) and len(raw) >= 12 else 0
+    return scheme, kind, raw
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -71,11 +104,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.admin(path)
         if host not in ALLOWED_HOSTS:
             return self.send_small(502, "only 127.0.0.1 is forwarded\n")
+        length = int(self.headers.get("Content-Length") or 0)
+        body = self.rfile.read(length) if length else None
+        if not self.authorised():
+            return
         with state.lock:
             state.log.append("http://%s:%d%s" % (host, port, path))
 
-        length = int(self.headers.get("Content-Length") or 0)
-        body = self.rfile.read(length) if length else None
         headers = {k: v for k, v in self.headers.items() if k.lower() not in HOP_BY_HOP}
         headers["Connection"] = "close"
         upstream = http.client.HTTPConnection(host, port, timeout=150)
@@ -106,18 +141,58 @@ class Handler(http.server.BaseHTTPRequestHandler):
         finally:
             upstream.close()
 
+    def authorised(self):
+        """True to forward; otherwise a 407 has been sent."""
+        state = self.server.state
+        header = self.headers.get("Proxy-Authorization")
+        scheme, kind, raw = auth_of(header)
+        with state.lock:
+            state.auth_log.append(("%s/%d" % (scheme, kind) if kind else scheme) if header else "-")
+            mode = state.auth_mode
+        if mode == "none":
+            return True
+        if mode == "negotiate" and scheme.lower() in ("ntlm", "negotiate"):
+            if kind == 3 or (kind == 0 and raw and scheme.lower() == "negotiate"):
+                return True
+            if kind == 1:
+                return self.ask_auth(["%s %s" % (scheme, base64.b64encode(ntlm_challenge()).decode())])
+        if mode == "basic":
+            return self.ask_auth(['Basic realm="QOVA test proxy"'])
+        return self.ask_auth(["Negotiate", "NTLM"])
+
+    def ask_auth(self, challenges):
+        body = b"proxy authentication required\n"
+        self.send_response(407)
+        for c in challenges:
+            self.send_header("Proxy-Authenticate", c)
+        self.send_header("Content-Type", "text/plain")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+        return False
+
     def admin(self, path):
         state = self.server.state
         if self.command == "GET" and path == "/__admin/log":
             with state.lock:
                 text = "".join(u + "\n" for u in state.log)
             return self.send_small(200, text)
+        if self.command == "GET" and path == "/__admin/auth-log":
+            with state.lock:
+                text = "".join(a + "\n" for a in state.auth_log)
+            return self.send_small(200, text)
+        length = int(self.headers.get("Content-Length") or 0)
+        body = self.rfile.read(length).decode("utf-8", "replace").strip() if length else ""
         if self.command == "POST" and path == "/__admin/clear":
-            length = int(self.headers.get("Content-Length") or 0)
-            if length:
-                self.rfile.read(length)
             with state.lock:
                 state.log = []
+                state.auth_log = []
+            return self.send_small(200, "ok\n")
+        if self.command == "POST" and path == "/__admin/auth":
+            if body not in AUTH_MODES:
+                return self.send_small(400, "usage: none|negotiate|basic\n")
+            with state.lock:
+                state.auth_mode = body
             return self.send_small(200, "ok\n")
         self.send_small(404, "unknown admin request\n")
 
@@ -126,6 +201,8 @@ class State:
     def __init__(self):
         self.lock = threading.Lock()
         self.log = []
+        self.auth_log = []
+        self.auth_mode = "none"
 
 
 class Server(http.server.ThreadingHTTPServer):
