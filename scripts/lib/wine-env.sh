@@ -63,6 +63,19 @@ qova_wine_scale_100() {
   wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f </dev/null >/dev/null 2>&1 || true
 }
 
+# The user's Internet Options proxy settings of the prefix: "direct, no
+# automatic detection". Without the value Wine reports automatic detection
+# on, and every run with UseProxy=1 would look for a proxy first; tests that
+# need other settings write their own and put this one back.
+# Value layout: DWORD 0x46, DWORD counter, DWORD flags (1 direct, 2 proxy,
+# 4 PAC URL, 8 detect), then proxy, bypass list and PAC URL, each a DWORD
+# length and ASCII text.
+qova_wine_proxy_settings_direct() {
+  wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections' \
+    /v DefaultConnectionSettings /t REG_BINARY /d 460000000000000001000000000000000000000000000000 /f \
+    </dev/null >/dev/null 2>&1
+}
+
 qova_wine_prefix() {
   qova_wine_env
   # The prefix's desktop process keeps the display it was started with: it

@@ -1,0 +1,99 @@
+# nginx (Debian's nginx-light) as the real static server of a release tree:
+# started in the foreground on a free port of 127.0.0.1, with its
+# configuration, pid, logs and temporary files in one directory of the build
+# tree, and stopped by qova_stop_all (scripts/lib/wine-env.sh) with the other
+# servers.
+#
+# Expects $build; source scripts/lib/packages.sh and wine-env.sh first.
+
+# The access log of the servers started here: one line per request,
+#   <request line> <status> <body bytes sent> "<Range>" "<If-Range>"
+qova_nginx_log_format='$request $status $body_bytes_sent "$http_range" "$http_if_range"'
+
+# A TCP port of 127.0.0.1 that was free a moment ago.
+qova_free_port() {
+  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()'
+}
+
+# qova_nginx_start VAR ROOT [STATE_DIR]: serves ROOT (GET /x -> ROOT/x, byte
+# ranges, ETag, Last-Modified) and exports VAR=port. STATE_DIR (default
+# $build/nginx-VAR) receives nginx.conf, nginx.pid, error.log, access.log and
+# the temporary directories.
+qova_nginx_start() {
+  local var=$1 served=$2 dir=${3:-$build/nginx-$1}
+  qova_require_commands nginx
+  mkdir -p "$served" "$dir/tmp"
+  served=$(cd "$served" && pwd)
+  dir=$(cd "$dir" && pwd)
+  local try port pid i
+  # Another program may take the port between the probe and the bind: then
+  # nginx exits at once, and the next try takes another port.
+  for try in 1 2 3 4 5; do
+    port=$(qova_free_port)
+    cat >"$dir/nginx.conf" <<EOF
+daemon off;
+user root;
+worker_processes 1;
+pid $dir/nginx.pid;
+error_log $dir/error.log warn;
+events { worker_connections 512; }
+http {
+  default_type application/octet-stream;
+  types { application/x-ns-proxy-autoconfig pac; }
+  sendfile on;
+  tcp_nodelay on;
+  keepalive_timeout 65;
+  keepalive_requests 100000;
+  log_format qova '$qova_nginx_log_format';
+  access_log $dir/access.log qova;
+  client_body_temp_path $dir/tmp/body;
+  proxy_temp_path $dir/tmp/proxy;
+  fastcgi_temp_path $dir/tmp/fastcgi;
+  uwsgi_temp_path $dir/tmp/uwsgi;
+  scgi_temp_path $dir/tmp/scgi;
+  server {
+    listen 127.0.0.1:$port;
+    root $served;
+    location / { }
+  }
+}
+EOF
+    : >"$dir/access.log"
+    nginx -c "$dir/nginx.conf" -p "$dir" </dev/null >>"$dir/error.log" 2>&1 &
+    pid=$!
+    for i in $(seq 1 50); do
+      kill -0 "$pid" 2>/dev/null || break
+      if python3 -c 'import socket, sys; socket.create_connection(("127.0.0.1", int(sys.argv[1])), 1).close()' "$port" 2>/dev/null; then
+        qova_started_pids+=("$pid")
+        export "$var=$port"
+        return 0
+      fi
+      sleep 0.1
+    done
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  echo "nginx did not start (see $dir/error.log)" >&2
+  return 1
+}
+
+# The Windows (Wine Z:) form of a Unix path, ending in '\' for a directory.
+qova_wine_path() {
+  local p=${1//\//\\}
+  [ -d "$1" ] && p=${p%\\}\\
+  printf 'Z:%s' "$p"
+}
+
+# For scripts/test: an empty release directory served by nginx. Exports
+# QOVA_TEST_NGINX (port), QOVA_TEST_NGINX_ROOT (the served directory, as a
+# Windows path ending in '\', where tests lay out releases: ROOT\1\a.dll
+# answers GET /1/a.dll) and QOVA_TEST_NGINX_LOG (its access log, Windows path).
+qova_test_nginx_start() {
+  local dir=$build/test-nginx
+  rm -rf "$dir"
+  mkdir -p "$dir/root"
+  qova_nginx_start QOVA_TEST_NGINX "$dir/root" "$dir"
+  QOVA_TEST_NGINX_ROOT=$(qova_wine_path "$dir/root")
+  QOVA_TEST_NGINX_LOG=$(qova_wine_path "$dir/access.log")
+  export QOVA_TEST_NGINX_ROOT QOVA_TEST_NGINX_LOG
+}
