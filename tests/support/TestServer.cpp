@@ -103,6 +103,12 @@ std::string ServerPathOf(const std::string& strWindowsPath) {
     return Narrow(wstrPath, CP_UTF8);
 }
 
+std::string StringFromEnv(const char* pszName) {
+    char szValue[MAX_PATH * 2] = {};
+    DWORD n = GetEnvironmentVariableA(pszName, szValue, sizeof(szValue));
+    return n == 0 || n >= sizeof(szValue) ? std::string() : std::string(szValue, n);
+}
+
 }  // namespace
 
 TestServer TestServer::First() { return TestServer(PortFromEnv("QOVA_TEST_SERVER1")); }
@@ -143,4 +149,50 @@ std::vector<std::string> TestServer::ProxyLog() {
 bool TestServer::ClearProxyLog() {
     AdminReply reply;
     return Exchange(ProxyPort(), L"POST", L"/__admin/clear", std::string(), reply) && reply.dwStatus == 200;
+}
+
+bool TestServer::SetDelay(unsigned int nMilliseconds) {
+    AdminReply reply;
+    return Exchange(m_nPort, L"POST", L"/__admin/delay", std::to_string(nMilliseconds), reply) &&
+           reply.dwStatus == 200;
+}
+
+std::vector<std::string> TestServer::RequestDetails() {
+    AdminReply reply;
+    if (!Exchange(m_nPort, L"GET", L"/__admin/requests", std::string(), reply) || reply.dwStatus != 200) return {};
+    return SplitLines(reply.strBody);
+}
+
+long long TestServer::BodyBytes() {
+    AdminReply reply;
+    if (!Exchange(m_nPort, L"GET", L"/__admin/bytes", std::string(), reply) || reply.dwStatus != 200) return -1;
+    return std::atoll(reply.strBody.c_str());
+}
+
+bool TestServer::SetProxyAuth(const std::string& strMode) {
+    AdminReply reply;
+    return Exchange(ProxyPort(), L"POST", L"/__admin/auth", strMode, reply) && reply.dwStatus == 200;
+}
+
+std::vector<std::string> TestServer::ProxyAuthLog() {
+    AdminReply reply;
+    if (!Exchange(ProxyPort(), L"GET", L"/__admin/auth-log", std::string(), reply) || reply.dwStatus != 200)
+        return {};
+    return SplitLines(reply.strBody);
+}
+
+unsigned short TestServer::NginxPort() { return PortFromEnv("QOVA_TEST_NGINX"); }
+std::string TestServer::NginxRoot() { return StringFromEnv("QOVA_TEST_NGINX_ROOT"); }
+
+std::vector<std::string> TestServer::NginxLog() {
+    std::string strPath = StringFromEnv("QOVA_TEST_NGINX_LOG");
+    HANDLE hFile = CreateFileA(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE) return {};
+    std::string strText;
+    char szBuf[8192];
+    DWORD cbRead = 0;
+    while (ReadFile(hFile, szBuf, sizeof(szBuf), &cbRead, nullptr) && cbRead) strText.append(szBuf, cbRead);
+    CloseHandle(hFile);
+    return SplitLines(strText);
 }
