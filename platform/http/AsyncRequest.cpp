@@ -4,11 +4,7 @@
 
 namespace {
 
-// Connecting (including sending the request) to a dead address.
-const DWORD kConnectLimitMs = 10000;
-// A server that accepted the request and says nothing.
-const DWORD kAnswerLimitMs = 20000;
-// WinHTTP's own limits sit a little above ours, as a backstop.
+// WinHTTP's own limits sit a little above the transport's, as a backstop.
 const int kWinHttpConnectMs = 8000;
 const int kWinHttpReceiveMs = 25000;
 
@@ -81,6 +77,7 @@ bool CAsyncRequest::Open(HINTERNET hConnect, const std::wstring& wstrPath) {
         return false;
     }
     m_pContext = pContext.release();  // the request owns it now (see OnRequestStatus)
+    ResetEvent(m_pMemory->hDone.get());  // a completion of an earlier request is no news for this one
 
     WinHttpSetTimeouts(m_hRequest.get(), kWinHttpConnectMs, kWinHttpConnectMs, kWinHttpReceiveMs,
                        kWinHttpReceiveMs);
@@ -92,29 +89,34 @@ bool CAsyncRequest::Open(HINTERNET hConnect, const std::wstring& wstrPath) {
     return true;
 }
 
-bool CAsyncRequest::StartSend() {
+bool CAsyncRequest::AddHeaders(const std::wstring& wstrHeaders) {
+    return WinHttpAddRequestHeaders(m_hRequest.get(), wstrHeaders.c_str(), static_cast<DWORD>(wstrHeaders.size()),
+                                    WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE) != FALSE;
+}
+
+bool CAsyncRequest::BeginSend() {
     DWORD_PTR dwContext = reinterpret_cast<DWORD_PTR>(m_pContext);
-    m_bPending = WinHttpSendRequest(m_hRequest.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
-                                    dwContext) != FALSE;
+    return Started(WinHttpSendRequest(m_hRequest.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0,
+                                      0, dwContext));
+}
+
+bool CAsyncRequest::BeginReceive() { return Started(WinHttpReceiveResponse(m_hRequest.get(), nullptr)); }
+
+bool CAsyncRequest::BeginQueryAvailable() { return Started(WinHttpQueryDataAvailable(m_hRequest.get(), nullptr)); }
+
+bool CAsyncRequest::BeginRead(DWORD cbWant) {
+    return Started(WinHttpReadData(m_hRequest.get(), m_pMemory->pData.get(), cbWant, nullptr));
+}
+
+bool CAsyncRequest::Started(BOOL bStarted) {
+    m_bPending = bStarted != FALSE;
     return m_bPending;
 }
 
-WaitResult CAsyncRequest::FinishSend() { return Wait(kConnectLimitMs); }
-
-WaitResult CAsyncRequest::ReceiveResponse() {
-    return Step(WinHttpReceiveResponse(m_hRequest.get(), nullptr), kAnswerLimitMs);
-}
-
-WaitResult CAsyncRequest::QueryAvailable(DWORD dwLimitMs, DWORD& cbAvailable) {
-    WaitResult result = Step(WinHttpQueryDataAvailable(m_hRequest.get(), nullptr), dwLimitMs);
-    cbAvailable = m_pContext->dwBytes;
-    return result;
-}
-
-WaitResult CAsyncRequest::Read(DWORD cbWant, DWORD dwLimitMs, DWORD& cbRead) {
-    WaitResult result = Step(WinHttpReadData(m_hRequest.get(), Data(), cbWant, nullptr), dwLimitMs);
-    cbRead = m_pContext->dwBytes;
-    return result;
+bool CAsyncRequest::Finished(DWORD& cbBytes) {
+    m_bPending = false;
+    cbBytes = m_pContext->dwBytes;
+    return m_pContext->dwError == 0;
 }
 
 DWORD CAsyncRequest::Status() const {
@@ -139,21 +141,33 @@ bool CAsyncRequest::ContentLength(uint64_t& nLength) const {
     return true;
 }
 
-WaitResult CAsyncRequest::Step(BOOL bStarted, DWORD dwLimitMs) {
-    if (!bStarted) return WaitResult::Failed;
-    m_bPending = true;
-    return Wait(dwLimitMs);
+std::string CAsyncRequest::Header(const wchar_t* pszName) const {
+    wchar_t szValue[256] = {};
+    DWORD cbValue = sizeof(szValue) - sizeof(wchar_t);
+    if (!WinHttpQueryHeaders(m_hRequest.get(), WINHTTP_QUERY_CUSTOM, pszName, szValue, &cbValue,
+                             WINHTTP_NO_HEADER_INDEX))
+        return std::string();
+    // Validators and ranges are ASCII; anything else is no validator.
+    std::string strValue;
+    for (const wchar_t* p = szValue; *p; ++p) {
+        if (*p < 0x20 || *p > 0x7E) return std::string();
+        strValue += static_cast<char>(*p);
+    }
+    return strValue;
 }
 
-WaitResult CAsyncRequest::Wait(DWORD dwLimitMs) {
-    HANDLE ahWait[2] = {m_hAbort, m_pMemory->hDone.get()};
-    switch (WaitForMultipleObjects(2, ahWait, FALSE, dwLimitMs)) {
-    case WAIT_OBJECT_0 + 1:
-        m_bPending = false;
-        return m_pContext->dwError ? WaitResult::Failed : WaitResult::Done;
-    case WAIT_TIMEOUT:
-        return WaitResult::TimedOut;
-    default:  // the abort event, or a wait that cannot work
-        return WaitResult::Aborted;
-    }
+bool CAsyncRequest::UseLogonCredentialsForProxy() {
+    DWORD dwSupported = 0, dwFirst = 0, dwTarget = 0;
+    if (!WinHttpQueryAuthSchemes(m_hRequest.get(), &dwSupported, &dwFirst, &dwTarget) ||
+        dwTarget != WINHTTP_AUTH_TARGET_PROXY)
+        return false;
+    DWORD dwScheme = (dwSupported & WINHTTP_AUTH_SCHEME_NEGOTIATE) ? WINHTTP_AUTH_SCHEME_NEGOTIATE
+                     : (dwSupported & WINHTTP_AUTH_SCHEME_NTLM)    ? WINHTTP_AUTH_SCHEME_NTLM
+                                                                   : 0;
+    if (dwScheme == 0) return false;
+    // Default credentials only go where the policy allows: this request's proxy asked.
+    DWORD dwPolicy = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
+    WinHttpSetOption(m_hRequest.get(), WINHTTP_OPTION_AUTOLOGON_POLICY, &dwPolicy, sizeof(dwPolicy));
+    return WinHttpSetCredentials(m_hRequest.get(), WINHTTP_AUTH_TARGET_PROXY, dwScheme, nullptr, nullptr,
+                                 nullptr) != FALSE;
 }

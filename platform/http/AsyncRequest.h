@@ -1,9 +1,10 @@
 #pragma once
-// One asynchronous WinHTTP GET, driven step by step from the calling thread.
+// One asynchronous WinHTTP GET whose steps the caller starts one at a time and
+// waits for on the request's event, next to other requests' events.
 //
-// WinHTTP runs asynchronously and this thread waits on events of its own: under
+// WinHTTP runs asynchronously and the caller waits on events of its own: under
 // Wine 8 closing a request handle does not cut short a blocked synchronous call,
-// so only a wait that also watches the abort event gives up promptly. The same
+// so only a wait that also watches an abort event gives up promptly. The same
 // waits enforce the time limits, whatever WinHTTP's own timeouts do.
 #include <windows.h>
 #include <winhttp.h>
@@ -18,51 +19,57 @@
 // The read buffer's size: the most one read can bring.
 constexpr DWORD kReadBufferBytes = 1024 * 1024;
 
-// What the requests of one transport reuse: the completion event and the read
-// buffer. An abandoned operation may still signal the one or fill the other, so
-// after an abandonment the next request gets new ones.
+// What the requests of one transfer slot reuse: the completion event and the
+// read buffer. An abandoned operation may still signal the one or fill the
+// other, so after an abandonment the next request gets new ones.
 struct RequestMemory {
     UniqueHandle hDone{CreateEventA(nullptr, FALSE, FALSE, nullptr)};
     std::unique_ptr<char[]> pData{new char[kReadBufferBytes]};
 };
 
-enum class WaitResult { Done, Failed, Aborted, TimedOut };
-
 struct RequestContext;
 
-// Each step returns once WinHTTP has completed it, or the abort event or the
-// time limit came first (then the operation is abandoned with the request, and
-// so is the transport's request memory, which that operation may still use).
 class CAsyncRequest {
 public:
-    CAsyncRequest(HANDLE hAbort, std::shared_ptr<RequestMemory>& pMemory) : m_hAbort(hAbort), m_pMemory(pMemory) {}
+    // pMemory is the slot's, created on first use and dropped (for a new one)
+    // when this request is abandoned with an operation under way.
+    explicit CAsyncRequest(std::shared_ptr<RequestMemory>& pMemory) : m_pMemory(pMemory) {}
     ~CAsyncRequest();
     CAsyncRequest(const CAsyncRequest&) = delete;
     CAsyncRequest& operator=(const CAsyncRequest&) = delete;
 
     bool Open(HINTERNET hConnect, const std::wstring& wstrPath);
+    // Extra request lines, "Name: value\r\n" each; before the first send.
+    bool AddHeaders(const std::wstring& wstrHeaders);
 
-    // Sending is split so that the caller can work while the server answers.
-    bool StartSend();
-    WaitResult FinishSend();
-    WaitResult ReceiveResponse();
-    WaitResult QueryAvailable(DWORD dwLimitMs, DWORD& cbAvailable);
-    WaitResult Read(DWORD cbWant, DWORD dwLimitMs, DWORD& cbRead);
+    // Each step starts an operation and returns at once; false when it could not
+    // be started. Its end signals Event(); Finished() then says how it went.
+    bool BeginSend();
+    bool BeginReceive();
+    bool BeginQueryAvailable();
+    bool BeginRead(DWORD cbWant);
+    HANDLE Event() const { return m_pMemory->hDone.get(); }
+    // After Event(): false when the operation failed; cbBytes is what
+    // QueryAvailable found or Read brought.
+    bool Finished(DWORD& cbBytes);
 
     const char* Data() const { return m_pMemory->pData.get(); }
-    char* Data() { return m_pMemory->pData.get(); }
 
     // The HTTP status code; 0 when there is none.
     DWORD Status() const;
     // As text: the numeric query is 32 bits wide.
     bool ContentLength(uint64_t& nLength) const;
+    // A response header's value; empty when absent.
+    std::string Header(const wchar_t* pszName) const;
+    // For a 407: offers the logged-on user's credentials for Negotiate or NTLM
+    // when the proxy accepts one of them (WinHTTP sends them on the next send).
+    // False when it offers only other schemes: Basic is never answered.
+    bool UseLogonCredentialsForProxy();
 
 private:
-    WaitResult Step(BOOL bStarted, DWORD dwLimitMs);
-    WaitResult Wait(DWORD dwLimitMs);
+    bool Started(BOOL bStarted);
 
-    HANDLE m_hAbort;
-    std::shared_ptr<RequestMemory>& m_pMemory;  // the transport's, kept alive by the context too
+    std::shared_ptr<RequestMemory>& m_pMemory;  // the slot's, kept alive by the context too
     RequestContext* m_pContext = nullptr;
     bool m_bPending = false;  // an operation started and not yet seen to complete
     UniqueInternet m_hRequest;  // last member: closed first

@@ -8,13 +8,14 @@ const DWORD kReportIntervalMs = 100;
 
 }  // namespace
 
-bool CProgressReporter::Progress(uint64_t nReceived, uint64_t nTotal) {
+bool CProgressReporter::Progress(uint64_t nReceived, uint64_t nTotal, uint64_t cbNew) {
+    m_nUnreported += cbNew;
     if (!m_hWnd || nReceived >= nTotal) return true;  // only the final report may show a full count
     DWORD dwNow = GetTickCount();
-    if (nReceived - m_nLastReported < kReportBytes && dwNow - m_dwLastReport < kReportIntervalMs) return true;
+    if (m_nUnreported < kReportBytes && dwNow - m_dwLastReport < kReportIntervalMs) return true;
     if (!IsWindow(m_hWnd)) return false;
     SendMessageA(m_hWnd, m_nMsg, static_cast<WPARAM>(nReceived), static_cast<LPARAM>(nTotal));
-    m_nLastReported = nReceived;
+    m_nUnreported = 0;
     m_dwLastReport = dwNow;
     return true;
 }

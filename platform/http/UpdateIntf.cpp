@@ -4,119 +4,67 @@
 #include <winhttp.h>
 
 #include <algorithm>
-#include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 
 #include "platform/base/Win32Handles.h"
 #include "platform/base/WinHttpHandle.h"
 #include "platform/http/AsyncRequest.h"
-#include "platform/http/BodyClock.h"
-#include "platform/http/IncomingFile.h"
+#include "platform/http/FileTransfer.h"
 #include "platform/http/ProgressReporter.h"
+#include "platform/http/ProxyChoice.h"
 #include "platform/http/UrlPath.h"
 
-// Wine 8 runs an asynchronous WinHttpReadData on the calling thread when some of
-// the body is already buffered, and then blocks there until the whole requested
-// size has come. So the body is read in two kinds of steps that never block this
-// thread: what is buffered, exactly (WinHttpQueryDataAvailable says how much),
-// and, with nothing buffered, a bulk read that WinHTTP runs on its own thread.
+// Several transfers run on the caller's thread at once: each step of each one
+// is started here and completes on its own event, and one wait watches them
+// all together with the abort event.
 
 namespace {
 
-// Outcome of one attempt at one server.
-enum class Attempt {
-    Stored,   // the file is in place
-    TryNext,  // this server did not deliver; another may
-    GiveUp,   // aborted, report window gone, or the file cannot be written: stop
-};
-
-Attempt AfterFailed(WaitResult result) { return result == WaitResult::Aborted ? Attempt::GiveUp : Attempt::TryNext; }
+const unsigned int kMaxConnections = 8;
+// Attempts at one file on one server when its body keeps breaking off.
+const int kAttemptsPerServer = 3;
+// After a stop request, the transfers in flight get this long to finish.
+const DWORD kStopGraceMs = 1500;
+// How often a stop request is looked for.
+const DWORD kStopPollMs = 50;
 
 std::wstring WidenAscii(const std::string& str) { return std::wstring(str.begin(), str.end()); }
 
-// One body being received into its file.
-struct BodyTransfer {
-    BodyTransfer(CAsyncRequest& request, CIncomingFile& file, CProgressReporter& reporter,
-                 const std::atomic<bool>& bAborted, uint64_t nTotal)
-        : request(request), file(file), reporter(reporter), bAborted(bAborted), nTotal(nTotal) {}
-
-    CAsyncRequest& request;
-    CIncomingFile& file;
-    CProgressReporter& reporter;
-    const std::atomic<bool>& bAborted;
-    const uint64_t nTotal;
-    CBodyClock clock;
-    uint64_t nReceived = 0;
-};
-
-// Reads up to cbWant bytes and stores them: nothing while the transfer may go
-// on, else how this attempt ends.
-std::optional<Attempt> ReadAndStore(BodyTransfer& body, DWORD cbWant) {
-    DWORD cbRead = 0;
-    const WaitResult result = body.request.Read(cbWant, body.clock.WindowLeft(), cbRead);
-    if (result != WaitResult::Done) return AfterFailed(result);
-    if (cbRead == 0 || cbRead > body.nTotal - body.nReceived) return Attempt::TryNext;
-    if (!body.file.Write(body.request.Data(), cbRead)) return Attempt::GiveUp;
-    body.nReceived += cbRead;
-    if (!body.clock.Received(body.nReceived)) return Attempt::TryNext;  // a trickle
-    if (!body.reporter.Progress(body.nReceived, body.nTotal) || body.bAborted.load()) return Attempt::GiveUp;
-    return std::nullopt;
-}
-
-// The whole body into the file; Stored means every byte arrived (the file is
-// not committed yet).
-Attempt ReceiveBody(BodyTransfer& body) {
-    if (body.nTotal == 0) {
-        // Reading the (empty) end lets WinHTTP keep the connection for the next file.
-        DWORD cbRead = 0;
-        const WaitResult result = body.request.Read(1, body.clock.WindowLeft(), cbRead);
-        if (result != WaitResult::Done) return AfterFailed(result);
-        if (cbRead != 0) return Attempt::TryNext;
-    }
-    while (body.nReceived < body.nTotal) {
-        // What is buffered; with nothing buffered, this waits for the next bytes.
-        DWORD cbAvailable = 0;
-        const WaitResult result = body.request.QueryAvailable(body.clock.WindowLeft(), cbAvailable);
-        if (result != WaitResult::Done) return AfterFailed(result);
-        if (cbAvailable == 0) return Attempt::TryNext;                          // the connection ended early
-        if (cbAvailable > body.nTotal - body.nReceived) return Attempt::TryNext;  // bytes beyond its length
-        if (auto end = ReadAndStore(body, std::min(cbAvailable, kReadBufferBytes))) return *end;
-
-        // Nothing is buffered now, so a bulk read runs on WinHTTP's thread.
-        const DWORD cbBulk = body.clock.BulkReadSize(body.nReceived, body.nTotal - body.nReceived);
-        if (cbBulk == 0) continue;
-        if (auto end = ReadAndStore(body, cbBulk)) return *end;
-    }
-    return Attempt::Stored;
+// Milliseconds until dwDeadline, 0 when it has passed.
+DWORD MsUntil(DWORD dwDeadline, DWORD dwNow) {
+    const LONG nLeft = static_cast<LONG>(dwDeadline - dwNow);
+    return nLeft > 0 ? static_cast<DWORD>(nLeft) : 0;
 }
 
 }  // namespace
 
-// Members go in reverse order: connections close before the session.
+// Members go in reverse order: connections close before their sessions.
 struct CQOVAUpdateIntf::Impl {
     std::vector<S_UpdateSerivceAddr> vecServers;
-    UniqueInternet hSession;
-    std::vector<UniqueInternet> vecConnects;  // one per server, opened on first use and kept (keep-alive)
+    bool bUseProxy = false;
+    unsigned int nConnections = 1;
     UniqueHandle hAbort{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
     std::atomic<bool> bAborted{false};
-    std::shared_ptr<RequestMemory> pMemory;
+    bool bProxiesChosen = false;
+    std::vector<S_ProxyChoice> vecProxies;            // per server, chosen at the first request
+    std::map<S_ProxyChoice, UniqueInternet> mapSessions;  // one session per way out
+    std::vector<UniqueInternet> vecConnects;          // one per server, opened on first use and kept (keep-alive)
+    std::vector<std::shared_ptr<RequestMemory>> vecMemory{kMaxConnections};  // one per transfer slot
 
     // The server's connection, opened on first use; nullptr when it cannot be.
     HINTERNET Connection(size_t nServer);
-    Attempt FetchFrom(size_t nServer, const std::wstring& wstrPath, const char* pszLocalFile, HWND hNotifyWnd,
-                      unsigned int nNotifyMsg);
+    size_t Fetch(unsigned int nUpdateType, const std::vector<std::string>& vecRemote,
+                 const std::vector<std::string>& vecLocal, HWND hNotifyWnd, unsigned int nNotifyMsg,
+                 const S_FetchHooks& hooks);
 };
 
 CQOVAUpdateIntf::CQOVAUpdateIntf(const std::vector<S_UpdateSerivceAddr>& vecServers, bool bUseProxy)
     : m_pImpl(std::make_unique<Impl>()) {
     m_pImpl->vecServers = vecServers;
+    m_pImpl->bUseProxy = bUseProxy;
     m_pImpl->vecConnects.resize(vecServers.size());
-    // The default proxy is the machine's WinHTTP proxy setting; under Wine,
-    // without a stored setting, the http_proxy environment variable.
-    m_pImpl->hSession.reset(WinHttpOpen(L"QOVAUpdate/4.0",
-                                        bUseProxy ? WINHTTP_ACCESS_TYPE_DEFAULT_PROXY : WINHTTP_ACCESS_TYPE_NO_PROXY,
-                                        WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
 }
 
 CQOVAUpdateIntf::~CQOVAUpdateIntf() = default;
@@ -126,65 +74,223 @@ void CQOVAUpdateIntf::Abort() {
     SetEvent(m_pImpl->hAbort.get());
 }
 
+void CQOVAUpdateIntf::SetConnections(unsigned int nConnections) {
+    m_pImpl->nConnections = std::min(std::max(nConnections, 1u), kMaxConnections);
+}
+
+unsigned int CQOVAUpdateIntf::GetConnections() const { return m_pImpl->nConnections; }
+
 int CQOVAUpdateIntf::GetRemoteFile(unsigned int nUpdateType, const char* pszRemoteFile, const char* pszLocalFile,
                                    HWND hNotifyWnd, unsigned int nNotifyMsg) {
-    Impl& impl = *m_pImpl;
-    if (impl.bAborted.load() || !impl.hSession || !impl.hAbort || !pszLocalFile || !*pszLocalFile) return -1;
-    if (hNotifyWnd && !IsWindow(hNotifyWnd)) return -1;
-    std::string strUrlPath;
-    if (!BuildRemoteUrlPath(nUpdateType, pszRemoteFile, strUrlPath)) return -1;
-    std::wstring wstrPath = WidenAscii(strUrlPath);
+    if (!pszRemoteFile || !pszLocalFile || !*pszLocalFile) return -1;
+    return m_pImpl->Fetch(nUpdateType, {pszRemoteFile}, {pszLocalFile}, hNotifyWnd, nNotifyMsg, S_FetchHooks()) == 1
+               ? 0
+               : -1;
+}
 
-    for (size_t i = 0; i < impl.vecServers.size(); ++i) {
-        if (impl.vecServers[i].strServerIP.empty()) continue;
-        switch (impl.FetchFrom(i, wstrPath, pszLocalFile, hNotifyWnd, nNotifyMsg)) {
-        case Attempt::Stored:
-            return 0;
-        case Attempt::GiveUp:
-            return -1;
-        case Attempt::TryNext:
-            break;
-        }
-    }
-    return -1;
+size_t CQOVAUpdateIntf::FetchFiles(unsigned int nUpdateType, const std::vector<std::string>& vecRemote,
+                                   const std::vector<std::string>& vecLocal, HWND hNotifyWnd,
+                                   unsigned int nNotifyMsg, const S_FetchHooks& hooks) {
+    if (vecLocal.size() != vecRemote.size()) return 0;
+    return m_pImpl->Fetch(nUpdateType, vecRemote, vecLocal, hNotifyWnd, nNotifyMsg, hooks);
 }
 
 HINTERNET CQOVAUpdateIntf::Impl::Connection(size_t nServer) {
     UniqueInternet& hConnect = vecConnects[nServer];
-    if (!hConnect) {
-        const S_UpdateSerivceAddr& server = vecServers[nServer];
-        hConnect.reset(WinHttpConnect(hSession.get(), WidenAscii(server.strServerIP).c_str(),
-                                      EffectiveServerPort(server.nServerPort), 0));
+    if (hConnect) return hConnect.get();
+    if (!bProxiesChosen) {
+        bProxiesChosen = true;
+        vecProxies.assign(vecServers.size(), S_ProxyChoice());
+        if (bUseProxy) {
+            std::vector<std::pair<std::string, unsigned short>> vecHosts;
+            for (const S_UpdateSerivceAddr& server : vecServers)
+                vecHosts.emplace_back(server.strServerIP, EffectiveServerPort(server.nServerPort));
+            vecProxies = ChooseProxies(vecHosts, hAbort.get());
+        }
     }
+    const S_ProxyChoice& proxy = vecProxies[nServer];
+    UniqueInternet& hSession = mapSessions[proxy];
+    if (!hSession) {
+        // A proxy goes into the session: Wine ignores one set on a request.
+        switch (proxy.eKind) {
+        case S_ProxyChoice::EKind::Direct:
+            hSession.reset(WinHttpOpen(L"QOVAUpdate/4.0", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                       WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
+            break;
+        case S_ProxyChoice::EKind::Default:
+            hSession.reset(WinHttpOpen(L"QOVAUpdate/4.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                       WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
+            break;
+        case S_ProxyChoice::EKind::Named:
+            hSession.reset(WinHttpOpen(L"QOVAUpdate/4.0", WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy.wstrProxy.c_str(),
+                                       WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
+            break;
+        }
+        if (!hSession) return nullptr;
+        DWORD dwMaxConns = kMaxConnections;  // each transfer in flight on a connection of its own
+        WinHttpSetOption(hSession.get(), WINHTTP_OPTION_MAX_CONNS_PER_SERVER, &dwMaxConns, sizeof(dwMaxConns));
+    }
+    const S_UpdateSerivceAddr& server = vecServers[nServer];
+    hConnect.reset(WinHttpConnect(hSession.get(), WidenAscii(server.strServerIP).c_str(),
+                                  EffectiveServerPort(server.nServerPort), 0));
     return hConnect.get();
 }
 
-Attempt CQOVAUpdateIntf::Impl::FetchFrom(size_t nServer, const std::wstring& wstrPath, const char* pszLocalFile,
-                                         HWND hNotifyWnd, unsigned int nNotifyMsg) {
-    HINTERNET hConnect = Connection(nServer);
-    if (!hConnect) return Attempt::TryNext;
+size_t CQOVAUpdateIntf::Impl::Fetch(unsigned int nUpdateType, const std::vector<std::string>& vecRemote,
+                                    const std::vector<std::string>& vecLocal, HWND hNotifyWnd,
+                                    unsigned int nNotifyMsg, const S_FetchHooks& hooks) {
+    const size_t nFiles = vecRemote.size();
+    if (nFiles == 0) return 0;
+    if (bAborted.load() || !hAbort || (hNotifyWnd && !IsWindow(hNotifyWnd))) return 0;
 
-    CAsyncRequest request(hAbort.get(), pMemory);
-    if (!request.Open(hConnect, wstrPath) || !request.StartSend()) return Attempt::TryNext;
-    // Creating a file costs about as much as a small request under Wine (it
-    // searches the directory for the name): done while the server answers.
-    CIncomingFile file(pszLocalFile);
-    if (!file.IsOpen()) return Attempt::GiveUp;
-    WaitResult result = request.FinishSend();
-    if (result == WaitResult::Done) result = request.ReceiveResponse();
-    if (result != WaitResult::Done) return AfterFailed(result);
-
-    uint64_t nTotal = 0;
-    // Without a length the end of the body cannot be told from a dropped connection.
-    if (request.Status() != 200 || !request.ContentLength(nTotal)) return Attempt::TryNext;
-
+    struct FileState {
+        std::unique_ptr<CFileTransfer> pTransfer;  // while in flight
+        size_t nServer = 0;
+        int nAttempts = 0;  // on nServer
+        size_t nSlot = 0;
+        uint64_t nSize = 0;
+        bool bStored = false;
+    };
+    std::vector<FileState> vecFiles(nFiles);
+    std::vector<bool> vecSlotBusy(nConnections, false);
+    std::vector<size_t> vecActive;  // files in flight, in start order
     CProgressReporter reporter(hNotifyWnd, nNotifyMsg);
-    BodyTransfer body(request, file, reporter, bAborted, nTotal);
-    const Attempt received = ReceiveBody(body);
-    if (received != Attempt::Stored) return received;
+    size_t nNextStart = 0, nNextReport = 0;
+    bool bFailed = false, bGiveUp = false, bStopping = false;
+    DWORD dwStopDeadline = 0;
 
-    if (reporter.WindowGone() || bAborted.load()) return Attempt::GiveUp;
-    if (!file.Commit(pszLocalFile)) return Attempt::GiveUp;
-    reporter.Complete(nTotal);
-    return Attempt::Stored;
+    auto release = [&](size_t i) {
+        FileState& file = vecFiles[i];
+        file.pTransfer.reset();  // an unfinished part is kept with its validator
+        vecSlotBusy[file.nSlot] = false;
+        vecActive.erase(std::find(vecActive.begin(), vecActive.end(), i));
+    };
+    // Starts the file's first attempt (no outcome yet) or follows an attempt's
+    // outcome: the next attempt, the next server, or the end of this file. Leaves
+    // the file in flight only with a step pending.
+    auto advance = [&](size_t i, std::optional<TransferStep> outcome) {
+        FileState& file = vecFiles[i];
+        for (;;) {
+            if (outcome) {
+                switch (*outcome) {
+                case TransferStep::Pending:
+                    return;
+                case TransferStep::Stored:
+                    file.bStored = true;
+                    file.nSize = file.pTransfer->Size();
+                    release(i);
+                    return;
+                case TransferStep::GiveUp:
+                    bGiveUp = true;
+                    release(i);
+                    return;
+                case TransferStep::Broke:
+                    if (++file.nAttempts < kAttemptsPerServer) break;
+                    [[fallthrough]];
+                case TransferStep::TryNext:
+                    ++file.nServer;
+                    file.nAttempts = 0;
+                    break;
+                }
+                // Another attempt is a new request: none once the fetch is ending.
+                if (bStopping || bFailed || bGiveUp) {
+                    release(i);
+                    return;
+                }
+            }
+            while (file.nServer < vecServers.size() && vecServers[file.nServer].strServerIP.empty()) ++file.nServer;
+            if (file.nServer >= vecServers.size()) {
+                bFailed = true;
+                release(i);
+                return;
+            }
+            HINTERNET hConnect = Connection(file.nServer);
+            if (bAborted.load()) {
+                bGiveUp = true;
+                release(i);
+                return;
+            }
+            outcome = hConnect ? file.pTransfer->Start(hConnect, vecMemory[file.nSlot]) : TransferStep::TryNext;
+        }
+    };
+    auto abandonAll = [&] {
+        while (!vecActive.empty()) {
+            vecFiles[vecActive.back()].pTransfer->Abandon();
+            release(vecActive.back());
+        }
+    };
+
+    for (;;) {
+        while (!bFailed && !bGiveUp && !bStopping && vecActive.size() < nConnections && nNextStart < nFiles) {
+            if (hooks.fnStopRequested && hooks.fnStopRequested()) {
+                bStopping = true;
+                dwStopDeadline = GetTickCount() + kStopGraceMs;
+                break;
+            }
+            const size_t i = nNextStart++;
+            std::string strUrlPath;
+            if (!BuildRemoteUrlPath(nUpdateType, vecRemote[i].c_str(), strUrlPath) || vecLocal[i].empty()) {
+                bFailed = true;
+                break;
+            }
+            if (hooks.fnBeforeFile) hooks.fnBeforeFile(i);
+            FileState& file = vecFiles[i];
+            file.pTransfer = std::make_unique<CFileTransfer>(WidenAscii(strUrlPath), vecLocal[i]);
+            file.nSlot = static_cast<size_t>(std::find(vecSlotBusy.begin(), vecSlotBusy.end(), false) -
+                                             vecSlotBusy.begin());
+            vecSlotBusy[file.nSlot] = true;
+            vecActive.push_back(i);
+            advance(i, std::nullopt);
+        }
+        // Completion reports in list order: the report window counts them against its own list.
+        while (nNextReport < nFiles && vecFiles[nNextReport].bStored && !bGiveUp) {
+            reporter.Complete(vecFiles[nNextReport].nSize);
+            ++nNextReport;
+        }
+        if (bFailed || bGiveUp) abandonAll();
+        if (vecActive.empty() && (bFailed || bGiveUp || bStopping || nNextStart == nFiles)) break;
+
+        // Wait for the abort, any transfer's step, the nearest deadline or the next stop poll.
+        const DWORD dwNow = GetTickCount();
+        DWORD dwWaitMs = INFINITE;
+        std::vector<HANDLE> vecHandles{hAbort.get()};
+        for (size_t i : vecActive) {
+            vecHandles.push_back(vecFiles[i].pTransfer->Event());
+            dwWaitMs = std::min(dwWaitMs, MsUntil(vecFiles[i].pTransfer->Deadline(), dwNow));
+        }
+        if (hooks.fnStopRequested && !bStopping) dwWaitMs = std::min(dwWaitMs, kStopPollMs);
+        if (bStopping) dwWaitMs = std::min(dwWaitMs, MsUntil(dwStopDeadline, dwNow));
+        const DWORD dwWait =
+            WaitForMultipleObjects(static_cast<DWORD>(vecHandles.size()), vecHandles.data(), FALSE, dwWaitMs);
+        if (dwWait == WAIT_OBJECT_0 || bAborted.load() || dwWait == WAIT_FAILED) {
+            bGiveUp = true;
+            continue;
+        }
+        // The signalled transfer first, then every other one whose step is done or late:
+        // WaitForMultipleObjects always names the first, and no transfer may starve.
+        const std::vector<size_t> vecWaited = vecActive;
+        size_t nSignalled = nFiles;
+        if (dwWait > WAIT_OBJECT_0 && dwWait < WAIT_OBJECT_0 + vecHandles.size()) {
+            nSignalled = vecWaited[dwWait - WAIT_OBJECT_0 - 1];
+            advance(nSignalled, vecFiles[nSignalled].pTransfer->OnEvent(reporter));
+        }
+        for (size_t i : vecWaited) {
+            if (i == nSignalled || !vecFiles[i].pTransfer || bGiveUp) continue;
+            CFileTransfer& transfer = *vecFiles[i].pTransfer;
+            if (WaitForSingleObject(transfer.Event(), 0) == WAIT_OBJECT_0) {
+                advance(i, transfer.OnEvent(reporter));
+            } else if (MsUntil(transfer.Deadline(), GetTickCount()) == 0) {
+                advance(i, transfer.OnTimeout());
+            }
+        }
+        if (!bStopping && hooks.fnStopRequested && hooks.fnStopRequested()) {
+            bStopping = true;
+            dwStopDeadline = GetTickCount() + kStopGraceMs;
+        }
+        if (bStopping && MsUntil(dwStopDeadline, GetTickCount()) == 0) abandonAll();
+    }
+
+    size_t nFirstMissing = 0;
+    while (nFirstMissing < nFiles && vecFiles[nFirstMissing].bStored) ++nFirstMissing;
+    return nFirstMissing;
 }

@@ -3,10 +3,25 @@
 //
 // Wire protocol: GET http://<strServerIP>:<nServerPort>/<nUpdateType>/<name>, the
 // name's '\' separators turned into '/', each segment converted from code page 936
-// to UTF-8 and percent-encoded. Port 0 means 80. Servers are tried in list order.
+// to UTF-8 and percent-encoded. Port 0 means 80. Servers are tried in list order,
+// per file.
+//
+// A body that breaks off after some bytes is continued: the next attempt asks for
+// "Range: bytes=<have>-" with "If-Range: <the first answer's ETag, or else its
+// Last-Modified>"; a 206 with the matching Content-Range is appended, a 200 starts
+// over. Up to 3 attempts per server, then the next server. Until it is complete a
+// body lies in "<local file>.part"; a transfer that ends early leaves it there with
+// its validator in "<local file>.part.tag", and the next fetch of that file (in this
+// process or a later one) continues it.
+//
+// With bUseProxy, the proxy of each server follows the user's Internet Options
+// (platform/http/ProxyChoice.h), chosen at the first request; a proxy's 407 gets
+// the logged-on user's credentials through Negotiate or NTLM, never Basic.
 #include <windows.h>
 
 #include <atomic>
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +29,16 @@
 struct S_UpdateSerivceAddr {
     std::string strServerIP;          // dotted IPv4 text; empty when unresolved
     unsigned short nServerPort = 0;
+};
+
+// What a fetch of several files lets its caller do while it runs.
+struct S_FetchHooks {
+    // Called on the fetching thread just before file i is first requested.
+    std::function<void(size_t)> fnBeforeFile;
+    // Polled while transfers are in flight; once true, no further request is
+    // made and the transfers in flight get at most 1.5 s to finish before they
+    // are abandoned.
+    std::function<bool()> fnStopRequested;
 };
 
 class CQOVAUpdateIntf {
@@ -29,7 +54,23 @@ public:
     int GetRemoteFile(unsigned int nUpdateType, const char* pszRemoteFile, const char* pszLocalFile,
                       HWND hNotifyWnd, unsigned int nNotifyMsg);
 
-    // Makes a transfer in flight on another thread give up promptly (-1); later
+    // How many files FetchFiles keeps in flight, clamped to 1..8; 1 after construction.
+    void SetConnections(unsigned int nConnections);
+    unsigned int GetConnections() const;
+
+    // Fetches vecRemote[i] into vecLocal[i], up to GetConnections() files at a time,
+    // each on a kept-alive connection of its own, each with its own fail-over.
+    // Progress reports as GetRemoteFile's, from any file in flight; a file's (size,
+    // size) report only after those of every file before it in the list. The first
+    // file that no server delivers ends the fetch: no further request, the others in
+    // flight are abandoned (their parts kept). Returns the index of the first file
+    // not stored, vecRemote.size() when every file is. Files stored after that index
+    // stay stored, without their reports.
+    size_t FetchFiles(unsigned int nUpdateType, const std::vector<std::string>& vecRemote,
+                      const std::vector<std::string>& vecLocal, HWND hNotifyWnd, unsigned int nNotifyMsg,
+                      const S_FetchHooks& hooks = S_FetchHooks());
+
+    // Makes transfers in flight on another thread give up promptly (-1); later
     // calls fail at once. Safe to call from any thread.
     void Abort();
 

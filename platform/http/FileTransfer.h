@@ -1,0 +1,73 @@
+#pragma once
+// One file's transfer from the update servers, attempt by attempt, as a set
+// of steps that never block: the transport starts a step, waits for the
+// request's event next to other transfers' events, and hands the completion
+// back here. The body goes into the file's part (CPartFile); an attempt that
+// follows a break asks for the rest with Range and If-Range.
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/http/AsyncRequest.h"
+#include "platform/http/BodyClock.h"
+#include "platform/http/PartFile.h"
+
+class CProgressReporter;
+
+// How an attempt (or a step of it) ended.
+enum class TransferStep {
+    Pending,  // a step is under way: wait for Event() until Deadline()
+    Stored,   // the file is in place
+    Broke,    // the connection ended within the body (or the server refused to continue it): ask again
+    TryNext,  // this server did not deliver, or too slowly; another may
+    GiveUp,   // report window gone or the file cannot be written: the whole fetch stops
+};
+
+class CFileTransfer {
+public:
+    CFileTransfer(std::wstring wstrUrlPath, std::string strLocalFile);
+    ~CFileTransfer();
+    CFileTransfer(const CFileTransfer&) = delete;
+    CFileTransfer& operator=(const CFileTransfer&) = delete;
+
+    // Starts an attempt on hConnect with the slot's request memory.
+    TransferStep Start(HINTERNET hConnect, std::shared_ptr<RequestMemory>& pMemory);
+    HANDLE Event() const { return m_pRequest->Event(); }
+    // Tick count by which the current step must have completed.
+    DWORD Deadline() const { return m_dwDeadline; }
+    // The current step completed (Event() was signalled): the next one is started.
+    TransferStep OnEvent(CProgressReporter& reporter);
+    // The current step ran past its deadline.
+    TransferStep OnTimeout();
+    // Drops the attempt under way; what was received stays in the part.
+    void Abandon();
+
+    uint64_t Size() const { return m_nTotal; }
+    // Whether the last attempt brought any of the body.
+    bool ReceivedBytes() const { return m_bReceivedBytes; }
+
+private:
+    enum class Phase { Sending, Receiving, Querying, ReadingBuffered, ReadingBulk, ReadingEnd };
+
+    TransferStep AfterHeaders();
+    TransferStep AfterRead(DWORD cbRead, CProgressReporter& reporter);
+    TransferStep NextBodyStep();
+    TransferStep Begin(Phase phase, bool bStarted, DWORD dwLimitMs);
+    TransferStep EndAttempt(TransferStep result);
+    TransferStep Failed() const { return m_bReceivedBytes ? TransferStep::Broke : TransferStep::TryNext; }
+
+    const std::wstring m_wstrUrlPath;
+    CPartFile m_part;
+    std::unique_ptr<CAsyncRequest> m_pRequest;
+    std::optional<CBodyClock> m_clock;
+    Phase m_phase = Phase::Sending;
+    DWORD m_dwDeadline = 0;
+    uint64_t m_nTotal = 0;
+    uint64_t m_nAttemptBytes = 0;   // body bytes of the attempt under way
+    bool m_bResuming = false;       // this attempt asked for the rest of the part
+    bool m_bReceivedBytes = false;  // this attempt brought body bytes
+    int m_nProxyAuthRounds = 0;
+};
