@@ -43,6 +43,7 @@ bool CSilentUpdater::Init(int nUpdateType, const std::string& strUpdateName, boo
     bool bUseProxy = true;
     ReadClientConfig(strAppPath, m_strVersion, m_strRegion, vecServers, bUseProxy);
     m_pUpdateIntf = std::make_unique<CQOVAUpdateIntf>(vecServers, bUseProxy);
+    m_pUpdateIntf->SetConnections(ReadConnectionCount(strAppPath));
 
     m_strAppPath = strAppPath;
     m_strTargetPath = strTargetPath;

@@ -13,6 +13,8 @@
 namespace {
 
 const WORD kWinsockVersion = 0x0002;   // 2.0
+const int kDefaultConnections = 4;
+const int kMaxConnections = 8;
 
 }  // namespace
 
@@ -39,6 +41,12 @@ void ReadClientConfig(const std::string& strAppPath, std::string& strVersion, st
 
     config.Initialize(strAppPath + "UserConfig.dat", "");
     bUseProxy = config.ReadInteger("Server", "UseProxy", 1) != 0;
+}
+
+unsigned int ReadConnectionCount(const std::string& strAppPath) {
+    CCryptConfigFile config(strAppPath + "UserConfig.dat", "");
+    const int nConnections = config.ReadInteger("Server", "Connections", kDefaultConnections);
+    return static_cast<unsigned int>(nConnections < 1 ? 1 : nConnections > kMaxConnections ? kMaxConnections : nConnections);
 }
 
 void ReadClientConfig(std::string& strVersion, std::string& strRegion,

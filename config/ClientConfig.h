@@ -12,6 +12,10 @@
 // give empty strings, port 0 and the proxy flag on.
 void ReadClientConfig(const std::string& strAppPath, std::string& strVersion, std::string& strRegion,
                       std::vector<S_UpdateSerivceAddr>& vecServers, bool& bUseProxy);
+// Files fetched at once (UserConfig.dat [Server] Connections): 4 when missing,
+// clamped to 1..8.
+unsigned int ReadConnectionCount(const std::string& strAppPath);
+
 // The same for the directory of the running program.
 void ReadClientConfig(std::string& strVersion, std::string& strRegion,
                       std::vector<S_UpdateSerivceAddr>& vecServers, bool& bUseProxy);

@@ -52,24 +52,28 @@ void CDownFileThread::Run() {
 }
 
 void CDownFileThread::FetchFiles(CQOVAUpdateIntf& transport) {
-    for (size_t i = 0; i < m_vecFileList.size(); ++i) {
-        // The transport is published before this first check, so a stop that
-        // AbandonWork() could not abort is seen here.
-        if (IsStopRequested()) return;
-        const std::string& strName = m_vecFileList[i];
-        m_strCurFile = strName;
+    // The transport is published before this check, so a stop that
+    // AbandonWork() could not abort is seen here.
+    if (m_vecFileList.empty() || IsStopRequested()) return;
+    transport.SetConnections(m_nConnections);
+    std::vector<std::string> vecLocal;
+    for (const std::string& strName : m_vecFileList) vecLocal.push_back(m_strLocalPath + strName);
+
+    S_FetchHooks hooks;
+    hooks.fnBeforeFile = [&](size_t i) {
+        m_strCurFile = m_vecFileList[i];
         m_nCurFile = static_cast<UINT>(i + 1);
-
-        std::string strLocalFile = m_strLocalPath + strName;
-        CDirectoryEx::CreateParentDirectory(strLocalFile);
-
-        if (transport.GetRemoteFile(m_nUpdateType, strName.c_str(), strLocalFile.c_str(), m_hNotifyWnd,
-                                    m_nNotifyMsg) != -1)
-            continue;
-        // A stopped or abandoned fetch is not a connection failure: no report.
-        if (!IsStopRequested()) SendMessageA(m_hNotifyWnd, m_nNotifyMsg, 0, UPDATE_NOTIFY_FAILED);
-        return;
-    }
+        // Not checked: a directory that cannot be made fails the fetch into it.
+        CDirectoryEx::CreateParentDirectory(vecLocal[i]);
+    };
+    hooks.fnStopRequested = [this] { return IsStopRequested(); };
+    const size_t nStored =
+        transport.FetchFiles(m_nUpdateType, m_vecFileList, vecLocal, m_hNotifyWnd, m_nNotifyMsg, hooks);
+    if (nStored == m_vecFileList.size()) return;
+    m_strCurFile = m_vecFileList[nStored];
+    m_nCurFile = static_cast<UINT>(nStored + 1);
+    // A stopped or abandoned fetch is not a connection failure: no report.
+    if (!IsStopRequested()) SendMessageA(m_hNotifyWnd, m_nNotifyMsg, 0, UPDATE_NOTIFY_FAILED);
 }
 
 void CDownFileThread::AbandonWork() {

@@ -1,7 +1,8 @@
 #pragma once
-// Downloads a list of files into a staging directory on a worker thread. The
-// transport reports progress and each finished file to the report window; the
-// thread itself reports only a failed fetch, (0, -1), after which its run ends.
+// Downloads a list of files into a staging directory on a worker thread,
+// m_nConnections at a time. The transport reports progress and each finished
+// file, in list order, to the report window; the thread itself reports only a
+// failed fetch, (0, -1), after which its run ends.
 #include <windows.h>
 
 #include <string>
@@ -15,8 +16,8 @@ public:
     // Does not start the worker.
     CDownFileThread(std::vector<S_UpdateSerivceAddr> vecServerAddr, bool bUseProxy, HWND hNotifyWnd,
                     UINT nNotifyMsg);
-    // Stops the run and waits for it: a fetch in flight is abandoned, nothing more
-    // is reported.
+    // Stops the run and waits for it: fetches in flight are abandoned (their parts
+    // kept for the next run), nothing more is reported.
     ~CDownFileThread() override;
 
     // Stores the staging directory, ending in '\'.
@@ -34,6 +35,7 @@ public:
     std::vector<std::string> m_vecFileList;
     CCriticalSection m_csFileList;  // held by Run for its whole duration
     UINT m_nUpdateType = 1;
+    UINT m_nConnections = 1;  // files in flight at once (the transport clamps it to 1..8)
 
 protected:
     void Run() override;

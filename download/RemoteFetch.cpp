@@ -12,16 +12,14 @@ bool GetRemoteFiles(int nUpdateType, CQOVAUpdateIntf* pUpdateIntf, const std::st
     if (vecNames.empty()) return true;
     if (!pUpdateIntf) return false;
 
+    std::vector<std::string> vecLocal;
     for (const std::string& strName : vecNames) {
         if (!IsSafeManifestName(strName)) return false;
-        const std::string strLocal = strDownloadPath + strName;
-
-        CDirectoryEx::CreateParentDirectory(strLocal);
-
-        if (pUpdateIntf->GetRemoteFile(static_cast<unsigned int>(nUpdateType), strName.c_str(),
-                                       strLocal.c_str(), nullptr, 0) == -1) {
-            return false;
-        }
+        vecLocal.push_back(strDownloadPath + strName);
     }
-    return true;
+    S_FetchHooks hooks;
+    // Not checked: a directory that cannot be made fails the fetch into it.
+    hooks.fnBeforeFile = [&](size_t i) { CDirectoryEx::CreateParentDirectory(vecLocal[i]); };
+    return pUpdateIntf->FetchFiles(static_cast<unsigned int>(nUpdateType), vecNames, vecLocal, nullptr, 0, hooks) ==
+           vecNames.size();
 }

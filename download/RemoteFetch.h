@@ -6,9 +6,11 @@
 class CQOVAUpdateIntf;
 
 // Fetches each name of vecNames (update kind nUpdateType) to strDownloadPath +
-// name, creating its directory first, in list order and without progress
-// reports. Stops at the first failed fetch with false; files fetched before it
+// name, creating its directory first, without progress reports, as many at a
+// time as the transport's connections (one: in list order, one after the
+// other). Stops at the first failed fetch with false; files fetched before it
 // stay staged. An empty list is true without touching the transport; a null
-// transport, or a name that would leave the staging directory, is false.
+// transport, or a name that would leave the staging directory, is false before
+// any request.
 bool GetRemoteFiles(int nUpdateType, CQOVAUpdateIntf* pUpdateIntf, const std::string& strDownloadPath,
                     const std::vector<std::string>& vecNames);

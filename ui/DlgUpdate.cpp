@@ -139,7 +139,9 @@ void CDlgUpdate::CheckForUpdate() {
 
     const bool bNameUsable =
         GetUpdatePaths(m_strAppPath, m_nUpdateType == 1, m_strUpdateName, m_strTargetPath, m_strDownloadPath);
+    m_nConnections = ReadConnectionCount(m_strAppPath);
     m_pUpdateIntf = std::make_unique<CQOVAUpdateIntf>(m_vecServerAddr, m_bUseProxy);
+    m_pUpdateIntf->SetConnections(m_nConnections);
 
     DeleteBackups(m_strAppPath);
 
@@ -253,6 +255,7 @@ void CDlgUpdate::OnBtnUpdate() {
         m_pDownThread->m_vecFileList = m_vecDownFiles;
         m_pDownThread->m_csFileList.Leave();
         m_pDownThread->m_nUpdateType = static_cast<UINT>(m_nUpdateType);
+        m_pDownThread->m_nConnections = m_nConnections;
         if (!m_pDownThread->Start()) m_txtMessage.SetWindowText(kTextUpdateError);
         return;
     }

@@ -71,6 +71,7 @@ protected:
     std::vector<int> m_vecFileSizes;                   // expected size of m_vecDownFiles[i]
     std::vector<S_UpdateSerivceAddr> m_vecServerAddr;
     bool m_bUseProxy = true;
+    unsigned int m_nConnections = 1;  // files fetched at once (UserConfig.dat)
     std::string m_strAppPath;       // ends in '\'
     std::string m_strConfigName;    // "UpdateConfig.ini" for every kind
     std::string m_strTargetPath;    // receives the files; ends in '\'
