@@ -401,4 +401,75 @@ TEST_F(DownThreadTest, DeletingFromTheFailureReportHandlerDoesNotDeadlock) {
     EXPECT_EQ(m_reports.Count(0, kFailed), 1u);
 }
 
+TEST_F(DownThreadTest, SeveralInFlightReportCompletionsInListOrder) {
+    // The first file is the largest: later ones finish first, their reports wait.
+    std::vector<std::string> vecNames, vecBytes;
+    for (size_t i = 0; i < 8; ++i) {
+        vecNames.push_back("d\\f" + std::to_string(i) + ".dll");
+        vecBytes.push_back(Pattern(i == 0 ? 3 * 1024 * 1024 : 5000 + 100 * i));
+        Publish(1, vecNames.back(), vecBytes.back());
+    }
+    for (UINT nConnections : {1u, 4u, 8u}) {
+        SCOPED_TRACE(nConnections);
+        ASSERT_TRUE(m_server.Serve(m_root.Path()));
+        ASSERT_TRUE(m_server.SetDelay(50));
+        const size_t nReportsBefore = m_reports.Reports().size();
+        auto pThread = MakeThread(vecNames);
+        pThread->m_nConnections = nConnections;
+        ASSERT_TRUE(RunToEnd(*pThread));
+
+        std::vector<WPARAM> vecCompleted;
+        const std::vector<S_Report>& v = m_reports.Reports();
+        for (size_t i = nReportsBefore; i < v.size(); ++i) {
+            ASSERT_NE(v[i].lParam, kFailed);
+            if (static_cast<LPARAM>(v[i].wParam) == v[i].lParam) vecCompleted.push_back(v[i].wParam);
+        }
+        std::vector<WPARAM> vecSizes;
+        for (const std::string& strBytes : vecBytes) vecSizes.push_back(strBytes.size());
+        EXPECT_EQ(vecSizes, vecCompleted);
+        for (size_t i = 0; i < vecNames.size(); ++i) EXPECT_EQ(ReadFileBytes(m_stage / vecNames[i]), vecBytes[i]) << i;
+        EXPECT_LE(m_server.ConnectionCount(), static_cast<int>(nConnections));
+        for (size_t i = 0; i < vecNames.size(); ++i) DeleteFileA((m_stage / vecNames[i]).c_str());
+    }
+}
+
+TEST_F(DownThreadTest, StopOrCloseDuringSeveralTransfersEndsWithinTwoSeconds) {
+    std::vector<std::string> vecNames;
+    for (size_t i = 0; i < 6; ++i) {
+        vecNames.push_back("p" + std::to_string(i) + ".dll");
+        Publish(1, vecNames.back(), Pattern(400000 + i));
+    }
+    for (bool bDelete : {false, true}) {
+        SCOPED_TRACE(bDelete ? "deleted (dialog closed)" : "Terminate (stop flag)");
+        ASSERT_TRUE(m_server.Serve(m_root.Path()));
+        for (const std::string& strName : vecNames) ASSERT_TRUE(m_server.SetFault("/1/" + strName, "pause"));
+        const size_t nReportsBefore = m_reports.Reports().size();
+        auto pThread = MakeThread(vecNames);
+        pThread->m_nConnections = 4;
+        ASSERT_TRUE(pThread->Start());
+        ASSERT_TRUE(PumpUntil([&] { return m_server.RequestLog().size() >= 4; }, kRunTimeoutMs));
+        PumpFor(300);  // half of each body is in; the rest never comes
+        Watchdog watchdog("stopping several stalled transfers");
+        ULONGLONG nStart = GetTickCount64();
+        if (bDelete) {
+            pThread.reset();
+        } else {
+            pThread->Terminate();
+            ASSERT_TRUE(PumpUntil([&] { return !pThread->IsRunning(); }, kRunTimeoutMs));
+        }
+        EXPECT_LT(GetTickCount64() - nStart, 2000u);
+        PumpFor(100);
+        EXPECT_EQ(m_reports.Count(0, kFailed), 0u) << "a stopped download is no connection failure";
+        EXPECT_EQ(m_server.RequestLog().size(), 4u) << "nothing requested after the stop";
+        // Each half body stays as a part, for the next opening of the dialog to continue.
+        for (size_t i = 0; i < 4; ++i) {
+            EXPECT_FALSE(FileExists(m_stage / vecNames[i])) << i;
+            EXPECT_TRUE(FileExists(m_stage / (vecNames[i] + ".part"))) << i;
+            EXPECT_TRUE(FileExists(m_stage / (vecNames[i] + ".part.tag"))) << i;
+        }
+        for (size_t i = nReportsBefore; i < m_reports.Reports().size(); ++i)
+            EXPECT_NE(static_cast<LPARAM>(m_reports.Reports()[i].wParam), m_reports.Reports()[i].lParam);
+    }
+}
+
 }  // namespace

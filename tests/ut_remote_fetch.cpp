@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -111,6 +112,28 @@ TEST_F(RemoteFetchTest, ANameThatWouldLeaveStagingIsRefusedBeforeAnyRequest) {
     }
     EXPECT_FALSE(FileExists(m_tmp / "app\\UPDATE\\escape.dll"));
     for (const std::string& strPath : m_server.RequestLog()) EXPECT_EQ("/1/ok.dll", strPath);
+}
+
+TEST_F(RemoteFetchTest, SeveralConnectionsFetchTheSameFilesWithTheSameRequests) {
+    std::vector<std::string> vecNames;
+    for (int i = 0; i < 10; ++i) {
+        vecNames.push_back("bin\\m" + std::to_string(i) + ".dll");
+        Publish(kProgram, vecNames.back(), std::string(1000 + i, static_cast<char>('a' + i)));
+    }
+    std::vector<std::string> vecExpected;
+    for (const std::string& strName : vecNames) vecExpected.push_back("/1/bin/" + strName.substr(4));
+    for (unsigned int nConnections : {1u, 4u, 8u}) {
+        SCOPED_TRACE(nConnections);
+        ASSERT_TRUE(m_server.Serve(m_tmp / "server\\"));
+        const std::string strStaging = m_tmp / ("staging" + std::to_string(nConnections) + "\\");
+        m_transport.SetConnections(nConnections);
+        ASSERT_TRUE(GetRemoteFiles(kProgram, &m_transport, strStaging, vecNames));
+        for (int i = 0; i < 10; ++i)
+            EXPECT_EQ(std::string(1000 + i, static_cast<char>('a' + i)), ReadFileBytes(strStaging + vecNames[i]));
+        std::vector<std::string> vecLog = m_server.RequestLog();
+        if (nConnections > 1) std::sort(vecLog.begin(), vecLog.end());
+        EXPECT_EQ(vecExpected, vecLog);
+    }
 }
 
 }  // namespace
