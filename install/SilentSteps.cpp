@@ -36,7 +36,12 @@ std::vector<std::string> NamesToFetch(CStagedFileCheck& check, const std::string
 bool AllStagedIntact(CStagedFileCheck& check, const std::string& strDownloadPath,
                      const std::vector<S_UpdateFileInfo>& vecFiles) {
     for (const S_UpdateFileInfo& info : vecFiles) {
-        if (!check.IsIntact(strDownloadPath + info.strFileName, info)) return false;
+        const std::string strStaged = strDownloadPath + info.strFileName;
+        if (check.IsIntact(strStaged, info)) continue;
+        // A download may have been continued from a part of another version of
+        // the file: nothing of it is kept to be continued or reused.
+        DeleteFileA(strStaged.c_str());  // best effort: the next check fetches it again anyway
+        return false;
     }
     return true;
 }

@@ -23,7 +23,8 @@ std::vector<std::string> NamesToFetch(CStagedFileCheck& check, const std::string
                                       const std::vector<S_UpdateFileInfo>& vecFiles);
 
 // True when every staged copy of vecFiles passes the install gate (digest in
-// any letter case, size): a damaged download counts as a failed fetch.
+// any letter case, size): a damaged download counts as a failed fetch, and the
+// first damaged copy found is deleted.
 bool AllStagedIntact(CStagedFileCheck& check, const std::string& strDownloadPath,
                      const std::vector<S_UpdateFileInfo>& vecFiles);
 

@@ -127,4 +127,16 @@ TEST(ClientConfig, ResolvesHostAddresses) {
     }
 }
 
+TEST(ClientConfig, ConnectionsDefaultToFourAndStayWithinOneToEight) {
+    const struct {
+        const char* pszValue;  // UserConfig.dat [Server] Connections; null: no file
+        unsigned int nExpected;
+    } cases[] = {{nullptr, 4}, {"", 4}, {"1", 1}, {"6", 6}, {"8", 8}, {"9", 8}, {"0", 1}, {"-3", 1}, {"many", 4}};
+    for (const auto& c : cases) {
+        TempDir dir;
+        if (c.pszValue) WriteValues(dir / "UserConfig.dat", {{"Server", "Connections", c.pszValue}});
+        EXPECT_EQ(c.nExpected, ReadConnectionCount(dir.Path())) << (c.pszValue ? c.pszValue : "(no file)");
+    }
+}
+
 }  // namespace

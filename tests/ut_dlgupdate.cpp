@@ -393,6 +393,8 @@ TEST(UpdateDialogUpgrade, AFileInUseIsMovedAsideAndOneThatCannotBeReplacedIsReco
 
 TEST(UpdateDialogUpgrade, AFailedSecondFileKeepsTheFirstStagedAndTheNextRunFetchesTheRest) {
     TestInstallation inst(kInstalledVersion, kRegion, false);
+    // One file at a time: c.dll is never asked for.
+    CCryptConfigFile(inst.App("UserConfig.dat"), "").WriteInteger("Server", "Connections", 1);
     const std::vector<ReleaseFile> vecFiles = {{"a.dll", "new a"}, {"b.dll", "new b"}, {"c.dll", "new c"}};
     ASSERT_TRUE(inst.PublishProgram({"4.0.1008.0801", kRegion, -1, -1, vecFiles}));
     ASSERT_TRUE(inst.Serve());
@@ -532,6 +534,49 @@ TEST(UpdateDialogSigned, OffersAndInstallsOnlyWhatTheKeySigned) {
             << c.pszName;
         EXPECT_EQ(TestServer::First().RequestLog(), vecRequests) << c.pszName;
     }
+}
+
+// Closing the dialog during a download keeps the part of each file in flight;
+// the next opening asks only for the rest of it (default: 4 connections).
+TEST(UpdateDialogUpgrade, ClosingMidDownloadKeepsPartsThatTheNextOpeningContinues) {
+    TestInstallation inst(kInstalledVersion, kRegion, false);
+    std::string strBig(3 * 1024 * 1024, '\0');
+    for (size_t i = 0; i < strBig.size(); ++i) strBig[i] = static_cast<char>((i * 131 + i / 4093) & 0xFF);
+    const std::vector<ReleaseFile> vecFiles = {{"a.dll", "new a"}, {"data\\big.dat", strBig}};
+    ASSERT_TRUE(inst.PublishProgram({"4.0.1008.0801", kRegion, -1, -1, vecFiles}));
+    ASSERT_TRUE(inst.Serve());
+    // Half of big.dat comes, then nothing: the user gives up and closes the dialog.
+    ASSERT_TRUE(TestServer::First().SetFault("/1/data/big.dat", "pause"));
+    {
+        DialogRun run(inst);
+        ASSERT_TRUE(run.Open());
+        ASSERT_TRUE(ClickControl(run.Dlg(), IDC_BTN_UPDATE));
+        ASSERT_TRUE(WaitUntil([&] { return FileExists(Staging(inst) + "data\\big.dat.part") && FileExists(Staging(inst) + "a.dll"); }, 10000));
+        ::Sleep(500);
+        ASSERT_TRUE(run.Close());
+    }
+    const size_t nHave = ReadFileBytes(Staging(inst) + "data\\big.dat.part").size();
+    ASSERT_GT(nHave, 0u);
+    EXPECT_TRUE(FileExists(Staging(inst) + "data\\big.dat.part.tag"));
+    EXPECT_FALSE(FileExists(inst.App("data\\big.dat")));
+
+    ASSERT_TRUE(inst.Serve());
+    DialogRun run(inst);
+    ASSERT_TRUE(run.Open());
+    ASSERT_TRUE(ClickControl(run.Dlg(), IDC_BTN_UPDATE));
+    ASSERT_TRUE(run.Ended(15000));
+    EXPECT_EQ(ReadFileBytes(inst.App("data\\big.dat")), strBig);
+    EXPECT_EQ(ReadFileBytes(inst.App("a.dll")), "new a");
+    EXPECT_EQ(inst.InstalledVersion(), "4.0.1008.0801");
+    // a.dll was reused; big.dat was continued where it broke off.
+    std::vector<std::string> vecBig;
+    for (const std::string& strLine : TestServer::First().RequestDetails())
+        if (strLine.compare(0, 16, "/1/data/big.dat\t") == 0) vecBig.push_back(strLine.substr(16));
+    ASSERT_EQ(vecBig.size(), 1u);
+    EXPECT_EQ(vecBig[0].substr(0, vecBig[0].find('\t')), "bytes=" + std::to_string(nHave) + "-");
+    EXPECT_EQ(vecBig[0].substr(vecBig[0].rfind('\t') + 1), "206");
+    EXPECT_EQ(TestServer::First().BodyBytes(),
+              static_cast<long long>(ReadFileBytes(inst.ReleaseDir() + "1\\UpdateConfig.ini").size() + strBig.size() - nHave));
 }
 
 }  // namespace
