@@ -9,7 +9,8 @@
 // A body that breaks off after some bytes is continued: the next attempt asks for
 // "Range: bytes=<have>-" with "If-Range: <the first answer's ETag, or else its
 // Last-Modified>"; a 206 with the matching Content-Range is appended, a 200 starts
-// over. Up to 3 attempts per server, then the next server. Until it is complete a
+// over. Up to 3 attempts per server whose connection broke (a server that stalls
+// or trickles is not asked again), then the next server. Until it is complete a
 // body lies in "<local file>.part"; a transfer that ends early leaves it there with
 // its validator in "<local file>.part.tag", and the next fetch of that file (in this
 // process or a later one) continues it.
