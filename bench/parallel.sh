@@ -75,7 +75,8 @@ run() {
   diff -rq "$out" "$data/root/1/$subdir" >/dev/null || { echo "$label: files differ" >&2; return 1; }
   local sent
   sent=$(curl -sf --noproxy '*' "http://127.0.0.1:$port/__admin/bytes")
-  echo "$label $(tail -n 1 "$data/tool.out") $sent" >>"$results"
+  # Wine writes CRLF.
+  echo "$label $(tail -n 1 "$data/tool.out" | tr -d '\r') $sent" >>"$results"
   rm -rf "$out"
   mkdir -p "$out"
 }
