@@ -1,8 +1,9 @@
 #pragma once
 // The report message between the download and the update dialog:
-//   (bytes so far, file size)  progress of the current file
-//   (size, size)               the current file is complete
-//   (0, -1)                    the current fetch failed; the download has ended
+//   (bytes so far, file size)  progress of a file in flight (any of them)
+//   (size, size)               the next file of the list is complete (always in
+//                              list order, whichever finished first)
+//   (0, -1)                    a fetch failed; the download has ended
 #include <windows.h>
 
 constexpr UINT WM_UPDATE_NOTIFY = WM_USER + 0x25A;
