@@ -12,12 +12,17 @@
 # Each measurement runs a few rounds, interleaved; the best round counts (the
 # least disturbed on a shared machine), the median is shown beside it.
 #
-# Knobs: QOVA_BENCH_ROUNDS (3), QOVA_BENCH_BIG_MIB (1024).
+# Knobs: QOVA_BENCH_ROUNDS (3), QOVA_BENCH_BIG_MIB (1024), QOVA_BENCH_PARTS
+# ("small cut big"), QOVA_BENCH_BASELINE: a transport_bench.exe built from an
+# earlier revision, measured beside the others on the 1 GiB loads (its
+# GetRemoteFile one file after the other is "today's" figure).
 set -euo pipefail
 root=${root:-$(cd "$(dirname "$0")/.." && pwd)}
 build=${build:-${QOVA_BUILD_DIR:-$root/build}}
 rounds=${QOVA_BENCH_ROUNDS:-3}
 big_mib=${QOVA_BENCH_BIG_MIB:-1024}
+parts=${QOVA_BENCH_PARTS:-small cut big}
+baseline=${QOVA_BENCH_BASELINE:-}
 
 # shellcheck source=../scripts/lib/packages.sh
 source "$root/scripts/lib/packages.sh"
@@ -66,7 +71,9 @@ run() {
   admin serve "$data/root"
   [ "$subdir" = small ] && admin delay 50
   [ "$subdir" = cut ] && admin fault "cut@60% /1/cut/cut.bin"
-  wine "$build/bench/transport_bench.exe" "$port" "$winout" 1 "$subdir" "$format" "$count" "$@" \
+  local exe=$build/bench/transport_bench.exe
+  case $label in *-baseline) exe=$baseline ;; esac
+  wine "$exe" "$port" "$winout" 1 "$subdir" "$format" "$count" "$@" \
     </dev/null >"$data/tool.out" 2>"$data/tool.err" || {
     echo "$label failed:" >&2
     cat "$data/tool.err" >&2
@@ -81,13 +88,18 @@ run() {
   mkdir -p "$out"
 }
 
+has() { [[ " $parts " == *" $1 "* ]]; }
 for ((r = 1; r <= rounds; r++)); do
-  for n in 1 4 8; do run "small-$n" small f%03d.bin 300 "$n"; done
-  run cut cut cut.bin 1 4
-  run big-sequential big big.bin 1
-  run big-4 big big.bin 1 4
-  run quarters-sequential quarter q%d.bin 4
-  run quarters-4 quarter q%d.bin 4 4
+  if has small; then for n in 1 4 8; do run "small-$n" small f%03d.bin 300 "$n"; done; fi
+  if has cut; then run cut cut cut.bin 1 4; fi
+  if has big; then
+    [ -n "$baseline" ] && run big-baseline big big.bin 1
+    run big-sequential big big.bin 1
+    run big-4 big big.bin 1 4
+    [ -n "$baseline" ] && run quarters-baseline quarter q%d.bin 4
+    run quarters-sequential quarter q%d.bin 4
+    run quarters-4 quarter q%d.bin 4 4
+  fi
 done
 
 python3 - "$results" "$((256 * 1024 * 1024))" <<'EOF'
@@ -100,25 +112,32 @@ def best(label): return min(r[0] for r in runs[label])
 def median(label): return statistics.median(r[0] for r in runs[label])
 def rounds(label): return " ".join("%.2f" % r[0] for r in runs[label])
 
-print("300 files of 4 KiB, 50 ms per answer        seconds best (median)   speed-up vs 1")
-for n in (1, 4, 8):
-    label = "small-%d" % n
-    print("  Connections=%d                            %6.2f (%6.2f)      %5.2fx   [%s]" % (
-        n, best(label), median(label), best("small-1") / best(label), rounds(label)))
-print("  targets: 4 -> 3.5x, 8 -> 6x")
-print()
-size = int(sys.argv[2])
-sent = [r[2] for r in runs["cut"]]
-print("256 MiB broken off at 60 %%: bytes sent / size  %.3f  (each round: %s; target <= 1.05, starting over: 1.6)" % (
-    max(sent) / size, " ".join("%.3f" % (s / size) for s in sent)))
-print()
-print("1 GiB                                     MiB/s best (median)   vs one after the other")
-for load, name in (("big", "one 1 GiB file"), ("quarters", "4 files of 256 MiB")):
-    seq, par = load + "-sequential", load + "-4"
-    nbytes = runs[seq][0][1]
-    for label, what in ((seq, "GetRemoteFile, in turn"), (par, "4 connections")):
-        print("  %-18s %-22s %7.1f (%7.1f)      %5.2f   [%s]" % (
-            name, what, nbytes / 1048576 / best(label), nbytes / 1048576 / median(label),
-            best(seq) / best(label), rounds(label)))
-print("  target: 4 connections >= 0.9 of GetRemoteFile in turn")
+if "small-1" in runs:
+    print("300 files of 4 KiB, 50 ms per answer        seconds best (median)   speed-up vs 1")
+    for n in (1, 4, 8):
+        label = "small-%d" % n
+        print("  Connections=%d                            %6.2f (%6.2f)      %5.2fx   [%s]" % (
+            n, best(label), median(label), best("small-1") / best(label), rounds(label)))
+    print("  targets: 4 -> 3.5x, 8 -> 6x")
+    print()
+if "cut" in runs:
+    size = int(sys.argv[2])
+    sent = [r[2] for r in runs["cut"]]
+    print("256 MiB broken off at 60 %%: bytes sent / size  %.3f  (each round: %s; target <= 1.05, starting over: 1.6)" % (
+        max(sent) / size, " ".join("%.3f" % (s / size) for s in sent)))
+    print()
+if "big-sequential" in runs:
+    base = "baseline" if "big-baseline" in runs else "sequential"
+    print("1 GiB                                          MiB/s best (median)   vs %s" % base)
+    for load, name in (("big", "one 1 GiB file"), ("quarters", "4 files of 256 MiB")):
+        nbytes = runs[load + "-sequential"][0][1]
+        for kind, what in (("baseline", "earlier build, in turn"), ("sequential", "GetRemoteFile, in turn"),
+                           ("4", "4 connections")):
+            label = load + "-" + kind
+            if label not in runs:
+                continue
+            print("  %-18s %-22s %7.1f (%7.1f)      %5.2f   [%s]" % (
+                name, what, nbytes / 1048576 / best(label), nbytes / 1048576 / median(label),
+                best(load + "-" + base) / best(label), rounds(label)))
+    print("  target: 4 connections >= 0.9 of the single-connection figure")
 EOF
