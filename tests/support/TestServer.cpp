@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform/base/WinHttpHandle.h"
@@ -132,6 +133,15 @@ std::vector<std::string> TestServer::RequestLog() {
     if (!Exchange(m_nPort, L"GET", L"/__admin/log", std::string(), reply) || reply.dwStatus != 200) return {};
     return SplitLines(reply.strBody);
 }
+
+std::vector<std::string> SortRuns(std::vector<std::string> vec, size_t nFirst) {
+    const auto split = vec.begin() + static_cast<std::ptrdiff_t>(std::min(nFirst, vec.size()));
+    std::sort(vec.begin(), split);
+    std::sort(split, vec.end());
+    return vec;
+}
+
+std::vector<std::string> TestServer::RequestLogInRuns(size_t nFirst) { return SortRuns(RequestLog(), nFirst); }
 
 int TestServer::ConnectionCount() {
     AdminReply reply;

@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+// vec sorted within [0, nFirst) and within [nFirst, end).
+std::vector<std::string> SortRuns(std::vector<std::string> vec, size_t nFirst);
+
 class TestServer {
 public:
     static TestServer First();
@@ -34,6 +37,9 @@ public:
     bool SetDelay(unsigned int nMilliseconds);
     // Paths requested since Serve(), in order, percent-decoded to UTF-8.
     std::vector<std::string> RequestLog();
+    // The same, sorted within its first nFirst requests and within the rest
+    // (SortRuns): requests sent several at a time arrive in any order.
+    std::vector<std::string> RequestLogInRuns(size_t nFirst);
     // The same requests with their headers: "path\tRange\tIf-Range\tstatus",
     // "-" for a header that was not sent.
     std::vector<std::string> RequestDetails();
