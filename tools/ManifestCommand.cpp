@@ -58,13 +58,7 @@ int Fail(const std::string& strWhy) {
     return 1;
 }
 
-bool ParseCount(const char* pszText, int& nValue) {
-    char* pEnd = nullptr;
-    const long nParsed = std::strtol(pszText, &pEnd, 10);
-    if (pEnd == pszText || *pEnd != '\0' || nParsed < 0 || nParsed > 0x7FFFFFFF) return false;
-    nValue = static_cast<int>(nParsed);
-    return true;
-}
+bool ParseCount(const char* pszText, int& nValue) { return ParseWholeNumber(pszText, 0, 0x7FFFFFFF, nValue); }
 
 // 0 when parsed, else the exit code of the usage message already printed.
 int ParseOptions(int argc, char** argv, ManifestOptions& options) {

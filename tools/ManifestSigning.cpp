@@ -22,13 +22,15 @@ bool LoadSigningKey(const char* pszCommand, const std::string& strPath, CEcdsaP2
     return false;
 }
 
-bool ParseExpiryDays(const char* pszText, int& nDays) {
+bool ParseWholeNumber(const char* pszText, long nMin, long nMax, int& nValue) {
     char* pEnd = nullptr;
     const long nParsed = std::strtol(pszText, &pEnd, 10);
-    if (pEnd == pszText || *pEnd != '\0' || nParsed < 1 || nParsed > 36500) return false;
-    nDays = static_cast<int>(nParsed);
+    if (pEnd == pszText || *pEnd != '\0' || nParsed < nMin || nParsed > nMax) return false;
+    nValue = static_cast<int>(nParsed);
     return true;
 }
+
+bool ParseExpiryDays(const char* pszText, int& nDays) { return ParseWholeNumber(pszText, 1, 36500, nDays); }
 
 EManifestLayout GuessManifestLayout(const std::string& strPath, const std::string& strManifest) {
     if (lstrcmpiA(PathFindFileNameA(strPath.c_str()), "config.ini") == 0) return EManifestLayout::Data;

@@ -12,6 +12,8 @@ bool LoadSigningKey(const char* pszCommand, const std::string& strPath, CEcdsaP2
 
 // "--expires DAYS": a whole number of days from 1 to 36500.
 bool ParseExpiryDays(const char* pszText, int& nDays);
+// nValue := the decimal text, whole and within [nMin, nMax]; false otherwise.
+bool ParseWholeNumber(const char* pszText, long nMin, long nMax, int& nValue);
 
 // The layout of a manifest the tool is handed by path: "config.ini" is a data
 // set's; any other name is a program manifest when it has a "FILES" section.
