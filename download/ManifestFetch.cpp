@@ -22,7 +22,7 @@ bool FetchManifest(const S_ManifestRequest& request, S_FetchedManifest& fetched)
 
     const std::string strSignatureName = request.strManifestName + kSignatureSuffix;
     const std::string strManifestPath = request.strDownloadPath + request.strManifestName;
-    // The .sig is asked for only when the manifest came.
+    // Both in one go (several connections), or the .sig only after the manifest (one).
     if (GetRemoteFiles(request.nUpdateType, request.pUpdateIntf, request.strDownloadPath,
                        {request.strManifestName, strSignatureName})) {
         S_ManifestSignature sig;
