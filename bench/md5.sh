@@ -6,20 +6,8 @@
 set -euo pipefail
 : "${root:?}" "${build:?}"
 
-source "$root/scripts/lib/packages.sh"
-source "$root/scripts/lib/wine-env.sh"
-qova_require_wine_env
-source "$root/bench/lib/data.sh"
-data=$build/bench-data/md5
-cleanup() {
-  qova_stop_all
-  rm -rf "$data"
-}
-trap cleanup EXIT
-qova_display_start private
-qova_wine_prefix
-
-rm -rf "$data"
+source "$root/bench/lib/bench-env.sh"
+qova_bench_begin "$build/bench-data/md5"
 mkdir -p "$data/small"
 head -c $((1024 * 1024 * 1024)) /dev/urandom >"$data/large.bin"
 head -c $((64 * 1024 * 1024)) /dev/urandom >"$data/medium.bin"
@@ -28,10 +16,7 @@ qova_bench_small_files "$data/small"
 cat "$data/large.bin" "$data/medium.bin" >/dev/null
 find "$data/small" -type f -exec cat {} + >/dev/null
 
-windir() { local p=${1//\//\\}; echo "Z:$p"; }
 bench=$build/bench/md5_bench.exe
-now() { date +%s.%N; }
-field() { tr -d '\r' <"$2" | sed -n "s/.*$1=\([^ ]*\).*/\1/p"; }
 ratio() { python3 -c "import sys; a, b = float(sys.argv[1]), float(sys.argv[2]); print('%.2f' % (a / b if b else 0))" "$1" "$2"; }
 
 # Best of three for each contender, the contenders taking turns, so that load

@@ -24,20 +24,8 @@ big_mib=${QOVA_BENCH_BIG_MIB:-1024}
 parts=${QOVA_BENCH_PARTS:-small cut big}
 baseline=${QOVA_BENCH_BASELINE:-}
 
-# shellcheck source=../scripts/lib/packages.sh
-source "$root/scripts/lib/packages.sh"
-# shellcheck source=../scripts/lib/wine-env.sh
-source "$root/scripts/lib/wine-env.sh"
-qova_require_wine_env
-qova_require_commands curl
-
-data=$build/bench-parallel
-cleanup() {
-  qova_stop_all
-  rm -rf "$data"
-}
-trap cleanup EXIT
-rm -rf "$data"
+source "$root/bench/lib/bench-env.sh"
+qova_bench_begin "$build/bench-data/parallel" curl
 mkdir -p "$data/root/1/small" "$data/root/1/cut" "$data/root/1/big" "$data/root/1/quarter" "$data/out"
 
 echo "preparing 300 x 4 KiB, 256 MiB, ${big_mib} MiB and 4 x $((big_mib / 4)) MiB of data" >&2
@@ -54,8 +42,6 @@ for i in 0 1 2 3; do
     count=$((big_mib / 4)) status=none
 done
 
-qova_display_start private
-qova_wine_prefix
 qova_start_server QOVA_BENCH_PORT "$root/tests/server/update_server.py" --root "$data/root"
 port=$QOVA_BENCH_PORT
 admin() { curl -sf --noproxy '*' -d "$2" "http://127.0.0.1:$port/__admin/$1" >/dev/null; }

@@ -5,26 +5,11 @@
 set -euo pipefail
 : "${root:?}" "${build:?}"
 
-source "$root/scripts/lib/packages.sh"
-source "$root/scripts/lib/wine-env.sh"
-qova_require_wine_env
-data=$build/bench-data/sha256
-cleanup() {
-  qova_stop_all
-  rm -rf "$data"
-}
-trap cleanup EXIT
-qova_display_start private
-qova_wine_prefix
-
-rm -rf "$data"
-mkdir -p "$data"
+source "$root/bench/lib/bench-env.sh"
+qova_bench_begin "$build/bench-data/sha256"
 head -c $((1024 * 1024 * 1024)) /dev/urandom >"$data/large.bin"
 cat "$data/large.bin" >/dev/null   # in the page cache before any timing
 
-windir() { local p=${1//\//\\}; echo "Z:$p"; }
-now() { date +%s.%N; }
-field() { tr -d '\r' <"$2" | sed -n "s/.*$1=\([^ ]*\).*/\1/p"; }
 py() { python3 -c "import sys; a = [float(x) for x in sys.argv[2:]]; print($1)" "$@"; }
 
 host_runs=() bench_runs=()

@@ -5,24 +5,11 @@
 set -euo pipefail
 : "${root:?}" "${build:?}"
 
-source "$root/scripts/lib/packages.sh"
-source "$root/scripts/lib/wine-env.sh"
-qova_require_wine_env
-source "$root/bench/lib/data.sh"
-data=$build/bench-data/signature
-cleanup() {
-  qova_stop_all
-  rm -rf "$data"
-}
-trap cleanup EXIT
-qova_display_start private
-qova_wine_prefix
-
-rm -rf "$data"
+source "$root/bench/lib/bench-env.sh"
+qova_bench_begin "$build/bench-data/signature"
 mkdir -p "$data/install"
 qova_bench_small_files "$data/install"
 
-windir() { local p=${1//\//\\}; echo "Z:$p"; }
 tool() { wine "$build/bin/UpdateTool.exe" "$@" </dev/null >"$data/tool.out" 2>"$data/tool.err" || { cat "$data/tool.err"; exit 1; }; }
 tool keygen "$(windir "$data/key.pem")"
 public_key=$(tr -d '\r\n' <"$data/tool.out")

@@ -14,20 +14,8 @@ big_mib=${QOVA_BENCH_BIG_MIB:-1024}
 small_count=${QOVA_BENCH_SMALL_COUNT:-1000}
 rounds=${QOVA_BENCH_ROUNDS:-5}
 
-# shellcheck source=../scripts/lib/packages.sh
-source "$root/scripts/lib/packages.sh"
-# shellcheck source=../scripts/lib/wine-env.sh
-source "$root/scripts/lib/wine-env.sh"
-qova_require_wine_env
-qova_require_commands curl
-
-data=$build/bench-data
-cleanup() {
-  qova_stop_all
-  rm -rf "$data"
-}
-trap cleanup EXIT
-rm -rf "$data"
+source "$root/bench/lib/bench-env.sh"
+qova_bench_begin "$build/bench-data/transport" curl
 mkdir -p "$data/root/1/big" "$data/root/1/small" "$data/out"
 
 echo "preparing ${big_mib} MiB and ${small_count} x 4 KiB of data" >&2
@@ -39,8 +27,6 @@ for i in range(int(sys.argv[2])):
         f.write(os.urandom(4096))
 EOF
 
-qova_display_start private
-qova_wine_prefix
 qova_start_server QOVA_BENCH_PORT "$root/tests/server/update_server.py" --root "$data/root"
 port=$QOVA_BENCH_PORT
 out=$data/out
