@@ -1,6 +1,5 @@
 #include <windows.h>
 
-#include <cstdint>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -8,22 +7,6 @@
 #include "platform/base/Win32Handles.h"
 #include "platform/fs/MD5.h"
 #include "support/TempDir.h"
-
-namespace {
-
-// Deterministic bytes; the expected digests below were computed from the same
-// sequence by an independent implementation.
-std::string PseudoRandomBytes(size_t nSize) {
-    std::string strBytes(nSize, '\0');
-    uint32_t x = 12345;
-    for (size_t i = 0; i < nSize; ++i) {
-        x = x * 1103515245u + 12345u;
-        strBytes[i] = static_cast<char>((x >> 16) & 0xFF);
-    }
-    return strBytes;
-}
-
-}  // namespace
 
 TEST(MD5, KnownVectorsAndBufferBoundaries) {
     TempDir tmp;

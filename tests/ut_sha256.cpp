@@ -1,27 +1,11 @@
 #include <windows.h>
 
-#include <cstdint>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "platform/fs/Sha256.h"
 #include "support/TempDir.h"
-
-namespace {
-
-// The same deterministic bytes as the MD5 test; digests from an independent implementation.
-std::string PseudoRandomBytes(size_t nSize) {
-    std::string strBytes(nSize, '\0');
-    uint32_t x = 12345;
-    for (size_t i = 0; i < nSize; ++i) {
-        x = x * 1103515245u + 12345u;
-        strBytes[i] = static_cast<char>((x >> 16) & 0xFF);
-    }
-    return strBytes;
-}
-
-}  // namespace
 
 TEST(Sha256, KnownVectorsBufferBoundariesAndFailures) {
     TempDir tmp;

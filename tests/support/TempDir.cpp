@@ -4,6 +4,7 @@
 #include <shlwapi.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 
 #include "platform/fs/DirectoryEx.h"
@@ -63,3 +64,13 @@ std::string TestProgramDir() {
 }
 
 std::string ProductBinDir() { return TestProgramDir() + "..\\bin\\"; }
+
+std::string PseudoRandomBytes(size_t nSize) {
+    std::string strBytes(nSize, '\0');
+    uint32_t x = 12345;
+    for (size_t i = 0; i < nSize; ++i) {
+        x = x * 1103515245u + 12345u;
+        strBytes[i] = static_cast<char>((x >> 16) & 0xFF);
+    }
+    return strBytes;
+}

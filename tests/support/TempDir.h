@@ -23,6 +23,9 @@ private:
 bool WriteFileBytes(const std::string& strPath, const std::string& strBytes);   // creates parents
 std::string ReadFileBytes(const std::string& strPath);                          // empty when missing
 bool FileExists(const std::string& strPath);
+// nSize deterministic bytes (a fixed linear congruential sequence), the same in
+// every run, so that expected digests can be computed elsewhere once.
+std::string PseudoRandomBytes(size_t nSize);
 // Directory of the running test program, ending in '\'.
 std::string TestProgramDir();
 // build\bin\ beside the test programs' build\tests\.
