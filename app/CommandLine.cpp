@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstring>
 
+#include "platform/base/Text.h"
 #include "platform/base/Win32Handles.h"
 
 namespace {
@@ -55,26 +56,13 @@ int ParseDecimal(const std::string& strText) {
     return static_cast<int>(nValue);
 }
 
-// At most nMaxBytes bytes, never ending in the middle of a double-byte character.
+// At most nMaxBytes bytes, never ending in the middle of a UTF-8 character
+// (a continuation byte is 10xxxxxx).
 std::string TruncateToCharacters(const std::string& strText, std::size_t nMaxBytes) {
     if (strText.size() <= nMaxBytes) return strText;
-    const char* pBegin = strText.c_str();
-    const char* p = pBegin;
-    while (*p) {
-        const char* pNext = CharNextA(p);
-        if (static_cast<std::size_t>(pNext - pBegin) > nMaxBytes) break;
-        p = pNext;
-    }
-    return std::string(pBegin, p);
-}
-
-std::string WideToAnsi(const wchar_t* pszWide) {
-    const int nBytes = WideCharToMultiByte(CP_ACP, 0, pszWide, -1, nullptr, 0, nullptr, nullptr);
-    if (nBytes <= 1) return std::string();
-    std::string strAnsi(static_cast<std::size_t>(nBytes), '\0');
-    WideCharToMultiByte(CP_ACP, 0, pszWide, -1, &strAnsi[0], nBytes, nullptr, nullptr);
-    strAnsi.resize(static_cast<std::size_t>(nBytes) - 1);
-    return strAnsi;
+    std::size_t nEnd = nMaxBytes;
+    while (nEnd > 0 && (static_cast<unsigned char>(strText[nEnd]) & 0xC0) == 0x80) --nEnd;
+    return strText.substr(0, nEnd);
 }
 
 }  // namespace
@@ -101,7 +89,7 @@ std::vector<std::string> SplitCommandLine(const wchar_t* pszCommandLine) {
     LPWSTR* ppArgs = CommandLineToArgvW(pszCommandLine, &nArgs);
     if (!ppArgs) return vecArgs;
     ScopeExit freeArgs([ppArgs] { LocalFree(ppArgs); });
-    for (int i = 1; i < nArgs; ++i) vecArgs.push_back(WideToAnsi(ppArgs[i]));
+    for (int i = 1; i < nArgs; ++i) vecArgs.push_back(WideToUtf8(ppArgs[i]));
     return vecArgs;
 }
 

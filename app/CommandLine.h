@@ -6,7 +6,7 @@
 struct S_CommandLine {
     bool bSilent = false;
     int nUpdateType = 1;            // 1: the program files; anything else: the data set strUpdateName
-    std::string strUpdateName;      // directory below the application directory, code page 936
+    std::string strUpdateName;      // directory below the application directory, UTF-8
 };
 
 // Examines the arguments after the program name, left to right; later -t: and -d:
@@ -14,7 +14,8 @@ struct S_CommandLine {
 S_CommandLine ParseCommandLine(const std::vector<std::string>& vecArgs);
 
 // Splits a command line as Windows does and converts each argument after the
-// program name to the ANSI code page; an empty argument ("") is kept.
+// program name to UTF-8 (never through the system's code page); an empty
+// argument ("") is kept.
 std::vector<std::string> SplitCommandLine(const wchar_t* pszCommandLine);
 // SplitCommandLine of this process's command line.
 std::vector<std::string> GetCommandLineArguments();

@@ -1,4 +1,5 @@
 #include "app/UpdateApp.h"
+#include "platform/base/Text.h"
 
 #include <commctrl.h>
 
@@ -10,7 +11,7 @@
 
 namespace {
 
-const char kInstanceMutexName[] = "WIN32.QVOAUpdateWizard.Instance.Once";
+const wchar_t kInstanceMutexName[] = L"WIN32.QVOAUpdateWizard.Instance.Once";
 const char kRegistryKey[] = "应用程序向导生成的本地应用程序";
 
 void RunSilent(const S_CommandLine& cmd) {
@@ -29,7 +30,7 @@ void RunSilent(const S_CommandLine& cmd) {
 
 bool CUpdateApp::AcquireInstanceMutex() {
     SetLastError(ERROR_SUCCESS);
-    HANDLE hMutex = CreateMutexA(nullptr, TRUE, kInstanceMutexName);
+    HANDLE hMutex = CreateMutexW(nullptr, TRUE, kInstanceMutexName);
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
         // Someone else's mutex: only closed, since releasing it from a thread
         // that owns it through another handle would end that ownership.

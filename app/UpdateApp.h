@@ -8,7 +8,7 @@
 #include "platform/dialog/WinApp.h"
 
 // Releases the mutex (harmless when this thread does not own it) and closes it.
-// CreateMutexA gives NULL on failure; INVALID_HANDLE_VALUE is no mutex either
+// CreateMutexW gives NULL on failure; INVALID_HANDLE_VALUE is no mutex either
 // (it is the current-process pseudo handle), so both mean "nothing held".
 struct ReleaseMutexFn {
     void operator()(HANDLE h) const {

@@ -17,14 +17,14 @@ namespace {
 void RestrictDllSearchToSystem() {
     using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
     // Looked up at run time: older systems without the update lack it.
-    if (HMODULE hKernel = GetModuleHandleA("kernel32.dll")) {
+    if (HMODULE hKernel = GetModuleHandleW(L"kernel32.dll")) {
         FARPROC pProc = GetProcAddress(hKernel, "SetDefaultDllDirectories");
         if (pProc) {
             auto pSetDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void (*)()>(pProc));
             pSetDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
         }
     }
-    SetDllDirectoryA("");
+    SetDllDirectoryW(L"");
 }
 
 }  // namespace

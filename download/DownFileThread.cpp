@@ -10,13 +10,8 @@
 
 namespace {
 
-// By character: a GBK trail byte can be 0x5C without being a '\'.
-bool EndsWithBackslash(const std::string& strPath) {
-    if (strPath.empty()) return false;
-    const char* pBegin = strPath.c_str();
-    const char* pLast = CharPrevA(pBegin, pBegin + strPath.size());
-    return *pLast == '\\';  // a lead byte is never 0x5C
-}
+// Paths are UTF-8: a byte '\' is always the separator.
+bool EndsWithBackslash(const std::string& strPath) { return !strPath.empty() && strPath.back() == '\\'; }
 
 }  // namespace
 
@@ -73,7 +68,7 @@ void CDownFileThread::FetchFiles(CQOVAUpdateIntf& transport) {
     m_strCurFile = m_vecFileList[nStored];
     m_nCurFile = static_cast<UINT>(nStored + 1);
     // A stopped or abandoned fetch is not a connection failure: no report.
-    if (!IsStopRequested()) SendMessageA(m_hNotifyWnd, m_nNotifyMsg, 0, UPDATE_NOTIFY_FAILED);
+    if (!IsStopRequested()) SendMessageW(m_hNotifyWnd, m_nNotifyMsg, 0, UPDATE_NOTIFY_FAILED);
 }
 
 void CDownFileThread::AbandonWork() {

@@ -1,4 +1,5 @@
 #include "download/ManifestFetch.h"
+#include "platform/base/Text.h"
 
 #include <windows.h>
 
@@ -8,7 +9,7 @@
 std::string SignatureRecordName(int nUpdateType, const std::string& strUpdateName, const std::string& strManifestName) {
     if (nUpdateType == 1) return "Program";
     const std::string strName = strUpdateName.empty() ? "." : strUpdateName;
-    return lstrcmpiA(strManifestName.c_str(), "config.ini") == 0 ? strName : strName + "\\" + strManifestName;
+    return SameTextIgnoringCase(strManifestName, "config.ini") ? strName : strName + "\\" + strManifestName;
 }
 
 bool FetchManifest(const S_ManifestRequest& request, S_FetchedManifest& fetched) {
@@ -36,8 +37,8 @@ bool FetchManifest(const S_ManifestRequest& request, S_FetchedManifest& fetched)
         }
     }
     // Nothing of a refused manifest stays where a later step could read it.
-    DeleteFileA(strManifestPath.c_str());
-    DeleteFileA((request.strDownloadPath + strSignatureName).c_str());
+    DeleteFileW(Utf8ToWide(strManifestPath).c_str());
+    DeleteFileW(Utf8ToWide(request.strDownloadPath + strSignatureName).c_str());
     return false;
 }
 

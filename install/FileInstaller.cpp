@@ -1,4 +1,5 @@
 #include "install/FileInstaller.h"
+#include "platform/base/Text.h"
 
 #include <windows.h>
 #include <shlwapi.h>
@@ -13,14 +14,14 @@ namespace {
 // Copies and forces the copy to disk, so that the move that follows can never
 // publish a file whose blocks are still in the cache when the power fails.
 bool CopyAndFlush(const std::string& strSource, const std::string& strTemp) {
-    if (!CopyFileA(strSource.c_str(), strTemp.c_str(), FALSE)) return false;
-    UniqueFile hTemp(CreateFileA(strTemp.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    if (!CopyFileW(Utf8ToWide(strSource).c_str(), Utf8ToWide(strTemp).c_str(), FALSE)) return false;
+    UniqueFile hTemp(CreateFileW(Utf8ToWide(strTemp).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     return hTemp && FlushFileBuffers(hTemp.get());
 }
 
 bool MoveOver(const std::string& strFrom, const std::string& strTo) {
-    return MoveFileExA(strFrom.c_str(), strTo.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    return MoveFileExW(Utf8ToWide(strFrom).c_str(), Utf8ToWide(strTo).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
 }  // namespace
@@ -28,14 +29,14 @@ bool MoveOver(const std::string& strFrom, const std::string& strTo) {
 bool InstallFile(const std::string& strSource, const std::string& strTarget) {
     // A directory of that name would be moved aside whole by the fall-back
     // below, taking every file in it out of the installation.
-    if (PathIsDirectoryA(strTarget.c_str())) return false;
+    if (PathIsDirectoryW(Utf8ToWide(strTarget).c_str())) return false;
 
     CDirectoryEx::CreateParentDirectory(strTarget);
 
     const std::string strTemp = strTarget + ".~" + std::to_string(GetCurrentProcessId()) + ".bak";
     bool bTempInPlace = false;   // true once the temporary name no longer exists
     ScopeExit dropTemp([&] {
-        if (!bTempInPlace) DeleteFileA(strTemp.c_str());
+        if (!bTempInPlace) DeleteFileW(Utf8ToWide(strTemp).c_str());
     });
 
     if (!CopyAndFlush(strSource, strTemp)) return false;
@@ -46,14 +47,14 @@ bool InstallFile(const std::string& strSource, const std::string& strTarget) {
 
     // The target is in use: move it aside as a running program's files can be,
     // then move the new file in. A ".bak" that survived the clean-up blocks the
-    // rename (rename never replaces), and the file stays old.
+    // move (without MOVEFILE_REPLACE_EXISTING it never replaces), and the file stays old.
     const std::string strBackup = strTarget + ".bak";
-    if (std::rename(strTarget.c_str(), strBackup.c_str()) != 0) return false;
+    if (!MoveFileExW(Utf8ToWide(strTarget).c_str(), Utf8ToWide(strBackup).c_str(), 0)) return false;
     if (MoveOver(strTemp, strTarget)) {
         bTempInPlace = true;
         return true;
     }
     // Put the old file back rather than leave the name empty.
-    std::rename(strBackup.c_str(), strTarget.c_str());
+    MoveFileExW(Utf8ToWide(strBackup).c_str(), Utf8ToWide(strTarget).c_str(), 0);
     return false;
 }

@@ -5,7 +5,7 @@
 //
 //   1. strSource is copied beside the target under a temporary name (same
 //      directory, so the final move is a rename on one volume), flushed to disk;
-//   2. the temporary file is moved over the target (MoveFileExA with
+//   2. the temporary file is moved over the target (MoveFileExW with
 //      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 //   3. when that move fails because the target is in use (a running program
 //      holds it), the target is renamed to its own name with ".bak" appended

@@ -1,4 +1,5 @@
 #include "install/SilentSteps.h"
+#include "platform/base/Text.h"
 
 #include <windows.h>
 
@@ -21,7 +22,7 @@ S_ManifestRequest ManifestRequestOf(const S_SilentRun& run, EManifestLayout layo
 void DeleteBackups(const std::string& strAppDir) {
     std::vector<std::string> vecBackups;
     CDirectoryEx::SearchFile(strAppDir, true, "*.bak", vecBackups);
-    for (const std::string& strPath : vecBackups) DeleteFileA(strPath.c_str());   // best effort
+    for (const std::string& strPath : vecBackups) DeleteFileW(Utf8ToWide(strPath).c_str());   // best effort
 }
 
 std::vector<std::string> NamesToFetch(CStagedFileCheck& check, const std::string& strDownloadPath,
@@ -40,7 +41,7 @@ bool AllStagedIntact(CStagedFileCheck& check, const std::string& strDownloadPath
         if (check.IsIntact(strStaged, info)) continue;
         // A download may have been continued from a part of another version of
         // the file: nothing of it is kept to be continued or reused.
-        DeleteFileA(strStaged.c_str());  // best effort: the next check fetches it again anyway
+        DeleteFileW(Utf8ToWide(strStaged).c_str());  // best effort: the next check fetches it again anyway
         return false;
     }
     return true;

@@ -1,4 +1,5 @@
 #include "install/StagedFileCheck.h"
+#include "platform/base/Text.h"
 
 #include <windows.h>
 #include <bcrypt.h>
@@ -9,7 +10,7 @@ char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 
 
 bool GetFileSize64(const std::string& strPath, unsigned long long& nBytes) {
     WIN32_FILE_ATTRIBUTE_DATA data = {};
-    if (!GetFileAttributesExA(strPath.c_str(), GetFileExInfoStandard, &data)) return false;
+    if (!GetFileAttributesExW(Utf8ToWide(strPath).c_str(), GetFileExInfoStandard, &data)) return false;
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
     nBytes = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     return true;

@@ -1,4 +1,5 @@
 #include "install/UpdateRecord.h"
+#include "platform/base/Text.h"
 
 #include <windows.h>
 
@@ -10,11 +11,13 @@
 namespace {
 
 const char kRecordFileName[] = "UpdateRecord.dat";
-const char kProductKey[] = "SOFTWARE\\QOVA";
+const wchar_t kProductKey[] = L"SOFTWARE\\QOVA";
 
-bool SetStringValue(HKEY hKey, const char* pszName, const std::string& strValue) {
-    return RegSetValueExA(hKey, pszName, 0, REG_SZ, reinterpret_cast<const BYTE*>(strValue.c_str()),
-                          static_cast<DWORD>(strValue.size() + 1)) == ERROR_SUCCESS;
+// As UTF-16, so that InstallPath names a folder outside the system's code page.
+bool SetStringValue(HKEY hKey, const wchar_t* pszName, const std::string& strValue) {
+    const std::wstring strWide = Utf8ToWide(strValue);
+    return RegSetValueExW(hKey, pszName, 0, REG_SZ, reinterpret_cast<const BYTE*>(strWide.c_str()),
+                          static_cast<DWORD>((strWide.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -40,11 +43,11 @@ bool WriteUpdateRecord(const std::string& strAppDir, const std::string& strPatte
 
 bool WriteProductRegistry(const std::string& strAppDir, const std::string& strNewVersion) {
     HKEY hKey = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ | KEY_WRITE, &hKey) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ | KEY_WRITE, &hKey) != ERROR_SUCCESS) {
         return false;
     }
     UniqueHKey key(hKey);
-    bool bOk = SetStringValue(key.get(), "InstallPath", strAppDir);
-    bOk = SetStringValue(key.get(), "Version", strNewVersion) && bOk;
+    bool bOk = SetStringValue(key.get(), L"InstallPath", strAppDir);
+    bOk = SetStringValue(key.get(), L"Version", strNewVersion) && bOk;
     return bOk;
 }

@@ -1,4 +1,5 @@
 #include "manifest/CompareProgramFiles.h"
+#include "platform/base/Text.h"
 
 #include <windows.h>
 #include <shlwapi.h>
@@ -32,7 +33,7 @@ void AppendIfChanged(CConfigFile& manifest, CMD5& md5, const std::string& strRoo
 }
 
 int CompareProgramFiles(S_UpdateCheckInfo& checkInfo, std::vector<S_UpdateFileInfo>& vecFiles) {
-    if (!PathFileExistsA(checkInfo.strConfigFile.c_str())) return -1;
+    if (!PathFileExistsW(Utf8ToWide(checkInfo.strConfigFile).c_str())) return -1;
 
     CConfigFile manifest(checkInfo.strConfigFile);
 

@@ -4,9 +4,9 @@
 
 #include <string>
 
-namespace {
+#include "platform/base/Text.h"
 
-const UINT kManifestCodePage = 936;
+namespace {
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
@@ -43,13 +43,11 @@ bool IsBadSegment(const std::wstring& strSegment) { return IsParentSegment(strSe
 
 bool IsSafeManifestName(const std::string& strName) {
     if (strName.empty() || strName.size() > 0x7FFFFFFF) return false;
-    // Work on UTF-16 so that a trail byte 0x5C (as in "誠") is never taken for '\'.
-    const int nLen = MultiByteToWideChar(kManifestCodePage, MB_ERR_INVALID_CHARS, strName.data(),
-                                         static_cast<int>(strName.size()), nullptr, 0);
-    if (nLen <= 0) return false;
-    std::wstring strWide(static_cast<size_t>(nLen), L'\0');
-    MultiByteToWideChar(kManifestCodePage, MB_ERR_INVALID_CHARS, strName.data(),
-                        static_cast<int>(strName.size()), &strWide[0], nLen);
+    // A manifest is GBK by format: a name it cannot hold is no manifest name.
+    std::string strStored;
+    if (!Utf8ToGbk(strName, strStored)) return false;
+    std::wstring strWide;
+    if (!Utf8ToWideStrict(strName, strWide) || strWide.empty()) return false;
 
     if (IsSeparator(strWide[0])) return false;
     std::wstring strSegment;

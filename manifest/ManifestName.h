@@ -5,9 +5,9 @@
 // appended to: not empty, not absolute (no leading '\' or '/', no drive, no
 // "\\server"), no ':' anywhere (drives, alternate streams), no ".." segment
 // with either separator, no control character, no device name ("NUL",
-// "com1.txt") as a segment. The name is read as code page 936 text, so a GBK
-// trail byte 0x5C is part of its character, not a separator; a name that is
-// not valid GBK is refused.
+// "com1.txt") as a segment. The name is UTF-8 (as the configuration files
+// hand it out); one that a GBK manifest cannot hold is refused, as is one
+// that was not valid GBK in the file (the manifest reader leaves it out).
 bool IsSafeManifestName(const std::string& strName);
 
 // True when a data-set name (-d:) may be appended to the application directory:

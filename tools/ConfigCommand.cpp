@@ -2,14 +2,16 @@
 #include <cstring>
 #include <string>
 
+#include "platform/base/Text.h"
 #include "platform/ini/CryptConfigFile.h"
 #include "platform/ini/IniDocument.h"
 #include "tools/ToolCommands.h"
+#include "tools/ToolConsole.h"
 
 namespace {
 
 int Usage(const char* pszWhy) {
-    std::fprintf(stderr,
+    ToolPrintf(stderr,
                  "UpdateTool config: %s (usage: config dump FILE | get FILE SECTION KEY | "
                  "set FILE SECTION KEY VALUE | import FILE)\n",
                  pszWhy);
@@ -17,13 +19,10 @@ int Usage(const char* pszWhy) {
 }
 
 int Fail(const char* pszWhat, const char* pszPath) {
-    std::fprintf(stderr, "UpdateTool config: %s: %s\n", pszPath, pszWhat);
+    ToolPrintf(stderr, "UpdateTool config: %s: %s\n", pszPath, pszWhat);
     return 2;
 }
 
-bool WriteOut(const std::string& strText) {
-    return std::fwrite(strText.data(), 1, strText.size(), stdout) == strText.size() && std::fflush(stdout) == 0;
-}
 
 bool ReadAllInput(std::string& strText) {
     char szBuf[65536];
@@ -44,7 +43,7 @@ int CheckReadable(const CCryptConfigFile& file, const char* pszPath) {
 int Dump(const char* pszPath) {
     CCryptConfigFile file(pszPath, "");
     if (const int nExit = CheckReadable(file, pszPath)) return nExit;
-    return WriteOut(file.GetText()) ? 0 : Fail("cannot write to standard output", pszPath);
+    return WriteOutStored(file.GetText()) ? 0 : Fail("cannot write to standard output", pszPath);
 }
 
 int Get(const char* pszPath, const char* pszSection, const char* pszKey) {
@@ -52,11 +51,17 @@ int Get(const char* pszPath, const char* pszSection, const char* pszKey) {
     if (const int nExit = CheckReadable(file, pszPath)) return nExit;
     std::string strValue;
     if (file.ReadString(pszSection, pszKey, "", strValue) != 0) return 1;
-    return WriteOut(strValue + "\n") ? 0 : Fail("cannot write to standard output", pszPath);
+    return WriteOutText(strValue + "\n") ? 0 : Fail("cannot write to standard output", pszPath);
 }
 
 int Set(const char* pszPath, const char* pszSection, const char* pszKey, const char* pszValue) {
-    if (!IniDocument::IsStorable(pszSection, pszKey, pszValue)) {
+    std::string strSection;
+    std::string strKey;
+    std::string strValue;
+    if (!Utf8ToGbk(pszSection, strSection) || !Utf8ToGbk(pszKey, strKey) || !Utf8ToGbk(pszValue, strValue)) {
+        return Usage("section, key or value has no GBK (code page 936) spelling");
+    }
+    if (!IniDocument::IsStorable(strSection, strKey, strValue)) {
         return Usage("section, key or value cannot be stored (empty name, line break, ']' or '=' in a name)");
     }
     CCryptConfigFile file(pszPath, "");

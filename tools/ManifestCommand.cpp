@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "manifest/ManifestName.h"
+#include "platform/base/Text.h"
 #include "platform/base/Win32Handles.h"
 #include "platform/fs/DirectoryEx.h"
 #include "platform/fs/FileContents.h"
@@ -17,10 +18,10 @@
 #include "platform/fs/Sha256.h"
 #include "platform/ini/IniDocument.h"
 #include "tools/ManifestSigning.h"
+#include "tools/ToolConsole.h"
 
 namespace {
 
-const UINT kCodePage = 936;
 const char kProgramManifest[] = "UpdateConfig.ini";
 const char kDataManifest[] = "config.ini";
 
@@ -37,7 +38,8 @@ struct ManifestOptions {
 };
 
 struct FoundFile {
-    std::string strName;   // relative to the directory, '\'-separated
+    std::string strName;         // relative to the directory, '\'-separated (UTF-8)
+    std::string strStoredName;   // the same in the manifest's GBK
     std::string strSize;
     std::string strModifyTime;
     std::string strMD5;
@@ -45,7 +47,7 @@ struct FoundFile {
 };
 
 int Usage(const char* pszWhy) {
-    std::fprintf(stderr,
+    ToolPrintf(stderr,
                  "UpdateTool manifest: %s (usage: manifest program DIR --version V [--region R] "
                  "[--unconditional N] [--notify N] [-o OUT] [--key PRIVATE_KEY_FILE [--expires DAYS]] | "
                  "manifest data DIR [-o OUT] [--key PRIVATE_KEY_FILE [--expires DAYS]])\n",
@@ -54,7 +56,7 @@ int Usage(const char* pszWhy) {
 }
 
 int Fail(const std::string& strWhy) {
-    std::fprintf(stderr, "UpdateTool manifest: %s\n", strWhy.c_str());
+    ToolPrintf(stderr, "UpdateTool manifest: %s\n", strWhy.c_str());
     return 1;
 }
 
@@ -100,34 +102,18 @@ int ParseOptions(int argc, char** argv, ManifestOptions& options) {
     return 0;
 }
 
-std::wstring ToWide(const std::string& strText) {
-    const int nLen = MultiByteToWideChar(kCodePage, 0, strText.data(), static_cast<int>(strText.size()), nullptr, 0);
-    std::wstring strWide(static_cast<size_t>(nLen > 0 ? nLen : 0), L'\0');
-    if (nLen > 0) {
-        MultiByteToWideChar(kCodePage, 0, strText.data(), static_cast<int>(strText.size()), &strWide[0], nLen);
-    }
-    return strWide;
-}
-
-bool SamePath(const std::string& strA, const std::string& strB) {
-    const std::wstring strWideA = ToWide(strA);
-    const std::wstring strWideB = ToWide(strB);
-    return CompareStringOrdinal(strWideA.c_str(), static_cast<int>(strWideA.size()), strWideB.c_str(),
-                                static_cast<int>(strWideB.size()), TRUE) == CSTR_EQUAL;
-}
+bool SamePath(const std::string& strA, const std::string& strB) { return SameTextIgnoringCase(strA, strB); }
 
 std::string FullPath(const std::string& strPath) {
-    char szFull[MAX_PATH * 4];
-    const DWORD nLen = GetFullPathNameA(strPath.c_str(), sizeof(szFull), szFull, nullptr);
-    if (nLen == 0 || nLen >= sizeof(szFull)) return std::string();
-    return std::string(szFull, nLen);
+    wchar_t szFull[MAX_PATH * 4];
+    const DWORD nLen = GetFullPathNameW(Utf8ToWide(strPath).c_str(), MAX_PATH * 4, szFull, nullptr);
+    if (nLen == 0 || nLen >= MAX_PATH * 4) return std::string();
+    return WideToUtf8(szFull, nLen);
 }
 
-// By character: a GBK trail byte 0x5C is not a separator.
+// Paths are UTF-8: a byte '\\' or '/' is always a separator.
 bool EndsWithSeparator(const std::string& strPath) {
-    const char* pLast = nullptr;
-    for (const char* p = strPath.c_str(); *p; p = CharNextExA(kCodePage, p, 0)) pLast = p;
-    return pLast && (*pLast == '\\' || *pLast == '/') && pLast + 1 == strPath.c_str() + strPath.size();
+    return !strPath.empty() && (strPath.back() == '\\' || strPath.back() == '/');
 }
 
 std::string LocalTimeText(const FILETIME& ftWrite) {
@@ -147,18 +133,18 @@ std::string LocalTimeText(const FILETIME& ftWrite) {
 // has no code page 936 spelling.
 bool CollectFiles(const std::string& strRoot, const std::string& strRelative, std::vector<FoundFile>& vecFiles,
                   std::string& strError) {
-    WIN32_FIND_DATAA data;
-    UniqueFind find(FindFirstFileA((strRoot + strRelative + "*").c_str(), &data));
+    WIN32_FIND_DATAW data;
+    UniqueFind find(FindFirstFileW(Utf8ToWide(strRoot + strRelative + "*").c_str(), &data));
     if (!find) {
         strError = "cannot list " + strRoot + strRelative;
         return false;
     }
     do {
-        const std::string strName = data.cFileName;
+        const std::string strName = WideToUtf8(data.cFileName);
         if (strName == "." || strName == "..") continue;
-        // Unmappable characters come back as '?', which no file name holds.
-        if (strName.find('?') != std::string::npos) {
-            strError = "file name has no code page 936 spelling in " + strRoot + strRelative;
+        std::string strStoredName;
+        if (!Utf8ToGbk(strRelative + strName, strStoredName)) {
+            strError = "file name has no code page 936 spelling: " + strRoot + strRelative + strName;
             return false;
         }
         const std::string strChild = strRelative + strName;
@@ -169,12 +155,13 @@ bool CollectFiles(const std::string& strRoot, const std::string& strRelative, st
         }
         FoundFile file;
         file.strName = strChild;
+        file.strStoredName = strStoredName;
         const unsigned long long nSize =
             (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
         file.strSize = std::to_string(nSize);
         file.strModifyTime = LocalTimeText(data.ftLastWriteTime);
         vecFiles.push_back(std::move(file));
-    } while (FindNextFileA(find.get(), &data));
+    } while (FindNextFileW(find.get(), &data));
     if (GetLastError() != ERROR_NO_MORE_FILES) {
         strError = "cannot list " + strRoot + strRelative;
         return false;
@@ -189,13 +176,13 @@ IniDocument BuildManifest(const ManifestOptions& options, const std::vector<Foun
         doc.Set("Version", "REGION", options.strRegion);
         doc.Set("Version", "UNCONDITIONALUPDATE", std::to_string(options.nUnconditional));
         doc.Set("Version", "NOTIFIY", std::to_string(options.nNotify));
-        for (const FoundFile& file : vecFiles) doc.Set("FILES", file.strName, "1");
+        for (const FoundFile& file : vecFiles) doc.Set("FILES", file.strStoredName, "1");
     }
     for (const FoundFile& file : vecFiles) {
-        doc.Set(file.strName, "MD5", file.strMD5);
-        doc.Set(file.strName, "SHA256", file.strSHA256);
-        doc.Set(file.strName, "SIZE", file.strSize);
-        doc.Set(file.strName, "MODIFYTIME", file.strModifyTime);
+        doc.Set(file.strStoredName, "MD5", file.strMD5);
+        doc.Set(file.strStoredName, "SHA256", file.strSHA256);
+        doc.Set(file.strStoredName, "SIZE", file.strSize);
+        doc.Set(file.strStoredName, "MODIFYTIME", file.strModifyTime);
     }
     return doc;
 }
@@ -219,13 +206,13 @@ std::string FirstUnreadableName(const ManifestOptions& options, const std::vecto
     for (size_t i = 0; i < vecFiles.size(); ++i) {
         const FoundFile& file = vecFiles[i];
         const size_t nSection = nHeaderSections + i;
-        const bool bHasSection = nSection < vecSections.size() && vecSections[nSection] == file.strName;
-        const bool bListed = !options.bProgram || (i < vecKeys.size() && vecKeys[i] == file.strName);
-        if (!bHasSection || !bListed || !SameValue(doc, file.strName, "MD5", file.strMD5) ||
-            !SameValue(doc, file.strName, "SHA256", file.strSHA256) ||
-            !SameValue(doc, file.strName, "SIZE", file.strSize) ||
-            !SameValue(doc, file.strName, "MODIFYTIME", file.strModifyTime)) {
-            return file.strName;
+        const bool bHasSection = nSection < vecSections.size() && vecSections[nSection] == file.strStoredName;
+        const bool bListed = !options.bProgram || (i < vecKeys.size() && vecKeys[i] == file.strStoredName);
+        if (!bHasSection || !bListed || !SameValue(doc, file.strStoredName, "MD5", file.strMD5) ||
+            !SameValue(doc, file.strStoredName, "SHA256", file.strSHA256) ||
+            !SameValue(doc, file.strStoredName, "SIZE", file.strSize) ||
+            !SameValue(doc, file.strStoredName, "MODIFYTIME", file.strModifyTime)) {
+            return file.strStoredName;
         }
     }
     return std::string();
@@ -238,7 +225,7 @@ int RunManifestCommand(int argc, char** argv) {
     if (const int nUsage = ParseOptions(argc, argv, options)) return nUsage;
 
     std::string strRoot = FullPath(options.strDir);
-    if (strRoot.empty() || !PathIsDirectoryA(strRoot.c_str())) return Fail("not a directory: " + options.strDir);
+    if (strRoot.empty() || !PathIsDirectoryW(Utf8ToWide(strRoot).c_str())) return Fail("not a directory: " + options.strDir);
     if (!EndsWithSeparator(strRoot)) strRoot += '\\';
 
     const std::string strDefaultOut = strRoot + (options.bProgram ? kProgramManifest : kDataManifest);
@@ -275,20 +262,23 @@ int RunManifestCommand(int argc, char** argv) {
         vecFiles.push_back(std::move(file));
     }
     std::sort(vecFiles.begin(), vecFiles.end(),
-              [](const FoundFile& a, const FoundFile& b) { return a.strName < b.strName; });   // unsigned bytes
+              [](const FoundFile& a, const FoundFile& b) { return a.strStoredName < b.strStoredName; });   // GBK bytes, unsigned
 
     const std::string strText = BuildManifest(options, vecFiles).Serialize();
     const std::string strBad = FirstUnreadableName(options, vecFiles, strText);
-    if (!strBad.empty()) return Fail("file name cannot be written into an INI manifest: " + strBad);
+    if (!strBad.empty()) {
+        std::string strShown;
+        return Fail("file name cannot be written into an INI manifest: " + (GbkToUtf8(strBad, strShown) ? strShown : strBad));
+    }
 
     // A reader never sees half a manifest.
     if (!ReplaceFileContents(strOut, strText)) return Fail("cannot write " + strOut);
-    std::printf("%s: %u files\n", strOut.c_str(), static_cast<unsigned>(vecFiles.size()));
+    ToolPrintf(stdout, "%s: %u files\n", strOut.c_str(), static_cast<unsigned>(vecFiles.size()));
     if (key.IsSet()) {
         S_ManifestSignature sig;
         // A .sig left from an earlier manifest no longer matches: clients refuse the pair, as they should.
         if (!WriteSignatureBeside("manifest", strOut, strText, key, options.nExpiryDays, sig)) return 1;
-        std::printf("%s%s: Signed=%s Expires=%s\n", strOut.c_str(), kSignatureSuffix, sig.strSigned.c_str(),
+        ToolPrintf(stdout, "%s%s: Signed=%s Expires=%s\n", strOut.c_str(), kSignatureSuffix, sig.strSigned.c_str(),
                     sig.strExpires.empty() ? "(never)" : sig.strExpires.c_str());
     }
     return 0;

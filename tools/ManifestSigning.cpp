@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/base/Text.h"
 #include "platform/fs/FileContents.h"
 #include "platform/ini/IniDocument.h"
 #include "platform/crypto/PrivateKeyFile.h"
+#include "tools/ToolConsole.h"
 
 bool LoadSigningKey(const char* pszCommand, const std::string& strPath, CEcdsaP256PrivateKey& key) {
     const char* pszWhy = nullptr;
@@ -18,7 +20,7 @@ bool LoadSigningKey(const char* pszCommand, const std::string& strPath, CEcdsaP2
     case EKeyFileRead::Unreadable: pszWhy = "cannot read the private key file"; break;
     case EKeyFileRead::NotAKey: pszWhy = "not a P-256 private key (SEC 1 \"EC PRIVATE KEY\" PEM)"; break;
     }
-    std::fprintf(stderr, "UpdateTool %s: %s: %s\n", pszCommand, strPath.c_str(), pszWhy);
+    ToolPrintf(stderr, "UpdateTool %s: %s: %s\n", pszCommand, strPath.c_str(), pszWhy);
     return false;
 }
 
@@ -33,7 +35,7 @@ bool ParseWholeNumber(const char* pszText, long nMin, long nMax, int& nValue) {
 bool ParseExpiryDays(const char* pszText, int& nDays) { return ParseWholeNumber(pszText, 1, 36500, nDays); }
 
 EManifestLayout GuessManifestLayout(const std::string& strPath, const std::string& strManifest) {
-    if (lstrcmpiA(PathFindFileNameA(strPath.c_str()), "config.ini") == 0) return EManifestLayout::Data;
+    if (SameTextIgnoringCase(WideToUtf8(PathFindFileNameW(Utf8ToWide(strPath).c_str())), "config.ini")) return EManifestLayout::Data;
     IniDocument doc;
     doc.Parse(strManifest);
     return doc.HasSection("FILES") ? EManifestLayout::Program : EManifestLayout::Data;
@@ -44,12 +46,12 @@ bool WriteSignatureBeside(const char* pszCommand, const std::string& strManifest
     const long long nNow = CurrentUtcTime();
     const long long nExpires = nExpiryDays > 0 ? nNow + nExpiryDays * 86400LL : -1;
     if (!SignManifest(strManifest, key, nNow, nExpires, sig)) {
-        std::fprintf(stderr, "UpdateTool %s: cannot sign %s\n", pszCommand, strManifestPath.c_str());
+        ToolPrintf(stderr, "UpdateTool %s: cannot sign %s\n", pszCommand, strManifestPath.c_str());
         return false;
     }
     const std::string strSigPath = strManifestPath + kSignatureSuffix;
     if (!ReplaceFileContents(strSigPath, SignatureText(sig))) {
-        std::fprintf(stderr, "UpdateTool %s: cannot write %s\n", pszCommand, strSigPath.c_str());
+        ToolPrintf(stderr, "UpdateTool %s: cannot write %s\n", pszCommand, strSigPath.c_str());
         return false;
     }
     return true;

@@ -4,15 +4,17 @@
 #include <vector>
 
 #include "manifest/ManifestSignature.h"
+#include "platform/base/Text.h"
 #include "platform/fs/FileContents.h"
 #include "platform/crypto/EcdsaP256.h"
 #include "tools/ManifestSigning.h"
 #include "tools/ToolCommands.h"
+#include "tools/ToolConsole.h"
 
 namespace {
 
 int SignUsage(const char* pszWhy) {
-    std::fprintf(stderr, "UpdateTool sign: %s (usage: sign MANIFEST --key PRIVATE_KEY_FILE [--expires DAYS])\n",
+    ToolPrintf(stderr, "UpdateTool sign: %s (usage: sign MANIFEST --key PRIVATE_KEY_FILE [--expires DAYS])\n",
                  pszWhy);
     return 2;
 }
@@ -42,32 +44,34 @@ int RunSignCommand(int argc, char** argv) {
     if (!LoadSigningKey("sign", strKeyPath, key)) return 1;
     std::string strManifest;
     if (ReadWholeFile(strManifestPath, strManifest) != FileReadResult::Read) {
-        std::fprintf(stderr, "UpdateTool sign: cannot read %s\n", strManifestPath.c_str());
+        ToolPrintf(stderr, "UpdateTool sign: cannot read %s\n", strManifestPath.c_str());
         return 1;
     }
     // Clients refuse a signed manifest with a file they cannot pin: say so now.
     std::string strSection;
     if (FindSectionWithoutSha256(strManifest, GuessManifestLayout(strManifestPath, strManifest), strSection)) {
-        std::fprintf(stderr, "UpdateTool sign: %s: file section without SHA256: %s\n", strManifestPath.c_str(),
-                     strSection.c_str());
+        std::string strShown;   // the section name as stored: GBK
+        if (!GbkToUtf8(strSection, strShown)) strShown = strSection;
+        ToolPrintf(stderr, "UpdateTool sign: %s: file section without SHA256: %s\n", strManifestPath.c_str(),
+                   strShown.c_str());
         return 1;
     }
     S_ManifestSignature sig;
     if (!WriteSignatureBeside("sign", strManifestPath, strManifest, key, nExpiryDays, sig)) return 1;
-    std::printf("%s%s: Signed=%s Expires=%s\n", strManifestPath.c_str(), kSignatureSuffix, sig.strSigned.c_str(),
+    ToolPrintf(stdout, "%s%s: Signed=%s Expires=%s\n", strManifestPath.c_str(), kSignatureSuffix, sig.strSigned.c_str(),
                 sig.strExpires.empty() ? "(never)" : sig.strExpires.c_str());
     return 0;
 }
 
 int RunVerifyCommand(int argc, char** argv) {
     if (argc != 2) {
-        std::fprintf(stderr, "UpdateTool verify: expected MANIFEST PUBLIC_KEY (usage: verify MANIFEST PUBLIC_KEY)\n");
+        ToolPrintf(stderr, "UpdateTool verify: expected MANIFEST PUBLIC_KEY (usage: verify MANIFEST PUBLIC_KEY)\n");
         return 2;
     }
     const std::string strManifestPath = argv[0];
     std::vector<CEcdsaP256PublicKey> vecKeys;
     if (!ParsePublicKeyList(argv[1], vecKeys)) {
-        std::fprintf(stderr, "UpdateTool verify: PUBLIC_KEY is not one or two base64 P-256 key lines "
+        ToolPrintf(stderr, "UpdateTool verify: PUBLIC_KEY is not one or two base64 P-256 key lines "
                              "separated by a comma\n");
         return 2;
     }
@@ -77,9 +81,9 @@ int RunVerifyCommand(int argc, char** argv) {
     const ESignatureCheck result = VerifyManifestFile(strManifestPath, GuessManifestLayout(strManifestPath, strManifest),
                                                       vecKeys, CurrentUtcTime(), std::string(), sig);
     if (result != ESignatureCheck::Valid) {
-        std::printf("not valid: %s\n", SignatureCheckText(result));
+        ToolPrintf(stdout, "not valid: %s\n", SignatureCheckText(result));
         return 1;
     }
-    std::printf("valid\n");
+    ToolPrintf(stdout, "valid\n");
     return 0;
 }

@@ -1,13 +1,16 @@
 // UpdateTool: support tool for the update servers' publishers and for support
-// staff. A small dispatcher over subcommands; arguments are narrow (code page 936).
+// staff. A small dispatcher over subcommands; arguments are UTF-8 (tools/ToolConsole.h).
 #include <fcntl.h>
 #include <io.h>
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "tools/ManifestCommand.h"
 #include "tools/ToolCommands.h"
+#include "tools/ToolConsole.h"
 
 namespace {
 
@@ -29,22 +32,30 @@ const ToolCommand kCommands[] = {
 };
 
 int Usage() {
-    std::fprintf(stderr, "usage: UpdateTool");
+    ToolPrintf(stderr, "usage: UpdateTool");
     const char* pszSeparator = " ";
     for (const ToolCommand& command : kCommands) {
-        std::fprintf(stderr, "%s%s", pszSeparator, command.pszUsage);
+        ToolPrintf(stderr, "%s%s", pszSeparator, command.pszUsage);
         pszSeparator = " | ";
     }
-    std::fprintf(stderr, "\n");
+    ToolPrintf(stderr, "\n");
     return 2;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main() {
     // GBK text goes out exactly as stored: no "\n" to "\r\n" translation.
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stdin), _O_BINARY);
+    // The C runtime's argv went through the system's code page: taken again from UTF-16.
+    std::vector<std::string> vecArgs = ToolArguments();
+    std::vector<char*> vecArgv;
+    vecArgv.push_back(nullptr);   // the program name, never read
+    for (std::string& strArg : vecArgs) vecArgv.push_back(&strArg[0]);
+    vecArgv.push_back(nullptr);
+    const int argc = static_cast<int>(vecArgs.size()) + 1;
+    char** argv = vecArgv.data();
     if (argc < 2) return Usage();
     for (const ToolCommand& command : kCommands) {
         if (std::strcmp(argv[1], command.pszName) == 0) return command.pfnRun(argc - 2, argv + 2);

@@ -78,7 +78,7 @@ BOOL CDlgNotify::OnInitDialog() {
     m_txtLink.SetFontSize(12, 0);
     m_txtLink.SetTextColor(kTextColor);
     m_txtLink.SetUnderline(true);
-    m_txtLink.SetHoverCursor(::LoadCursorA(nullptr, MAKEINTRESOURCEA(32649)));  // IDC_HAND
+    m_txtLink.SetHoverCursor(::LoadCursorW(nullptr, MAKEINTRESOURCEW(32649)));  // IDC_HAND
 
     PlaceAboveTaskbar();
     return TRUE;
@@ -86,13 +86,13 @@ BOOL CDlgNotify::OnInitDialog() {
 
 void CDlgNotify::PlaceAboveTaskbar() {
     RECT rcTaskbar = {0, 0, 0, 0};
-    if (HWND hTaskbar = ::FindWindowA("Shell_TrayWnd", nullptr)) ::GetWindowRect(hTaskbar, &rcTaskbar);
+    if (HWND hTaskbar = ::FindWindowW(L"Shell_TrayWnd", nullptr)) ::GetWindowRect(hTaskbar, &rcTaskbar);
     RECT rcDialog;
     GetWindowRect(&rcDialog);
     RECT rcDesktop;
     ::GetWindowRect(::GetDesktopWindow(), &rcDesktop);
     RECT rcWorkArea = rcDesktop;
-    ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &rcWorkArea, 0);
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &rcWorkArea, 0);
     const int nMargin = LayoutDialog(IDD_NOTIFY, GetDpi()).nTaskbarMargin;
     RECT rc = ::PlaceAboveTaskbar(rcTaskbar, rcDialog, rcDesktop, rcWorkArea, nMargin);
     MoveWindow(rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, TRUE);
@@ -124,5 +124,5 @@ void CDlgNotify::OnLButtonDown(UINT nFlags, POINT point) {
 
 void CDlgNotify::OnLinkClicked() {
     if (m_strWebSiteURL.IsEmpty()) return;  // nothing to open
-    ::ShellExecuteA(nullptr, "open", m_strWebSiteURL, nullptr, nullptr, SW_SHOWNORMAL);
+    ::ShellExecuteW(nullptr, L"open", Utf8ToWide(m_strWebSiteURL.GetString()).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }

@@ -16,6 +16,7 @@
 #include "manifest/CompareProgramFiles.h"
 #include "manifest/UpdateCheckInfo.h"
 #include "manifest/VersionOrder.h"
+#include "platform/base/Text.h"
 #include "platform/fs/DirectoryEx.h"
 #include "platform/ini/ConfigFile.h"
 #include "platform/ini/CryptConfigFile.h"
@@ -45,7 +46,7 @@ const char kRecordPattern[] = "%Y-%m-%d %H:%M:%S";
 void CenterOnWorkArea(HWND hWnd) {
     MONITORINFO info = {};
     info.cbSize = sizeof(info);
-    if (!::GetMonitorInfoA(::MonitorFromWindow(hWnd, MONITOR_DEFAULTTOPRIMARY), &info)) return;
+    if (!::GetMonitorInfoW(::MonitorFromWindow(hWnd, MONITOR_DEFAULTTOPRIMARY), &info)) return;
     RECT rc;
     ::GetWindowRect(hWnd, &rc);
     const RECT& rcWork = info.rcWork;
@@ -196,7 +197,7 @@ std::string CDlgUpdate::ReadStagedVersion() {
 
 bool CDlgUpdate::IsUpdateFile(const char* pszName) const {
     for (const S_UpdateFileInfo& info : m_vecUpdateFiles) {
-        if (::lstrcmpiA(info.strFileName.c_str(), pszName) == 0) return true;
+        if (SameTextIgnoringCase(info.strFileName, pszName)) return true;
     }
     return false;
 }
@@ -264,7 +265,7 @@ void CDlgUpdate::OnBtnUpdate() {
     const int nSize = std::atoi(m_vecUpdateFiles.front().strSize.c_str());
     m_vecFileSizes.push_back(nSize);
     m_vecDownFiles.push_back(m_vecUpdateFiles.front().strFileName);
-    ::SendMessageA(m_hWnd, WM_UPDATE_NOTIFY, static_cast<WPARAM>(nSize), static_cast<LPARAM>(nSize));
+    ::SendMessageW(m_hWnd, WM_UPDATE_NOTIFY, static_cast<WPARAM>(nSize), static_cast<LPARAM>(nSize));
 }
 
 LRESULT CDlgUpdate::OnUpdateNotify(WPARAM wParam, LPARAM lParam) {
@@ -312,7 +313,7 @@ void CDlgUpdate::InstallUpdate() {
             const std::string strDataManifest = m_strDownloadPath + kDataManifestName;
             // Of a signed release, only a copy this run checked: a "config.ini"
             // left in the staging directory by another run was never verified.
-            if (::PathFileExistsA(strDataManifest.c_str()) && (!m_fetched.bSigned || IsUpdateFile(kDataManifestName))) {
+            if (::PathFileExistsW(Utf8ToWide(strDataManifest).c_str()) && (!m_fetched.bSigned || IsUpdateFile(kDataManifestName))) {
                 InstallFile(strDataManifest, m_strAppPath + kDataManifestName);
             }
         } else {

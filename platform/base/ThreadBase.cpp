@@ -49,7 +49,7 @@ void CThreadBase::StopAndWait() {
         // PeekMessage delivers the messages sent to this thread's windows; posted
         // messages stay queued for the owner's own loop.
         MSG msg;
-        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
         if (dwWait == WAIT_FAILED) Sleep(1);  // should not happen; poll rather than spin
     }
     m_hThread.reset();

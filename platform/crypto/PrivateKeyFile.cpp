@@ -1,4 +1,5 @@
 #include "platform/crypto/PrivateKeyFile.h"
+#include "platform/base/Text.h"
 
 #include <windows.h>
 #include <sddl.h>
@@ -49,11 +50,11 @@ std::string CurrentUserSid() {
     if (cbUser == 0) return std::string();
     std::string strUser(cbUser, '\0');
     if (!GetTokenInformation(token.get(), TokenUser, &strUser[0], cbUser, &cbUser)) return std::string();
-    char* pszSid = nullptr;
-    if (!ConvertSidToStringSidA(reinterpret_cast<const TOKEN_USER*>(strUser.data())->User.Sid, &pszSid)) {
+    wchar_t* pszSid = nullptr;
+    if (!ConvertSidToStringSidW(reinterpret_cast<const TOKEN_USER*>(strUser.data())->User.Sid, &pszSid)) {
         return std::string();
     }
-    const std::string strSid = pszSid;
+    const std::string strSid = WideToUtf8(pszSid);
     LocalFree(pszSid);
     return strSid;
 }
@@ -125,7 +126,7 @@ EKeyFileWrite WritePrivateKeyFile(const std::string& strPath, const CEcdsaP256Pr
     const std::string strUserSid = CurrentUserSid();
     if (strUserSid.empty()) return EKeyFileWrite::Failed;
     PSECURITY_DESCRIPTOR pDescriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(("D:P(A;;FA;;;" + strUserSid + ")").c_str(),
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(Utf8ToWide("D:P(A;;FA;;;" + strUserSid + ")").c_str(),
                                                               SDDL_REVISION_1, &pDescriptor, nullptr)) {
         return EKeyFileWrite::Failed;
     }
@@ -133,7 +134,7 @@ EKeyFileWrite WritePrivateKeyFile(const std::string& strPath, const CEcdsaP256Pr
     SECURITY_ATTRIBUTES sa = {sizeof(sa), pDescriptor, FALSE};
 
     // CREATE_NEW: an existing file, or a name that appeared meanwhile, is never replaced.
-    UniqueFile file(CreateFileA(strPath.c_str(), GENERIC_WRITE, 0, &sa, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile file(CreateFileW(Utf8ToWide(strPath).c_str(), GENERIC_WRITE, 0, &sa, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         const DWORD dwError = GetLastError();
         return (dwError == ERROR_FILE_EXISTS || dwError == ERROR_ALREADY_EXISTS) ? EKeyFileWrite::Exists
@@ -144,14 +145,14 @@ EKeyFileWrite WritePrivateKeyFile(const std::string& strPath, const CEcdsaP256Pr
                           dwWritten == strPem.size() && FlushFileBuffers(file.get());
     file.reset();
     if (!bWritten) {
-        DeleteFileA(strPath.c_str());   // ours: created above
+        DeleteFileW(Utf8ToWide(strPath).c_str());   // ours: created above
         return EKeyFileWrite::Failed;
     }
     return EKeyFileWrite::Written;
 }
 
 EKeyFileRead ReadPrivateKeyFile(const std::string& strPath, CEcdsaP256PrivateKey& key) {
-    UniqueFile file(CreateFileA(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    UniqueFile file(CreateFileW(Utf8ToWide(strPath).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         const DWORD dwError = GetLastError();

@@ -9,7 +9,7 @@ CDialog::~CDialog() = default;
 INT_PTR CDialog::DoModal() {
     if (m_hWnd) return -1;  // already showing
     HWND hParent = m_pParentWnd ? m_pParentWnd->m_hWnd : nullptr;
-    return ::DialogBoxParamA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(m_nIDTemplate), hParent,
+    return ::DialogBoxParamW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(m_nIDTemplate), hParent,
                              &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
 }
 
@@ -69,10 +69,10 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hDlg, UINT nMsg, WPARAM wParam, LPARAM
     CDialog* pDlg = nullptr;
     if (nMsg == WM_INITDIALOG) {
         pDlg = reinterpret_cast<CDialog*>(lParam);
-        ::SetWindowLongPtrA(hDlg, DWLP_USER, lParam);
+        ::SetWindowLongPtrW(hDlg, DWLP_USER, lParam);
         pDlg->BindHandle(hDlg);
     } else {
-        pDlg = reinterpret_cast<CDialog*>(::GetWindowLongPtrA(hDlg, DWLP_USER));
+        pDlg = reinterpret_cast<CDialog*>(::GetWindowLongPtrW(hDlg, DWLP_USER));
     }
     if (!pDlg) return FALSE;  // messages before WM_INITDIALOG
 
@@ -94,7 +94,7 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hDlg, UINT nMsg, WPARAM wParam, LPARAM
     pDlg->m_bWantDefault = bSavedDefault;
 
     if (nMsg == WM_NCDESTROY) {
-        ::SetWindowLongPtrA(hDlg, DWLP_USER, 0);
+        ::SetWindowLongPtrW(hDlg, DWLP_USER, 0);
         pDlg->UnbindHandle();
     }
     if (!bHandled) return nMsg == WM_INITDIALOG ? TRUE : FALSE;
@@ -109,7 +109,7 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hDlg, UINT nMsg, WPARAM wParam, LPARAM
     case WM_QUERYDRAGICON:
         return static_cast<INT_PTR>(lResult);
     default:
-        ::SetWindowLongPtrA(hDlg, DWLP_MSGRESULT, lResult);
+        ::SetWindowLongPtrW(hDlg, DWLP_MSGRESULT, lResult);
         return TRUE;
     }
 }

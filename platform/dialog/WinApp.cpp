@@ -14,9 +14,9 @@ BOOL CWinApp::InitInstance() { return TRUE; }
 
 int CWinApp::Run() {
     MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+        DispatchMessageW(&msg);
     }
     return ExitInstance();
 }
@@ -30,7 +30,7 @@ void CWinApp::SetRegistryKey(const char* pszRegistryKey) {
 CWinApp* AfxGetApp() { return g_pApp; }
 
 HINSTANCE AfxGetInstanceHandle() {
-    return g_pApp && g_pApp->m_hInstance ? g_pApp->m_hInstance : GetModuleHandleA(nullptr);
+    return g_pApp && g_pApp->m_hInstance ? g_pApp->m_hInstance : GetModuleHandleW(nullptr);
 }
 
 int AfxWinMain(HINSTANCE hInstance) {

@@ -1,11 +1,12 @@
 #include "platform/dialog/Wnd.h"
+#include "platform/base/Text.h"
 
 #include <vector>
 
 namespace {
 // Window property that names the object of a window; properties, unlike
 // GWLP_USERDATA, are free on every window class.
-const char kObjectProp[] = "QovaCWnd";
+const wchar_t kObjectProp[] = L"QovaCWnd";
 }  // namespace
 
 CWnd::~CWnd() {
@@ -15,11 +16,11 @@ CWnd::~CWnd() {
 
 void CWnd::BindHandle(HWND hWnd) {
     m_hWnd = hWnd;
-    ::SetPropA(hWnd, kObjectProp, this);
+    ::SetPropW(hWnd, kObjectProp, this);
 }
 
 void CWnd::UnbindHandle() {
-    if (m_hWnd && ::GetPropA(m_hWnd, kObjectProp) == this) ::RemovePropA(m_hWnd, kObjectProp);
+    if (m_hWnd && ::GetPropW(m_hWnd, kObjectProp) == this) ::RemovePropW(m_hWnd, kObjectProp);
     m_tempChildren.clear();
     m_hWnd = nullptr;
 }
@@ -40,7 +41,7 @@ BOOL CWnd::SubclassWindow(HWND hWnd) {
     if (m_hWnd || !::IsWindow(hWnd) || FromHandlePermanent(hWnd)) return FALSE;
     BindHandle(hWnd);
     m_pfnSuper = reinterpret_cast<WNDPROC>(
-        ::SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWnd::SubclassProc)));
+        ::SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWnd::SubclassProc)));
     if (!m_pfnSuper) {
         UnbindHandle();
         return FALSE;
@@ -51,14 +52,14 @@ BOOL CWnd::SubclassWindow(HWND hWnd) {
 
 HWND CWnd::UnsubclassWindow() {
     HWND hWnd = m_hWnd;
-    if (hWnd && m_pfnSuper) ::SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
+    if (hWnd && m_pfnSuper) ::SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
     m_pfnSuper = nullptr;
     UnbindHandle();
     return hWnd;
 }
 
 CWnd* CWnd::FromHandlePermanent(HWND hWnd) {
-    return hWnd ? static_cast<CWnd*>(::GetPropA(hWnd, kObjectProp)) : nullptr;
+    return hWnd ? static_cast<CWnd*>(::GetPropW(hWnd, kObjectProp)) : nullptr;
 }
 
 CWnd* CWnd::GetDlgItem(int nID) const {
@@ -74,10 +75,10 @@ CWnd* CWnd::GetDlgItem(int nID) const {
 }
 
 void CWnd::GetWindowText(CString& rString) const {
-    int nLength = ::GetWindowTextLengthA(m_hWnd);
-    std::vector<char> buffer(static_cast<size_t>(nLength) + 1, '\0');
-    ::GetWindowTextA(m_hWnd, buffer.data(), nLength + 1);
-    rString = buffer.data();
+    int nLength = ::GetWindowTextLengthW(m_hWnd);
+    std::vector<wchar_t> buffer(static_cast<size_t>(nLength) + 1, L'\0');
+    ::GetWindowTextW(m_hWnd, buffer.data(), nLength + 1);
+    rString = WideToUtf8(buffer.data()).c_str();
 }
 
 bool CWnd::OnChildNotify(UINT, WPARAM, LPARAM, LRESULT*) { return false; }
@@ -95,8 +96,8 @@ bool CWnd::ReflectToChild(UINT nMsg, WPARAM wParam, LPARAM lParam, LRESULT* pRes
 }
 
 LRESULT CWnd::CallSuper(UINT nMsg, WPARAM wParam, LPARAM lParam) {
-    if (m_pfnSuper) return ::CallWindowProcA(m_pfnSuper, m_hWnd, nMsg, wParam, lParam);
-    return ::DefWindowProcA(m_hWnd, nMsg, wParam, lParam);
+    if (m_pfnSuper) return ::CallWindowProcW(m_pfnSuper, m_hWnd, nMsg, wParam, lParam);
+    return ::DefWindowProcW(m_hWnd, nMsg, wParam, lParam);
 }
 
 LRESULT CWnd::Default() {
@@ -107,7 +108,7 @@ LRESULT CWnd::WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam) { return CallS
 
 LRESULT CALLBACK CWnd::SubclassProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam) {
     CWnd* pWnd = FromHandlePermanent(hWnd);
-    if (!pWnd || !pWnd->m_pfnSuper) return ::DefWindowProcA(hWnd, nMsg, wParam, lParam);
+    if (!pWnd || !pWnd->m_pfnSuper) return ::DefWindowProcW(hWnd, nMsg, wParam, lParam);
     WNDPROC pfnSuper = pWnd->m_pfnSuper;
     LRESULT lResult = 0;
     MSG saved = pWnd->m_currentMsg;
@@ -116,7 +117,7 @@ LRESULT CALLBACK CWnd::SubclassProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM 
         lResult = pWnd->WindowProc(nMsg, wParam, lParam);
     } catch (...) {
         // Nothing may unwind through the system's dispatch: fall back to the control's own handling.
-        lResult = ::CallWindowProcA(pfnSuper, hWnd, nMsg, wParam, lParam);
+        lResult = ::CallWindowProcW(pfnSuper, hWnd, nMsg, wParam, lParam);
     }
     pWnd->m_currentMsg = saved;
     if (nMsg == WM_NCDESTROY) {

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "platform/dialog/AfxString.h"
+#include "platform/base/Text.h"
 
 // WM_CTLCOLORMSGBOX .. WM_CTLCOLORSTATIC: a control asks its parent for colours.
 inline bool IsCtlColorMessage(UINT nMsg) { return nMsg >= WM_CTLCOLORMSGBOX && nMsg <= WM_CTLCOLORSTATIC; }
@@ -39,7 +40,7 @@ public:
 
     BOOL ShowWindow(int nCmdShow) { return ::ShowWindow(m_hWnd, nCmdShow); }
     BOOL IsWindowVisible() const { return ::IsWindowVisible(m_hWnd); }
-    void SetWindowText(const char* pszText) { ::SetWindowTextA(m_hWnd, pszText); }
+    void SetWindowText(const char* pszText) { ::SetWindowTextW(m_hWnd, Utf8ToWide(pszText ? pszText : "").c_str()); }
     void GetWindowText(CString& rString) const;
     void GetWindowRect(LPRECT pRect) const { ::GetWindowRect(m_hWnd, pRect); }
     void GetClientRect(LPRECT pRect) const { ::GetClientRect(m_hWnd, pRect); }
@@ -49,7 +50,7 @@ public:
     void MoveWindow(LPCRECT pRect, BOOL bRepaint = TRUE) {
         MoveWindow(pRect->left, pRect->top, pRect->right - pRect->left, pRect->bottom - pRect->top, bRepaint);
     }
-    HFONT GetFont() const { return reinterpret_cast<HFONT>(::SendMessageA(m_hWnd, WM_GETFONT, 0, 0)); }
+    HFONT GetFont() const { return reinterpret_cast<HFONT>(::SendMessageW(m_hWnd, WM_GETFONT, 0, 0)); }
 
     // Called with a message the parent received about this control
     // (WM_DRAWITEM, WM_CTLCOLOR*); true when handled, with the result in *pResult.

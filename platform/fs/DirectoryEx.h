@@ -1,6 +1,6 @@
 #pragma once
-// File-system helpers. All paths are narrow (code page 936) and handled by
-// character, never by byte, since GBK trail bytes can be '\'.
+// File-system helpers. Paths are UTF-8 (platform/base/Text.h) and reach
+// Windows through the W functions, so they may name any file.
 #include <string>
 #include <vector>
 

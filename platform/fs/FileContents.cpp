@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "platform/base/Text.h"
 #include "platform/base/Win32Handles.h"
 #include "platform/fs/DirectoryEx.h"
 
@@ -27,7 +28,7 @@ bool WriteAll(HANDLE hFile, const std::string& strBytes) {
 
 FileReadResult ReadWholeFile(const std::string& strPath, std::string& strBytes) {
     strBytes.clear();
-    UniqueFile hFile(CreateFileA(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    UniqueFile hFile(CreateFileW(Utf8ToWide(strPath).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!hFile) {
         const DWORD dwError = GetLastError();
@@ -52,20 +53,20 @@ FileReadResult ReadWholeFile(const std::string& strPath, std::string& strBytes) 
 bool ReplaceFileContents(const std::string& strPath, const std::string& strBytes) {
     std::string strDir;
     if (CDirectoryEx::GetFilePath(strPath, strDir) != 0) strDir = ".";
-    char szTemp[MAX_PATH] = {};
-    // GetTempFileNameA creates the (empty) file, so the name is ours alone.
-    if (!GetTempFileNameA(strDir.c_str(), "qcf", 0, szTemp)) return false;
-    const std::string strTemp = szTemp;
-    ScopeExit removeTemp([&] { DeleteFileA(strTemp.c_str()); });
+    wchar_t szTemp[MAX_PATH] = {};
+    // GetTempFileNameW creates the (empty) file, so the name is ours alone.
+    if (!GetTempFileNameW(Utf8ToWide(strDir).c_str(), L"qcf", 0, szTemp)) return false;
+    const std::wstring strTemp = szTemp;
+    ScopeExit removeTemp([&] { DeleteFileW(strTemp.c_str()); });
 
     {
-        UniqueFile hFile(CreateFileA(strTemp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+        UniqueFile hFile(CreateFileW(strTemp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!hFile) return false;
         if (!WriteAll(hFile.get(), strBytes)) return false;
         if (!FlushFileBuffers(hFile.get())) return false;
     }
-    if (!MoveFileExA(strTemp.c_str(), strPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!MoveFileExW(strTemp.c_str(), Utf8ToWide(strPath).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         return false;
     }
     removeTemp.Dismiss();

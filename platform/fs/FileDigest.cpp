@@ -1,4 +1,5 @@
 #include "platform/fs/FileDigest.h"
+#include "platform/base/Text.h"
 
 #include <new>
 
@@ -33,8 +34,8 @@ CFileDigest::CFileDigest(const wchar_t* pszAlgorithm) {
     m_bReady = static_cast<bool>(m_pDigest);
     for (S_Block& block : m_blocks) {
         block.pData.reset(new (std::nothrow) char[kBufferSize]);
-        block.hFilled.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
-        block.hFree.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+        block.hFilled.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+        block.hFree.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
         m_bReady = m_bReady && block.pData && block.hFilled && block.hFree;
     }
 }
@@ -116,7 +117,7 @@ bool CFileDigest::HashOpenFile(HANDLE hFile) {
 long CFileDigest::GetFileDigest(const char* pszFilePath, std::string& strDigest) {
     strDigest.clear();
     if (!pszFilePath || !m_algorithm || !m_bReady) return -1;
-    UniqueFile hFile(CreateFileA(pszFilePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    UniqueFile hFile(CreateFileW(Utf8ToWide(pszFilePath).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                  nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!hFile) return -1;
     if (!HashOpenFile(hFile.get())) {

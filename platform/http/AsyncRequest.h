@@ -23,7 +23,7 @@ constexpr DWORD kReadBufferBytes = 1024 * 1024;
 // read buffer. An abandoned operation may still signal the one or fill the
 // other, so after an abandonment the next request gets new ones.
 struct RequestMemory {
-    UniqueHandle hDone{CreateEventA(nullptr, FALSE, FALSE, nullptr)};
+    UniqueHandle hDone{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
     std::unique_ptr<char[]> pData{new char[kReadBufferBytes]};
 };
 

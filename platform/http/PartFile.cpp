@@ -1,4 +1,5 @@
 #include "platform/http/PartFile.h"
+#include "platform/base/Text.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,12 +15,10 @@ const char kLengthKey[] = "Length: ";
 // leaves something to continue; smaller ones get it only when they stop early.
 const uint64_t kEarlyTagBytes = 4 * 1024 * 1024;
 
-// The full UTF-16 path of a narrow one, as the A functions read it; empty on failure.
+// The full UTF-16 path of a UTF-8 one; empty on failure.
 std::wstring FullPathW(const char* pszPath) {
-    int cch = MultiByteToWideChar(CP_ACP, 0, pszPath, -1, nullptr, 0);
-    if (cch <= 0) return std::wstring();
-    std::wstring wstrPath(cch, L'\0');
-    MultiByteToWideChar(CP_ACP, 0, pszPath, -1, &wstrPath[0], cch);
+    const std::wstring wstrPath = Utf8ToWide(pszPath);
+    if (wstrPath.empty()) return std::wstring();
     DWORD cchFull = GetFullPathNameW(wstrPath.c_str(), 0, nullptr, nullptr);
     if (cchFull == 0) return std::wstring();
     std::wstring wstrFull(cchFull, L'\0');
@@ -31,7 +30,7 @@ std::wstring FullPathW(const char* pszPath) {
 
 bool FileSize(const std::string& strPath, uint64_t& nSize) {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(strPath.c_str(), GetFileExInfoStandard, &data) ||
+    if (!GetFileAttributesExW(Utf8ToWide(strPath).c_str(), GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
     nSize = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
@@ -39,7 +38,7 @@ bool FileSize(const std::string& strPath, uint64_t& nSize) {
 }
 
 std::string ReadSmallFile(const std::string& strPath, bool& bFound) {
-    UniqueFile hFile(CreateFileA(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    UniqueFile hFile(CreateFileW(Utf8ToWide(strPath).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     bFound = static_cast<bool>(hFile);
     if (!hFile) return std::string();
     char szBuf[1024];
@@ -90,13 +89,13 @@ CPartFile::~CPartFile() {
         if (!m_bTagOnDisk) SaveTag();
         if (m_bTagOnDisk) return;
     }
-    DeleteFileA(m_strPart.c_str());  // best effort: the next transfer starts over anyway
+    DeleteFileW(Utf8ToWide(m_strPart).c_str());  // best effort: the next transfer starts over anyway
     DeleteTag();
 }
 
 bool CPartFile::Open() {
     if (m_hFile) return true;
-    m_hFile.reset(CreateFileA(m_strPart.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+    m_hFile.reset(CreateFileW(Utf8ToWide(m_strPart).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
     return static_cast<bool>(m_hFile);
 }
@@ -153,7 +152,7 @@ bool CPartFile::Commit() {
         bMoved = SetFileInformationByHandle(m_hFile.get(), FileRenameInfo, pRename, cbInfo) != FALSE;
     }
     m_hFile.reset();
-    if (!bMoved) DeleteFileA(m_strPart.c_str());  // best effort
+    if (!bMoved) DeleteFileW(Utf8ToWide(m_strPart).c_str());  // best effort
     DeleteTag();
     m_bDone = true;
     return bMoved;
@@ -164,7 +163,7 @@ void CPartFile::SaveTag() {
     std::snprintf(szLength, sizeof(szLength), "%llu", static_cast<unsigned long long>(m_nTotal));
     const std::string strText =
         std::string(kValidatorKey) + m_strValidator + "\r\n" + kLengthKey + szLength + "\r\n";
-    UniqueFile hFile(CreateFileA(m_strTag.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+    UniqueFile hFile(CreateFileW(Utf8ToWide(m_strTag).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                  nullptr));
     DWORD cbWritten = 0;
     m_bTagOnDisk = hFile && WriteFile(hFile.get(), strText.data(), static_cast<DWORD>(strText.size()), &cbWritten,
@@ -173,6 +172,6 @@ void CPartFile::SaveTag() {
 }
 
 void CPartFile::DeleteTag() {
-    if (m_bTagOnDisk) DeleteFileA(m_strTag.c_str());  // best effort: a stale tag is refused by If-Range
+    if (m_bTagOnDisk) DeleteFileW(Utf8ToWide(m_strTag).c_str());  // best effort: a stale tag is refused by If-Range
     m_bTagOnDisk = false;
 }

@@ -14,7 +14,7 @@ bool CProgressReporter::Progress(uint64_t nReceived, uint64_t nTotal, uint64_t c
     DWORD dwNow = GetTickCount();
     if (m_nUnreported < kReportBytes && dwNow - m_dwLastReport < kReportIntervalMs) return true;
     if (!IsWindow(m_hWnd)) return false;
-    SendMessageA(m_hWnd, m_nMsg, static_cast<WPARAM>(nReceived), static_cast<LPARAM>(nTotal));
+    SendMessageW(m_hWnd, m_nMsg, static_cast<WPARAM>(nReceived), static_cast<LPARAM>(nTotal));
     m_nUnreported = 0;
     m_dwLastReport = dwNow;
     return true;
@@ -22,5 +22,5 @@ bool CProgressReporter::Progress(uint64_t nReceived, uint64_t nTotal, uint64_t c
 
 void CProgressReporter::Complete(uint64_t nSize) {
     if (m_hWnd && IsWindow(m_hWnd))
-        SendMessageA(m_hWnd, m_nMsg, static_cast<WPARAM>(nSize), static_cast<LPARAM>(nSize));
+        SendMessageW(m_hWnd, m_nMsg, static_cast<WPARAM>(nSize), static_cast<LPARAM>(nSize));
 }

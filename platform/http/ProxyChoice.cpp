@@ -71,7 +71,7 @@ struct Evaluation {
     std::wstring wstrPacUrl;
     std::vector<std::wstring> vecUrls;
     std::vector<Automatic> vecResults;  // written by the thread before hDone is set
-    UniqueHandle hDone{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    UniqueHandle hDone{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 };
 
 bool AskWinHttp(HINTERNET hSession, const std::wstring& wstrUrl, WINHTTP_AUTOPROXY_OPTIONS& options, Automatic& result) {

@@ -45,7 +45,7 @@ struct CQOVAUpdateIntf::Impl {
     std::vector<S_UpdateSerivceAddr> vecServers;
     bool bUseProxy = false;
     unsigned int nConnections = 1;
-    UniqueHandle hAbort{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    UniqueHandle hAbort{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     std::atomic<bool> bAborted{false};
     bool bProxiesChosen = false;
     std::vector<S_ProxyChoice> vecProxies;            // per server, chosen at the first request

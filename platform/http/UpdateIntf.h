@@ -2,8 +2,8 @@
 // The transport to the update servers (WinHTTP).
 //
 // Wire protocol: GET http://<strServerIP>:<nServerPort>/<nUpdateType>/<name>, the
-// name's '\' separators turned into '/', each segment converted from code page 936
-// to UTF-8 and percent-encoded. Port 0 means 80. Servers are tried in list order,
+// name's '\' separators turned into '/', each segment (UTF-8, as every name inside
+// the program) percent-encoded. Port 0 means 80. Servers are tried in list order,
 // per file.
 //
 // A body that breaks off after some bytes is continued: the next attempt asks for

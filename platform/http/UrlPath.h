@@ -2,12 +2,12 @@
 // URLs of the files on the update servers:
 //   http://<address>:<port>/<kind>/<segment>/<segment>...
 // The name's '\' (or '/') separators become '/', each segment is the name's
-// code page 936 text as UTF-8, percent-encoded except the RFC 3986 unreserved
-// characters (A-Z a-z 0-9 - . _ ~).
+// UTF-8, percent-encoded except the RFC 3986 unreserved characters
+// (A-Z a-z 0-9 - . _ ~).
 #include <string>
 
-// "/<kind>/<encoded name>". False for a name that is empty, is not valid code
-// page 936 text, or has a "." or ".." segment (it would name another file once
+// "/<kind>/<encoded name>" for a UTF-8 name. False for a name that is empty,
+// is not valid UTF-8 or has no GBK spelling (no manifest can hold it), or has a "." or ".." segment (it would name another file once
 // the URL is normalised).
 bool BuildRemoteUrlPath(unsigned int nUpdateType, const char* pszRemoteFile, std::string& strUrlPath);
 

@@ -1,6 +1,7 @@
 #include "platform/ini/ConfigFile.h"
 
 #include "platform/fs/FileContents.h"
+#include "platform/ini/StoredText.h"
 
 CConfigFile::CConfigFile(std::string strFilePath) {
     std::string strText;
@@ -10,19 +11,19 @@ CConfigFile::CConfigFile(std::string strFilePath) {
 
 long CConfigFile::ReadString(std::string strSection, std::string strKey, std::string strDefault,
                              std::string& strValue) {
-    return m_doc.ReadString(strSection, strKey, strDefault, strValue);
+    return ReadStoredString(m_doc, strSection, strKey, strDefault, strValue);
 }
 
 int CConfigFile::ReadInteger(std::string strSection, std::string strKey, int nDefault) {
-    return m_doc.ReadInteger(strSection, strKey, nDefault);
+    return ReadStoredInteger(m_doc, strSection, strKey, nDefault);
 }
 
 long CConfigFile::ReadSection(std::string strSection, std::vector<std::string>& vecKeys) {
-    vecKeys = m_doc.KeyNames(strSection);
+    vecKeys = StoredKeyNames(m_doc, strSection);
     return static_cast<long>(vecKeys.size());
 }
 
 long CConfigFile::ReadSections(std::vector<std::string>& vecSections) {
-    vecSections = m_doc.SectionNames();
+    vecSections = DecodedNames(m_doc.SectionNames());
     return static_cast<long>(vecSections.size());
 }

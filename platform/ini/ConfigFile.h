@@ -1,6 +1,7 @@
 #pragma once
 // Read-only access to a plain INI file (the manifests). The file is parsed once
-// at construction; every lookup goes through an index.
+// at construction; every lookup goes through an index. The file is GBK (code
+// page 936); names and values are UTF-8 here (platform/ini/StoredText.h).
 #include <string>
 #include <vector>
 

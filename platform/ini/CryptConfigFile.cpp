@@ -2,6 +2,7 @@
 
 #include "platform/fs/FileContents.h"
 #include "platform/ini/ConfigCipher.h"
+#include "platform/ini/StoredText.h"
 
 CCryptConfigFile::CCryptConfigFile(std::string strFilePath, std::string strKey) {
     Initialize(std::move(strFilePath), std::move(strKey));
@@ -50,21 +51,22 @@ long CCryptConfigFile::Store(const IniDocument& doc) {
 
 long CCryptConfigFile::ReadString(std::string strSection, std::string strKey, std::string strDefault,
                                   std::string& strValue) {
-    return m_doc.ReadString(strSection, strKey, strDefault, strValue);
+    return ReadStoredString(m_doc, strSection, strKey, strDefault, strValue);
 }
 
 int CCryptConfigFile::ReadInteger(std::string strSection, std::string strKey, int nDefault) {
-    return m_doc.ReadInteger(strSection, strKey, nDefault);
+    return ReadStoredInteger(m_doc, strSection, strKey, nDefault);
 }
 
 long CCryptConfigFile::WriteString(std::string strSection, std::string strKey, std::string strValue) {
-    if (!IniDocument::IsStorable(strSection, strKey, strValue)) return -1;
+    IniDocument probe;
+    if (!SetStored(probe, strSection, strKey, strValue)) return -1;   // no GBK spelling, or not storable
     // Apply the change to the file as it is now, so that a change another process
     // made since this object read the file is kept.
     Load();
     if (m_bDamaged) return -1;
     IniDocument doc = m_doc;
-    doc.Set(strSection, strKey, strValue);
+    SetStored(doc, strSection, strKey, strValue);
     if (m_bExists && doc.Serialize() == m_doc.Serialize()) return 0;   // already stored
     return Store(doc);
 }

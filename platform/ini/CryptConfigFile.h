@@ -1,6 +1,8 @@
 #pragma once
 // The product's encrypted INI files (Config.dat, UserConfig.dat, UpdateRecord.dat):
-// AES-GCM through BCrypt, a small versioned header, written atomically.
+// AES-GCM through BCrypt, a small versioned header, written atomically. The
+// text inside is GBK (code page 936); names and values are UTF-8 here, and a
+// write of a text GBK cannot spell (䶮) is refused (platform/ini/StoredText.h).
 #include <windows.h>
 
 #include <string>
@@ -37,7 +39,8 @@ public:
     long WriteString(std::string strSection, std::string strKey, std::string strValue);
     long WriteInteger(std::string strSection, std::string strKey, int nValue);
 
-    // For the support tool: the whole decrypted INI text, and its replacement (parsed
+    // For the support tool: the whole decrypted INI text as stored (GBK bytes), and
+    // its replacement, also GBK (parsed
     // and stored in the form Serialize gives; refused like writes for a damaged file).
     std::string GetText() const;
     long ReplaceText(const std::string& strText);

@@ -2,21 +2,13 @@
 
 #include <climits>
 
+#include "platform/base/Text.h"
+
 namespace {
 
-// Code page 936: a lead byte 0x81-0xFE followed by a trail byte 0x40-0xFE (not
-// 0x7F) forms one character.
-bool IsLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
-bool IsTrailByte(unsigned char c) { return c >= 0x40 && c <= 0xFE && c != 0x7F; }
-
-// Length in bytes of the character at p (1 or 2). A lead byte without a valid
-// trail byte stands alone, so it never swallows a following '=', ']' or line end.
-std::size_t CharLength(const char* p, const char* pEnd) {
-    return (IsLeadByte(static_cast<unsigned char>(p[0])) && p + 1 < pEnd &&
-            IsTrailByte(static_cast<unsigned char>(p[1])))
-               ? 2
-               : 1;
-}
+// The stored text is GBK: the one GBK splitter says where each character ends.
+std::size_t CharLength(const char* p, const char* pEnd) { return GbkCharSize(p, pEnd); }
+bool IsLeadByte(unsigned char c) { return IsGbkLeadByte(c); }
 
 // First single-byte character c in [p, pEnd), or pEnd.
 const char* FindChar(const char* p, const char* pEnd, char c) {

@@ -37,7 +37,7 @@ HBITMAP CreateTopDownDib32(HDC hdc, int cx, int cy, void** ppBits) {
 bool CAlphaBitmap::LoadPng(UINT nResId, HINSTANCE hInst) {
     Reset();
     HMODULE hModule = ModuleOrApp(hInst);
-    HRSRC hRes = ::FindResourceA(hModule, MAKEINTRESOURCEA(nResId), "PNG");
+    HRSRC hRes = ::FindResourceW(hModule, MAKEINTRESOURCEW(nResId), L"PNG");
     if (!hRes) return false;
     HGLOBAL hData = ::LoadResource(hModule, hRes);
     const BYTE* pData = hData ? static_cast<const BYTE*>(::LockResource(hData)) : nullptr;
@@ -77,11 +77,11 @@ bool CAlphaBitmap::LoadPng(UINT nResId, HINSTANCE hInst) {
 
 bool CAlphaBitmap::LoadBitmap(UINT nResId, HINSTANCE hInst) {
     Reset();
-    HANDLE hImage = ::LoadImageA(ModuleOrApp(hInst), MAKEINTRESOURCEA(nResId), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION);
+    HANDLE hImage = ::LoadImageW(ModuleOrApp(hInst), MAKEINTRESOURCEW(nResId), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION);
     if (!hImage) return false;
     m_bitmap.reset(hImage);
     BITMAP info = {};
-    ::GetObjectA(hImage, sizeof(info), &info);
+    ::GetObjectW(hImage, sizeof(info), &info);
     m_cx = info.bmWidth;
     m_cy = info.bmHeight < 0 ? -info.bmHeight : info.bmHeight;
     m_bAlpha = false;
@@ -119,7 +119,7 @@ bool CAlphaBitmap::Resample(int cx, int cy) {
     if (m_bAlpha) {
         // Premultiplied pixels: only GDI+ filters them without darkening the edges.
         DIBSECTION source = {};
-        if (!::GetObjectA(m_bitmap.get(), sizeof(source), &source) || !source.dsBm.bmBits ||
+        if (!::GetObjectW(m_bitmap.get(), sizeof(source), &source) || !source.dsBm.bmBits ||
             !GdiplusSession::Ensure())
             return false;
         Gdiplus::Bitmap from(m_cx, m_cy, m_cx * 4, PixelFormat32bppPARGB, static_cast<BYTE*>(source.dsBm.bmBits));

@@ -1,5 +1,6 @@
 #include "platform/skin/ImageButtonX.h"
 
+#include "platform/base/Text.h"
 #include "platform/skin/ImageDialog.h"
 #include "platform/skin/MemoryCanvas.h"
 #include "platform/skin/SkinDpi.h"
@@ -45,9 +46,9 @@ void CImageButtonX::Repaint() {
 
 void CImageButtonX::PreSubclassWindow() {
     // The faces are drawn by us: make sure the button asks for WM_DRAWITEM.
-    LONG_PTR style = ::GetWindowLongPtrA(m_hWnd, GWL_STYLE);
+    LONG_PTR style = ::GetWindowLongPtrW(m_hWnd, GWL_STYLE);
     if ((style & BS_TYPEMASK) != BS_OWNERDRAW)
-        ::SetWindowLongPtrA(m_hWnd, GWL_STYLE, (style & ~static_cast<LONG_PTR>(BS_TYPEMASK)) | BS_OWNERDRAW);
+        ::SetWindowLongPtrW(m_hWnd, GWL_STYLE, (style & ~static_cast<LONG_PTR>(BS_TYPEMASK)) | BS_OWNERDRAW);
     LoadFaces();  // faces chosen before binding were loaded for the system DPI
 }
 
@@ -122,7 +123,7 @@ void CImageButtonX::DrawItem(const DRAWITEMSTRUCT& draw) {
         ::SetBkMode(hdc, TRANSPARENT);
         ::SetTextColor(hdc, bDisabled ? ::GetSysColor(COLOR_GRAYTEXT) : m_crText[nState - 1]);
         RECT rcText = {0, 0, cx, cy};
-        ::DrawTextA(hdc, text, -1, &rcText, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+        ::DrawTextW(hdc, Utf8ToWide(text.GetString()).c_str(), -1, &rcText, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
         ::SelectObject(hdc, hOldFont);
     }
     canvas.CopyTo(draw.hDC, rcItem.left, rcItem.top);

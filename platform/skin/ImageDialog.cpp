@@ -128,16 +128,16 @@ void CImageDialog::ApplyLayout(const RECT* prcWindow) {
 }
 
 void CImageDialog::SetDialogFont(int nHeight) {
-    LOGFONTA lf = {};
-    HGDIOBJ hCurrent = reinterpret_cast<HGDIOBJ>(::SendMessageA(m_hWnd, WM_GETFONT, 0, 0));
-    if (!hCurrent || !::GetObjectA(hCurrent, sizeof(lf), &lf)) return;
+    LOGFONTW lf = {};
+    HGDIOBJ hCurrent = reinterpret_cast<HGDIOBJ>(::SendMessageW(m_hWnd, WM_GETFONT, 0, 0));
+    if (!hCurrent || !::GetObjectW(hCurrent, sizeof(lf), &lf)) return;
     if (lf.lfHeight == -nHeight && !m_font) return;  // the template's font is that size already
     lf.lfHeight = -nHeight;
     lf.lfWidth = 0;
-    UniqueGdiObject font(::CreateFontIndirectA(&lf));
+    UniqueGdiObject font(::CreateFontIndirectW(&lf));
     if (!font) return;
     for (HWND hChild = ::GetWindow(m_hWnd, GW_CHILD); hChild; hChild = ::GetWindow(hChild, GW_HWNDNEXT))
-        ::SendMessageA(hChild, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), FALSE);
+        ::SendMessageW(hChild, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), FALSE);
     m_font = std::move(font);  // the children have let go of the old one
 }
 
@@ -148,7 +148,7 @@ void CImageDialog::OnDpiChanged(UINT nDpi, const RECT& rcSuggested) {
     m_face.reset();
     ApplyLayout(&rcSuggested);
     for (HWND hChild = ::GetWindow(m_hWnd, GW_CHILD); hChild; hChild = ::GetWindow(hChild, GW_HWNDNEXT))
-        ::SendMessageA(hChild, WM_DPICHANGED_AFTERPARENT, 0, 0);
+        ::SendMessageW(hChild, WM_DPICHANGED_AFTERPARENT, 0, 0);
     ::RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 

@@ -8,7 +8,7 @@ const UINT kArtworkIdStep = 100;
 // Windows 10 API taken from user32 at run time: older systems (and Wine) may lack it.
 template <typename Fn>
 Fn User32Function(const char* pszName) {
-    HMODULE hUser32 = ::GetModuleHandleA("user32.dll");
+    HMODULE hUser32 = ::GetModuleHandleW(L"user32.dll");
     return hUser32 ? reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(hUser32, pszName))) : nullptr;
 }
 

@@ -1,5 +1,6 @@
 #include "platform/skin/StaticText.h"
 
+#include "platform/base/Text.h"
 #include "platform/skin/ImageDialog.h"
 #include "platform/skin/SkinDpi.h"
 
@@ -42,8 +43,8 @@ void CStaticText::Changed(bool bFont) {
 void CStaticText::AllowMouse() {
     // A static without SS_NOTIFY is transparent to the mouse: no cursor, no clicks.
     if (!m_hWnd || !m_hHoverCursor) return;
-    LONG_PTR style = ::GetWindowLongPtrA(m_hWnd, GWL_STYLE);
-    if (!(style & SS_NOTIFY)) ::SetWindowLongPtrA(m_hWnd, GWL_STYLE, style | SS_NOTIFY);
+    LONG_PTR style = ::GetWindowLongPtrW(m_hWnd, GWL_STYLE);
+    if (!(style & SS_NOTIFY)) ::SetWindowLongPtrW(m_hWnd, GWL_STYLE, style | SS_NOTIFY);
 }
 
 void CStaticText::PreSubclassWindow() {
@@ -54,9 +55,9 @@ void CStaticText::PreSubclassWindow() {
 HFONT CStaticText::GetDrawFont() {
     if (!m_hWnd) return nullptr;
     if (m_font) return static_cast<HFONT>(m_font.get());
-    LOGFONTA lf = {};
+    LOGFONTW lf = {};
     HGDIOBJ hBase = GetFont() ? static_cast<HGDIOBJ>(GetFont()) : ::GetStockObject(DEFAULT_GUI_FONT);
-    ::GetObjectA(hBase, sizeof(lf), &lf);
+    ::GetObjectW(hBase, sizeof(lf), &lf);
     if (m_nFontSize > 0) {
         const int nPerInch = m_nFontFlag == 1 ? 72 : static_cast<int>(kSkinDesignDpi);
         lf.lfHeight = -::MulDiv(m_nFontSize, static_cast<int>(SkinDpiOf(m_hWnd)), nPerInch);
@@ -64,7 +65,7 @@ HFONT CStaticText::GetDrawFont() {
     }
     lf.lfWeight = m_bBold ? FW_BOLD : FW_NORMAL;
     lf.lfUnderline = m_bUnderline ? TRUE : FALSE;
-    m_font.reset(::CreateFontIndirectA(&lf));
+    m_font.reset(::CreateFontIndirectW(&lf));
     return static_cast<HFONT>(m_font.get());
 }
 
@@ -73,7 +74,7 @@ LRESULT CStaticText::WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam) {
     case WM_SETTEXT: {
         // Store the text without the static's immediate repaint, which would
         // draw the new text over the old one; then repaint face and text.
-        LRESULT lResult = ::DefWindowProcA(m_hWnd, nMsg, wParam, lParam);
+        LRESULT lResult = ::DefWindowProcW(m_hWnd, nMsg, wParam, lParam);
         Repaint();
         return lResult;
     }
@@ -104,12 +105,12 @@ void CStaticText::DrawContent(HDC hdc, const RECT& rcClient) {
     UINT nFormat = DT_WORDBREAK | DT_EXPANDTABS;
     if (m_nAlign == kAlignCenter) nFormat |= DT_CENTER;
     else if (m_nAlign == kAlignRight) nFormat |= DT_RIGHT;
-    if (::GetWindowLongPtrA(m_hWnd, GWL_STYLE) & SS_NOPREFIX) nFormat |= DT_NOPREFIX;
+    if (::GetWindowLongPtrW(m_hWnd, GWL_STYLE) & SS_NOPREFIX) nFormat |= DT_NOPREFIX;
 
     HGDIOBJ hOldFont = ::SelectObject(hdc, GetDrawFont());
     ::SetBkMode(hdc, TRANSPARENT);
     ::SetTextColor(hdc, ::IsWindowEnabled(m_hWnd) ? m_crText : ::GetSysColor(COLOR_GRAYTEXT));
     RECT rc = rcClient;
-    ::DrawTextA(hdc, text, -1, &rc, nFormat);
+    ::DrawTextW(hdc, Utf8ToWide(text.GetString()).c_str(), -1, &rc, nFormat);
     ::SelectObject(hdc, hOldFont);
 }
