@@ -8,18 +8,25 @@
 #include <cstdio>
 
 #include "install/UpdateRecord.h"
+#include "platform/base/Text.h"
 #include "platform/base/Win32Handles.h"
 #include "platform/ini/CryptConfigFile.h"
 #include "support/TestServer.h"
 
 namespace {
 
-const char kProductKey[] = "SOFTWARE\\QOVA";
+const wchar_t kProductKey[] = L"SOFTWARE\\QOVA";
 const DWORD kStartTimeoutMs = 15000;
 
 std::string ManifestFileSection(const ReleaseFile& file) {
     return "[" + file.strName + "]\r\nMD5=" + Md5Hex(file.strBytes) + "\r\nSHA256=" + Sha256Hex(file.strBytes) + "\r\nSIZE=" +
            std::to_string(file.strBytes.size()) + "\r\nMODIFYTIME=2026-12-01 10:00:00\r\n";
+}
+
+// Manifests are GBK by format; the tests' names are UTF-8 like the program's.
+std::string GbkBytes(const std::string& strUtf8) {
+    std::string strGbk;
+    return Utf8ToGbk(strUtf8, strGbk) ? strGbk : std::string();
 }
 
 bool WriteAll(const std::string& strDir, const std::vector<ReleaseFile>& vecFiles) {
@@ -30,18 +37,18 @@ bool WriteAll(const std::string& strDir, const std::vector<ReleaseFile>& vecFile
 }
 
 void ListTreeInto(const std::string& strDir, const std::string& strPrefix, std::vector<std::string>& vecNames) {
-    WIN32_FIND_DATAA fd;
-    UniqueFind hFind(FindFirstFileA((strDir + "*").c_str(), &fd));
+    WIN32_FIND_DATAW fd;
+    UniqueFind hFind(FindFirstFileW(Utf8ToWide(strDir + "*").c_str(), &fd));
     if (!hFind) return;
     do {
-        const std::string strName = fd.cFileName;
+        const std::string strName = WideToUtf8(fd.cFileName);
         if (strName == "." || strName == "..") continue;
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             ListTreeInto(strDir + strName + "\\", strPrefix + strName + "\\", vecNames);
         } else {
             vecNames.push_back(strPrefix + strName);
         }
-    } while (FindNextFileA(hFind.get(), &fd));
+    } while (FindNextFileW(hFind.get(), &fd));
 }
 
 std::string HexDigest(LPCWSTR pszAlgorithm, ULONG cbDigest, const std::string& strBytes) {
@@ -73,10 +80,13 @@ std::string Sha256Hex(const std::string& strBytes) { return HexDigest(BCRYPT_SHA
 
 TestInstallation::TestInstallation(const std::string& strVersion, const std::string& strRegion, bool bWithClient)
     : m_strAppDir(m_dir / "app\\"), m_strReleaseDir(m_dir / "release\\") {
-    CreateDirectoryA(m_strAppDir.c_str(), nullptr);
-    CreateDirectoryA(m_strReleaseDir.c_str(), nullptr);
-    CopyFileA((ProductBinDir() + "Update.exe").c_str(), App("Update.exe").c_str(), FALSE);
-    if (bWithClient) CopyFileA((TestProgramDir() + "QOVAClient.exe").c_str(), App("QOVAClient.exe").c_str(), FALSE);
+    CreateDirectoryW(Utf8ToWide(m_strAppDir).c_str(), nullptr);
+    CreateDirectoryW(Utf8ToWide(m_strReleaseDir).c_str(), nullptr);
+    CopyFileW(Utf8ToWide(ProductBinDir() + "Update.exe").c_str(), Utf8ToWide(App("Update.exe")).c_str(), FALSE);
+    if (bWithClient) {
+        CopyFileW(Utf8ToWide(TestProgramDir() + "QOVAClient.exe").c_str(), Utf8ToWide(App("QOVAClient.exe")).c_str(),
+                  FALSE);
+    }
 
     CCryptConfigFile config(App("Config.dat"), "");
     config.WriteString("Update", "Version", strVersion);
@@ -99,14 +109,14 @@ bool TestInstallation::PublishProgram(const ProgramRelease& release) const {
     strManifest += "[FILES]\r\n";
     for (const ReleaseFile& file : release.vecFiles) strManifest += file.strName + "=1\r\n";
     for (const ReleaseFile& file : release.vecFiles) strManifest += ManifestFileSection(file);
-    return WriteFileBytes(strRoot + "UpdateConfig.ini", strManifest) && WriteAll(strRoot, release.vecFiles);
+    return WriteFileBytes(strRoot + "UpdateConfig.ini", GbkBytes(strManifest)) && WriteAll(strRoot, release.vecFiles);
 }
 
 bool TestInstallation::PublishData(int nKind, const std::vector<ReleaseFile>& vecFiles) const {
     const std::string strRoot = m_strReleaseDir + std::to_string(nKind) + "\\";
     std::string strManifest;
     for (const ReleaseFile& file : vecFiles) strManifest += ManifestFileSection(file);
-    return WriteFileBytes(strRoot + "config.ini", strManifest) && WriteAll(strRoot, vecFiles);
+    return WriteFileBytes(strRoot + "config.ini", GbkBytes(strManifest)) && WriteAll(strRoot, vecFiles);
 }
 
 bool TestInstallation::Serve() const { return TestServer::First().Serve(m_strReleaseDir); }
@@ -195,23 +205,25 @@ std::vector<std::string> ListTree(const std::string& strDir) {
 }
 
 ProductKey::ProductKey() {
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kProductKey);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kProductKey);
     HKEY hKey = nullptr;
-    m_bCreated = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey,
+    m_bCreated = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey,
                                  nullptr) == ERROR_SUCCESS;
     if (hKey) RegCloseKey(hKey);
 }
 
-ProductKey::~ProductKey() { RegDeleteTreeA(HKEY_LOCAL_MACHINE, kProductKey); }
+ProductKey::~ProductKey() { RegDeleteTreeW(HKEY_LOCAL_MACHINE, kProductKey); }
 
 std::string ProductKey::Value(const char* pszName) const {
-    char szData[1024] = {};
-    DWORD cbData = sizeof(szData) - 1;
+    // Read back as UTF-16, as any reader of InstallPath would.
+    wchar_t szData[1024] = {};
+    DWORD cbData = sizeof(szData) - sizeof(wchar_t);
     DWORD dwType = 0;
     HKEY hKey = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS) return "";
-    LONG lResult = RegQueryValueExA(hKey, pszName, nullptr, &dwType, reinterpret_cast<BYTE*>(szData), &cbData);
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS) return "";
+    LONG lResult = RegQueryValueExW(hKey, Utf8ToWide(pszName).c_str(), nullptr, &dwType,
+                                    reinterpret_cast<BYTE*>(szData), &cbData);
     RegCloseKey(hKey);
     if (lResult != ERROR_SUCCESS || dwType != REG_SZ) return "";
-    return szData;
+    return WideToUtf8(szData);
 }

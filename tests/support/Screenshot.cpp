@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/base/Text.h"
 #include "platform/base/Win32Handles.h"
 #include "platform/skin/AlphaBitmap.h"
 #include "platform/skin/BitmapDC.h"
@@ -24,10 +25,7 @@ bool ScreenImage::SavePng(const std::string& strPath) const {
     if (IsEmpty() || !GdiplusSession::Ensure()) return false;
     // GDI+'s PNG encoder.
     static const CLSID kPngEncoder = {0x557cf406, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
-    std::wstring wstrPath(strPath.size() + 1, L'\0');
-    int n = ::MultiByteToWideChar(CP_ACP, 0, strPath.c_str(), -1, &wstrPath[0], static_cast<int>(wstrPath.size()));
-    if (n <= 0) return false;
-    wstrPath.resize(static_cast<size_t>(n) - 1);
+    const std::wstring wstrPath = Utf8ToWide(strPath);
     Gdiplus::Bitmap bitmap(m_cx, m_cy, m_cx * 4, PixelFormat32bppRGB,
                            reinterpret_cast<BYTE*>(const_cast<uint32_t*>(m_pixels.data())));
     return bitmap.Save(wstrPath.c_str(), &kPngEncoder, nullptr) == Gdiplus::Ok;
@@ -77,7 +75,7 @@ ScreenImage PrintClient(HWND hWnd) {
 
 std::string ScreenshotDir() {
     std::string strDir = TestProgramDir() + "..\\screenshots\\";
-    ::CreateDirectoryA(strDir.c_str(), nullptr);  // best effort: scripts/test normally made it
+    ::CreateDirectoryW(Utf8ToWide(strDir).c_str(), nullptr);  // best effort: scripts/test normally made it
     return strDir;
 }
 

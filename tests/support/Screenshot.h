@@ -21,7 +21,7 @@ public:
     uint32_t* Data() { return m_pixels.data(); }
     const uint32_t* Data() const { return m_pixels.data(); }
 
-    // Writes a PNG file (narrow path, code page 936). False on failure.
+    // Writes a PNG file (UTF-8 path). False on failure.
     bool SavePng(const std::string& strPath) const;
 
 private:

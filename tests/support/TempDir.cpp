@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/base/Text.h"
 #include "platform/fs/DirectoryEx.h"
 
 namespace {
@@ -14,18 +15,18 @@ namespace {
 void CreateParents(const std::string& strPath) {
     std::string strDir;
     CDirectoryEx::GetFilePath(strPath, strDir);
-    if (!strDir.empty() && !PathIsDirectoryA(strDir.c_str())) CDirectoryEx::CreateMultipleDirectory(strDir);
+    if (!strDir.empty() && !PathIsDirectoryW(Utf8ToWide(strDir).c_str())) CDirectoryEx::CreateMultipleDirectory(strDir);
 }
 
 }  // namespace
 
 TempDir::TempDir() {
     static std::atomic<unsigned> s_nCounter{0};
-    char szTemp[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, szTemp);
+    wchar_t szTemp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, szTemp);
     char szName[64];
     std::snprintf(szName, sizeof(szName), "qova-test-%lu-%u\\", GetCurrentProcessId(), s_nCounter++);
-    m_strPath = std::string(szTemp) + szName;
+    m_strPath = WideToUtf8(szTemp) + szName;
     CDirectoryEx::DeleteDirectory(m_strPath);
     CDirectoryEx::CreateMultipleDirectory(m_strPath);
 }
@@ -34,7 +35,7 @@ TempDir::~TempDir() { CDirectoryEx::DeleteDirectory(m_strPath); }
 
 bool WriteFileBytes(const std::string& strPath, const std::string& strBytes) {
     CreateParents(strPath);
-    FILE* pFile = std::fopen(strPath.c_str(), "wb");
+    FILE* pFile = _wfopen(Utf8ToWide(strPath).c_str(), L"wb");
     if (!pFile) return false;
     bool bOk = std::fwrite(strBytes.data(), 1, strBytes.size(), pFile) == strBytes.size();
     return std::fclose(pFile) == 0 && bOk;
@@ -42,7 +43,7 @@ bool WriteFileBytes(const std::string& strPath, const std::string& strBytes) {
 
 std::string ReadFileBytes(const std::string& strPath) {
     std::string strBytes;
-    FILE* pFile = std::fopen(strPath.c_str(), "rb");
+    FILE* pFile = _wfopen(Utf8ToWide(strPath).c_str(), L"rb");
     if (!pFile) return strBytes;
     char szBuf[65536];
     size_t n;
@@ -52,15 +53,15 @@ std::string ReadFileBytes(const std::string& strPath) {
 }
 
 bool FileExists(const std::string& strPath) {
-    DWORD dwAttr = GetFileAttributesA(strPath.c_str());
+    DWORD dwAttr = GetFileAttributesW(Utf8ToWide(strPath).c_str());
     return dwAttr != INVALID_FILE_ATTRIBUTES && !(dwAttr & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 std::string TestProgramDir() {
-    char szPath[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, szPath, MAX_PATH);
-    PathRemoveFileSpecA(szPath);
-    return std::string(szPath) + "\\";
+    wchar_t szPath[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, szPath, MAX_PATH);
+    PathRemoveFileSpecW(szPath);
+    return WideToUtf8(szPath) + "\\";
 }
 
 std::string ProductBinDir() { return TestProgramDir() + "..\\bin\\"; }

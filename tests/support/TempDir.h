@@ -19,7 +19,7 @@ private:
     std::string m_strPath;
 };
 
-// Small file helpers for tests (narrow paths, code page 936).
+// Small file helpers for tests (UTF-8 paths, as in the product).
 bool WriteFileBytes(const std::string& strPath, const std::string& strBytes);   // creates parents
 std::string ReadFileBytes(const std::string& strPath);                          // empty when missing
 bool FileExists(const std::string& strPath);

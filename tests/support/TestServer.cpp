@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "platform/base/Text.h"
 #include "platform/base/WinHttpHandle.h"
 
 namespace {
@@ -90,7 +91,7 @@ std::vector<std::string> SplitLines(const std::string& strText) {
 // The server runs on the Unix side; under Wine it gets the Unix path, elsewhere
 // the Windows path (the server maps drive letters itself).
 std::string ServerPathOf(const std::string& strWindowsPath) {
-    std::wstring wstrPath = Widen(strWindowsPath, CP_ACP);
+    std::wstring wstrPath = Utf8ToWide(strWindowsPath);
     using WineGetUnixFileName = char*(CDECL*)(LPCWSTR);
     FARPROC pfn = GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
     if (pfn) {
@@ -122,8 +123,7 @@ bool TestServer::Serve(const std::string& strRoot) {
 }
 
 bool TestServer::SetFault(const std::string& strUrlPath, const std::string& strKind) {
-    // Paths may hold GBK text from a test's literals; the server speaks UTF-8.
-    std::string strBody = strKind + " " + Narrow(Widen(strUrlPath, CP_ACP), CP_UTF8);
+    std::string strBody = strKind + " " + strUrlPath;   // UTF-8, as the server speaks
     AdminReply reply;
     return Exchange(m_nPort, L"POST", L"/__admin/fault", strBody, reply) && reply.dwStatus == 200;
 }
@@ -196,7 +196,7 @@ std::string TestServer::NginxRoot() { return StringFromEnv("QOVA_TEST_NGINX_ROOT
 
 std::vector<std::string> TestServer::NginxLog() {
     std::string strPath = StringFromEnv("QOVA_TEST_NGINX_LOG");
-    HANDLE hFile = CreateFileA(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    HANDLE hFile = CreateFileW(Utf8ToWide(strPath).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, 0, nullptr);
     if (hFile == INVALID_HANDLE_VALUE) return {};
     std::string strText;

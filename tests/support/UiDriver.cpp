@@ -1,5 +1,7 @@
 #include "support/UiDriver.h"
 
+#include "platform/base/Text.h"
+
 #include <vector>
 
 bool WaitForDisplay(DWORD dwTimeoutMs) {
@@ -35,12 +37,13 @@ UiProcess::~UiProcess() { Kill(); }
 
 bool UiProcess::Start(const std::string& strCommandLine) {
     Kill();
-    STARTUPINFOA si = {};
+    STARTUPINFOW si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
-    std::vector<char> cmd(strCommandLine.begin(), strCommandLine.end());
-    cmd.push_back('\0');
-    if (!::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+    const std::wstring strWide = Utf8ToWide(strCommandLine);
+    std::vector<wchar_t> cmd(strWide.begin(), strWide.end());
+    cmd.push_back(L'\0');
+    if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
     ::CloseHandle(pi.hThread);
     m_process.reset(pi.hProcess);
     m_dwProcessId = pi.dwProcessId;
@@ -86,12 +89,12 @@ struct FindRequest {
 
 std::string WindowTextOf(HWND hWnd) {
     DWORD_PTR nLength = 0;
-    if (!::SendMessageTimeoutA(hWnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &nLength)) return std::string();
-    std::vector<char> buffer(nLength + 1, '\0');
+    if (!::SendMessageTimeoutW(hWnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &nLength)) return std::string();
+    std::vector<wchar_t> buffer(nLength + 1, L'\0');
     DWORD_PTR nCopied = 0;
-    ::SendMessageTimeoutA(hWnd, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()), SMTO_ABORTIFHUNG,
+    ::SendMessageTimeoutW(hWnd, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()), SMTO_ABORTIFHUNG,
                           2000, &nCopied);
-    return std::string(buffer.data());
+    return WideToUtf8(buffer.data());
 }
 
 BOOL CALLBACK MatchWindow(HWND hWnd, LPARAM lParam) {
@@ -102,9 +105,9 @@ BOOL CALLBACK MatchWindow(HWND hWnd, LPARAM lParam) {
         if (dwPid != pRequest->dwProcessId) return TRUE;
     }
     if (!::IsWindowVisible(hWnd)) return TRUE;  // still in WM_INITDIALOG, not placed yet
-    char szText[256] = {};
-    ::GetWindowTextA(hWnd, szText, sizeof(szText));
-    if (*pRequest->pText != szText) return TRUE;
+    wchar_t szText[256] = {};
+    ::GetWindowTextW(hWnd, szText, 256);
+    if (*pRequest->pText != WideToUtf8(szText)) return TRUE;
     pRequest->hFound = hWnd;
     return FALSE;
 }
