@@ -18,7 +18,7 @@ struct ParseCase {
 };
 
 const std::string k259(259, 'a');
-const std::string kCheng = "\xD5\x5C";   // 誠: GBK with '\' as its trail byte
+const std::string kCheng = "誠";   // GBK D5 5C, with '\' as its trail byte; UTF-8 inside
 
 TEST(CommandLine, ParsesArgumentsLeftToRight) {
     const ParseCase cases[] = {
@@ -51,11 +51,13 @@ TEST(CommandLine, ParsesArgumentsLeftToRight) {
         {"sign counts toward the ten", {"-t:-999999999999"}, false, -999999999, ""},
         {"similar prefix", {"-tt:4", "-x:1", "-dd:Q"}, false, 1, ""},
         {"name with blanks", {"-d:My Maps"}, false, 1, "My Maps"},
-        {"GBK name kept whole", {"-d:" + kCheng}, false, 1, kCheng},
+        {"Chinese name kept whole", {"-d:" + kCheng}, false, 1, kCheng},
         {"name cut at 260 bytes", {"-d:" + std::string(300, 'a')}, false, 1, std::string(260, 'a')},
         {"cut never splits a character", {"-d:" + k259 + kCheng}, false, 1, k259},
-        {"character ending at 260 kept", {"-d:" + std::string(258, 'a') + kCheng + "b"}, false, 1,
-         std::string(258, 'a') + kCheng},
+        {"cut never splits a character, one byte in", {"-d:" + std::string(258, 'a') + kCheng}, false, 1,
+         std::string(258, 'a')},
+        {"character ending at 260 kept", {"-d:" + std::string(257, 'a') + kCheng + "b"}, false, 1,
+         std::string(257, 'a') + kCheng},
     };
     for (const ParseCase& c : cases) {
         const S_CommandLine cmd = ParseCommandLine(c.vecArgs);
@@ -65,7 +67,7 @@ TEST(CommandLine, ParsesArgumentsLeftToRight) {
     }
 }
 
-TEST(CommandLine, SplitsLikeWindowsAndConvertsToGbk) {
+TEST(CommandLine, SplitsLikeWindowsAndConvertsToUtf8) {
     struct {
         const wchar_t* pszLine;
         std::vector<std::string> vecExpected;
@@ -74,7 +76,9 @@ TEST(CommandLine, SplitsLikeWindowsAndConvertsToGbk) {
         {L"\"C:\\Program Files\\QOVA\\Update.exe\" -silent", {"-silent"}},
         {L"Update.exe \"\" -t:3", {"", "-t:3"}},
         {L"Update.exe \"-d:My Maps\"  -t:2", {"-d:My Maps", "-t:2"}},
-        {L"Update.exe -d:\u8AA0\u5730\u56FE", {"-d:" + kCheng + "\xB5\xD8\xCD\xBC"}},
+        {L"Update.exe -d:\u8AA0\u5730\u56FE", {"-d:誠地图"}},
+        // Outside every ANSI code page but the user's own: kept as it is.
+        {L"Update.exe -d:\u4DAE\u015E\u00FCkr\u00FC", {"-d:䶮Şükrü"}},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.vecExpected, SplitCommandLine(c.pszLine));
@@ -89,7 +93,7 @@ TEST(CommandLine, UpdateNamesMustStayBelowTheApplicationDirectory) {
         {"", true},
         {"Skin", true},
         {"Skin\\Blue", true},
-        {kCheng, true},               // byte-wise this would end in a separator
+        {kCheng, true},               // as GBK bytes this would end in a separator
         {kCheng + "\\x", true},
         {"..", false},
         {"..\\x", false},
@@ -101,7 +105,9 @@ TEST(CommandLine, UpdateNamesMustStayBelowTheApplicationDirectory) {
         {"\\\\server\\share", false},
         {"Skin:stream", false},
         {"a\x01", false},
-        {"\x81", false},               // lead byte without its trail byte
+        {"\x81", false},               // not UTF-8
+        {"\xD5\x5C", false},           // GBK bytes, not UTF-8
+        {"地图䶮", false},              // no GBK spelling: Config.dat [Signature] could not name it
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.bSafe, IsSafeUpdateName(c.strName)) << c.strName;

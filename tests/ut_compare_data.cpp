@@ -27,7 +27,7 @@ protected:
     void Install(const std::string& strName, const std::string& strBytes) {
         ASSERT_TRUE(WriteFileBytes(m_strRoot + strName, strBytes));
     }
-    void Publish(const std::string& strText) { ASSERT_TRUE(WriteFileBytes(m_strManifest, strText)); }
+    void Publish(const std::string& strText) { ASSERT_TRUE(WriteFileBytes(m_strManifest, Gbk(strText))); }
     void Compare() { CompareDataFiles(m_strManifest, m_strRoot, m_vecList); }
 
     TempDir m_tmp;

@@ -13,7 +13,8 @@ using Names = std::vector<std::string>;
 
 namespace {
 
-const char kManifest[] =
+// Written as GBK, the manifests' form (the sources are UTF-8).
+const std::string kManifest = Gbk(
     "; published manifest\r\n"
     "[Update]\r\n"
     "Version=4.0.1007.0715\r\n"
@@ -27,7 +28,9 @@ const char kManifest[] =
     "bin\\a.dll=d41d8cd98f00b204e9800998ecf8427e\r\n"
     "誠\\診.dat=x\r\n"
     "Config.dat=y\r\n"
-    "[誠]\r\n";
+    "[誠]\r\n") +
+    // Not GBK: a name no one can ask for again is no name at all.
+    "[\x81\x20bad]\r\nk=v\r\n[Files]\r\n\xFF\xFF=z\r\n";
 
 }  // namespace
 

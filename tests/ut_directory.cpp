@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/base/Text.h"
 #include "platform/base/Win32Handles.h"
 #include "platform/fs/DirectoryEx.h"
 #include "support/TempDir.h"
@@ -15,21 +16,21 @@
 namespace {
 
 bool IsDir(const std::string& strPath) {
-    const DWORD dwAttr = GetFileAttributesA(strPath.c_str());
+    const DWORD dwAttr = GetFileAttributesW(Utf8ToWide(strPath).c_str());
     return dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool Exists(const std::string& strPath) { return GetFileAttributesA(strPath.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::string& strPath) { return GetFileAttributesW(Utf8ToWide(strPath).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 std::vector<std::string> EntryNames(const std::string& strDir) {
     std::vector<std::string> vecNames;
-    WIN32_FIND_DATAA fd;
-    UniqueFind hFind(FindFirstFileA((strDir + "*").c_str(), &fd));
+    WIN32_FIND_DATAW fd;
+    UniqueFind hFind(FindFirstFileW(Utf8ToWide(strDir + "*").c_str(), &fd));
     if (!hFind) return vecNames;
     do {
-        const std::string strName = fd.cFileName;
+        const std::string strName = WideToUtf8(fd.cFileName);
         if (strName != "." && strName != "..") vecNames.push_back(strName);
-    } while (FindNextFileA(hFind.get(), &fd));
+    } while (FindNextFileW(hFind.get(), &fd));
     std::sort(vecNames.begin(), vecNames.end());
     return vecNames;
 }
@@ -63,7 +64,7 @@ bool CreateJunction(const std::string& strLink, const std::string& strTarget) {
 }
 
 bool IsReparsePoint(const std::string& strPath) {
-    const DWORD dwAttr = GetFileAttributesA(strPath.c_str());
+    const DWORD dwAttr = GetFileAttributesW(Utf8ToWide(strPath).c_str());
     return dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
@@ -170,7 +171,7 @@ TEST(DirectoryEx, FilePathTable) {
         {"relative\\a.dll", "relative", 0},
         {"a.dll", "", -1},
         {"", "", -1},
-        // GBK: 誠 is D5 5C, 診 is D4 5C. Their trail byte is not a separator.
+        // 誠 is D5 5C, 診 is D4 5C in GBK: paths are UTF-8 inside, so no byte of theirs is '\'.
         {"C:\\App\\誠", "C:\\App", 0},
         {"C:\\App\\誠\\a.dll", "C:\\App\\誠", 0},
         {"C:\\診\\誠\\城市.txt", "C:\\診\\誠", 0},
@@ -189,6 +190,7 @@ TEST(DirectoryEx, CreateMultipleDirectoryCreatesEveryParent) {
         tmp / "UPDATE\\Program\\bin",
         tmp / "UPDATE\\Program\\data\\",      // trailing separator accepted
         tmp / "誠\\診\\城市",                   // GBK trail bytes 0x5C inside names
+        tmp / "安装䶮Şükrü\\子",                 // outside GBK and every ANSI code page but one
         tmp / "a/b/c",
     };
     for (const std::string& strDir : cases) {
@@ -197,7 +199,7 @@ TEST(DirectoryEx, CreateMultipleDirectoryCreatesEveryParent) {
         EXPECT_EQ(0, CDirectoryEx::CreateMultipleDirectory(strDir)) << "exists already: " << strDir;
     }
     // The byte before a 0x5C trail byte must not have become a directory of its own.
-    std::vector<std::string> vecExpected = {"UPDATE", "a", "誠"};
+    std::vector<std::string> vecExpected = {"UPDATE", "a", "安装䶮Şükrü", "誠"};
     std::sort(vecExpected.begin(), vecExpected.end());
     EXPECT_EQ(vecExpected, EntryNames(tmp.Path()));
     EXPECT_EQ(std::vector<std::string>{"診"}, EntryNames(tmp / "誠\\"));

@@ -120,9 +120,7 @@ private:
 
 HWND FindChildByText(HWND hDlg, const std::string& strText) {
     for (HWND h = ::GetWindow(hDlg, GW_CHILD); h; h = ::GetWindow(h, GW_HWNDNEXT)) {
-        char szText[128] = {};
-        ::GetWindowTextA(h, szText, sizeof(szText));
-        if (strText == szText) return h;
+        if (strText == WindowText(h)) return h;
     }
     return nullptr;
 }

@@ -5,22 +5,27 @@
 #include <gtest/gtest.h>
 
 #include "platform/ini/IniDocument.h"
+#include "support/TempDir.h"
 
 using Names = std::vector<std::string>;
 
 namespace {
 
-std::string ValueOr(const IniDocument& doc, const char* pszSection, const char* pszKey, const char* pszMissing) {
-    const std::string* pValue = doc.Find(pszSection, pszKey);
+std::string ValueOr(const IniDocument& doc, const std::string& strSection, const std::string& strKey,
+                    const char* pszMissing) {
+    const std::string* pValue = doc.Find(strSection, strKey);
     return pValue ? *pValue : pszMissing;
 }
+
+// The document holds the stored form, GBK; the sources are UTF-8.
+std::string G(const std::string& strUtf8) { return Gbk(strUtf8); }
 
 }  // namespace
 
 TEST(IniDocument, LookupTable) {
     const std::string strText =
-        "\xEF\xBB\xBF"                 // byte-order mark, skipped
-        "orphan=before any section\r\n"
+        "\xEF\xBB\xBF" +               // byte-order mark, skipped
+        G("orphan=before any section\r\n"
         "[Update]\r\n"
         "Version = 4.0.1007.0715 \r\n"
         "\tRegion\t=\t城市\t\r\n"
@@ -41,7 +46,7 @@ TEST(IniDocument, LookupTable) {
         "Added=later\n"
         "Region=later duplicate\n"
         "[Last]\n"
-        "NoNewline=end";
+        "NoNewline=end");
     IniDocument doc;
     doc.Parse(strText);
 
@@ -72,10 +77,10 @@ TEST(IniDocument, LookupTable) {
         {"Missing", "Version", "<missing>"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(c.pszExpected, ValueOr(doc, c.pszSection, c.pszKey, "<missing>"))
+        EXPECT_EQ(G(c.pszExpected), ValueOr(doc, G(c.pszSection), G(c.pszKey), "<missing>"))
             << "[" << c.pszSection << "] " << c.pszKey;
     }
-    EXPECT_EQ((Names{"Update", "誠", "Last"}), doc.SectionNames());
+    EXPECT_EQ((Names{"Update", G("誠"), "Last"}), doc.SectionNames());
     EXPECT_EQ((Names{"Version", "Region", "#hash", "Empty", "Quoted", "Equals", "Added"}), doc.KeyNames("update"));
     EXPECT_EQ(Names{}, doc.KeyNames("Broken"));
     EXPECT_TRUE(doc.HasSection("LAST"));
@@ -120,22 +125,21 @@ TEST(IniDocument, SetAndSerializeRoundTrip) {
     IniDocument doc;
     doc.Parse("; comment\n[Update]\nVersion=1\n\n[Other]\nx=y\n");
     EXPECT_TRUE(doc.Set("update", "VERSION", "2"));   // replaces, keeps the stored spelling
-    EXPECT_TRUE(doc.Set("Update", "Region", " 城市 "));
-    EXPECT_TRUE(doc.Set("誠", "診", "誠\\"));
+    EXPECT_TRUE(doc.Set("Update", "Region", G(" 城市 ")));
+    EXPECT_TRUE(doc.Set(G("誠"), G("診"), G("誠\\")));
     EXPECT_TRUE(doc.Set("Other", "empty", ""));
 
     const std::string strText = doc.Serialize();
-    EXPECT_EQ(
-        "[Update]\r\nVersion=2\r\nRegion=城市\r\n\r\n"
-        "[Other]\r\nx=y\r\nempty=\r\n\r\n"
-        "[誠]\r\n診=誠\\\r\n",
-        strText);
+    EXPECT_EQ(G("[Update]\r\nVersion=2\r\nRegion=城市\r\n\r\n"
+                "[Other]\r\nx=y\r\nempty=\r\n\r\n"
+                "[誠]\r\n診=誠\\\r\n"),
+              strText);
 
     IniDocument reread;
     reread.Parse(strText);
     EXPECT_EQ(strText, reread.Serialize());
-    EXPECT_EQ("城市", ValueOr(reread, "Update", "Region", "<missing>"));
-    EXPECT_EQ("誠\\", ValueOr(reread, "誠", "診", "<missing>"));
+    EXPECT_EQ(G("城市"), ValueOr(reread, "Update", "Region", "<missing>"));
+    EXPECT_EQ(G("誠\\"), ValueOr(reread, G("誠"), G("診"), "<missing>"));
 
     IniDocument empty;
     EXPECT_EQ("", empty.Serialize());

@@ -117,7 +117,7 @@ TEST(SkinLayout, FillIsLeftEndTiledMiddleAndRightEnd) {
     for (const auto& c : cases) EXPECT_EQ(Pieces(SkinFillPieces(c.nFill, 10, 5, 10)), c.pszExpected) << c.nFill;
 }
 
-TEST(CString, HoldsNarrowTextAndComparesBytes) {
+TEST(CString, HoldsUtf8TextAndComparesBytes) {
     CString empty;
     CString fromNull(static_cast<const char*>(nullptr));
     CString version("4.0.1007.0715");
@@ -125,7 +125,7 @@ TEST(CString, HoldsNarrowTextAndComparesBytes) {
     EXPECT_TRUE(empty.IsEmpty());
     EXPECT_TRUE(fromNull.IsEmpty());
     EXPECT_EQ(version.GetLength(), 13);
-    EXPECT_EQ(chinese.GetLength(), 10);  // five GBK characters, two bytes each
+    EXPECT_EQ(chinese.GetLength(), 15);  // five characters, three UTF-8 bytes each
     EXPECT_TRUE(version == "4.0.1007.0715");
     EXPECT_TRUE("4.0.1007.0715" == version);
     EXPECT_TRUE(version != "4.0.1007.0716");
@@ -242,7 +242,7 @@ TEST(DialogFramework, ExchangesDataBindsWidgetsAndEndsWithTheResult) {
         pQuestion->ShowWindow(SW_HIDE);
         EXPECT_FALSE(pQuestion->IsWindowVisible());
 
-        ::SetWindowTextA(::GetDlgItem(d.m_hWnd, IDC_TXT_MESSAGE), "改过的消息");
+        ::SetWindowTextW(::GetDlgItem(d.m_hWnd, IDC_TXT_MESSAGE), L"改过的消息");
         EXPECT_TRUE(d.UpdateData(TRUE));
         EXPECT_TRUE(d.m_strMessage == "改过的消息");
         d.m_bExchangeMissing = true;
@@ -410,7 +410,7 @@ TEST(SkinShowcase, LooksFinishedAndRepaintsCleanly) {
     EXPECT_EQ(nDark, 0);
 
     // A shorter text leaves no trace of a longer one.
-    ::SendMessageA(::GetDlgItem(hDlg, IDC_TXT_MESSAGE), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("短"));
+    ::SendMessageW(::GetDlgItem(hDlg, IDC_TXT_MESSAGE), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"短"));
     ::Sleep(300);
     ScreenImage shorter = CaptureWindow(hDlg);
     RECT rcMessage = ControlRect(hDlg, IDC_TXT_MESSAGE);

@@ -37,7 +37,7 @@ TEST(SilentUpdater, BuildsThePathsOfEachKind) {
         {"program", true, 1, "Program", strApp, strApp + "UPDATE\\Program\\", "UpdateConfig.ini"},
         {"data set", false, 3, "Skin", strApp + "Skin\\", strApp + "UPDATE\\Skin\\", "config.ini"},
         {"empty name keeps its separator", false, 0, "", strApp + "\\", strApp + "UPDATE\\\\", "config.ini"},
-        {"GBK name", false, -2, "\xD5\x5C", strApp + "\xD5\x5C\\", strApp + "UPDATE\\\xD5\x5C\\", "config.ini"},
+        {"Chinese name", false, -2, "誠", strApp + "誠\\", strApp + "UPDATE\\誠\\", "config.ini"},
         {"nested name", false, 4, "Maps\\East", strApp + "Maps\\East\\", strApp + "UPDATE\\Maps\\East\\",
          "config.ini"},
     };

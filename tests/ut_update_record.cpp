@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "install/UpdateRecord.h"
+#include "platform/base/Text.h"
 #include "platform/ini/CryptConfigFile.h"
 #include "platform/ini/IniDocument.h"
 #include "support/TempDir.h"
@@ -49,19 +50,20 @@ struct RegValue {
     bool bFound = false;
     DWORD dwType = 0;
     DWORD cbData = 0;
-    std::string strBytes;   // all cbData bytes, the terminating zero included
+    std::wstring strChars;   // all cbData bytes as UTF-16, the terminating zero included
 };
 
 RegValue QueryValue(const char* pszName) {
     RegValue value;
     HKEY hKey = nullptr;
+    // Read back as UTF-16, as any reader of InstallPath would: no code page between.
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS) return value;
-    char szData[1024] = {};
+    wchar_t szData[1024] = {};
     value.cbData = sizeof(szData);
-    value.bFound = RegQueryValueExA(hKey, pszName, nullptr, &value.dwType, reinterpret_cast<BYTE*>(szData),
-                                    &value.cbData) == ERROR_SUCCESS;
+    value.bFound = RegQueryValueExW(hKey, Utf8ToWide(pszName).c_str(), nullptr, &value.dwType,
+                                    reinterpret_cast<BYTE*>(szData), &value.cbData) == ERROR_SUCCESS;
     RegCloseKey(hKey);
-    if (value.bFound) value.strBytes.assign(szData, value.cbData);
+    if (value.bFound) value.strChars.assign(szData, value.cbData / sizeof(wchar_t));
     return value;
 }
 
@@ -158,7 +160,8 @@ TEST_F(ProductRegistryTest, WritesBothValuesAsStringsWithTheirZeroByte) {
         std::string strVersion;
     } cases[] = {
         {"C:\\Program Files\\QOVA\\", "4.0.1008.0101"},
-        {"D:\\软件\\誠\\", "4.1"},   // GBK, with a trail byte 0x5C before the final '\'
+        {"D:\\软件\\誠\\", "4.1"},   // in GBK a trail byte 0x5C before the final '\'
+        {"E:\\安装䶮Şükrü\\", "4.2"},   // outside GBK and every ANSI code page but one
         {"C:\\Q\\", ""},
     };
     for (const Case& c : cases) {
@@ -167,14 +170,16 @@ TEST_F(ProductRegistryTest, WritesBothValuesAsStringsWithTheirZeroByte) {
         const RegValue path = QueryValue("InstallPath");
         ASSERT_TRUE(path.bFound);
         EXPECT_EQ(static_cast<DWORD>(REG_SZ), path.dwType);
-        EXPECT_EQ(c.strAppDir.size() + 1, path.cbData);
-        EXPECT_EQ(c.strAppDir + std::string(1, '\0'), path.strBytes);
+        const std::wstring strAppDir = Utf8ToWide(c.strAppDir);
+        EXPECT_EQ((strAppDir.size() + 1) * sizeof(wchar_t), path.cbData);
+        EXPECT_EQ(strAppDir + std::wstring(1, L'\0'), path.strChars);
 
         const RegValue version = QueryValue("Version");
         ASSERT_TRUE(version.bFound);
         EXPECT_EQ(static_cast<DWORD>(REG_SZ), version.dwType);
-        EXPECT_EQ(c.strVersion.size() + 1, version.cbData);
-        EXPECT_EQ(c.strVersion + std::string(1, '\0'), version.strBytes);
+        const std::wstring strVersion = Utf8ToWide(c.strVersion);
+        EXPECT_EQ((strVersion.size() + 1) * sizeof(wchar_t), version.cbData);
+        EXPECT_EQ(strVersion + std::wstring(1, L'\0'), version.strChars);
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/base/Text.h"
 #include "platform/base/Win32Handles.h"
 #include "platform/fs/MD5.h"
 #include "platform/ini/CryptConfigFile.h"
@@ -21,7 +22,7 @@ struct ToolRun {
 
 UniqueFile OpenInheritable(const std::string& strPath, DWORD dwAccess, DWORD dwDisposition) {
     SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
-    return UniqueFile(CreateFileA(strPath.c_str(), dwAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, dwDisposition,
+    return UniqueFile(CreateFileW(Utf8ToWide(strPath).c_str(), dwAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, dwDisposition,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
@@ -43,15 +44,16 @@ ToolRun RunTool(const TempDir& tmp, const std::vector<std::string>& vecArgs, con
         UniqueFile hOut = OpenInheritable(strOut, GENERIC_WRITE, CREATE_ALWAYS);
         UniqueFile hErr = OpenInheritable(strErr, GENERIC_WRITE, CREATE_ALWAYS);
         if (!hIn || !hOut || !hErr) return run;
-        STARTUPINFOA si = {};
+        STARTUPINFOW si = {};
         si.cb = sizeof(si);
         si.dwFlags = STARTF_USESTDHANDLES;
         si.hStdInput = hIn.get();
         si.hStdOutput = hOut.get();
         si.hStdError = hErr.get();
         PROCESS_INFORMATION pi = {};
-        const std::string strExe = ProductBinDir() + "UpdateTool.exe";
-        if (!CreateProcessA(strExe.c_str(), &strCommand[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+        const std::wstring strExe = Utf8ToWide(ProductBinDir() + "UpdateTool.exe");
+        std::wstring strWideCommand = Utf8ToWide(strCommand);   // arguments reach the tool as UTF-16
+        if (!CreateProcessW(strExe.c_str(), &strWideCommand[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
                             nullptr, &si, &pi)) {
             return run;
         }
@@ -100,7 +102,7 @@ TEST(UpdateToolConfig, SetGetDumpRoundTripThroughTheRealProgram) {
     };
     const Get gets[] = {
         {"Update", "Version", 0, "4.0.1008.0101\n"},
-        {"UPDATE", "region", 0, "城市\n"},
+        {"UPDATE", "region", 0, "城市\n"},   // redirected: GBK bytes, as scripts read them
         {"誠", "診", 0, "誠\n"},
         {"Update", "WebSiteURL", 0, "http://example.test/a b\n"},
         {"Update", "Missing", 1, ""},
@@ -109,7 +111,7 @@ TEST(UpdateToolConfig, SetGetDumpRoundTripThroughTheRealProgram) {
     for (const Get& g : gets) {
         const ToolRun run = RunTool(tmp, {"config", "get", strFile, g.pszSection, g.pszKey});
         EXPECT_EQ(g.dwExit, run.dwExit) << g.pszKey << ": " << run.strErr;
-        EXPECT_EQ(g.pszOut, run.strOut) << g.pszKey;
+        EXPECT_EQ(Gbk(g.pszOut), run.strOut) << g.pszKey;
     }
 
     // The program and the library agree on the file.
@@ -120,19 +122,24 @@ TEST(UpdateToolConfig, SetGetDumpRoundTripThroughTheRealProgram) {
     const ToolRun dump = RunTool(tmp, {"config", "dump", strFile});
     EXPECT_EQ(0u, dump.dwExit) << dump.strErr;
     EXPECT_EQ(file.GetText(), dump.strOut);
-    EXPECT_EQ("[Update]\r\nVersion=4.0.1008.0101\r\nRegion=城市\r\nWebSiteURL=http://example.test/a b\r\n\r\n"
-              "[誠]\r\n診=誠\r\n",
+    EXPECT_EQ(Gbk("[Update]\r\nVersion=4.0.1008.0101\r\nRegion=城市\r\nWebSiteURL=http://example.test/a b\r\n\r\n"
+                  "[誠]\r\n診=誠\r\n"),
               dump.strOut);
 }
 
 TEST(UpdateToolConfig, ImportReplacesTheWholeContentFromStandardInput) {
     TempDir tmp;
     const std::string strFile = tmp / "UserConfig.dat";
-    ToolRun run = RunTool(tmp, {"config", "import", strFile}, "; from support\n[Server]\nUseProxy=0\n[Update]\r\nRegion=城市\r\n");
+    // Standard input is GBK bytes, as scripts feed it.
+    ToolRun run =
+        RunTool(tmp, {"config", "import", strFile}, Gbk("; from support\n[Server]\nUseProxy=0\n[Update]\r\nRegion=城市\r\n"));
     EXPECT_EQ(0u, run.dwExit) << run.strErr;
     CCryptConfigFile created(strFile, "");
     EXPECT_EQ(0, created.ReadInteger("Server", "UseProxy", 1));
-    EXPECT_EQ("[Server]\r\nUseProxy=0\r\n\r\n[Update]\r\nRegion=城市\r\n", created.GetText());
+    EXPECT_EQ(Gbk("[Server]\r\nUseProxy=0\r\n\r\n[Update]\r\nRegion=城市\r\n"), created.GetText());
+    std::string strRegion;
+    created.ReadString("Update", "Region", "", strRegion);
+    EXPECT_EQ("城市", strRegion);
 
     run = RunTool(tmp, {"config", "import", strFile}, "[Server]\r\nUseProxy=1\r\n");
     EXPECT_EQ(0u, run.dwExit) << run.strErr;

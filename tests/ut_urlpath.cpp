@@ -1,4 +1,4 @@
-// URLs of remote files: separators, percent-encoding of GBK names as UTF-8, ports.
+// URLs of remote files: separators, percent-encoding of the names' UTF-8, ports.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -20,7 +20,7 @@ struct UrlCase {
     const char* pszIP;
     unsigned short nPort;
     unsigned int nKind;
-    const char* pszName;  // GBK (the sources compile to code page 936)
+    const char* pszName;  // UTF-8, as every name inside the program
     const char* pszUrl;
 };
 
@@ -30,9 +30,9 @@ TEST(UrlPath, BuildsEncodedUrls) {
         {"10.0.0.7", 0, 1, "UpdateConfig.ini", "http://10.0.0.7:80/1/UpdateConfig.ini"},
         {"10.0.0.7", 80, 1, "a.dll", "http://10.0.0.7:80/1/a.dll"},
         {"127.0.0.1", 65535, 1, "bin\\sub\\a.dll", "http://127.0.0.1:65535/1/bin/sub/a.dll"},
-        // 誠 is D5 5C and 診 D4 5C in GBK: the 0x5C trail byte is no separator.
+        // 誠 is D5 5C and 診 D4 5C in GBK, the manifests' form: inside, no byte is taken for '\'.
         {"127.0.0.1", 1, 1, "誠\\x.dat", "http://127.0.0.1:1/1/%E8%AA%A0/x.dat"},
-        {"127.0.0.1", 1, 1, "\xD5\x5C\xD4\x5C.dat", "http://127.0.0.1:1/1/%E8%AA%A0%E8%A8%BA.dat"},
+        {"127.0.0.1", 1, 1, "誠診.dat", "http://127.0.0.1:1/1/%E8%AA%A0%E8%A8%BA.dat"},
         {"127.0.0.1", 1, 1, "dir\\診", "http://127.0.0.1:1/1/dir/%E8%A8%BA"},
         // Unreserved characters stay; everything else, '%' included, is encoded upper-case.
         {"127.0.0.1", 1, 2, "a b+c&d~e_f-g.h", "http://127.0.0.1:1/2/a%20b%2Bc%26d~e_f-g.h"},
@@ -66,8 +66,10 @@ TEST(UrlPath, RejectsNamesThatNameNoFile) {
         "bin\\..\\..\\a.dll",
         "bin\\.\\a.dll",
         "bin\\..",
-        "\x81",             // a lead byte without its trail byte
-        "ok\\\xFF\xFF.dat", // not GBK at all
+        "\x81",             // not UTF-8
+        "ok\\\xFF\xFF.dat", // not UTF-8 at all
+        "\xD5\x5C.dat",     // GBK bytes, not UTF-8
+        "䶮.dat",           // no GBK spelling: no manifest can name it
     };
     for (const char* pszName : names) {
         std::string strPath = "unchanged";

@@ -11,13 +11,13 @@
 
 namespace {
 
-std::string g_strLogPath;
+std::wstring g_strLogPath;   // UTF-16: the installation may lie below any folder
 
 void AppendLog(const char* pszEvent) {
     char szLine[64];
     std::snprintf(szLine, sizeof(szLine), "%s %lu\r\n", pszEvent, GetCurrentProcessId());
     // Several clients may write at once: open, append, close each time.
-    HANDLE hLog = CreateFileA(g_strLogPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    HANDLE hLog = CreateFileW(g_strLogPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (hLog == INVALID_HANDLE_VALUE) return;
     DWORD dwWritten = 0;
@@ -42,11 +42,11 @@ LRESULT CALLBACK ClientProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam) 
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nShow) {
-    char szPath[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, szPath, MAX_PATH);
+    wchar_t szPath[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, szPath, MAX_PATH);
     g_strLogPath = szPath;
-    const size_t nDot = g_strLogPath.rfind('.');   // ".exe" is ASCII: safe to find from the right
-    g_strLogPath = g_strLogPath.substr(0, nDot) + ".log";
+    const size_t nDot = g_strLogPath.rfind(L'.');
+    g_strLogPath = g_strLogPath.substr(0, nDot) + L".log";
 
     WNDCLASSA wc = {};
     wc.lpfnWndProc = ClientProc;

@@ -66,6 +66,11 @@ std::string TestProgramDir() {
 
 std::string ProductBinDir() { return TestProgramDir() + "..\\bin\\"; }
 
+std::string Gbk(const std::string& strUtf8) {
+    std::string strGbk;
+    return Utf8ToGbk(strUtf8, strGbk) ? strGbk : strUtf8;
+}
+
 std::string PseudoRandomBytes(size_t nSize) {
     std::string strBytes(nSize, '\0');
     uint32_t x = 12345;

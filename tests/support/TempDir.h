@@ -23,6 +23,10 @@ private:
 bool WriteFileBytes(const std::string& strPath, const std::string& strBytes);   // creates parents
 std::string ReadFileBytes(const std::string& strPath);                          // empty when missing
 bool FileExists(const std::string& strPath);
+// The GBK (code page 936) bytes of UTF-8 text, as the stored formats hold it.
+// Text that is not UTF-8 or has no GBK spelling comes back unchanged: that is
+// how a test hands a reader bytes that are not GBK.
+std::string Gbk(const std::string& strUtf8);
 // nSize deterministic bytes (a fixed linear congruential sequence), the same in
 // every run, so that expected digests can be computed elsewhere once.
 std::string PseudoRandomBytes(size_t nSize);

@@ -124,6 +124,8 @@ HWND FindTopWindow(const std::string& strText, DWORD dwTimeoutMs, DWORD dwProces
     return request.hFound;
 }
 
+std::string WindowText(HWND hWnd) { return WindowTextOf(hWnd); }
+
 std::string ControlText(HWND hDlg, int nId) {
     HWND hControl = ::GetDlgItem(hDlg, nId);
     return hControl ? WindowTextOf(hControl) : std::string();

@@ -45,6 +45,8 @@ HWND FindTopWindow(const std::string& strText, DWORD dwTimeoutMs, DWORD dwProces
 
 // Text and visibility of control nId of a dialog of any process.
 std::string ControlText(HWND hDlg, int nId);
+// A window's text as UTF-8 (read as UTF-16).
+std::string WindowText(HWND hWnd);
 bool ControlVisible(HWND hDlg, int nId);
 // The control's rectangle in the dialog's client coordinates.
 RECT ControlRect(HWND hDlg, int nId);
