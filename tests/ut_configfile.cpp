@@ -30,7 +30,7 @@ const std::string kManifest = Gbk(
     "Config.dat=y\r\n"
     "[誠]\r\n") +
     // Not GBK: a name no one can ask for again is no name at all.
-    "[\x81\x20bad]\r\nk=v\r\n[Files]\r\n\xFF\xFF=z\r\n";
+    "[\x81\x20" "bad]\r\nk=v\r\n[Files]\r\n\xFF\xFF=z\r\n";
 
 }  // namespace
 

@@ -71,9 +71,14 @@ TEST(CryptConfigFile, RoundTripOfGbkValuesThroughTheEncryptedFile) {
     EXPECT_EQ(-42, file.ReadInteger("Update", "Negative", 0));
     EXPECT_EQ(1, file.ReadInteger("Server", "UseProxy", 1));
     EXPECT_EQ("", Read(file, "Update", "Missing"));
-    EXPECT_EQ("[Update]\r\nVersion=4.0.1008.0101\r\nRegion=城市\r\nPath=C:\\誠\\\r\nServerPort=8080\r\nNegative=-42\r\n"
-              "\r\n[誠]\r\n診=誠\r\n",
+    // Stored as GBK, the format's code page, whatever the system's is.
+    EXPECT_EQ(Gbk("[Update]\r\nVersion=4.0.1008.0101\r\nRegion=城市\r\nPath=C:\\誠\\\r\nServerPort=8080\r\nNegative=-42\r\n"
+                  "\r\n[誠]\r\n診=誠\r\n"),
               file.GetText());
+    // What GBK cannot spell is refused, never stored as '?'.
+    EXPECT_EQ(-1, file.WriteString("Update", "Path", "D:\\安装䶮Şükrü\\"));
+    EXPECT_EQ(-1, file.WriteString("䶮", "Path", "x"));
+    EXPECT_EQ("C:\\誠\\", Read(file, "Update", "Path"));
 
     // Nothing readable on disk: header, then cipher text.
     const std::string strBytes = ReadFileBytes(strPath);

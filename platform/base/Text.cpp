@@ -48,6 +48,21 @@ bool FromWide(UINT nCodePage, const wchar_t* pszWide, std::size_t cchWide, bool 
     return true;
 }
 
+// Every lead byte has its trail byte, and 0xFF appears nowhere. Checked here
+// because not every MultiByteToWideChar refuses a lone lead byte inside the
+// text (Wine's code page 936 does not, whatever MB_ERR_INVALID_CHARS says).
+bool IsWellFormedGbk(const std::string& strGbk) {
+    const char* p = strGbk.data();
+    const char* pEnd = p + strGbk.size();
+    while (p < pEnd) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        const std::size_t n = GbkCharSize(p, pEnd);
+        if (c == 0xFF || (n == 1 && IsGbkLeadByte(c))) return false;
+        p += n;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::wstring Utf8ToWide(const std::string& strUtf8) {
@@ -79,6 +94,7 @@ bool SameTextIgnoringCase(const std::string& strA, const std::string& strB) {
 }
 
 bool GbkToUtf8(const std::string& strGbk, std::string& strUtf8) {
+    if (!IsWellFormedGbk(strGbk)) return false;
     std::wstring strWide;
     if (!ToWide(kStoredCodePage, MB_ERR_INVALID_CHARS, strGbk, strWide)) return false;
     return FromWide(CP_UTF8, strWide.data(), strWide.size(), true, strUtf8);
