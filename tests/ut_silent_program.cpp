@@ -185,6 +185,36 @@ TEST(SilentProgram, TheManifestDecidesNotificationAndVersion) {
     }
 }
 
+// Below a folder that no ANSI code page spells whole (䶮 is outside GBK, Ş
+// outside 936, 932 and 950): the application directory, the staging directory,
+// the registry's InstallPath and the support tool all name it as it is.
+TEST(SilentProgram, InstallsBelowAFolderOutsideEveryCodePage) {
+    ProductKey key;
+    ASSERT_TRUE(key.IsOpen());
+    TestInstallation inst(kInstalled, "CN", false, "安装䶮Şükrü");
+    ASSERT_NE(std::string::npos, inst.AppDir().find("\\安装䶮Şükrü\\"));
+    ASSERT_TRUE(inst.Install(kOldFiles));
+    ASSERT_TRUE(inst.PublishProgram(Release(kOffered, 0)));
+    ASSERT_TRUE(inst.Serve());
+
+    ASSERT_TRUE(inst.RunUpdate("-silent", kRunTimeoutMs));
+    ExpectFiles(inst, kNewFiles, "below 安装䶮Şükrü");
+    EXPECT_EQ(kOffered, inst.InstalledVersion());
+    EXPECT_EQ("1", inst.RecordValue("IsSucceed"));
+    EXPECT_EQ(inst.AppDir(), key.Value("InstallPath"));   // read back as UTF-16
+    EXPECT_EQ(kOffered, key.Value("Version"));
+    EXPECT_FALSE(FileExists(inst.App("UPDATE\\Program\\UpdateConfig.ini")));
+
+    // The support tool works on the same folder: edits Config.dat there, and
+    // publishes a manifest of files below it.
+    EXPECT_EQ(0, inst.RunTool({"config", "set", inst.App("Config.dat"), "Update", "Version", "4.0.1009.0101"}));
+    EXPECT_EQ("4.0.1009.0101", inst.InstalledVersion());
+    EXPECT_EQ(0, inst.RunTool({"manifest", "data", inst.App("bin")}));
+    const std::string strManifest = ReadFileBytes(inst.App("bin\\config.ini"));
+    EXPECT_NE(std::string::npos, strManifest.find(Gbk("[地图\\extra.dat]"))) << strManifest;
+    EXPECT_NE(std::string::npos, strManifest.find("MD5=" + Md5Hex("a file new in this version")));
+}
+
 TEST(SilentProgram, ALockedFileIsMovedAsideAndItsBackupGoesNextRun) {
     TestInstallation inst(kInstalled, "CN", false);
     ASSERT_TRUE(inst.Install(kOldFiles));

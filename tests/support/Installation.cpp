@@ -78,8 +78,9 @@ std::string Md5Hex(const std::string& strBytes) { return HexDigest(BCRYPT_MD5_AL
 
 std::string Sha256Hex(const std::string& strBytes) { return HexDigest(BCRYPT_SHA256_ALGORITHM, 32, strBytes); }
 
-TestInstallation::TestInstallation(const std::string& strVersion, const std::string& strRegion, bool bWithClient)
-    : m_strAppDir(m_dir / "app\\"), m_strReleaseDir(m_dir / "release\\") {
+TestInstallation::TestInstallation(const std::string& strVersion, const std::string& strRegion, bool bWithClient,
+                                   const std::string& strAppFolder)
+    : m_strAppDir(m_dir / (strAppFolder + "\\")), m_strReleaseDir(m_dir / "release\\") {
     CreateDirectoryW(Utf8ToWide(m_strAppDir).c_str(), nullptr);
     CreateDirectoryW(Utf8ToWide(m_strReleaseDir).c_str(), nullptr);
     CopyFileW(Utf8ToWide(ProductBinDir() + "Update.exe").c_str(), Utf8ToWide(App("Update.exe")).c_str(), FALSE);
@@ -129,6 +130,17 @@ bool TestInstallation::RunUpdate(const std::string& strArgs, DWORD dwTimeoutMs) 
 
 bool TestInstallation::StartUpdate(UiProcess& process, const std::string& strArgs) const {
     return process.Start("\"" + App("Update.exe") + "\" " + strArgs);
+}
+
+int TestInstallation::RunTool(const std::vector<std::string>& vecArgs) const {
+    std::string strCommand = "\"" + ProductBinDir() + "UpdateTool.exe\"";
+    for (const std::string& strArg : vecArgs) {
+        strCommand += ' ';
+        strCommand += strArg.find(' ') != std::string::npos ? "\"" + strArg + "\"" : strArg;
+    }
+    UiProcess process;
+    DWORD dwExit = 0;
+    return process.Start(strCommand) && process.Wait(30000, &dwExit) ? static_cast<int>(dwExit) : -1;
 }
 
 std::string TestInstallation::InstalledVersion() const {

@@ -38,7 +38,9 @@ class TestInstallation {
 public:
     // Update.exe is copied from the build; Config.dat names the first test
     // server, the version and the region; the client stand-in only on request.
-    TestInstallation(const std::string& strVersion, const std::string& strRegion, bool bWithClient);
+    // The application directory is <temp>\<strAppFolder>\.
+    TestInstallation(const std::string& strVersion, const std::string& strRegion, bool bWithClient,
+                     const std::string& strAppFolder = "app");
 
     const std::string& AppDir() const { return m_strAppDir; }         // ends in '\'
     const std::string& ReleaseDir() const { return m_strReleaseDir; } // ends in '\'
@@ -58,6 +60,9 @@ public:
     bool RunUpdate(const std::string& strArgs, DWORD dwTimeoutMs = 60000) const;
     // Starts Update.exe and returns at once.
     bool StartUpdate(UiProcess& process, const std::string& strArgs) const;
+    // Runs the build's UpdateTool.exe with the arguments (quoted when they hold a
+    // blank); its exit code, or -1 when it did not end.
+    int RunTool(const std::vector<std::string>& vecArgs) const;
 
     // "Update"/"Version" of Config.dat.
     std::string InstalledVersion() const;
