@@ -69,7 +69,9 @@ void CDownFileThread::FetchFiles(CQOVAUpdateIntf& transport) {
     };
     hooks.fnStopRequested = [this] { return IsStopRequested(); };
     const size_t nStored =
-        transport.FetchFiles(m_nUpdateType, m_vecFileList, vecLocal, m_hNotifyWnd, m_nNotifyMsg, hooks);
+        transport.FetchFiles(m_nUpdateType, m_vecFileList, vecLocal, m_hNotifyWnd, m_nNotifyMsg, hooks,
+                             m_vecFileSizes.size() == m_vecFileList.size() ? SizeBounds(m_vecFileSizes)
+                                                                            : std::vector<S_FileBound>());
     if (nStored == m_vecFileList.size()) return;
     m_failure = transport.LastFailure();
     m_strCurFile = m_vecFileList[nStored];

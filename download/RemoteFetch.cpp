@@ -8,7 +8,8 @@
 #include "platform/http/UpdateIntf.h"
 
 bool GetRemoteFiles(int nUpdateType, CQOVAUpdateIntf* pUpdateIntf, const std::string& strDownloadPath,
-                    const std::vector<std::string>& vecNames, S_TransferFailure* pFailure) {
+                    const std::vector<std::string>& vecNames, S_TransferFailure* pFailure,
+                    const std::vector<S_FileBound>& vecBounds) {
     S_TransferFailure ignored;
     S_TransferFailure& failure = pFailure ? *pFailure : ignored;
     failure = S_TransferFailure();
@@ -34,7 +35,8 @@ bool GetRemoteFiles(int nUpdateType, CQOVAUpdateIntf* pUpdateIntf, const std::st
     // Not checked: a directory that cannot be made fails the fetch into it.
     hooks.fnBeforeFile = [&](size_t i) { CDirectoryEx::CreateParentDirectory(vecLocal[i]); };
     const bool bAll =
-        pUpdateIntf->FetchFiles(static_cast<unsigned int>(nUpdateType), vecNames, vecLocal, nullptr, 0, hooks) ==
+        pUpdateIntf->FetchFiles(static_cast<unsigned int>(nUpdateType), vecNames, vecLocal, nullptr, 0, hooks,
+                                vecBounds) ==
         vecNames.size();
     if (!bAll) failure = pUpdateIntf->LastFailure();
     return bAll;

@@ -63,8 +63,14 @@ struct CQOVAUpdateIntf::Impl {
     HINTERNET Connection(size_t nServer);
     size_t Fetch(unsigned int nUpdateType, const std::vector<std::string>& vecRemote,
                  const std::vector<std::string>& vecLocal, HWND hNotifyWnd, unsigned int nNotifyMsg,
-                 const S_FetchHooks& hooks);
+                 const S_FetchHooks& hooks, const std::vector<S_FileBound>& vecBounds);
 };
+
+std::vector<S_FileBound> SizeBounds(const std::vector<unsigned long long>& vecSizes) {
+    std::vector<S_FileBound> vecBounds(vecSizes.size());
+    for (size_t i = 0; i < vecSizes.size(); ++i) vecBounds[i].nSize = vecSizes[i];
+    return vecBounds;
+}
 
 CQOVAUpdateIntf::CQOVAUpdateIntf(const std::vector<S_UpdateSerivceAddr>& vecServers, bool bUseProxy)
     : m_pImpl(std::make_unique<Impl>()) {
@@ -113,7 +119,7 @@ void CQOVAUpdateIntf::SetConnections(unsigned int nConnections) {
 unsigned int CQOVAUpdateIntf::GetConnections() const { return m_pImpl->nConnections; }
 
 int CQOVAUpdateIntf::GetRemoteFile(unsigned int nUpdateType, const char* pszRemoteFile, const char* pszLocalFile,
-                                   HWND hNotifyWnd, unsigned int nNotifyMsg) {
+                                   HWND hNotifyWnd, unsigned int nNotifyMsg, const S_FileBound& bound) {
     if (!pszRemoteFile || !pszLocalFile || !*pszLocalFile) {
         m_pImpl->lastFailure = S_TransferFailure();
         m_pImpl->lastFailure.eReason = ETransferFailure::LocalWrite;
@@ -121,21 +127,23 @@ int CQOVAUpdateIntf::GetRemoteFile(unsigned int nUpdateType, const char* pszRemo
         if (pszRemoteFile) m_pImpl->lastFailure.strRemoteFile = pszRemoteFile;
         return -1;
     }
-    return m_pImpl->Fetch(nUpdateType, {pszRemoteFile}, {pszLocalFile}, hNotifyWnd, nNotifyMsg, S_FetchHooks()) == 1
+    return m_pImpl->Fetch(nUpdateType, {pszRemoteFile}, {pszLocalFile}, hNotifyWnd, nNotifyMsg, S_FetchHooks(),
+                          {bound}) == 1
                ? 0
                : -1;
 }
 
 size_t CQOVAUpdateIntf::FetchFiles(unsigned int nUpdateType, const std::vector<std::string>& vecRemote,
                                    const std::vector<std::string>& vecLocal, HWND hNotifyWnd,
-                                   unsigned int nNotifyMsg, const S_FetchHooks& hooks) {
-    if (vecLocal.size() != vecRemote.size()) {
+                                   unsigned int nNotifyMsg, const S_FetchHooks& hooks,
+                                   const std::vector<S_FileBound>& vecBounds) {
+    if (vecLocal.size() != vecRemote.size() || (!vecBounds.empty() && vecBounds.size() != vecRemote.size())) {
         m_pImpl->lastFailure = S_TransferFailure();
         m_pImpl->lastFailure.eReason = ETransferFailure::LocalWrite;
         m_pImpl->lastFailure.dwError = ERROR_INVALID_PARAMETER;
         return 0;
     }
-    return m_pImpl->Fetch(nUpdateType, vecRemote, vecLocal, hNotifyWnd, nNotifyMsg, hooks);
+    return m_pImpl->Fetch(nUpdateType, vecRemote, vecLocal, hNotifyWnd, nNotifyMsg, hooks, vecBounds);
 }
 
 HINTERNET CQOVAUpdateIntf::Impl::Connection(size_t nServer) {
@@ -181,7 +189,8 @@ HINTERNET CQOVAUpdateIntf::Impl::Connection(size_t nServer) {
 
 size_t CQOVAUpdateIntf::Impl::Fetch(unsigned int nUpdateType, const std::vector<std::string>& vecRemote,
                                     const std::vector<std::string>& vecLocal, HWND hNotifyWnd,
-                                    unsigned int nNotifyMsg, const S_FetchHooks& hooks) {
+                                    unsigned int nNotifyMsg, const S_FetchHooks& hooks,
+                                    const std::vector<S_FileBound>& vecBounds) {
     lastFailure = S_TransferFailure();
     const size_t nFiles = vecRemote.size();
     if (nFiles == 0) return 0;
@@ -195,6 +204,7 @@ size_t CQOVAUpdateIntf::Impl::Fetch(unsigned int nUpdateType, const std::vector<
         std::unique_ptr<CFileTransfer> pTransfer;  // while in flight
         size_t nServer = 0;
         int nAttempts = 0;  // on nServer
+        DWORD dwServerStart = 0;  // tick count of the first attempt on nServer
         size_t nSlot = 0;
         uint64_t nSize = 0;
         bool bStored = false;
@@ -245,6 +255,7 @@ size_t CQOVAUpdateIntf::Impl::Fetch(unsigned int nUpdateType, const std::vector<
                 case TransferStep::Pending:
                     return;
                 case TransferStep::Stored:
+                    if (hooks.fnStored) hooks.fnStored(i, file.nServer);
                     file.bStored = true;
                     file.nSize = file.pTransfer->Size();
                     release(i);
@@ -297,7 +308,8 @@ size_t CQOVAUpdateIntf::Impl::Fetch(unsigned int nUpdateType, const std::vector<
                 outcome = TransferStep::TryNext;
                 continue;
             }
-            outcome = file.pTransfer->Start(hConnect, vecMemory[file.nSlot]);
+            if (file.nAttempts == 0) file.dwServerStart = GetTickCount();
+            outcome = file.pTransfer->Start(hConnect, vecMemory[file.nSlot], file.dwServerStart);
         }
     };
     auto abandonAll = [&] {
@@ -326,7 +338,9 @@ size_t CQOVAUpdateIntf::Impl::Fetch(unsigned int nUpdateType, const std::vector<
             }
             if (hooks.fnBeforeFile) hooks.fnBeforeFile(i);
             FileState& file = vecFiles[i];
-            file.pTransfer = std::make_unique<CFileTransfer>(WidenAscii(strUrlPath), vecLocal[i]);
+            file.nServer = hooks.nFirstServer;
+            file.pTransfer = std::make_unique<CFileTransfer>(WidenAscii(strUrlPath), vecLocal[i],
+                                                             vecBounds.empty() ? S_FileBound() : vecBounds[i]);
             file.nSlot = static_cast<size_t>(std::find(vecSlotBusy.begin(), vecSlotBusy.end(), false) -
                                              vecSlotBusy.begin());
             vecSlotBusy[file.nSlot] = true;
