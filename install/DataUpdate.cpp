@@ -33,7 +33,8 @@ bool UpdateDataSilently(const S_SilentRun& run) {
     const std::vector<std::string> vecFetch = NamesToFetch(check, run.strDownloadPath, vecFiles);
 
     // A file that cannot be fetched, or arrives damaged, installs nothing.
-    if (GetRemoteFiles(run.nUpdateType, run.pUpdateIntf, run.strDownloadPath, vecFetch) &&
+    if (GetRemoteFiles(run.nUpdateType, run.pUpdateIntf, run.strDownloadPath, vecFetch, nullptr,
+                       SizeBounds(ManifestSizesOf(vecFiles, vecFetch))) &&
         AllStagedIntact(check, run.strDownloadPath, vecFiles)) {
         if (InstallStagedFiles(run.strDownloadPath, run.strTargetPath, vecFiles)) {
             InstallFile(run.strDownloadPath + run.strConfigName, run.strTargetPath + run.strConfigName);

@@ -58,7 +58,8 @@ bool UpdateProgramSilently(const S_SilentRun& run, const AskRestartNow& askResta
 
     if (vecFiles.empty()) RecordAcceptedManifest(run.strAppPath, fetched);   // nothing was missing
     // A file that cannot be fetched, or arrives damaged, installs nothing.
-    if (!vecFiles.empty() && GetRemoteFiles(run.nUpdateType, run.pUpdateIntf, run.strDownloadPath, vecFetch) &&
+    if (!vecFiles.empty() && GetRemoteFiles(run.nUpdateType, run.pUpdateIntf, run.strDownloadPath, vecFetch, nullptr,
+                                             SizeBounds(ManifestSizesOf(vecFiles, vecFetch))) &&
         AllStagedIntact(check, run.strDownloadPath, vecFiles)) {
         const bool bInstalled = InstallStagedFiles(run.strDownloadPath, run.strTargetPath, vecFiles);
         if (bInstalled) {

@@ -26,15 +26,8 @@ bool IsSameDigestText(const std::string& strA, const std::string& strB) {
 }
 
 bool IsSizeText(const std::string& strSize, unsigned long long nBytes) {
-    if (strSize.empty() || strSize.size() > 20) return false;
     unsigned long long nValue = 0;
-    for (char c : strSize) {
-        if (c < '0' || c > '9') return false;
-        const unsigned digit = static_cast<unsigned>(c - '0');
-        if (nValue > (~0ULL - digit) / 10) return false;   // would overflow: no file is that large
-        nValue = nValue * 10 + digit;
-    }
-    return nValue == nBytes;
+    return ParseManifestSize(strSize, nValue) && nValue == nBytes;
 }
 
 CStagedFileCheck::CStagedFileCheck(EStagedDigest digest)

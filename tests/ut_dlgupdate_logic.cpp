@@ -43,10 +43,11 @@ TEST(ListFilesToDownload, KeepsOnlyStagedCopiesWithTheManifestsExactDigest) {
     };
     CStagedFileCheck check;
     std::vector<std::string> vecDown = {"left over"};
-    std::vector<int> vecSizes = {99};
+    std::vector<unsigned long long> vecSizes = {99};
     ListFilesToDownload(vecFiles, strStaging, check, vecDown, vecSizes);
     EXPECT_EQ(vecDown, (std::vector<std::string>{"bin\\case.dll", "stale.dll", "missing.dll"}));
-    EXPECT_EQ(vecSizes, (std::vector<int>{12, 0, 77}));
+    // Only digits are a size: the transport then refuses a body of another length.
+    EXPECT_EQ(vecSizes, (std::vector<unsigned long long>{kUnknownSize, kUnknownSize, kUnknownSize}));
 }
 
 TEST(ListFilesToDownload, EverythingStagedLeavesNothingToFetch) {
@@ -60,14 +61,14 @@ TEST(ListFilesToDownload, EverythingStagedLeavesNothingToFetch) {
     };
     CStagedFileCheck check;
     std::vector<std::string> vecDown;
-    std::vector<int> vecSizes;
+    std::vector<unsigned long long> vecSizes;
     ListFilesToDownload(vecFiles, strStaging, check, vecDown, vecSizes);
     EXPECT_TRUE(vecDown.empty());
     EXPECT_TRUE(vecSizes.empty());
 }
 
 TEST(ClassifyUpdateReport, ReadsEachReportAgainstTheAwaitedSizes) {
-    const std::vector<int> vecSizes = {100, 200};
+    const std::vector<unsigned long long> vecSizes = {100, 200, 3221225472ULL, kUnknownSize};
     const LPARAM kAllBits = -1;
     const struct {
         const char* pszName;
@@ -85,21 +86,25 @@ TEST(ClassifyUpdateReport, ReadsEachReportAgainstTheAwaitedSizes) {
         {"failure report", 0, kAllBits, 1, EUpdateReport::Failed},
         {"failure even after every file", 0, kAllBits, 2, EUpdateReport::Failed},
         {"failure marked in the low 32 bits only", 0, static_cast<LPARAM>(0xFFFFFFFFu), 0, EUpdateReport::Failed},
-        {"a completion beyond the awaited files", 200, 200, 2, EUpdateReport::Unexpected},
+        {"a completion beyond the awaited files", 200, 200, 4, EUpdateReport::Unexpected},
         {"far beyond them", 5, 5, 7, EUpdateReport::Unexpected},
         {"a negative count reads nothing", 100, 100, -1, EUpdateReport::Unexpected},
         {"progress beyond the awaited files is still progress", 10, 200, 2, EUpdateReport::Progress},
+        {"a file of 3 GiB completes", 3221225472ULL, 3221225472ULL, 2, EUpdateReport::FileComplete},
+        {"3 GiB seen through 32 bits is not it", 1073741824, 1073741824, 2, EUpdateReport::SizeMismatch},
+        {"a file of 4 GiB - 1 is no failure", 0xFFFFFFFFu, 0xFFFFFFFFu, 2, EUpdateReport::SizeMismatch},
+        {"an unreadable SIZE matches nothing", 0, 0, 3, EUpdateReport::SizeMismatch},
     };
     for (const auto& c : cases)
         EXPECT_EQ(ClassifyUpdateReport(c.wParam, c.lParam, c.nFinished, vecSizes), c.expected) << c.pszName;
 }
 
 TEST(ClassifyUpdateReport, NothingAwaitedMeansEveryCompletionIsIgnored) {
-    const std::vector<int> vecNone;
+    const std::vector<unsigned long long> vecNone;
     EXPECT_EQ(ClassifyUpdateReport(0, 0, 0, vecNone), EUpdateReport::Unexpected);
     EXPECT_EQ(ClassifyUpdateReport(10, 10, 0, vecNone), EUpdateReport::Unexpected);
     // A file of no bytes completes with (0, 0).
-    EXPECT_EQ(ClassifyUpdateReport(0, 0, 0, std::vector<int>{0}), EUpdateReport::FileComplete);
+    EXPECT_EQ(ClassifyUpdateReport(0, 0, 0, std::vector<unsigned long long>{0}), EUpdateReport::FileComplete);
 }
 
 }  // namespace

@@ -253,6 +253,7 @@ void CDlgUpdate::OnBtnUpdate() {
         m_pDownThread->m_csFileList.Enter();
         m_pDownThread->m_vecFileList.clear();
         m_pDownThread->m_vecFileList = m_vecDownFiles;
+        m_pDownThread->m_vecFileSizes = m_vecFileSizes;
         m_pDownThread->m_csFileList.Leave();
         m_pDownThread->m_nUpdateType = static_cast<UINT>(m_nUpdateType);
         m_pDownThread->m_nConnections = m_nConnections;
@@ -261,7 +262,9 @@ void CDlgUpdate::OnBtnUpdate() {
     }
     if (m_vecUpdateFiles.empty()) return;
     // Everything is staged already: one completion report installs at once.
-    const int nSize = std::atoi(m_vecUpdateFiles.front().strSize.c_str());
+    // The staged copies passed the reuse check already: an unreadable SIZE completes as an empty file.
+    unsigned long long nSize = 0;
+    if (!ParseManifestSize(m_vecUpdateFiles.front().strSize, nSize)) nSize = 0;
     m_vecFileSizes.push_back(nSize);
     m_vecDownFiles.push_back(m_vecUpdateFiles.front().strFileName);
     ::SendMessageA(m_hWnd, WM_UPDATE_NOTIFY, static_cast<WPARAM>(nSize), static_cast<LPARAM>(nSize));
@@ -270,7 +273,11 @@ void CDlgUpdate::OnBtnUpdate() {
 LRESULT CDlgUpdate::OnUpdateNotify(WPARAM wParam, LPARAM lParam) {
     switch (ClassifyUpdateReport(wParam, lParam, m_nFinishedFiles, m_vecFileSizes)) {
     case EUpdateReport::Failed:
-        m_txtMessage.SetWindowText(kTextConnectionFailed);
+        // A body of another length than SIZE on every server is a bad download, not a lost connection.
+        m_txtMessage.SetWindowText(m_pDownThread &&
+                                           m_pDownThread->m_failure.eReason == ETransferFailure::ContentMismatch
+                                       ? kTextUpdateError
+                                       : kTextConnectionFailed);
         break;
     case EUpdateReport::Progress:
         m_progress.SetProgress(m_nFinishedFiles);

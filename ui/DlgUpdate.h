@@ -68,7 +68,7 @@ protected:
     std::unique_ptr<CDownFileThread> m_pDownThread;    // null until the first download
     std::vector<std::string> m_vecDownFiles;           // still to fetch, manifest order
     std::vector<S_UpdateFileInfo> m_vecUpdateFiles;    // every changed file, manifest order
-    std::vector<int> m_vecFileSizes;                   // expected size of m_vecDownFiles[i]
+    std::vector<unsigned long long> m_vecFileSizes;                   // expected size of m_vecDownFiles[i]
     std::vector<S_UpdateSerivceAddr> m_vecServerAddr;
     bool m_bUseProxy = true;
     unsigned int m_nConnections = 1;  // files fetched at once (UserConfig.dat)
