@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -16,6 +17,16 @@
 #include "support/TempDir.h"
 
 namespace {
+
+std::string ToHex(const std::string& strBytes) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string strHex;
+    for (unsigned char c : strBytes) {
+        strHex += kDigits[c >> 4];
+        strHex += kDigits[c & 15];
+    }
+    return strHex;
+}
 
 std::string FromHex(const std::string& strHex) {
     std::string strBytes;
@@ -49,6 +60,22 @@ TEST(Signature, AP256VectorVerifiesAndKeyTextIsStrict) {
     EXPECT_TRUE(key.Verify(strDigest, strSignature));
     ASSERT_TRUE(Sha256Of("samplE", strDigest));
     EXPECT_FALSE(key.Verify(strDigest, strSignature));
+
+    // r and s must lie in [1, n - 1]; BCrypt under Wine does not check it.
+    const std::string strN = "FFFFFFFF00000000FFFFFFFFFFFFFFFFBCE6FAADA7179E84F3B9CAC2FC632551";
+    const std::string strNMinus1 = "FFFFFFFF00000000FFFFFFFFFFFFFFFFBCE6FAADA7179E84F3B9CAC2FC632550";
+    const std::string strOne = std::string(63, '0') + "1", strZero(64, '0'), strMax(64, 'F');
+    const struct {
+        std::string strR, strS;
+        bool bInRange;
+    } ranges[] = {
+        {strOne, strOne, true},       {strNMinus1, strNMinus1, true}, {kVectorR, kVectorS, true},
+        {strZero, strZero, false},    {strZero, kVectorS, false},     {kVectorR, strZero, false},
+        {strN, kVectorS, false},      {kVectorR, strN, false},        {strMax, kVectorS, false},
+    };
+    for (const auto& r : ranges)
+        EXPECT_EQ(r.bInRange, IsP256SignatureInRange(FromHex(r.strR + r.strS))) << r.strR << " " << r.strS;
+    EXPECT_FALSE(IsP256SignatureInRange(std::string(63, '\x01')));
 
     const std::string strKey = kVectorKey;
     const struct {
@@ -193,11 +220,32 @@ long long Seconds(const char* pszTime) {
     return n;
 }
 
-std::string Sign(const std::string& strManifest, const CEcdsaP256PrivateKey& key, const char* pszExpires = kExpires) {
+const char kProgramTarget[] = "/1/UpdateConfig.ini";
+
+std::string Sign(const std::string& strManifest, const CEcdsaP256PrivateKey& key, const char* pszExpires = kExpires,
+                 const std::string& strTarget = kProgramTarget) {
     S_ManifestSignature sig;
-    EXPECT_TRUE(SignManifest(strManifest, key, Seconds(kSigned), pszExpires ? Seconds(pszExpires) : -1, sig));
+    EXPECT_TRUE(
+        SignManifest(strManifest, strTarget, key, Seconds(kSigned), pszExpires ? Seconds(pszExpires) : -1, sig));
     return SignatureText(sig);
 }
+
+// A signature of the first format: no Target, in the message or the file.
+std::string SignFormat1(const std::string& strManifest, const CEcdsaP256PrivateKey& key) {
+    std::string strDigest, strValue;
+    EXPECT_TRUE(Sha256Of(std::string("QOVA-SIG-1\n") + kSigned + "\n" + kExpires + "\n" + strManifest, strDigest));
+    EXPECT_TRUE(key.Sign(strDigest, strValue));
+    return std::string("[Signature]\r\nSigned=") + kSigned + "\r\nExpires=" + kExpires +
+           "\r\nValue=" + Base64Encode(strValue) + "\r\n";
+}
+
+// The .sig with Value replaced by r || s given in hexadecimal.
+std::string WithValue(const std::string& strSig, const std::string& strRsHex) {
+    const size_t nAt = strSig.find("Value=") + 6;
+    return strSig.substr(0, nAt) + Base64Encode(FromHex(strRsHex)) + "\r\n";
+}
+
+const char kOrderHex[] = "FFFFFFFF00000000FFFFFFFFFFFFFFFFBCE6FAADA7179E84F3B9CAC2FC632551";
 
 std::string Replaced(std::string str, const std::string& strFrom, const std::string& strTo) {
     const size_t n = str.find(strFrom);
@@ -226,6 +274,12 @@ TEST(Signature, ManifestChecks) {
     const std::string strManifest = kProgramManifest;
     const std::string strSig = Sign(strManifest, keyA);
     const std::string strDataManifest = "[a.dat]\r\nMD5=x\r\nSHA256=" + std::string(64, 'a') + "\r\n[b.dat]\r\nMD5=y\r\n";
+    const std::string strDataSet = "[a.dat]\r\nMD5=x\r\nSHA256=" + std::string(64, 'a') + "\r\nSIZE=1\r\n";
+    const std::string strDataSig = Sign(strDataSet, keyA, kExpires, "/3/config.ini");
+    std::string strValue;
+    ASSERT_TRUE(Base64Decode(strSig.substr(strSig.find("Value=") + 6, 88), strValue));
+    const std::string strR = ToHex(strValue.substr(0, 32)), strS = ToHex(strValue.substr(32));
+    const std::string strZero(64, '0');
     const long long nNow = Seconds("2027-01-01T00:00:00Z");
     const struct {
         const char* pszName;
@@ -236,6 +290,7 @@ TEST(Signature, ManifestChecks) {
         std::string strAccepted;
         ESignatureCheck expected;
         EManifestLayout layout;
+        std::string strTarget = kProgramTarget;  // the path the manifest was asked at
     } cases[] = {
         {"valid", strManifest, strSig, &vecA, nNow, "", ESignatureCheck::Valid, EManifestLayout::Program},
         {"either of two keys", strManifest, strSig, &vecBA, nNow, "", ESignatureCheck::Valid, EManifestLayout::Program},
@@ -286,6 +341,36 @@ TEST(Signature, ManifestChecks) {
          EManifestLayout::Program},
         {"a data set's section without SHA256", strDataManifest, Sign(strDataManifest, keyA), &vecA, nNow, "",
          ESignatureCheck::NoSha256, EManifestLayout::Data},
+        // Every manifest the publisher signed is public: a pair is good only at its own path.
+        {"a data set's pair served as the program's manifest", strDataSet, strDataSig, &vecA, nNow, "",
+         ESignatureCheck::BadSignature, EManifestLayout::Program},
+        {"one data set's pair served as another's", strDataSet, strDataSig, &vecA, nNow, "",
+         ESignatureCheck::BadSignature, EManifestLayout::Data, "/4/config.ini"},
+        {"the same pair at its own path", strDataSet, strDataSig, &vecA, nNow, "", ESignatureCheck::Valid,
+         EManifestLayout::Data, "/3/config.ini"},
+        {"its Target line rewritten to the path asked", strDataSet,
+         Replaced(strDataSig, "Target=/3/config.ini", "Target=/1/UpdateConfig.ini"), &vecA, nNow, "",
+         ESignatureCheck::BadSignature, EManifestLayout::Data},
+        {"the Target line is not what is checked", strManifest, Replaced(strSig, "Target=/1/", "Target=/3/"), &vecA,
+         nNow, "", ESignatureCheck::Valid, EManifestLayout::Program},
+        {"no Target", strManifest, Replaced(strSig, "Target=/1/UpdateConfig.ini\r\n", ""), &vecA, nNow, "",
+         ESignatureCheck::Malformed, EManifestLayout::Program},
+        {"format 1", strManifest, SignFormat1(strManifest, keyA), &vecA, nNow, "", ESignatureCheck::Malformed,
+         EManifestLayout::Program},
+        {"format 1 with a Target line added", strManifest,
+         "[Signature]\r\nTarget=/1/UpdateConfig.ini\r\n" + SignFormat1(strManifest, keyA).substr(13), &vecA, nNow,
+         "", ESignatureCheck::BadSignature, EManifestLayout::Program},
+        // r and s outside [1, n - 1].
+        {"r = s = 0", strManifest, WithValue(strSig, strZero + strZero), &vecA, nNow, "",
+         ESignatureCheck::BadSignature, EManifestLayout::Program},
+        {"r = 0", strManifest, WithValue(strSig, strZero + strS), &vecA, nNow, "", ESignatureCheck::BadSignature,
+         EManifestLayout::Program},
+        {"r = n", strManifest, WithValue(strSig, kOrderHex + strS), &vecA, nNow, "", ESignatureCheck::BadSignature,
+         EManifestLayout::Program},
+        {"s = n", strManifest, WithValue(strSig, strR + kOrderHex), &vecA, nNow, "", ESignatureCheck::BadSignature,
+         EManifestLayout::Program},
+        {"the real r and s", strManifest, WithValue(strSig, strR + strS), &vecA, nNow, "", ESignatureCheck::Valid,
+         EManifestLayout::Program},
     };
     TempDir tmp;
     for (const auto& c : cases) {
@@ -294,9 +379,10 @@ TEST(Signature, ManifestChecks) {
         ASSERT_TRUE(WriteFileBytes(strPath, c.strManifest));
         if (c.strSig != "-") ASSERT_TRUE(WriteFileBytes(strPath + ".sig", c.strSig));
         S_ManifestSignature sig;
-        EXPECT_EQ(c.expected, VerifyManifestFile(strPath, c.layout, *c.pKeys, c.nNow, c.strAccepted, sig))
-            << c.pszName << ": " << SignatureCheckText(VerifyManifestFile(strPath, c.layout, *c.pKeys, c.nNow,
-                                                                           c.strAccepted, sig));
+        EXPECT_EQ(c.expected, VerifyManifestFile(strPath, c.strTarget, c.layout, *c.pKeys, c.nNow, c.strAccepted, sig))
+            << c.pszName << ": "
+            << SignatureCheckText(
+                   VerifyManifestFile(strPath, c.strTarget, c.layout, *c.pKeys, c.nNow, c.strAccepted, sig));
     }
 }
 
@@ -364,8 +450,10 @@ TEST(UpdateToolSigning, KeygenManifestVerifyRoundTrip) {
     ASSERT_TRUE(WriteFileBytes(strRelease + "QOVA.dll", "abc"));
     ASSERT_TRUE(WriteFileBytes(strRelease + "bin\\地图.dat", std::string(70000, 'm')));
     ASSERT_TRUE(WriteFileBytes(strRelease + "UpdateConfig.ini.sig", "left from an earlier release"));
+    run = RunTool(tmp, "manifest program " + Q(strRelease) + " --version 4.0.1008 --key " + Q(strKey) + " --expires 30");
+    EXPECT_EQ(2u, run.dwExit) << "a signature names the path it is served at: --kind is required";
     run = RunTool(tmp, "manifest program " + Q(strRelease) + " --version 4.0.1008 --key " + Q(strKey) +
-                           " --expires 30");
+                           " --kind 1 --expires 30");
     ASSERT_EQ(0u, run.dwExit) << run.strError;
     const std::string strManifestPath = strRelease + "UpdateConfig.ini";
     const std::string strManifest = ReadFileBytes(strManifestPath);
@@ -376,15 +464,29 @@ TEST(UpdateToolSigning, KeygenManifestVerifyRoundTrip) {
     ASSERT_EQ(0, sha256.GetFileSHA256((strRelease + "bin\\地图.dat").c_str(), strDigest));
     EXPECT_NE(std::string::npos, strManifest.find("SHA256=" + strDigest + "\r\n"));
     EXPECT_NE(std::string::npos, strSig.find("Expires="));
+    EXPECT_NE(std::string::npos, strSig.find("Target=/1/UpdateConfig.ini\r\n")) << strSig;
 
     const std::string strVerify = "verify " + Q(strManifestPath) + " ";
     run = RunTool(tmp, strVerify + strPublic);
     EXPECT_EQ(0u, run.dwExit);
-    EXPECT_EQ("valid\n", run.strOut);
+    EXPECT_EQ("Target: /1/UpdateConfig.ini\nvalid\n", run.strOut);
+    const struct {
+        const char* pszKind;
+        DWORD dwExit;
+        const char* pszLast;   // the last line printed
+    } kinds[] = {{"1", 0, "valid\n"}, {"3", 1, "not valid: signed for /1/UpdateConfig.ini, served at /3/UpdateConfig.ini\n"},
+                 {"0", 2, ""}, {"x", 2, ""}};
+    for (const auto& k : kinds) {
+        run = RunTool(tmp, strVerify + strPublic + " --kind " + k.pszKind);
+        EXPECT_EQ(k.dwExit, run.dwExit) << k.pszKind;
+        const std::string strLast = k.pszLast;
+        EXPECT_EQ(strLast, run.strOut.substr(run.strOut.size() - std::min(run.strOut.size(), strLast.size())))
+            << k.pszKind << ": " << run.strOut;
+    }
     EXPECT_EQ(0u, RunTool(tmp, strVerify + "\"" + kVectorKey + "," + strPublic + "\"").dwExit) << "either of two keys";
     run = RunTool(tmp, strVerify + kVectorKey);
     EXPECT_EQ(1u, run.dwExit);
-    EXPECT_EQ(0u, run.strOut.find("not valid: ")) << run.strOut;
+    EXPECT_EQ("Target: /1/UpdateConfig.ini\nnot valid: ", run.strOut.substr(0, 39)) << run.strOut;
     EXPECT_EQ(2u, RunTool(tmp, strVerify + kOffCurveKey).dwExit);
 
     // One byte of either file changed, then put back.
@@ -409,20 +511,27 @@ TEST(UpdateToolSigning, KeygenManifestVerifyRoundTrip) {
     // A hand-edited manifest is signed again with sign; one without SHA256 is refused.
     ASSERT_TRUE(WriteFileBytes(strManifestPath, strManifest + "\r\n; edited by hand\r\n"));
     EXPECT_EQ(1u, RunTool(tmp, strVerify + strPublic).dwExit);
-    run = RunTool(tmp, "sign " + Q(strManifestPath) + " --key " + Q(strKey));
+    EXPECT_EQ(2u, RunTool(tmp, "sign " + Q(strManifestPath) + " --key " + Q(strKey)).dwExit) << "no --kind";
+    run = RunTool(tmp, "sign " + Q(strManifestPath) + " --key " + Q(strKey) + " --kind 2");
     EXPECT_EQ(0u, run.dwExit) << run.strError;
-    EXPECT_EQ(0u, RunTool(tmp, strVerify + strPublic).dwExit);
+    EXPECT_EQ(0u, RunTool(tmp, strVerify + strPublic + " --kind 2").dwExit);
+    EXPECT_EQ(1u, RunTool(tmp, strVerify + strPublic + " --kind 1").dwExit);
     ASSERT_TRUE(WriteFileBytes(strManifestPath, Replaced(strManifest, "SHA256=", "SHA1=")));
-    EXPECT_EQ(1u, RunTool(tmp, "sign " + Q(strManifestPath) + " --key " + Q(strKey)).dwExit);
+    EXPECT_EQ(1u, RunTool(tmp, "sign " + Q(strManifestPath) + " --key " + Q(strKey) + " --kind 1").dwExit);
 
     // A data set; a key inside the release would be published with it.
-    run = RunTool(tmp, "manifest data " + Q(strRelease + "bin") + " --key " + Q(strKey));
+    run = RunTool(tmp, "manifest data " + Q(strRelease + "bin") + " --key " + Q(strKey) + " --kind 3");
     ASSERT_EQ(0u, run.dwExit) << run.strError;
-    EXPECT_EQ(0u, RunTool(tmp, "verify " + Q(strRelease + "bin\\config.ini") + " " + strPublic).dwExit);
-    ASSERT_TRUE(CopyFileA(strKey.c_str(), (strRelease + "bin\\publisher.pem").c_str(), TRUE));
-    run = RunTool(tmp, "manifest data " + Q(strRelease + "bin") + " --key " + Q(strRelease + "bin\\publisher.pem"));
-    EXPECT_EQ(1u, run.dwExit);
-    EXPECT_NE(std::string::npos, run.strError.find("private key")) << run.strError;
+    run = RunTool(tmp, "verify " + Q(strRelease + "bin\\config.ini") + " " + strPublic + " --kind 3");
+    EXPECT_EQ(0u, run.dwExit);
+    EXPECT_EQ("Target: /3/config.ini\nvalid\n", run.strOut);
+    // A key file is never listed, named by --key or not, under any name.
+    ASSERT_TRUE(CopyFileA(strKey.c_str(), (strRelease + "bin\\notes.txt").c_str(), TRUE));
+    for (const std::string& strKeyArgs : {std::string(), " --key " + Q(strKey) + " --kind 3"}) {
+        run = RunTool(tmp, "manifest data " + Q(strRelease + "bin") + strKeyArgs);
+        EXPECT_EQ(1u, run.dwExit) << strKeyArgs;
+        EXPECT_NE(std::string::npos, run.strError.find("private key")) << run.strError;
+    }
 }
 
 }  // namespace

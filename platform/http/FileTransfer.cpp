@@ -1,5 +1,7 @@
 #include "platform/http/FileTransfer.h"
 
+#include <shlwapi.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -35,11 +37,7 @@ bool ParseContentRange(const std::string& strValue, uint64_t& nFirst, uint64_t& 
 }
 
 bool IsChunked(const std::string& strTransferEncoding) {
-    std::string strLower = strTransferEncoding;
-    for (char& c : strLower) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return strLower.find("chunked") != std::string::npos;
+    return StrStrIA(strTransferEncoding.c_str(), "chunked") != nullptr;
 }
 
 }  // namespace

@@ -26,6 +26,12 @@ Fault kinds: 404, 500, drop (connection reset mid-body; ignores Range), short
 Content-Length), stall (headers, then silence), pause (headers and half the
 body, then silence), hang (no answer at all), trickle (a few bytes a second).
 Silence and trickles end after at most 120 s or when the server stops.
+Answers without a Content-Length, and hostile ones:
+  chunked     the whole file, Transfer-Encoding: chunked (64 KiB chunks)
+  nolength    the whole file, no Content-Length: its end is the closed connection
+  bigtrickle  Content-Length: 1 GiB, then 1 KiB a second of the file (repeated)
+  slowchunks  chunked, 1 KiB a second of the file (repeated), never ending
+  headreset   the headers (with the file's length), then a connection reset
 Further kinds, combinable with a comma:
   cut@N, cut@P%, cut@-1   the next answer for the path is reset after the body
                           reached byte offset N, P percent of the file, or one
@@ -54,7 +60,11 @@ import urllib.parse
 SILENCE_LIMIT_S = 120.0
 TRICKLE_BYTES = 4
 TRICKLE_PERIOD_S = 0.25
-FAULT_KINDS = {"404", "500", "drop", "short", "long", "stall", "pause", "hang", "trickle"}
+FAULT_KINDS = {"404", "500", "drop", "short", "long", "stall", "pause", "hang", "trickle",
+               "chunked", "nolength", "bigtrickle", "slowchunks", "headreset"}
+HOSTILE_KINDS = ("chunked", "nolength", "bigtrickle", "slowchunks", "headreset")
+SLOW_BYTES = 1024
+SLOW_PERIOD_S = 1.0
 MODIFIER_KINDS = {"swap", "norange"}
 
 
@@ -270,6 +280,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             legacy = [k for k in ("stall", "pause", "drop", "short", "long", "trickle") if k in faults]
             if legacy:
                 return self.legacy_fault(legacy[0], f, size)
+            hostile = [k for k in HOSTILE_KINDS if k in faults]
+            if hostile:
+                return self.hostile_answer(hostile[0], f.read())
             self.send_ranged(f, size, path, faults, file_path)
 
     def send_ranged(self, f, size, path, faults, file_path):
@@ -338,6 +351,55 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif fault == "trickle":
             self.send_file_headers(size)
             self.trickle(f, size)
+
+    def send_chunk(self, data):
+        self.wfile.write(b"%x\r\n" % len(data) + data + b"\r\n")
+        self.server.state.add_body_bytes(len(data))
+
+    def slow_bytes(self, data):
+        """SLOW_BYTES of data (repeated) every SLOW_PERIOD_S until the limit, the
+        server's stop or the client's going."""
+        data = data or b"x"
+        deadline = time.monotonic() + SILENCE_LIMIT_S
+        at = 0
+        while time.monotonic() < deadline and not self.server.state.stopping.wait(SLOW_PERIOD_S):
+            piece = (data * (SLOW_BYTES // len(data) + 2))[at % len(data):][:SLOW_BYTES]
+            at += SLOW_BYTES
+            yield piece
+
+    def hostile_answer(self, kind, data):
+        self.close_connection = True
+        try:
+            if kind == "headreset":
+                self.send_file_headers(len(data))
+                self.wfile.flush()
+                time.sleep(0.2)  # the headers reach the client before the reset
+                return self.reset_connection()
+            self.send_response(200)
+            self.send_header("Content-Type", self.content_type)
+            if kind in ("chunked", "slowchunks"):
+                self.send_header("Transfer-Encoding", "chunked")
+            elif kind == "bigtrickle":
+                self.send_header("Content-Length", str(1 << 30))
+            else:
+                self.send_header("Connection", "close")
+            self.end_headers()
+            if kind == "chunked":
+                for at in range(0, len(data), 65536):
+                    self.send_chunk(data[at:at + 65536])
+                self.wfile.write(b"0\r\n\r\n")
+            elif kind == "nolength":
+                self.write_body(data)
+            elif kind == "slowchunks":
+                for piece in self.slow_bytes(data):
+                    self.send_chunk(piece)
+                    self.wfile.flush()
+            elif kind == "bigtrickle":
+                for piece in self.slow_bytes(data):
+                    self.write_body(piece)
+                    self.wfile.flush()
+        except OSError:
+            pass  # the client gave up
 
     def do_POST(self):
         self.entry = None
