@@ -14,10 +14,16 @@ std::string SignatureRecordName(int nUpdateType, const std::string& strUpdateNam
 bool FetchManifest(const S_ManifestRequest& request, S_FetchedManifest& fetched) {
     fetched = S_FetchedManifest();
     const S_ReleaseTrust trust = ReadReleaseTrust(request.strAppPath);
-    if (trust.eTrust == ETrust::Broken) return false;
+    if (trust.eTrust == ETrust::Broken) {
+        fetched.eResult = EManifestFetch::TrustBroken;
+        return false;
+    }
     if (trust.eTrust == ETrust::Unsigned) {
-        return GetRemoteFiles(request.nUpdateType, request.pUpdateIntf, request.strDownloadPath,
-                              {request.strManifestName});
+        if (!GetRemoteFiles(request.nUpdateType, request.pUpdateIntf, request.strDownloadPath,
+                            {request.strManifestName}))
+            return false;
+        fetched.eResult = EManifestFetch::Accepted;
+        return true;
     }
 
     const std::string strSignatureName = request.strManifestName + kSignatureSuffix;
@@ -27,8 +33,11 @@ bool FetchManifest(const S_ManifestRequest& request, S_FetchedManifest& fetched)
                        {request.strManifestName, strSignatureName})) {
         S_ManifestSignature sig;
         const std::string strAccepted = ReadAcceptedSigned(request.strAppPath, request.strRecordName);
-        if (VerifyManifestFile(strManifestPath, request.layout, trust.vecKeys, CurrentUtcTime(), strAccepted, sig) ==
-            ESignatureCheck::Valid) {
+        fetched.eSignature =
+            VerifyManifestFile(strManifestPath, request.layout, trust.vecKeys, CurrentUtcTime(), strAccepted, sig);
+        fetched.eResult = EManifestFetch::Refused;
+        if (fetched.eSignature == ESignatureCheck::Valid) {
+            fetched.eResult = EManifestFetch::Accepted;
             fetched.bSigned = true;
             fetched.strRecordName = request.strRecordName;
             fetched.strSigned = sig.strSigned;

@@ -3,16 +3,12 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "install/StagedFileCheck.h"
 
-void ListFilesToDownload(const std::vector<S_UpdateFileInfo>& vecUpdateFiles, const std::string& strDownloadPath,
-                         CStagedFileCheck& check, std::vector<std::string>& vecDownFiles,
+void ListFilesToDownload(const std::vector<S_UpdateFileInfo>& vecToFetch, std::vector<std::string>& vecDownFiles,
                          std::vector<int>& vecFileSizes) {
     vecDownFiles.clear();
     vecFileSizes.clear();
-    for (const S_UpdateFileInfo& info : vecUpdateFiles) {
-        // A copy left by an interrupted run is kept when it is exactly the manifest's.
-        if (check.IsReusable(strDownloadPath + info.strFileName, info)) continue;
+    for (const S_UpdateFileInfo& info : vecToFetch) {
         vecFileSizes.push_back(std::atoi(info.strSize.c_str()));
         vecDownFiles.push_back(info.strFileName);
     }
