@@ -37,6 +37,10 @@ public:
     UINT m_nUpdateType = 1;
     UINT m_nConnections = 1;  // files in flight at once (the transport clamps it to 1..8)
 
+    // Why the run did not store every file; set before the (0, -1) report is
+    // sent, so the report's handler may read it. None after a complete run.
+    S_TransferFailure m_failure;
+
 protected:
     void Run() override;
     void AbandonWork() override;

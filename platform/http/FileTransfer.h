@@ -14,6 +14,7 @@
 #include "platform/http/AsyncRequest.h"
 #include "platform/http/BodyClock.h"
 #include "platform/http/PartFile.h"
+#include "platform/http/UpdateIntf.h"
 
 class CProgressReporter;
 
@@ -48,6 +49,10 @@ public:
     uint64_t Size() const { return m_nTotal; }
     // Whether the last attempt brought any of the body.
     bool ReceivedBytes() const { return m_bReceivedBytes; }
+    // Why the last attempt ended (eReason, dwStatus, dwError; no names).
+    const S_TransferFailure& LastEnd() const { return m_end; }
+    // Body bytes received since the last call; bContinued: they continue a part (206).
+    uint64_t TakeReceived(bool& bContinued);
 
 private:
     enum class Phase { Sending, Receiving, Querying, ReadingBuffered, ReadingBulk, ReadingEnd };
@@ -56,8 +61,11 @@ private:
     TransferStep AfterRead(DWORD cbRead, CProgressReporter& reporter);
     TransferStep NextBodyStep();
     TransferStep Begin(Phase phase, bool bStarted, DWORD dwLimitMs);
-    TransferStep EndAttempt(TransferStep result);
-    TransferStep Failed() const { return m_bReceivedBytes ? TransferStep::Broke : TransferStep::TryNext; }
+    TransferStep EndAttempt(TransferStep result, ETransferFailure eReason, DWORD dwError = 0);
+    // The operation under way failed, or could not be started.
+    TransferStep Failed(DWORD dwError);
+    // The whole body is in the part: moved into place.
+    TransferStep Complete(CProgressReporter& reporter);
 
     const std::wstring m_wstrUrlPath;
     CPartFile m_part;
@@ -69,5 +77,8 @@ private:
     uint64_t m_nAttemptBytes = 0;   // body bytes of the attempt under way
     bool m_bResuming = false;       // this attempt asked for the rest of the part
     bool m_bReceivedBytes = false;  // this attempt brought body bytes
+    bool m_bContinuing = false;     // this attempt's answer continues the part (206)
+    uint64_t m_nUntallied = 0;      // body bytes not yet taken by TakeReceived
+    S_TransferFailure m_end;
     int m_nProxyAuthRounds = 0;
 };

@@ -32,6 +32,40 @@ struct S_UpdateSerivceAddr {
     unsigned short nServerPort = 0;
 };
 
+// Why the last FetchFiles/GetRemoteFile did not store every file.
+enum class ETransferFailure {
+    None,             // every file stored
+    NoServer,         // no usable (resolved) server
+    Unreachable,      // could not connect or send the request
+    HttpStatus,       // answered with a status that is not a usable 200/206 (dwStatus)
+    NoAnswer,         // accepted the request and said nothing in time
+    Stalled,          // the body stalled, trickled, or ran past its time bound
+    BrokenBody,       // the connection ended within the body, attempts exhausted
+    ContentMismatch,  // no server had a body of the expected length
+    TooLarge,         // above a fixed bound (manifest, .sig)
+    LocalWrite,       // the staged file could not be written (full disk, ...): dwError
+    Aborted,          // Abort() or a stop request
+};
+
+struct S_TransferFailure {
+    ETransferFailure eReason = ETransferFailure::None;
+    std::string strRemoteFile;   // the file that was not stored
+    std::string strServer;       // "ip:port" of the last server asked for it
+    DWORD dwStatus = 0;          // with HttpStatus
+    DWORD dwError = 0;           // a Win32 / WinHTTP error, when one is known
+};
+
+// A short English name of the reason ("content mismatch"), for logs.
+const char* TransferFailureText(ETransferFailure eReason);
+
+// Bytes and files per server since construction (servers in list order).
+struct S_ServerTally {
+    std::string strServer;       // "ip:port"
+    unsigned int nFiles = 0;     // files stored from it
+    unsigned long long nBytes = 0;         // body bytes received from it
+    unsigned long long nResumedBytes = 0;  // of those, bytes that continued a part (206)
+};
+
 // What a fetch of several files lets its caller do while it runs.
 struct S_FetchHooks {
     // Called on the fetching thread just before file i is first requested.
@@ -70,6 +104,10 @@ public:
     size_t FetchFiles(unsigned int nUpdateType, const std::vector<std::string>& vecRemote,
                       const std::vector<std::string>& vecLocal, HWND hNotifyWnd, unsigned int nNotifyMsg,
                       const S_FetchHooks& hooks = S_FetchHooks());
+
+    // Of the last fetch; None after a complete one.
+    S_TransferFailure LastFailure() const;
+    std::vector<S_ServerTally> Tally() const;
 
     // Makes transfers in flight on another thread give up promptly (-1); later
     // calls fail at once. Safe to call from any thread.
