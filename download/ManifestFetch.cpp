@@ -58,7 +58,10 @@ bool FetchFrom(const S_ManifestRequest& request, const std::vector<std::string>&
 bool FetchManifest(const S_ManifestRequest& request, S_FetchedManifest& fetched) {
     fetched = S_FetchedManifest();
     const S_ReleaseTrust trust = ReadReleaseTrust(request.strAppPath);
-    if (trust.eTrust == ETrust::Broken) return false;
+    if (trust.eTrust == ETrust::Broken) {
+        fetched.eResult = EManifestFetch::TrustBroken;
+        return false;
+    }
     if (!request.pUpdateIntf || !IsSafeManifestName(request.strManifestName)) {
         fetched.failure.eReason = ETransferFailure::NoServer;
         fetched.failure.strRemoteFile = request.strManifestName;
@@ -71,6 +74,7 @@ bool FetchManifest(const S_ManifestRequest& request, S_FetchedManifest& fetched)
                        fetched.failure)) {
             return false;
         }
+        fetched.eResult = EManifestFetch::Accepted;
         fetched.strServer = vecServers[vecServed[0]].strServer;
         return true;
     }
@@ -93,6 +97,8 @@ bool FetchManifest(const S_ManifestRequest& request, S_FetchedManifest& fetched)
         const ESignatureCheck result = VerifyManifestFile(strManifestPath, strTarget, request.layout, trust.vecKeys,
                                                           CurrentUtcTime(), strAccepted, sig);
         if (result == ESignatureCheck::Valid) {
+            fetched.eResult = EManifestFetch::Accepted;
+            fetched.eSignature = ESignatureCheck::Valid;
             fetched.bSigned = true;
             fetched.strRecordName = request.strRecordName;
             fetched.strSigned = sig.strSigned;
@@ -100,6 +106,8 @@ bool FetchManifest(const S_ManifestRequest& request, S_FetchedManifest& fetched)
             return true;
         }
         fetched.vecRefused.push_back({vecServers[vecServed[0]].strServer, result});
+        fetched.eResult = EManifestFetch::Refused;
+        fetched.eSignature = result;
         // Nothing of a refused manifest stays where a later step could read it.
         DeleteFileA(strManifestPath.c_str());
         DeleteFileA((request.strDownloadPath + strSignatureName).c_str());

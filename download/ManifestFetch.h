@@ -33,7 +33,17 @@ struct S_ManifestRequest {
     std::string strRecordName;     // [Signature] key (SignatureRecordName)
 };
 
+// How a manifest fetch ended.
+enum class EManifestFetch {
+    Accepted,      // staged and usable
+    Unavailable,   // no server delivered it (or its .sig)
+    Refused,       // delivered, but its signature check failed on every server asked (eSignature: the last one's reason)
+    TrustBroken,   // the installation's PublicKey cannot be read: nothing was asked
+};
+
 struct S_FetchedManifest {
+    EManifestFetch eResult = EManifestFetch::Unavailable;
+    ESignatureCheck eSignature = ESignatureCheck::Valid;   // why it was refused
     bool bSigned = false;          // checked against the installation's key:
                                    // staged files are then judged by SHA-256
     std::string strRecordName;

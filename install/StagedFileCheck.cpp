@@ -70,3 +70,12 @@ bool CStagedFileCheck::PassesGate(const std::string& strStagedPath, const S_Upda
     strDigest = DigestOf(strStagedPath);
     return !strDigest.empty() && IsSameDigestText(strDigest, strExpected);
 }
+
+std::vector<S_UpdateFileInfo> SelectFilesToFetch(CStagedFileCheck& check, const std::string& strDownloadPath,
+                                                 const std::vector<S_UpdateFileInfo>& vecChanged) {
+    std::vector<S_UpdateFileInfo> vecToFetch;
+    for (const S_UpdateFileInfo& info : vecChanged) {
+        if (!check.IsReusable(strDownloadPath + info.strFileName, info)) vecToFetch.push_back(info);
+    }
+    return vecToFetch;
+}

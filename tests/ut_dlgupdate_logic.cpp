@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "install/StagedFileCheck.h"
+#include "install/UpdateRun.h"
 #include "platform/fs/MD5.h"
 #include "support/TempDir.h"
 #include "ui/DownloadPlan.h"
@@ -44,7 +45,7 @@ TEST(ListFilesToDownload, KeepsOnlyStagedCopiesWithTheManifestsExactDigest) {
     CStagedFileCheck check;
     std::vector<std::string> vecDown = {"left over"};
     std::vector<unsigned long long> vecSizes = {99};
-    ListFilesToDownload(vecFiles, strStaging, check, vecDown, vecSizes);
+    ListFilesToDownload(SelectFilesToFetch(check, strStaging, vecFiles), vecDown, vecSizes);
     EXPECT_EQ(vecDown, (std::vector<std::string>{"bin\\case.dll", "stale.dll", "missing.dll"}));
     // Only digits are a size: the transport then refuses a body of another length.
     EXPECT_EQ(vecSizes, (std::vector<unsigned long long>{kUnknownSize, kUnknownSize, kUnknownSize}));
@@ -62,7 +63,7 @@ TEST(ListFilesToDownload, EverythingStagedLeavesNothingToFetch) {
     CStagedFileCheck check;
     std::vector<std::string> vecDown;
     std::vector<unsigned long long> vecSizes;
-    ListFilesToDownload(vecFiles, strStaging, check, vecDown, vecSizes);
+    ListFilesToDownload(SelectFilesToFetch(check, strStaging, vecFiles), vecDown, vecSizes);
     EXPECT_TRUE(vecDown.empty());
     EXPECT_TRUE(vecSizes.empty());
 }
@@ -105,6 +106,95 @@ TEST(ClassifyUpdateReport, NothingAwaitedMeansEveryCompletionIsIgnored) {
     EXPECT_EQ(ClassifyUpdateReport(10, 10, 0, vecNone), EUpdateReport::Unexpected);
     // A file of no bytes completes with (0, 0).
     EXPECT_EQ(ClassifyUpdateReport(0, 0, 0, std::vector<unsigned long long>{0}), EUpdateReport::FileComplete);
+}
+
+// What each road does with each way a run can end; the dialog's face comes from the same table.
+TEST(EndActionsFor, EachRoadActsOnTheOutcomeItself) {
+    const EDialogState kOffer = EDialogState::Offer, kUpToDate = EDialogState::UpToDate,
+                       kNoConnection = EDialogState::ConnectionFailed, kError = EDialogState::UpdateError,
+                       kClosed = EDialogState::Closed;
+    const struct {
+        ERunResult eResult;
+        bool bRestartSilent, bRestartDialog;  // the silent data road never restarts
+        bool bDeleteSilent, bDeleteDialog;
+        EDialogState eDialog;
+    } cases[] = {
+        {ERunResult::Offered, false, false, false, false, kOffer},
+        {ERunResult::UpToDate, false, false, true, false, kUpToDate},
+        {ERunResult::Installed, true, true, true, true, kClosed},
+        {ERunResult::InstallFailed, true, true, true, true, kError},
+        {ERunResult::UnsafeName, false, false, false, false, kError},
+        {ERunResult::ManifestUnavailable, false, false, false, false, kNoConnection},
+        {ERunResult::ManifestRefused, false, false, false, false, kError},
+        {ERunResult::TrustBroken, false, false, false, false, kError},
+        {ERunResult::FetchFailed, false, false, true, false, kNoConnection},
+        {ERunResult::Damaged, false, false, true, false, kError},
+        {ERunResult::Cancelled, false, false, false, false, kClosed},
+    };
+    for (const auto& c : cases) {
+        const S_EndActions program = EndActionsFor(ERoad::SilentProgram, c.eResult);
+        const S_EndActions data = EndActionsFor(ERoad::SilentData, c.eResult);
+        const S_EndActions dialog = EndActionsFor(ERoad::Dialog, c.eResult);
+        const char* pszName = RunResultText(c.eResult);
+        EXPECT_EQ(c.bRestartSilent, program.bRestartClient) << pszName;
+        EXPECT_FALSE(data.bRestartClient) << pszName;
+        EXPECT_EQ(c.bRestartDialog, dialog.bRestartClient) << pszName;
+        if (program.bRestartClient) EXPECT_EQ(5000u, program.dwRestartDelayMs) << pszName;
+        if (dialog.bRestartClient) EXPECT_EQ(0u, dialog.dwRestartDelayMs) << pszName;
+        EXPECT_EQ(c.bDeleteSilent, program.bDeleteStaging) << pszName;
+        EXPECT_EQ(c.bDeleteSilent, data.bDeleteStaging) << pszName;
+        EXPECT_EQ(c.bDeleteDialog, dialog.bDeleteStaging) << pszName;
+        EXPECT_EQ(c.eDialog, dialog.eDialogState) << pszName;
+    }
+}
+
+TEST(PolicyFor, EachRoadsVersionRuleAndTraces) {
+    const S_RoadPolicy program = PolicyFor(ERoad::SilentProgram, 1);
+    EXPECT_EQ(EVersionRule::Manifest, program.eVersionRule) << "a lower unconditional version is written too";
+    EXPECT_TRUE(program.bRegistry);
+    EXPECT_EQ("%Y-%m-%d", program.strRecordPattern);
+    EXPECT_EQ("UpdateConfig.ini", program.strManifestName);
+    EXPECT_FALSE(program.bCloseClientFirst) << "the notification asks first";
+
+    const S_RoadPolicy data = PolicyFor(ERoad::SilentData, 3);
+    EXPECT_EQ(EVersionRule::None, data.eVersionRule);
+    EXPECT_FALSE(data.bRegistry);
+    EXPECT_TRUE(data.strRecordPattern.empty());
+    EXPECT_EQ(EManifestCopy::IntoTarget, data.eManifestCopy);
+    EXPECT_EQ("config.ini", data.strManifestName);
+    EXPECT_EQ(EManifestLayout::Data, data.eLayout);
+
+    for (int nKind : {1, 2}) {
+        const S_RoadPolicy dialog = PolicyFor(ERoad::Dialog, nKind);
+        EXPECT_EQ(nKind == 1 ? EVersionRule::OnlyGreater : EVersionRule::None, dialog.eVersionRule) << nKind;
+        EXPECT_EQ(nKind == 1, dialog.bRegistry) << nKind;
+        EXPECT_EQ(nKind == 1 ? EManifestCopy::None : EManifestCopy::IntoAppDir, dialog.eManifestCopy) << nKind;
+        EXPECT_EQ("%Y-%m-%d %H:%M:%S", dialog.strRecordPattern) << nKind;
+        EXPECT_EQ("UpdateConfig.ini", dialog.strManifestName) << nKind;
+        EXPECT_TRUE(dialog.bCloseClientFirst) << nKind;
+    }
+}
+
+TEST(ShouldNotify, RegionChangeOrANewerVersionTheManifestAnnounces) {
+    const struct {
+        const char* pszVersion;
+        const char* pszRegion;
+        int nNotify;
+        bool bNotify;
+    } cases[] = {
+        {"4.0.1008.0101", "CN", 1, true},
+        {"4.0.1008.0101", "CN", 0, false},
+        {"4.0.1007.0715", "TW", 0, true},
+        {"4.0.1006.0101", "CN", 1, false},
+        {"4.0.999.1", "CN", 1, true},   // plain text order: 9 after 1
+    };
+    for (const auto& c : cases) {
+        S_ManifestHead head;
+        head.strVersion = c.pszVersion;
+        head.strRegion = c.pszRegion;
+        head.nNotify = c.nNotify;
+        EXPECT_EQ(c.bNotify, ShouldNotify(head, "4.0.1007.0715", "CN")) << c.pszVersion << " " << c.pszRegion;
+    }
 }
 
 }  // namespace

@@ -3,16 +3,11 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "install/StagedFileCheck.h"
-
-void ListFilesToDownload(const std::vector<S_UpdateFileInfo>& vecUpdateFiles, const std::string& strDownloadPath,
-                         CStagedFileCheck& check, std::vector<std::string>& vecDownFiles,
+void ListFilesToDownload(const std::vector<S_UpdateFileInfo>& vecToFetch, std::vector<std::string>& vecDownFiles,
                          std::vector<unsigned long long>& vecFileSizes) {
     vecDownFiles.clear();
     vecFileSizes.clear();
-    for (const S_UpdateFileInfo& info : vecUpdateFiles) {
-        // A copy left by an interrupted run is kept when it is exactly the manifest's.
-        if (check.IsReusable(strDownloadPath + info.strFileName, info)) continue;
+    for (const S_UpdateFileInfo& info : vecToFetch) {
         unsigned long long nSize = kUnknownSize;
         if (!ParseManifestSize(info.strSize, nSize)) nSize = kUnknownSize;
         vecFileSizes.push_back(nSize);

@@ -8,14 +8,10 @@
 
 #include "manifest/UpdateFileInfo.h"
 
-class CStagedFileCheck;
-
-// Clears both lists, then appends, in manifest order, the name and the expected
-// size ("SIZE" as ParseManifestSize reads it, kUnknownSize when it cannot) of every changed file whose
-// staged copy below strDownloadPath is missing or not byte-for-byte the
-// manifest's digest. Both lists end up the same length.
-void ListFilesToDownload(const std::vector<S_UpdateFileInfo>& vecUpdateFiles, const std::string& strDownloadPath,
-                         CStagedFileCheck& check, std::vector<std::string>& vecDownFiles,
+// Clears both lists, then appends, in order, the name and the expected size
+// ("SIZE" as ParseManifestSize reads it, kUnknownSize when it cannot) of every
+// file still to fetch (SelectFilesToFetch). Both lists end up the same length.
+void ListFilesToDownload(const std::vector<S_UpdateFileInfo>& vecToFetch, std::vector<std::string>& vecDownFiles,
                          std::vector<unsigned long long>& vecFileSizes);
 
 enum class EUpdateReport {
