@@ -141,141 +141,114 @@ TEST_F(RemoteFetchTest, SeveralConnectionsFetchTheSameFilesWithTheSameRequests) 
     }
 }
 
-// Hostile answers, each against ServerIP with an honest ServerIP2 where the
-// row says so: what the client took (the transport's tally), how long it
-// took, what it staged (and so would install) and what it left in staging.
-// The manifest's time bound is shortened to 4 s through the test variable.
+// Hostile answers from ServerIP (ServerIP2 honest where the row says so):
+// what the client took (the transport's tally), how long it took, what it
+// staged (so would install) and what it left there. The manifest's time
+// bound is shortened to 4 s through the test variable.
 TEST(HostileAnswers, EveryAnswerIsBoundedAndAHostileFirstServerCannotStopTheFetch) {
-    const unsigned long long kMiB = 1024 * 1024;
     const DWORD kLimitMs = 4000;
     ASSERT_TRUE(SetEnvironmentVariableA("QOVA_TEST_MANIFEST_LIMIT_MS", std::to_string(kLimitMs).c_str()));
     CEcdsaP256PrivateKey key, other;
-    ASSERT_TRUE(key.Generate());
-    ASSERT_TRUE(other.Generate());
-    const std::string strManifest = "[Version]\r\nVERSION=4.0.1008.0101\r\nREGION=CN\r\n[FILES]\r\n";
-    const std::string strHuge = strManifest + std::string(17 * kMiB, ';');
+    ASSERT_TRUE(key.Generate() && other.Generate());
+    const std::string strManifest = "[Version]\r\nVERSION=4.0.1008.0101\r\n[FILES]\r\n";
+    const std::string strHuge = strManifest + std::string(17 << 20, ';'), strFile(300000, 'f');
     auto sigOf = [](const std::string& strBytes, const CEcdsaP256PrivateKey& by) {
         S_ManifestSignature sig;
         EXPECT_TRUE(SignManifest(strBytes, "/1/UpdateConfig.ini", by, CurrentUtcTime() - 60, -1, sig));
         return SignatureText(sig);
     };
-    const std::string strSig = sigOf(strManifest, key);
-    const std::string strFile(300000, 'f');
-    const std::string strLonger = strFile + "tail";
-
-    enum EWhat { kManifest, kFile };
-    const struct Row {
+    const std::string strSig = sigOf(strManifest, key), strBigSig(5000, 's'), strLonger = strFile + "tail";
+    const size_t nPair = strManifest.size() + strSig.size();
+    const char *kM = "/1/UpdateConfig.ini", *kS = "/1/UpdateConfig.ini.sig", *kF = "/1/f.bin";
+    const ETransferFailure kOk = ETransferFailure::None, kBig = ETransferFailure::TooLarge;
+    const struct {
         const char* pszName;
-        EWhat eWhat;
-        std::string strFirstManifest, strFirstSig, strFirstFile;  // what ServerIP serves
-        const char* pszFirstFault;   // on the row's file (manifest, .sig or f.bin) of ServerIP
-        const char* pszFaultPath;
-        bool bSecond;                // ServerIP2 serves the honest release
-        bool bStored;
-        ETransferFailure eFailure;   // when not stored
-        unsigned long long nMaxFirstBytes;  // body bytes taken from ServerIP at most
-        DWORD dwMinMs, dwMaxMs;
+        std::string strManifest, strSig, strFile;  // as ServerIP serves them
+        const char* pszFault;                      // on pszPath of ServerIP
+        const char* pszPath;                       // kF: the row fetches f.bin (SIZE known), else the manifest
+        bool bSecond, bStored;
+        ETransferFailure eFailure;
+        unsigned long long nMaxBytes;              // taken from ServerIP at most
+        DWORD dwMaxMs;
     } rows[] = {
-        {".sig of 5 KiB, declared", kManifest, strManifest, std::string(5000, 's'), strFile, nullptr, "", false, false,
-         ETransferFailure::TooLarge, strManifest.size(), 0, 5000},
-        {".sig of 5 KiB, chunked", kManifest, strManifest, std::string(5000, 's'), strFile, "chunked",
-         "/1/UpdateConfig.ini.sig", false, false, ETransferFailure::TooLarge, strManifest.size() + 4096, 0, 5000},
-        {"manifest of 17 MiB, declared", kManifest, strHuge, strSig, strFile, nullptr, "", false, false,
-         ETransferFailure::TooLarge, 0, 0, 5000},
-        {"manifest of 17 MiB, chunked", kManifest, strHuge, strSig, strFile, "chunked", "/1/UpdateConfig.ini", false,
-         false, ETransferFailure::TooLarge, 16 * kMiB, 0, 8000},
-        {"manifest of 17 MiB, ended by the connection", kManifest, strHuge, strSig, strFile, "nolength",
-         "/1/UpdateConfig.ini", false, false, ETransferFailure::HttpStatus, 0, 0, 5000},
-        {"manifest trickled at 1 KiB/s, 1 GiB declared", kManifest, strManifest, strSig, strFile, "bigtrickle",
-         "/1/UpdateConfig.ini", true, true, ETransferFailure::None, strSig.size(), 0, 5000},
-        {"manifest trickled at 1 KiB/s, chunked without end", kManifest, strManifest, strSig, strFile, "slowchunks",
-         "/1/UpdateConfig.ini", true, true, ETransferFailure::None, (kLimitMs / 1000 + 2) * 1024 + strSig.size(),
-         kLimitMs - 500, kLimitMs + 4000},
-        {"manifest chunked", kManifest, strManifest, strSig, strFile, "chunked", "/1/UpdateConfig.ini", false, true,
-         ETransferFailure::None, strManifest.size() + strSig.size(), 0, 5000},
-        {".sig chunked", kManifest, strManifest, strSig, strFile, "chunked", "/1/UpdateConfig.ini.sig", false, true,
-         ETransferFailure::None, strManifest.size() + strSig.size(), 0, 5000},
-        {"manifest signed by another key on ServerIP", kManifest, strManifest, sigOf(strManifest, other), strFile,
-         nullptr, "", true, true, ETransferFailure::None, strManifest.size() + strSig.size(), 0, 5000},
-        {"file longer than SIZE, declared", kFile, "", "", strLonger, nullptr, "", true, true,
-         ETransferFailure::None, 0, 0, 5000},
-        {"file longer than SIZE, ended by the connection", kFile, "", "", strLonger, "nolength", "/1/f.bin", true,
-         true, ETransferFailure::None, strFile.size(), 0, 5000},
-        {"file longer than SIZE, chunked", kFile, "", "", strLonger, "chunked", "/1/f.bin", true, true,
-         ETransferFailure::None, strFile.size(), 0, 5000},
-        {"file longer than SIZE on the only server", kFile, "", "", strLonger, nullptr, "", false, false,
-         ETransferFailure::ContentMismatch, 0, 0, 5000},
-        {"file of its SIZE, ended by the connection", kFile, "", "", strFile, "nolength", "/1/f.bin", false, true,
-         ETransferFailure::None, strFile.size(), 0, 5000},
-        {"file chunked", kFile, "", "", strFile, "chunked", "/1/f.bin", false, true, ETransferFailure::None,
-         strFile.size(), 0, 5000},
-        {"reset after the headers, three times", kFile, "", "", strFile, "headreset", "/1/f.bin", true, true,
-         ETransferFailure::None, 0, 0, 5000},
+        {".sig of 5 KiB, declared", strManifest, strBigSig, "", nullptr, kM, false, false, kBig, nPair, 5000},
+        {".sig of 5 KiB, chunked", strManifest, strBigSig, "", "chunked", kS, false, false, kBig, nPair + 4096, 5000},
+        {"manifest of 17 MiB, declared", strHuge, strSig, "", nullptr, kM, false, false, kBig, 0, 5000},
+        {"manifest of 17 MiB, chunked", strHuge, strSig, "", "chunked", kM, false, false, kBig, 16 << 20, 8000},
+        {"manifest of 17 MiB, ended by the connection", strHuge, strSig, "", "nolength", kM, false, false,
+         ETransferFailure::HttpStatus, 0, 5000},
+        {"manifest at 1 KiB/s, 1 GiB declared", strManifest, strSig, "", "bigtrickle", kM, true, true, kOk, nPair,
+         5000},
+        {"manifest at 1 KiB/s, chunked, endless", strManifest, strSig, "", "slowchunks", kM, true, true, kOk,
+         (kLimitMs / 1000 + 2) * 1024 + strSig.size(), kLimitMs + 4000},
+        {"manifest chunked", strManifest, strSig, "", "chunked", kM, false, true, kOk, nPair, 5000},
+        {".sig chunked", strManifest, strSig, "", "chunked", kS, false, true, kOk, nPair, 5000},
+        {"manifest signed by another key", strManifest, sigOf(strManifest, other), "", nullptr, kM, true, true, kOk,
+         nPair, 5000},
+        {"file longer than SIZE, declared", "", "", strLonger, nullptr, kF, true, true, kOk, 0, 5000},
+        {"file longer than SIZE, no length", "", "", strLonger, "nolength", kF, true, true, kOk, strFile.size(), 5000},
+        {"file longer than SIZE, chunked", "", "", strLonger, "chunked", kF, true, true, kOk, strFile.size(), 5000},
+        {"file longer than SIZE, one server", "", "", strLonger, nullptr, kF, false, false,
+         ETransferFailure::ContentMismatch, 0, 5000},
+        {"file of its SIZE, no length", "", "", strFile, "nolength", kF, false, true, kOk, strFile.size(), 5000},
+        {"file chunked", "", "", strFile, "chunked", kF, false, true, kOk, strFile.size(), 5000},
+        {"reset after the headers (three times)", "", "", strFile, "headreset", kF, true, true, kOk, 0, 5000},
     };
     TestServer first = TestServer::First(), second = TestServer::Second();
-    for (const Row& r : rows) {
+    for (const auto& r : rows) {
         SCOPED_TRACE(r.pszName);
         TestInstallation inst("4.0.1007.0715", "CN", false);
         ASSERT_TRUE(inst.SetConfig("Update", "PublicKey", PublicKeyText(key.PublicPoint())));
-        const std::string strFirst = inst.Temp("first\\1\\"), strSecond = inst.Temp("second\\1\\");
-        ASSERT_TRUE(WriteFileBytes(strFirst + "UpdateConfig.ini", r.strFirstManifest));
-        ASSERT_TRUE(WriteFileBytes(strFirst + "UpdateConfig.ini.sig", r.strFirstSig));
-        ASSERT_TRUE(WriteFileBytes(strFirst + "f.bin", r.strFirstFile));
-        ASSERT_TRUE(WriteFileBytes(strSecond + "UpdateConfig.ini", strManifest));
-        ASSERT_TRUE(WriteFileBytes(strSecond + "UpdateConfig.ini.sig", strSig));
-        ASSERT_TRUE(WriteFileBytes(strSecond + "f.bin", strFile));
+        for (const char* pszDir : {"first\\1\\", "second\\1\\"}) {
+            const bool bFirst = pszDir[0] == 'f';
+            ASSERT_TRUE(WriteFileBytes(inst.Temp(pszDir) + "UpdateConfig.ini", bFirst ? r.strManifest : strManifest));
+            ASSERT_TRUE(WriteFileBytes(inst.Temp(pszDir) + "UpdateConfig.ini.sig", bFirst ? r.strSig : strSig));
+            ASSERT_TRUE(WriteFileBytes(inst.Temp(pszDir) + "f.bin", bFirst ? r.strFile : strFile));
+        }
         CreateDirectoryA(inst.Temp("nothing").c_str(), nullptr);
         ASSERT_TRUE(first.Serve(inst.Temp("first\\")));
         ASSERT_TRUE(second.Serve(inst.Temp(r.bSecond ? "second\\" : "nothing\\")));
-        if (r.pszFirstFault) ASSERT_TRUE(first.SetFault(r.pszFaultPath, r.pszFirstFault));
+        if (r.pszFault) ASSERT_TRUE(first.SetFault(r.pszPath, r.pszFault));
         CQOVAUpdateIntf transport({{"127.0.0.1", first.Port()}, {"127.0.0.1", second.Port()}}, false);
         const std::string strStaging = inst.App("UPDATE\\Program\\");
+        const bool bFile = r.pszPath == kF;
 
         const DWORD dwStart = GetTickCount();
-        bool bStored = false;
         S_TransferFailure failure;
         S_FetchedManifest fetched;
-        if (r.eWhat == kManifest) {
-            S_ManifestRequest request;
-            request.nUpdateType = 1;
-            request.pUpdateIntf = &transport;
-            request.strAppPath = inst.AppDir();
-            request.strDownloadPath = strStaging;
-            request.strManifestName = "UpdateConfig.ini";
-            request.strRecordName = "Program";
-            bStored = FetchManifest(request, fetched);
-            failure = fetched.failure;
-        } else {
+        bool bStored = false;
+        if (bFile) {
             bStored = GetRemoteFiles(1, &transport, strStaging, {"f.bin"}, &failure, SizeBounds({strFile.size()}));
+        } else {
+            bStored = FetchManifest({1, &transport, inst.AppDir(), strStaging, "UpdateConfig.ini",
+                                     EManifestLayout::Program, "Program"},
+                                    fetched);
+            failure = fetched.failure;
         }
         const DWORD dwMs = GetTickCount() - dwStart;
         const std::vector<S_ServerTally> vecTally = transport.Tally();
-
         EXPECT_EQ(r.bStored, bStored);
         EXPECT_EQ(r.eFailure, failure.eReason) << TransferFailureText(failure.eReason);
-        EXPECT_LE(vecTally[0].nBytes, r.nMaxFirstBytes);
-        EXPECT_GE(dwMs, r.dwMinMs);
+        EXPECT_LE(vecTally[0].nBytes, r.nMaxBytes);
         EXPECT_LE(dwMs, r.dwMaxMs);
         std::vector<std::string> vecStaged;
-        if (bStored) vecStaged = r.eWhat == kManifest ? std::vector<std::string>{"UpdateConfig.ini", "UpdateConfig.ini.sig"}
-                                                      : std::vector<std::string>{"f.bin"};
+        if (bStored) vecStaged = bFile ? std::vector<std::string>{"f.bin"}
+                                       : std::vector<std::string>{"UpdateConfig.ini", "UpdateConfig.ini.sig"};
         EXPECT_EQ(vecStaged, ListTree(strStaging)) << "nothing else, no .part";
-        if (bStored && r.eWhat == kManifest) {
-            EXPECT_EQ(strManifest, ReadFileBytes(strStaging + "UpdateConfig.ini"));
-            EXPECT_EQ("127.0.0.1:" + std::to_string(r.bSecond ? second.Port() : first.Port()), fetched.strServer);
-        }
-        if (bStored && r.eWhat == kFile) EXPECT_EQ(strFile, ReadFileBytes(strStaging + "f.bin"));
-        if (std::string(r.pszName).find("another key") != std::string::npos) {
+        if (bStored)
+            EXPECT_EQ(bFile ? strFile : strManifest, ReadFileBytes(strStaging + (bFile ? "f.bin" : "UpdateConfig.ini")));
+        if (bStored && !bFile)
+            EXPECT_EQ("127.0.0.1:" + std::to_string((r.bSecond ? second : first).Port()), fetched.strServer);
+        if (!bFile && r.strSig != strSig && r.strSig != strBigSig) {  // signed by another key
             ASSERT_EQ(1u, fetched.vecRefused.size());
-            EXPECT_EQ("127.0.0.1:" + std::to_string(first.Port()), fetched.vecRefused[0].strServer);
             EXPECT_EQ(ESignatureCheck::BadSignature, fetched.vecRefused[0].eReason);
         }
-        if (r.pszFirstFault && std::string(r.pszFirstFault) == "headreset") EXPECT_EQ(3u, first.RequestLog().size());
-        std::printf("[ hostile  ] %-50s stored=%d reason=%-16s ServerIP bytes=%llu ServerIP2 bytes=%llu %lu ms\n",
+        if (r.pszFault && std::string(r.pszFault) == "headreset") EXPECT_EQ(3u, first.RequestLog().size());
+        std::printf("[ hostile  ] %-44s stored=%d reason=%-16s ServerIP bytes=%llu ServerIP2 bytes=%llu %lu ms\n",
                     r.pszName, bStored ? 1 : 0, TransferFailureText(failure.eReason), vecTally[0].nBytes,
                     vecTally[1].nBytes, static_cast<unsigned long>(dwMs));
-        for (const S_FetchedManifest::S_Refusal& refusal : fetched.vecRefused)
-            std::printf("[ hostile  ]   refused the manifest of %s: %s\n", refusal.strServer.c_str(),
+        for (const auto& refusal : fetched.vecRefused)
+            std::printf("[ hostile  ]   refused %s: %s\n", refusal.strServer.c_str(),
                         SignatureCheckText(refusal.eReason));
     }
     SetEnvironmentVariableA("QOVA_TEST_MANIFEST_LIMIT_MS", nullptr);

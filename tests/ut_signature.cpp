@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -17,16 +16,6 @@
 #include "support/TempDir.h"
 
 namespace {
-
-std::string ToHex(const std::string& strBytes) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string strHex;
-    for (unsigned char c : strBytes) {
-        strHex += kDigits[c >> 4];
-        strHex += kDigits[c & 15];
-    }
-    return strHex;
-}
 
 std::string FromHex(const std::string& strHex) {
     std::string strBytes;
@@ -68,11 +57,9 @@ TEST(Signature, AP256VectorVerifiesAndKeyTextIsStrict) {
     const struct {
         std::string strR, strS;
         bool bInRange;
-    } ranges[] = {
-        {strOne, strOne, true},       {strNMinus1, strNMinus1, true}, {kVectorR, kVectorS, true},
-        {strZero, strZero, false},    {strZero, kVectorS, false},     {kVectorR, strZero, false},
-        {strN, kVectorS, false},      {kVectorR, strN, false},        {strMax, kVectorS, false},
-    };
+    } ranges[] = {{strOne, strOne, true},    {strNMinus1, strNMinus1, true}, {strZero, strZero, false},
+                  {strZero, kVectorS, false}, {kVectorR, strZero, false},     {strN, kVectorS, false},
+                  {kVectorR, strN, false},    {strMax, kVectorS, false}};
     for (const auto& r : ranges)
         EXPECT_EQ(r.bInRange, IsP256SignatureInRange(FromHex(r.strR + r.strS))) << r.strR << " " << r.strS;
     EXPECT_FALSE(IsP256SignatureInRange(std::string(63, '\x01')));
@@ -239,13 +226,6 @@ std::string SignFormat1(const std::string& strManifest, const CEcdsaP256PrivateK
            "\r\nValue=" + Base64Encode(strValue) + "\r\n";
 }
 
-// The .sig with Value replaced by r || s given in hexadecimal.
-std::string WithValue(const std::string& strSig, const std::string& strRsHex) {
-    const size_t nAt = strSig.find("Value=") + 6;
-    return strSig.substr(0, nAt) + Base64Encode(FromHex(strRsHex)) + "\r\n";
-}
-
-const char kOrderHex[] = "FFFFFFFF00000000FFFFFFFFFFFFFFFFBCE6FAADA7179E84F3B9CAC2FC632551";
 
 std::string Replaced(std::string str, const std::string& strFrom, const std::string& strTo) {
     const size_t n = str.find(strFrom);
@@ -276,10 +256,6 @@ TEST(Signature, ManifestChecks) {
     const std::string strDataManifest = "[a.dat]\r\nMD5=x\r\nSHA256=" + std::string(64, 'a') + "\r\n[b.dat]\r\nMD5=y\r\n";
     const std::string strDataSet = "[a.dat]\r\nMD5=x\r\nSHA256=" + std::string(64, 'a') + "\r\nSIZE=1\r\n";
     const std::string strDataSig = Sign(strDataSet, keyA, kExpires, "/3/config.ini");
-    std::string strValue;
-    ASSERT_TRUE(Base64Decode(strSig.substr(strSig.find("Value=") + 6, 88), strValue));
-    const std::string strR = ToHex(strValue.substr(0, 32)), strS = ToHex(strValue.substr(32));
-    const std::string strZero(64, '0');
     const long long nNow = Seconds("2027-01-01T00:00:00Z");
     const struct {
         const char* pszName;
@@ -360,17 +336,6 @@ TEST(Signature, ManifestChecks) {
         {"format 1 with a Target line added", strManifest,
          "[Signature]\r\nTarget=/1/UpdateConfig.ini\r\n" + SignFormat1(strManifest, keyA).substr(13), &vecA, nNow,
          "", ESignatureCheck::BadSignature, EManifestLayout::Program},
-        // r and s outside [1, n - 1].
-        {"r = s = 0", strManifest, WithValue(strSig, strZero + strZero), &vecA, nNow, "",
-         ESignatureCheck::BadSignature, EManifestLayout::Program},
-        {"r = 0", strManifest, WithValue(strSig, strZero + strS), &vecA, nNow, "", ESignatureCheck::BadSignature,
-         EManifestLayout::Program},
-        {"r = n", strManifest, WithValue(strSig, kOrderHex + strS), &vecA, nNow, "", ESignatureCheck::BadSignature,
-         EManifestLayout::Program},
-        {"s = n", strManifest, WithValue(strSig, strR + kOrderHex), &vecA, nNow, "", ESignatureCheck::BadSignature,
-         EManifestLayout::Program},
-        {"the real r and s", strManifest, WithValue(strSig, strR + strS), &vecA, nNow, "", ESignatureCheck::Valid,
-         EManifestLayout::Program},
     };
     TempDir tmp;
     for (const auto& c : cases) {
@@ -470,19 +435,10 @@ TEST(UpdateToolSigning, KeygenManifestVerifyRoundTrip) {
     run = RunTool(tmp, strVerify + strPublic);
     EXPECT_EQ(0u, run.dwExit);
     EXPECT_EQ("Target: /1/UpdateConfig.ini\nvalid\n", run.strOut);
-    const struct {
-        const char* pszKind;
-        DWORD dwExit;
-        const char* pszLast;   // the last line printed
-    } kinds[] = {{"1", 0, "valid\n"}, {"3", 1, "not valid: signed for /1/UpdateConfig.ini, served at /3/UpdateConfig.ini\n"},
-                 {"0", 2, ""}, {"x", 2, ""}};
-    for (const auto& k : kinds) {
-        run = RunTool(tmp, strVerify + strPublic + " --kind " + k.pszKind);
-        EXPECT_EQ(k.dwExit, run.dwExit) << k.pszKind;
-        const std::string strLast = k.pszLast;
-        EXPECT_EQ(strLast, run.strOut.substr(run.strOut.size() - std::min(run.strOut.size(), strLast.size())))
-            << k.pszKind << ": " << run.strOut;
-    }
+    run = RunTool(tmp, strVerify + strPublic + " --kind 3");
+    EXPECT_EQ(1u, run.dwExit);
+    EXPECT_NE(std::string::npos, run.strOut.find("not valid: signed for /1/UpdateConfig.ini, served at /3/")) << run.strOut;
+    EXPECT_EQ(2u, RunTool(tmp, strVerify + strPublic + " --kind 0").dwExit);
     EXPECT_EQ(0u, RunTool(tmp, strVerify + "\"" + kVectorKey + "," + strPublic + "\"").dwExit) << "either of two keys";
     run = RunTool(tmp, strVerify + kVectorKey);
     EXPECT_EQ(1u, run.dwExit);
