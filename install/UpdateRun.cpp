@@ -278,17 +278,33 @@ bool CUpdateRun::Fetch() {
     }
     if (vecNames.empty()) return true;
     const DWORD dwStart = GetTickCount();
-    if (!GetRemoteFiles(m_setup.nUpdateType, m_setup.pUpdateIntf, m_setup.strDownloadPath, vecNames)) {
-        FetchFailed();
+    S_TransferFailure failure;
+    if (!GetRemoteFiles(m_setup.nUpdateType, m_setup.pUpdateIntf, m_setup.strDownloadPath, vecNames, &failure)) {
+        FetchFailed(failure);
         return false;
     }
+    std::string strServers;
+    for (const S_ServerTally& tally : m_setup.pUpdateIntf->Tally()) {
+        if (tally.nFiles == 0 && tally.nBytes == 0) continue;
+        strServers += LogField("server", tally.strServer) + LogField("server-files", tally.nFiles) +
+                      LogField("received", tally.nBytes) + LogField("resumed", tally.nResumedBytes);
+    }
     m_log.Write("fetch", "done" + LogField("files", vecNames.size()) + LogField("bytes", nBytes) +
-                             LogField("ms", GetTickCount() - dwStart));
+                             LogField("ms", GetTickCount() - dwStart) + strServers);
     return true;
 }
 
-void CUpdateRun::FetchFailed() {
-    m_log.Write("fetch", "failed" + LogField("files", m_vecToFetch.size()));
+void CUpdateRun::FetchFailed(const S_TransferFailure& failure) {
+    m_outcome.transfer = failure;
+    m_log.Write("fetch", "failed" + LogField("file", failure.strRemoteFile) +
+                             LogField("reason", TransferFailureText(failure.eReason)) +
+                             LogField("server", failure.strServer) + LogField("status", failure.dwStatus) +
+                             LogField("error", failure.dwError));
+    if (failure.eReason == ETransferFailure::ContentMismatch) {
+        m_outcome.strFile = failure.strRemoteFile;
+        Stop(ERunStage::Fetch, ERunResult::Damaged);
+        return;
+    }
     Stop(ERunStage::Fetch, ERunResult::FetchFailed);
 }
 

@@ -306,7 +306,7 @@ TEST(SilentProgram, TheLogSaysWhyAndNeverStopsARun) {
     } cases[] = {
         {"installed", 0, true, "end installed stage=install ms="},
         {"refused signature", 1, false, strRefused},
-        {"a server that breaks a file off", 2, false, "fetch failed"},
+        {"a server that breaks a file off", 2, false, "fetch failed file=bin\\plugin.dll reason=\"broken body\""},
         {"no server", 3, false, "manifest unavailable name=UpdateConfig.ini"},
         {"log past 256 KiB: moved to Update.log.1", 4, true, "start silent-program kind=1"},
         {"log that cannot be written", 5, true, ""},

@@ -218,7 +218,10 @@ void CDlgUpdate::OnBtnUpdate() {
         m_pDownThread->m_nConnections = m_nConnections;
         if (!m_pDownThread->Start()) {
             m_bDownloading = false;
-            m_pRun->FetchFailed();
+            S_TransferFailure failure;
+            failure.eReason = ETransferFailure::LocalWrite;   // no thread: nothing was asked of a server
+            failure.dwError = ::GetLastError();
+            m_pRun->FetchFailed(failure);
             ShowFailure();
         }
         return;
@@ -235,7 +238,8 @@ LRESULT CDlgUpdate::OnUpdateNotify(WPARAM wParam, LPARAM lParam) {
     switch (ClassifyUpdateReport(wParam, lParam, m_nFinishedFiles, m_vecFileSizes)) {
     case EUpdateReport::Failed:
         m_bDownloading = false;
-        m_pRun->FetchFailed();
+        // The thread set its failure before it sent the report.
+        m_pRun->FetchFailed(m_pDownThread ? m_pDownThread->m_failure : S_TransferFailure());
         ShowFailure();
         break;
     case EUpdateReport::Progress:
