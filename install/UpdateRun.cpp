@@ -184,7 +184,7 @@ const S_RunOutcome& CUpdateRun::Stop(ERunStage eStage, ERunResult eResult) {
     return m_outcome;
 }
 
-void CUpdateRun::RecoverInterruptedInstall() {
+bool CUpdateRun::RecoverInterruptedInstall() {
     const S_RecoveryResult recovery = ::RecoverInterruptedInstall(m_setup.strAppPath);
     switch (recovery.eRecovery) {
     case ERecovery::None:
@@ -197,11 +197,14 @@ void CUpdateRun::RecoverInterruptedInstall() {
         break;
     case ERecovery::Stuck:
         m_log.Write("recover", "stuck" + LogField("file", recovery.strFile) + LogField("error", recovery.dwError));
-        break;
+        m_outcome.strFile = recovery.strFile;
+        m_outcome.dwError = recovery.dwError;
+        return false;
     case ERecovery::Damaged:
         m_log.Write("recover", "damaged-journal removed");
         break;
     }
+    return true;
 }
 
 const S_RunOutcome& CUpdateRun::Check() {
@@ -209,8 +212,10 @@ const S_RunOutcome& CUpdateRun::Check() {
     m_log.Write("start", std::string(RoadText(m_policy.eRoad)) + LogField("kind", m_setup.nUpdateType) +
                              LogField("set", m_setup.strUpdateName) + LogField("version", m_setup.strVersion) +
                              LogField("connections", nConnections));
-    // Before the backups go: the old contents of an interrupted installation are kept under "*.bak" names.
-    RecoverInterruptedInstall();
+    // Before the backups go: the old contents of an interrupted installation
+    // are kept under "*.bak" names, and while one cannot be put back nothing
+    // else may happen to the installation.
+    if (!RecoverInterruptedInstall()) return Stop(ERunStage::Start, ERunResult::InstallFailed);
     DeleteBackups(m_setup.strAppPath);
     if (!m_setup.bPathsUsable) {
         m_log.Write("start", "refused" + LogField("set", m_setup.strUpdateName) + " reason=unsafe-name");

@@ -174,7 +174,8 @@ public:
 
 private:
     const S_RunOutcome& Stop(ERunStage eStage, ERunResult eResult);
-    void RecoverInterruptedInstall();
+    // False when an interrupted installation could not be undone yet.
+    bool RecoverInterruptedInstall();
     bool CheckStagedFiles();
     std::string ManifestPath() const { return m_setup.strDownloadPath + m_policy.strManifestName; }
 
