@@ -253,6 +253,7 @@ TEST(SilentProgram, AHeldFileIsWaitedOutOrTheWholeOldReleaseStays) {
                                                                : "install failed file=bin\\plugin.dll error="))
             << c.pszName << "\n" << strLog;
         if (!c.bInstalled) {
+            std::printf("%s", strLog.c_str());   // what a support desk would read
             EXPECT_GE(dwRunMs, 9500u) << c.pszName << ": waited about 10 s";
             EXPECT_NE(std::string::npos, strLog.find("rolled-back=1")) << strLog;
             holder.Kill();
