@@ -283,13 +283,23 @@ bool CUpdateRun::Fetch() {
     }
     if (vecNames.empty()) return true;
     const DWORD dwStart = GetTickCount();
+    const std::vector<S_ServerTally> vecBefore = m_setup.pUpdateIntf ? m_setup.pUpdateIntf->Tally()
+                                                                     : std::vector<S_ServerTally>();
     S_TransferFailure failure;
     if (!GetRemoteFiles(m_setup.nUpdateType, m_setup.pUpdateIntf, m_setup.strDownloadPath, vecNames, &failure)) {
         FetchFailed(failure);
         return false;
     }
+    // What this fetch took from each server (the tally counts since the transport was made).
     std::string strServers;
-    for (const S_ServerTally& tally : m_setup.pUpdateIntf->Tally()) {
+    const std::vector<S_ServerTally> vecAfter = m_setup.pUpdateIntf->Tally();
+    for (size_t i = 0; i < vecAfter.size(); ++i) {
+        S_ServerTally tally = vecAfter[i];
+        if (i < vecBefore.size()) {
+            tally.nFiles -= vecBefore[i].nFiles;
+            tally.nBytes -= vecBefore[i].nBytes;
+            tally.nResumedBytes -= vecBefore[i].nResumedBytes;
+        }
         if (tally.nFiles == 0 && tally.nBytes == 0) continue;
         strServers += LogField("server", tally.strServer) + LogField("server-files", tally.nFiles) +
                       LogField("received", tally.nBytes) + LogField("resumed", tally.nResumedBytes);
