@@ -184,7 +184,7 @@ const S_RunOutcome& CUpdateRun::Stop(ERunStage eStage, ERunResult eResult) {
     return m_outcome;
 }
 
-void CUpdateRun::RecoverInterruptedInstall() {
+bool CUpdateRun::RecoverInterruptedInstall() {
     const S_RecoveryResult recovery = ::RecoverInterruptedInstall(m_setup.strAppPath);
     switch (recovery.eRecovery) {
     case ERecovery::None:
@@ -197,11 +197,14 @@ void CUpdateRun::RecoverInterruptedInstall() {
         break;
     case ERecovery::Stuck:
         m_log.Write("recover", "stuck" + LogField("file", recovery.strFile) + LogField("error", recovery.dwError));
-        break;
+        m_outcome.strFile = recovery.strFile;
+        m_outcome.dwError = recovery.dwError;
+        return false;
     case ERecovery::Damaged:
         m_log.Write("recover", "damaged-journal removed");
         break;
     }
+    return true;
 }
 
 const S_RunOutcome& CUpdateRun::Check() {
@@ -209,8 +212,10 @@ const S_RunOutcome& CUpdateRun::Check() {
     m_log.Write("start", std::string(RoadText(m_policy.eRoad)) + LogField("kind", m_setup.nUpdateType) +
                              LogField("set", m_setup.strUpdateName) + LogField("version", m_setup.strVersion) +
                              LogField("connections", nConnections));
-    // Before the backups go: the old contents of an interrupted installation are kept under "*.bak" names.
-    RecoverInterruptedInstall();
+    // Before the backups go: the old contents of an interrupted installation
+    // are kept under "*.bak" names, and while one cannot be put back nothing
+    // else may happen to the installation.
+    if (!RecoverInterruptedInstall()) return Stop(ERunStage::Start, ERunResult::InstallFailed);
     DeleteBackups(m_setup.strAppPath);
     if (!m_setup.bPathsUsable) {
         m_log.Write("start", "refused" + LogField("set", m_setup.strUpdateName) + " reason=unsafe-name");
@@ -286,27 +291,44 @@ bool CUpdateRun::Fetch() {
     for (unsigned long long nSize : vecSizes) nBytes += nSize == kUnknownSize ? 0 : nSize;
     if (vecNames.empty()) return true;
     const DWORD dwStart = GetTickCount();
+    const std::vector<S_ServerTally> vecBefore = m_setup.pUpdateIntf ? m_setup.pUpdateIntf->Tally()
+                                                                     : std::vector<S_ServerTally>();
     S_TransferFailure failure;
     if (!GetRemoteFiles(m_setup.nUpdateType, m_setup.pUpdateIntf, m_setup.strDownloadPath, vecNames, &failure,
                         SizeBounds(vecSizes))) {
-        m_log.Write("fetch", "stopped" + LogField("file", failure.strRemoteFile) +
-                                 LogField("reason", TransferFailureText(failure.eReason)) +
-                                 LogField("server", failure.strServer));
-        // No server had a body of its SIZE: a bad download, as a wrong size after it.
-        if (failure.eReason == ETransferFailure::ContentMismatch) {
-            SizeMismatch(failure.strRemoteFile);
-        } else {
-            FetchFailed();
-        }
+        FetchFailed(failure);
         return false;
     }
+    // What this fetch took from each server (the tally counts since the transport was made).
+    std::string strServers;
+    const std::vector<S_ServerTally> vecAfter = m_setup.pUpdateIntf->Tally();
+    for (size_t i = 0; i < vecAfter.size(); ++i) {
+        S_ServerTally tally = vecAfter[i];
+        if (i < vecBefore.size()) {
+            tally.nFiles -= vecBefore[i].nFiles;
+            tally.nBytes -= vecBefore[i].nBytes;
+            tally.nResumedBytes -= vecBefore[i].nResumedBytes;
+        }
+        if (tally.nFiles == 0 && tally.nBytes == 0) continue;
+        strServers += LogField("server", tally.strServer) + LogField("server-files", tally.nFiles) +
+                      LogField("received", tally.nBytes) + LogField("resumed", tally.nResumedBytes);
+    }
     m_log.Write("fetch", "done" + LogField("files", vecNames.size()) + LogField("bytes", nBytes) +
-                             LogField("ms", GetTickCount() - dwStart));
+                             LogField("ms", GetTickCount() - dwStart) + strServers);
     return true;
 }
 
-void CUpdateRun::FetchFailed() {
-    m_log.Write("fetch", "failed" + LogField("files", m_vecToFetch.size()));
+void CUpdateRun::FetchFailed(const S_TransferFailure& failure) {
+    m_outcome.transfer = failure;
+    m_log.Write("fetch", "failed" + LogField("file", failure.strRemoteFile) +
+                             LogField("reason", TransferFailureText(failure.eReason)) +
+                             LogField("server", failure.strServer) + LogField("status", failure.dwStatus) +
+                             LogField("error", failure.dwError));
+    if (failure.eReason == ETransferFailure::ContentMismatch) {
+        m_outcome.strFile = failure.strRemoteFile;
+        Stop(ERunStage::Fetch, ERunResult::Damaged);
+        return;
+    }
     Stop(ERunStage::Fetch, ERunResult::FetchFailed);
 }
 

@@ -24,8 +24,8 @@
 #include "download/ManifestFetch.h"
 #include "install/UpdateLog.h"
 #include "manifest/UpdateFileInfo.h"
+#include "platform/http/UpdateIntf.h"
 
-class CQOVAUpdateIntf;
 class CStagedFileCheck;
 
 enum class ERoad {
@@ -99,6 +99,7 @@ struct S_RunOutcome {
     ERunStage eStage = ERunStage::Start;
     ERunResult eResult = ERunResult::Offered;
     ESignatureCheck eSignature = ESignatureCheck::Valid;
+    S_TransferFailure transfer;     // FetchFailed, and Damaged by a body of the wrong length
     std::string strFile;            // Damaged, InstallFailed
     DWORD dwError = 0;              // InstallFailed
     bool bRolledBack = false;       // InstallFailed: every replaced file was put back
@@ -149,8 +150,10 @@ public:
 
     // The fetch on the caller's thread. False (FetchFailed) when a file was not delivered.
     bool Fetch();
-    // The fetch ran elsewhere (the dialog's download thread) and ended so.
-    void FetchFailed();
+    // The fetch ran elsewhere (the dialog's download thread) and ended so. A
+    // body of another length than the manifest's SIZE is a bad download, not
+    // a connection failure.
+    void FetchFailed(const S_TransferFailure& failure);
     void FetchCancelled();
     // A completed file whose size is not the manifest's.
     void SizeMismatch(const std::string& strFile);
@@ -171,7 +174,8 @@ public:
 
 private:
     const S_RunOutcome& Stop(ERunStage eStage, ERunResult eResult);
-    void RecoverInterruptedInstall();
+    // False when an interrupted installation could not be undone yet.
+    bool RecoverInterruptedInstall();
     bool CheckStagedFiles();
     std::string ManifestPath() const { return m_setup.strDownloadPath + m_policy.strManifestName; }
 

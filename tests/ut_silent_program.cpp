@@ -253,6 +253,7 @@ TEST(SilentProgram, AHeldFileIsWaitedOutOrTheWholeOldReleaseStays) {
                                                                : "install failed file=bin\\plugin.dll error="))
             << c.pszName << "\n" << strLog;
         if (!c.bInstalled) {
+            std::printf("%s", strLog.c_str());   // what a support desk would read
             EXPECT_GE(dwRunMs, 9500u) << c.pszName << ": waited about 10 s";
             EXPECT_NE(std::string::npos, strLog.find("rolled-back=1")) << strLog;
             holder.Kill();
@@ -306,7 +307,7 @@ TEST(SilentProgram, TheLogSaysWhyAndNeverStopsARun) {
     } cases[] = {
         {"installed", 0, true, "end installed stage=install ms="},
         {"refused signature", 1, false, strRefused},
-        {"a server that breaks a file off", 2, false, "fetch failed"},
+        {"a server that breaks a file off", 2, false, "fetch failed file=bin\\plugin.dll reason=\"broken body\""},
         {"no server", 3, false, "manifest unavailable name=UpdateConfig.ini"},
         {"log past 256 KiB: moved to Update.log.1", 4, true, "start silent-program kind=1"},
         {"log that cannot be written", 5, true, ""},

@@ -219,7 +219,10 @@ void CDlgUpdate::OnBtnUpdate() {
         m_pDownThread->m_nConnections = m_nConnections;
         if (!m_pDownThread->Start()) {
             m_bDownloading = false;
-            m_pRun->FetchFailed();
+            S_TransferFailure failure;
+            failure.eReason = ETransferFailure::LocalWrite;   // no thread: nothing was asked of a server
+            failure.dwError = ::GetLastError();
+            m_pRun->FetchFailed(failure);
             ShowFailure();
         }
         return;
@@ -238,11 +241,8 @@ LRESULT CDlgUpdate::OnUpdateNotify(WPARAM wParam, LPARAM lParam) {
     switch (ClassifyUpdateReport(wParam, lParam, m_nFinishedFiles, m_vecFileSizes)) {
     case EUpdateReport::Failed:
         m_bDownloading = false;
-        // A body of another length than SIZE on every server is a bad download, not a lost connection.
-        if (m_pDownThread && m_pDownThread->m_failure.eReason == ETransferFailure::ContentMismatch)
-            m_pRun->SizeMismatch(m_pDownThread->m_failure.strRemoteFile);
-        else
-            m_pRun->FetchFailed();
+        // The thread set its failure before it sent the report.
+        m_pRun->FetchFailed(m_pDownThread ? m_pDownThread->m_failure : S_TransferFailure());
         ShowFailure();
         break;
     case EUpdateReport::Progress:
