@@ -352,23 +352,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_file_headers(size)
             self.trickle(f, size)
 
-    def send_chunk(self, data):
-        self.wfile.write(b"%x\r\n" % len(data) + data + b"\r\n")
-        self.server.state.add_body_bytes(len(data))
-
-    def slow_bytes(self, data):
-        """SLOW_BYTES of data (repeated) every SLOW_PERIOD_S until the limit, the
-        server's stop or the client's going."""
-        data = data or b"x"
-        deadline = time.monotonic() + SILENCE_LIMIT_S
-        at = 0
-        while time.monotonic() < deadline and not self.server.state.stopping.wait(SLOW_PERIOD_S):
-            piece = (data * (SLOW_BYTES // len(data) + 2))[at % len(data):][:SLOW_BYTES]
-            at += SLOW_BYTES
-            yield piece
-
     def hostile_answer(self, kind, data):
         self.close_connection = True
+        chunked = kind in ("chunked", "slowchunks")
+        if kind in ("slowchunks", "bigtrickle"):
+            # SLOW_BYTES of the file (repeated) every SLOW_PERIOD_S, until the limit or the stop.
+            data = (data or b"x") * (SLOW_BYTES // max(len(data), 1) + 1)
+            ticks = int(SILENCE_LIMIT_S / SLOW_PERIOD_S)
+            pieces = (data[:SLOW_BYTES] for _ in range(ticks) if not self.server.state.stopping.wait(SLOW_PERIOD_S))
+        else:
+            pieces = (data[at:at + 65536] for at in range(0, len(data), 65536))
         try:
             if kind == "headreset":
                 self.send_file_headers(len(data))
@@ -376,28 +369,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 time.sleep(0.2)  # the headers reach the client before the reset
                 return self.reset_connection()
             self.send_response(200)
-            self.send_header("Content-Type", self.content_type)
-            if kind in ("chunked", "slowchunks"):
-                self.send_header("Transfer-Encoding", "chunked")
-            elif kind == "bigtrickle":
-                self.send_header("Content-Length", str(1 << 30))
-            else:
-                self.send_header("Connection", "close")
+            self.send_header(*(("Transfer-Encoding", "chunked") if chunked else ("Content-Length", str(1 << 30))
+                               if kind == "bigtrickle" else ("Connection", "close")))
             self.end_headers()
-            if kind == "chunked":
-                for at in range(0, len(data), 65536):
-                    self.send_chunk(data[at:at + 65536])
+            for piece in pieces:
+                self.write_body(b"%x\r\n%s\r\n" % (len(piece), piece) if chunked else piece)
+                self.wfile.flush()
+            if chunked:
                 self.wfile.write(b"0\r\n\r\n")
-            elif kind == "nolength":
-                self.write_body(data)
-            elif kind == "slowchunks":
-                for piece in self.slow_bytes(data):
-                    self.send_chunk(piece)
-                    self.wfile.flush()
-            elif kind == "bigtrickle":
-                for piece in self.slow_bytes(data):
-                    self.write_body(piece)
-                    self.wfile.flush()
         except OSError:
             pass  # the client gave up
 
