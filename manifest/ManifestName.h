@@ -5,9 +5,13 @@
 // appended to: not empty, not absolute (no leading '\' or '/', no drive, no
 // "\\server"), no ':' anywhere (drives, alternate streams), no ".." segment
 // with either separator, no control character, no device name ("NUL",
-// "com1.txt") as a segment. The name is UTF-8 (as the configuration files
-// hand it out); one that a GBK manifest cannot hold is refused, as is one
-// that was not valid GBK in the file (the manifest reader leaves it out).
+// "com1.txt") as a segment, no segment ending in '.' or a space (Windows trims
+// them: "a.dll." is "a.dll"), no segment in the form of a short 8.3 alias (up
+// to six characters, '~', digits, an extension of up to three: "PROGRA~1",
+// "a~1.dll"), which may name another file. The name is UTF-8 (as the
+// configuration files hand it out); one that a GBK manifest cannot hold is
+// refused, as is one that was not valid GBK in the file (the manifest reader
+// leaves it out).
 bool IsSafeManifestName(const std::string& strName);
 
 // True when a data-set name (-d:) may be appended to the application directory:

@@ -1,16 +1,17 @@
 // Holds a file open as a running program holds its image, until killed or
 // told to stop. Usage:
-//   FileHolder FILE SHARE READY_FILE
+//   FileHolder FILE SHARE READY_FILE [HOLD_MS]
 // SHARE is "rd" (FILE_SHARE_READ | FILE_SHARE_DELETE: the file can be renamed
 // but not replaced, like a running executable) or "r" (FILE_SHARE_READ only:
 // it can be neither renamed nor deleted). Once the file is open, READY_FILE is
 // created; when READY_FILE + ".stop" appears, the file is let go and the
-// program ends. Exit codes: 0 let go, 2 bad usage, 3 the file could not be opened.
+// program ends; with HOLD_MS, also once that many milliseconds have passed
+// (a virus scanner's brief look). Exit codes: 0 let go, 2 bad usage, 3 the file could not be opened.
 #include <windows.h>
 #include <shellapi.h>
 
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <cwchar>
 #include <string>
 
@@ -18,8 +19,8 @@ int main() {
     // The paths may name any folder: taken as UTF-16, never through the code page.
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    if (!argv || argc != 4 || (std::wcscmp(argv[2], L"rd") != 0 && std::wcscmp(argv[2], L"r") != 0)) {
-        std::fprintf(stderr, "usage: FileHolder FILE rd|r READY_FILE\n");
+    if (!argv || (argc != 4 && argc != 5) || (std::wcscmp(argv[2], L"rd") != 0 && std::wcscmp(argv[2], L"r") != 0)) {
+        std::fprintf(stderr, "usage: FileHolder FILE rd|r READY_FILE [HOLD_MS]\n");
         return 2;
     }
     const DWORD dwShare = std::wcscmp(argv[2], L"rd") == 0 ? FILE_SHARE_READ | FILE_SHARE_DELETE : FILE_SHARE_READ;
@@ -32,7 +33,11 @@ int main() {
     if (hReady != INVALID_HANDLE_VALUE) CloseHandle(hReady);
 
     const std::wstring strStop = std::wstring(argv[3]) + L".stop";
-    while (GetFileAttributesW(strStop.c_str()) == INVALID_FILE_ATTRIBUTES) Sleep(100);
+    const DWORD dwHoldMs = argc == 5 ? static_cast<DWORD>(std::wcstoul(argv[4], nullptr, 10)) : INFINITE;
+    const DWORD dwStart = GetTickCount();
+    while (GetFileAttributesW(strStop.c_str()) == INVALID_FILE_ATTRIBUTES &&
+           (dwHoldMs == INFINITE || GetTickCount() - dwStart < dwHoldMs))
+        Sleep(20);
     CloseHandle(hFile);
     return 0;
 }

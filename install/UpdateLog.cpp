@@ -1,0 +1,71 @@
+#include "install/UpdateLog.h"
+
+#include <windows.h>
+
+#include <ctime>
+
+#include "platform/base/Text.h"
+#include "platform/base/Win32Handles.h"
+
+namespace {
+
+const char kLogDir[] = "UPDATE\\";
+const char kLogName[] = "Update.log";
+const LONGLONG kRotateBytes = 256 * 1024;
+
+std::string UtcNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc = {};
+#ifdef _MSC_VER
+    if (gmtime_s(&utc, &now) != 0) return "-";
+#else
+    const std::tm* pUtc = std::gmtime(&now);   // the main thread's; copied at once
+    if (!pUtc) return "-";
+    utc = *pUtc;
+#endif
+    char szTime[32];
+    const size_t nLen = std::strftime(szTime, sizeof(szTime), "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return std::string(szTime, nLen);
+}
+
+}  // namespace
+
+CUpdateLog::CUpdateLog(const std::string& strAppPath)
+    : m_strDir(strAppPath + kLogDir), m_strPath(strAppPath + kLogDir + kLogName) {}
+
+void CUpdateLog::Write(const std::string& strEvent, const std::string& strDetails) const {
+    CreateDirectoryW(Utf8ToWide(m_strDir).c_str(), nullptr);   // best effort, as every step below
+
+    WIN32_FILE_ATTRIBUTE_DATA attributes = {};
+    if (GetFileAttributesExW(Utf8ToWide(m_strPath).c_str(), GetFileExInfoStandard, &attributes)) {
+        const LONGLONG nSize = (static_cast<LONGLONG>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
+        if (nSize >= kRotateBytes) {
+            MoveFileExW(Utf8ToWide(m_strPath).c_str(), Utf8ToWide(m_strPath + ".1").c_str(), MOVEFILE_REPLACE_EXISTING);
+        }
+    }
+    UniqueFile hLog(CreateFileW(Utf8ToWide(m_strPath).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!hLog) return;
+    std::string strLine = UtcNow() + " " + strEvent;
+    if (!strDetails.empty()) strLine += (strDetails[0] == ' ' ? "" : " ") + strDetails;   // UTF-8, as every text inside
+    strLine += "\r\n";
+    DWORD dwWritten = 0;
+    WriteFile(hLog.get(), strLine.data(), static_cast<DWORD>(strLine.size()), &dwWritten, nullptr);
+}
+
+std::string LogField(const char* pszName, const std::string& strValue) {
+    const bool bQuote = strValue.empty() || strValue.find_first_of(" =\"\t") != std::string::npos;
+    std::string strField = std::string(" ") + pszName + "=";
+    if (!bQuote) return strField + strValue;
+    strField += '"';
+    for (char ch : strValue) {
+        if (ch == '"') strField += '\\';
+        if (ch == '\r' || ch == '\n') ch = ' ';
+        strField += ch;
+    }
+    return strField + '"';
+}
+
+std::string LogField(const char* pszName, unsigned long long nValue) {
+    return std::string(" ") + pszName + "=" + std::to_string(nValue);
+}
