@@ -18,14 +18,19 @@ qova_wine_env() {
   export WINEDEBUG=${WINEDEBUG:--all}
   export WINEDLLOVERRIDES="mscoree,mshtml="
   # The ANSI code page follows LC_ALL; a compiled locale keeps Chinese
-  # arguments and file names intact inside Wine.
+  # arguments and file names intact inside Wine. The tests also run programs
+  # under other Windows languages (en_US 1252, ja_JP 932, zh_TW 950).
   export LOCPATH=$build/locale
-  if [ ! -d "$LOCPATH/zh_CN.UTF-8" ]; then
-    mkdir -p "$LOCPATH"
-    localedef -i zh_CN -f UTF-8 "$LOCPATH/zh_CN.UTF-8" >/dev/null 2>&1 || true
-  fi
+  local locale
+  for locale in zh_CN en_US ja_JP zh_TW; do
+    if [ ! -d "$LOCPATH/$locale.UTF-8" ]; then
+      mkdir -p "$LOCPATH"
+      localedef -i "$locale" -f UTF-8 "$LOCPATH/$locale.UTF-8" >/dev/null 2>&1 || true
+    fi
+  done
   # (The shell itself may not find the private locale: its warning is noise.)
-  { export LC_ALL=zh_CN.UTF-8; } 2>/dev/null
+  # QOVA_LOCALE=en_US (ja_JP, zh_TW) runs everything under another language.
+  { export LC_ALL=${QOVA_LOCALE:-zh_CN}.UTF-8; } 2>/dev/null
   # Tests that expect direct connections must not go through a proxy by accident.
   unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY all_proxy ALL_PROXY
 }

@@ -74,7 +74,12 @@ ScreenImage PrintClient(HWND hWnd) {
 }
 
 std::string ScreenshotDir() {
-    std::string strDir = TestProgramDir() + "..\\screenshots\\";
+    // A run under another locale keeps its pictures apart (screenshots-en_US\),
+    // so that they can be compared with the zh_CN ones.
+    wchar_t szSuffix[32] = {};
+    const DWORD cch = ::GetEnvironmentVariableW(L"QOVA_SCREENSHOT_SUFFIX", szSuffix, 32);
+    const std::string strSuffix = cch > 0 && cch < 32 ? WideToUtf8(szSuffix) : std::string();
+    std::string strDir = TestProgramDir() + "..\\screenshots" + strSuffix + "\\";
     ::CreateDirectoryW(Utf8ToWide(strDir).c_str(), nullptr);  // best effort: scripts/test normally made it
     return strDir;
 }

@@ -3,14 +3,31 @@
 #include <windows.h>
 #include <shlwapi.h>
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <cwchar>
 
 #include "platform/base/Text.h"
 #include "platform/fs/DirectoryEx.h"
 
 namespace {
+
+// A run meant for another Windows language (ctest sets QOVA_EXPECT_ACP with
+// LC_ALL) fails at once when Wine did not take the code page from the locale:
+// the run would prove nothing.
+class CodePageCheck : public ::testing::Environment {
+public:
+    void SetUp() override {
+        wchar_t szExpected[16] = {};
+        const DWORD cch = GetEnvironmentVariableW(L"QOVA_EXPECT_ACP", szExpected, 16);
+        if (cch == 0 || cch >= 16) return;
+        ASSERT_EQ(std::wcstoul(szExpected, nullptr, 10), GetACP()) << "the system code page of this run";
+    }
+};
+[[maybe_unused]] ::testing::Environment* const g_pCodePageCheck = ::testing::AddGlobalTestEnvironment(new CodePageCheck);
 
 void CreateParents(const std::string& strPath) {
     std::string strDir;
