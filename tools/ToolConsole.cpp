@@ -1,14 +1,12 @@
 #include "tools/ToolConsole.h"
 
 #include <windows.h>
-#include <shellapi.h>
-#include <io.h>
 
 #include <algorithm>
 #include <cstdarg>
 
+#include "app/CommandLine.h"
 #include "platform/base/Text.h"
-#include "platform/base/Win32Handles.h"
 
 namespace {
 
@@ -46,15 +44,7 @@ bool WriteText(std::FILE* pStream, const std::string& strUtf8) {
 
 }  // namespace
 
-std::vector<std::string> ToolArguments() {
-    std::vector<std::string> vecArgs;
-    int nArgs = 0;
-    LPWSTR* ppArgs = CommandLineToArgvW(GetCommandLineW(), &nArgs);
-    if (!ppArgs) return vecArgs;
-    ScopeExit freeArgs([ppArgs] { LocalFree(ppArgs); });
-    for (int i = 1; i < nArgs; ++i) vecArgs.push_back(WideToUtf8(ppArgs[i]));
-    return vecArgs;
-}
+std::vector<std::string> ToolArguments() { return GetCommandLineArguments(); }
 
 void ToolPrintf(std::FILE* pStream, const char* pszFormat, ...) {
     va_list args;
