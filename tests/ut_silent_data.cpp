@@ -75,6 +75,21 @@ TEST(SilentData, UpdatesTheDataSetAndTouchesNothingElseButBackups) {
               TestServer::First().RequestLogInRuns(1));   // UTF-8
 }
 
+// -d: with a Chinese name: the argument reaches the program as UTF-16, so the
+// set is found whatever the system's code page (the locale runs repeat it).
+TEST(SilentData, ADataSetWithAChineseNameIsUpdated) {
+    TestInstallation inst("4.0.1007.0715", "CN", false);
+    ASSERT_TRUE(inst.Install({{"皮肤\\skin.dat", "old skin"}}));
+    ASSERT_TRUE(inst.PublishData(4, {{"skin.dat", "new skin"}, {"图\\面.png", "new picture"}}));
+    ASSERT_TRUE(inst.Serve());
+    ASSERT_TRUE(inst.RunUpdate("-silent -t:4 -d:皮肤"));
+    EXPECT_EQ("new skin", ReadFileBytes(inst.App("皮肤\\skin.dat")));
+    EXPECT_EQ("new picture", ReadFileBytes(inst.App("皮肤\\图\\面.png")));
+    EXPECT_EQ(ReadFileBytes(inst.ReleaseDir() + "4\\config.ini"), ReadFileBytes(inst.App("皮肤\\config.ini")));
+    EXPECT_EQ(std::vector<std::string>({"/4/config.ini", "/4/skin.dat", "/4/图/面.png"}),
+              TestServer::First().RequestLogInRuns(1));
+}
+
 TEST(SilentData, NoManifestOrNoChange) {
     const struct {
         const char* pszName;

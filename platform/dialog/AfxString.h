@@ -1,6 +1,6 @@
 #pragma once
-// CString: the small narrow (code page 936) string the dialogs exchange with
-// their controls. It converts to const char* so it can be handed to Win32 calls.
+// CString: the small UTF-8 string the dialogs exchange with
+// their controls (CWnd hands it to Windows as UTF-16). It converts to const char*.
 #include <cstring>
 #include <string>
 
@@ -33,7 +33,7 @@ public:
     const char* GetString() const { return m_str.c_str(); }
     operator const char*() const { return m_str.c_str(); }
 
-    // Byte-wise comparison, as the rest of the program compares GBK text.
+    // Byte-wise comparison, as the rest of the program compares its UTF-8 text.
     int Compare(const char* psz) const { return std::strcmp(m_str.c_str(), psz ? psz : ""); }
 
     friend bool operator==(const CString& a, const CString& b) { return a.m_str == b.m_str; }

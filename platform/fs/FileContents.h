@@ -1,5 +1,5 @@
 #pragma once
-// Whole-file reads and atomic whole-file replacement (narrow paths, code page 936).
+// Whole-file reads and atomic whole-file replacement (UTF-8 paths, W calls).
 #include <string>
 
 enum class FileReadResult {
