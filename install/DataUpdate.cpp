@@ -15,6 +15,7 @@
 #include "install/SilentSteps.h"
 #include "install/SilentUpdate.h"
 #include "install/StagedFileCheck.h"
+#include "install/UpdatePaths.h"
 #include "manifest/CompareDataFiles.h"
 #include "platform/fs/DirectoryEx.h"
 
@@ -27,7 +28,8 @@ bool UpdateDataSilently(const S_SilentRun& run) {
     }
 
     std::vector<S_UpdateFileInfo> vecFiles;
-    CompareDataFiles(run.strDownloadPath + run.strConfigName, run.strTargetPath, vecFiles);
+    CompareDataFiles(run.strDownloadPath + run.strConfigName, run.strTargetPath, vecFiles,
+                     DigestCachePath(run.strAppPath));
 
     CStagedFileCheck check(fetched.bSigned ? EStagedDigest::Sha256 : EStagedDigest::Md5);
     const std::vector<std::string> vecFetch = NamesToFetch(check, run.strDownloadPath, vecFiles);

@@ -19,6 +19,7 @@
 #include "install/SilentSteps.h"
 #include "install/SilentUpdate.h"
 #include "install/StagedFileCheck.h"
+#include "install/UpdatePaths.h"
 #include "install/UpdateRecord.h"
 #include "manifest/CompareProgramFiles.h"
 #include "manifest/VersionOrder.h"
@@ -43,7 +44,8 @@ bool UpdateProgramSilently(const S_SilentRun& run, const AskRestartNow& askResta
     const std::string strManifestPath = run.strDownloadPath + run.strConfigName;
 
     std::vector<S_UpdateFileInfo> vecFiles;
-    S_UpdateCheckInfo checkInfo{run.strTargetPath, strManifestPath, run.strVersion, run.strRegion};
+    S_UpdateCheckInfo checkInfo{run.strTargetPath, strManifestPath, run.strVersion, run.strRegion,
+                                DigestCachePath(run.strAppPath)};
     CompareProgramFiles(checkInfo, vecFiles);
 
     CStagedFileCheck check(fetched.bSigned ? EStagedDigest::Sha256 : EStagedDigest::Md5);

@@ -166,6 +166,7 @@ void CDlgUpdate::CheckForUpdate() {
     checkInfo.strConfigFile = m_strDownloadPath + m_strConfigName;
     checkInfo.strVersion = m_strVersion;
     checkInfo.strRegion = m_strRegion;
+    checkInfo.strDigestCache = DigestCachePath(m_strAppPath);
     m_vecUpdateFiles.clear();
     CompareProgramFiles(checkInfo, m_vecUpdateFiles);  // an empty list is all that matters
 
