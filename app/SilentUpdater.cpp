@@ -60,20 +60,11 @@ bool CSilentUpdater::InitData(int nUpdateType, const std::string& strUpdateName)
     return Init(nUpdateType, strUpdateName, false, "config.ini");
 }
 
-S_SilentRun CSilentUpdater::Run() const {
-    S_SilentRun run;
-    run.nUpdateType = m_nUpdateType;
-    run.pUpdateIntf = m_pUpdateIntf.get();
-    run.strTargetPath = m_strTargetPath;
-    run.strDownloadPath = m_strDownloadPath;
-    run.strAppPath = m_strAppPath;
-    run.strConfigName = m_strConfigName;
-    run.strUpdateName = m_strUpdateName;
-    run.strVersion = m_strVersion;
-    run.strRegion = m_strRegion;
-    return run;
+S_RunSetup CSilentUpdater::Setup() const {
+    return MakeRunSetup(m_nUpdateType, m_pUpdateIntf.get(), m_strAppPath, m_strTargetPath, m_strDownloadPath,
+                        m_strUpdateName, m_strVersion, m_strRegion);
 }
 
-bool CSilentUpdater::UpdateProgram() { return UpdateProgramSilently(Run(), AskWithNotification); }
+bool CSilentUpdater::UpdateProgram() { return UpdateProgramSilently(Setup(), AskWithNotification); }
 
-bool CSilentUpdater::UpdateData() { return UpdateDataSilently(Run()); }
+bool CSilentUpdater::UpdateData() { return UpdateDataSilently(Setup()); }

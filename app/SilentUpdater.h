@@ -48,6 +48,6 @@ private:
     // Kind, name, client configuration, transport and paths; false (nothing
     // set) when already initialised or the data-set name is unsafe.
     bool Init(int nUpdateType, const std::string& strUpdateName, bool bProgram, const char* pszConfigName);
-    // The record the install drivers run over.
-    S_SilentRun Run() const;
+    // What the update road is given.
+    S_RunSetup Setup() const;
 };

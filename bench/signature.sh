@@ -14,7 +14,7 @@ tool() { wine "$build/bin/UpdateTool.exe" "$@" </dev/null >"$data/tool.out" 2>"$
 tool keygen "$(windir "$data/key.pem")"
 public_key=$(tr -d '\r\n' <"$data/tool.out")
 tool manifest program "$(windir "$data/install")" --version 2 --region CN -o "$(windir "$data/UpdateConfig.ini")" \
-  --key "$(windir "$data/key.pem")"
+  --key "$(windir "$data/key.pem")" --kind 1
 echo "manifest       $(stat -c %s "$data/UpdateConfig.ini") bytes, 10,000 files"
 status=0
 wine "$build/bench/signature_bench.exe" "$(windir "$data")" "$public_key" </dev/null >"$data/bench.log" 2>&1 || status=$?

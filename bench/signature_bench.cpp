@@ -68,12 +68,12 @@ int main(int argc, char** argv) {
             bSignature = ReadWholeFile(request.strConfigFile, strManifest) == FileReadResult::Read &&
                          ReadWholeFile(request.strConfigFile + kSignatureSuffix, strSigText) == FileReadResult::Read &&
                          ParseSignatureText(strSigText, sig) &&
-                         Sha256Of(SignedMessage(sig.strSigned, sig.strExpires, strManifest), strDigest) &&
+                         Sha256Of(SignedMessage(sig.strTarget, sig.strSigned, sig.strExpires, strManifest), strDigest) &&
                          Base64Decode(sig.strValue, strValue) && vecKeys[0].Verify(strDigest, strValue);
         });
         Time(dVerify, [&] {
             S_ManifestSignature sig;
-            result = VerifyManifestFile(request.strConfigFile, EManifestLayout::Program, vecKeys, CurrentUtcTime(),
+            result = VerifyManifestFile(request.strConfigFile, "/1/UpdateConfig.ini", EManifestLayout::Program, vecKeys, CurrentUtcTime(),
                                         std::string(), sig);
         });
         Time(dCompare, [&] {

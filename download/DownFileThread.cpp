@@ -54,6 +54,7 @@ void CDownFileThread::Run() {
 void CDownFileThread::FetchFiles(CQOVAUpdateIntf& transport) {
     // The transport is published before this check, so a stop that
     // AbandonWork() could not abort is seen here.
+    m_failure = S_TransferFailure();
     if (m_vecFileList.empty() || IsStopRequested()) return;
     transport.SetConnections(m_nConnections);
     std::vector<std::string> vecLocal;
@@ -68,8 +69,11 @@ void CDownFileThread::FetchFiles(CQOVAUpdateIntf& transport) {
     };
     hooks.fnStopRequested = [this] { return IsStopRequested(); };
     const size_t nStored =
-        transport.FetchFiles(m_nUpdateType, m_vecFileList, vecLocal, m_hNotifyWnd, m_nNotifyMsg, hooks);
+        transport.FetchFiles(m_nUpdateType, m_vecFileList, vecLocal, m_hNotifyWnd, m_nNotifyMsg, hooks,
+                             m_vecFileSizes.size() == m_vecFileList.size() ? SizeBounds(m_vecFileSizes)
+                                                                            : std::vector<S_FileBound>());
     if (nStored == m_vecFileList.size()) return;
+    m_failure = transport.LastFailure();
     m_strCurFile = m_vecFileList[nStored];
     m_nCurFile = static_cast<UINT>(nStored + 1);
     // A stopped or abandoned fetch is not a connection failure: no report.

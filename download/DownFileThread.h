@@ -33,9 +33,16 @@ public:
     std::string m_strCurFile;
     std::string m_strLocalPath;
     std::vector<std::string> m_vecFileList;
+    // Empty, or the manifest's SIZE of each file of m_vecFileList
+    // (S_FileBound::kUnknown where it gives none): a body of another length is refused.
+    std::vector<unsigned long long> m_vecFileSizes;
     CCriticalSection m_csFileList;  // held by Run for its whole duration
     UINT m_nUpdateType = 1;
     UINT m_nConnections = 1;  // files in flight at once (the transport clamps it to 1..8)
+
+    // Why the run did not store every file; set before the (0, -1) report is
+    // sent, so the report's handler may read it. None after a complete run.
+    S_TransferFailure m_failure;
 
 protected:
     void Run() override;

@@ -2,8 +2,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdlib>
+
 #include "config/ReleaseTrust.h"
-#include "download/RemoteFetch.h"
+#include "manifest/ManifestName.h"
+#include "platform/fs/DirectoryEx.h"
 
 std::string SignatureRecordName(int nUpdateType, const std::string& strUpdateName, const std::string& strManifestName) {
     if (nUpdateType == 1) return "Program";
@@ -11,31 +15,104 @@ std::string SignatureRecordName(int nUpdateType, const std::string& strUpdateNam
     return lstrcmpiA(strManifestName.c_str(), "config.ini") == 0 ? strName : strName + "\\" + strManifestName;
 }
 
+unsigned long ManifestAnswerLimitMs() {
+    const unsigned long kLimitMs = 120000;
+    char szValue[16] = {};
+    const DWORD cch = GetEnvironmentVariableA("QOVA_TEST_MANIFEST_LIMIT_MS", szValue, sizeof(szValue));
+    if (cch == 0 || cch >= sizeof(szValue)) return kLimitMs;
+    char* pEnd = nullptr;
+    const unsigned long nValue = std::strtoul(szValue, &pEnd, 10);
+    return *pEnd == '\0' && nValue > 0 && nValue < kLimitMs ? nValue : kLimitMs;
+}
+
+namespace {
+
+S_FileBound AnswerBound(unsigned long long nMaxSize) {
+    S_FileBound bound;
+    bound.nMaxSize = nMaxSize;
+    bound.dwWholeMs = ManifestAnswerLimitMs();
+    return bound;
+}
+
+// Fetches the names into the staging directory from the servers nFirstServer on;
+// vecServed receives the index of the server each came from.
+bool FetchFrom(const S_ManifestRequest& request, const std::vector<std::string>& vecNames,
+               const std::vector<S_FileBound>& vecBounds, size_t nFirstServer, std::vector<size_t>& vecServed,
+               S_TransferFailure& failure) {
+    std::vector<std::string> vecLocal;
+    for (const std::string& strName : vecNames) vecLocal.push_back(request.strDownloadPath + strName);
+    vecServed.assign(vecNames.size(), 0);
+    S_FetchHooks hooks;
+    hooks.nFirstServer = nFirstServer;
+    // Not checked: a directory that cannot be made fails the fetch into it.
+    hooks.fnBeforeFile = [&](size_t i) { CDirectoryEx::CreateParentDirectory(vecLocal[i]); };
+    hooks.fnStored = [&](size_t i, size_t nServer) { vecServed[i] = nServer; };
+    const bool bAll = request.pUpdateIntf->FetchFiles(static_cast<unsigned int>(request.nUpdateType), vecNames,
+                                                      vecLocal, nullptr, 0, hooks, vecBounds) == vecNames.size();
+    failure = bAll ? S_TransferFailure() : request.pUpdateIntf->LastFailure();
+    return bAll;
+}
+
+}  // namespace
+
 bool FetchManifest(const S_ManifestRequest& request, S_FetchedManifest& fetched) {
     fetched = S_FetchedManifest();
     const S_ReleaseTrust trust = ReadReleaseTrust(request.strAppPath);
-    if (trust.eTrust == ETrust::Broken) return false;
+    if (trust.eTrust == ETrust::Broken) {
+        fetched.eResult = EManifestFetch::TrustBroken;
+        return false;
+    }
+    if (!request.pUpdateIntf || !IsSafeManifestName(request.strManifestName)) {
+        fetched.failure.eReason = ETransferFailure::NoServer;
+        fetched.failure.strRemoteFile = request.strManifestName;
+        return false;
+    }
+    const std::vector<S_ServerTally> vecServers = request.pUpdateIntf->Tally();
+    std::vector<size_t> vecServed;
     if (trust.eTrust == ETrust::Unsigned) {
-        return GetRemoteFiles(request.nUpdateType, request.pUpdateIntf, request.strDownloadPath,
-                              {request.strManifestName});
+        if (!FetchFrom(request, {request.strManifestName}, {AnswerBound(kMaxManifestBytes)}, 0, vecServed,
+                       fetched.failure)) {
+            return false;
+        }
+        fetched.eResult = EManifestFetch::Accepted;
+        fetched.strServer = vecServers[vecServed[0]].strServer;
+        return true;
     }
 
     const std::string strSignatureName = request.strManifestName + kSignatureSuffix;
     const std::string strManifestPath = request.strDownloadPath + request.strManifestName;
-    // Both in one go (several connections), or the .sig only after the manifest (one).
-    if (GetRemoteFiles(request.nUpdateType, request.pUpdateIntf, request.strDownloadPath,
-                       {request.strManifestName, strSignatureName})) {
+    // The client checks against the path it asks for, never against the .sig's claim.
+    const std::string strTarget = ManifestTarget(request.nUpdateType, request.strManifestName);
+    const std::string strAccepted = ReadAcceptedSigned(request.strAppPath, request.strRecordName);
+    // A hostile first server must not stop the update: a refused pair sends the next server on.
+    size_t nFirstServer = 0;
+    while (nFirstServer < vecServers.size()) {
+        // Both in one go (several connections), or the .sig only after the manifest (one).
+        if (!FetchFrom(request, {request.strManifestName, strSignatureName},
+                       {AnswerBound(kMaxManifestBytes), AnswerBound(kMaxSignatureBytes)}, nFirstServer, vecServed,
+                       fetched.failure)) {
+            break;  // no server from nFirstServer on delivered: none further to ask
+        }
         S_ManifestSignature sig;
-        const std::string strAccepted = ReadAcceptedSigned(request.strAppPath, request.strRecordName);
-        if (VerifyManifestFile(strManifestPath, request.layout, trust.vecKeys, CurrentUtcTime(), strAccepted, sig) ==
-            ESignatureCheck::Valid) {
+        const ESignatureCheck result = VerifyManifestFile(strManifestPath, strTarget, request.layout, trust.vecKeys,
+                                                          CurrentUtcTime(), strAccepted, sig);
+        if (result == ESignatureCheck::Valid) {
+            fetched.eResult = EManifestFetch::Accepted;
+            fetched.eSignature = ESignatureCheck::Valid;
             fetched.bSigned = true;
             fetched.strRecordName = request.strRecordName;
             fetched.strSigned = sig.strSigned;
+            fetched.strServer = vecServers[vecServed[0]].strServer;
             return true;
         }
+        fetched.vecRefused.push_back({vecServers[vecServed[0]].strServer, result});
+        fetched.eResult = EManifestFetch::Refused;
+        fetched.eSignature = result;
+        // Nothing of a refused manifest stays where a later step could read it.
+        DeleteFileA(strManifestPath.c_str());
+        DeleteFileA((request.strDownloadPath + strSignatureName).c_str());
+        nFirstServer = std::min(vecServed[0], vecServed[1]) + 1;
     }
-    // Nothing of a refused manifest stays where a later step could read it.
     DeleteFileA(strManifestPath.c_str());
     DeleteFileA((request.strDownloadPath + strSignatureName).c_str());
     return false;

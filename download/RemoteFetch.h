@@ -4,6 +4,8 @@
 #include <vector>
 
 class CQOVAUpdateIntf;
+struct S_TransferFailure;
+struct S_FileBound;
 
 // Fetches each name of vecNames (update kind nUpdateType) to strDownloadPath +
 // name, creating its directory first, without progress reports, as many at a
@@ -11,6 +13,8 @@ class CQOVAUpdateIntf;
 // other). Stops at the first failed fetch with false; files fetched before it
 // stay staged. An empty list is true without touching the transport; a null
 // transport, or a name that would leave the staging directory, is false before
-// any request.
+// any request. On false, *pFailure (when given) says why. vecBounds: empty, or
+// one per name (the manifest's SIZE, the bounds of a manifest and its .sig).
 bool GetRemoteFiles(int nUpdateType, CQOVAUpdateIntf* pUpdateIntf, const std::string& strDownloadPath,
-                    const std::vector<std::string>& vecNames);
+                    const std::vector<std::string>& vecNames, S_TransferFailure* pFailure = nullptr,
+                    const std::vector<S_FileBound>& vecBounds = std::vector<S_FileBound>());

@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <shlwapi.h>
 
-#include <cstdio>
+#include <algorithm>
 
 #include "platform/base/Win32Handles.h"
 #include "platform/fs/DirectoryEx.h"
@@ -23,37 +23,139 @@ bool MoveOver(const std::string& strFrom, const std::string& strTo) {
     return MoveFileExA(strFrom.c_str(), strTo.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
+bool Exists(const std::string& strPath) { return GetFileAttributesA(strPath.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// Keeps strTarget's contents at strRollback. A hard link costs nothing; a copy
+// goes under a temporary name first, so strRollback never names half a file.
+bool KeepRollbackCopy(const std::string& strTarget, const std::string& strRollback) {
+    if (CreateHardLinkA(strRollback.c_str(), strTarget.c_str(), nullptr)) return true;
+    const std::string strPartial = strRollback + ".~.bak";
+    if (CopyFileA(strTarget.c_str(), strPartial.c_str(), FALSE) &&
+        MoveFileExA(strPartial.c_str(), strRollback.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        return true;
+    }
+    const DWORD dwError = GetLastError();
+    DeleteFileA(strPartial.c_str());   // best effort: a "*.bak" the next run removes anyway
+    SetLastError(dwError);
+    return false;
+}
+
+// The temporary copy over the target, or the target moved aside to ".bak" and
+// the copy moved in. dwError says why neither worked: the move aside's error
+// tells a held file (worth waiting for) from a stale ".bak" (not).
+bool TryReplace(const std::string& strTemp, const std::string& strTarget, DWORD& dwError, bool& bMovedAside) {
+    if (MoveOver(strTemp, strTarget)) return true;
+    const std::string strBackup = strTarget + ".bak";
+    // No MOVEFILE_REPLACE_EXISTING: a ".bak" that survived the clean-up is never overwritten.
+    if (!MoveFileExA(strTarget.c_str(), strBackup.c_str(), 0)) {
+        dwError = GetLastError();
+        return false;
+    }
+    if (MoveOver(strTemp, strTarget)) {
+        bMovedAside = true;
+        return true;
+    }
+    dwError = GetLastError();
+    // Put the old file back rather than leave the name empty.
+    MoveFileExA(strBackup.c_str(), strTarget.c_str(), 0);
+    return false;
+}
+
+// Runs fnStep until it succeeds, fails with an error that is not a hold, or
+// the budget is spent; the pauses between attempts double up to the longest.
+template <typename Step>
+S_PlaceResult WithWaits(const S_LockWait& wait, Step fnStep) {
+    S_PlaceResult result;
+    const DWORD dwStart = GetTickCount();
+    DWORD dwPause = wait.dwFirstPauseMs;
+    for (;;) {
+        DWORD dwError = 0;
+        if (fnStep(dwError)) {
+            result.bOk = true;
+            result.dwError = 0;
+            return result;
+        }
+        result.dwError = dwError;
+        const DWORD dwElapsed = GetTickCount() - dwStart;
+        if (!IsHeldFileError(dwError) || dwElapsed >= wait.dwBudgetMs) return result;
+        const DWORD dwSleep = std::min(dwPause, wait.dwBudgetMs - dwElapsed);
+        Sleep(dwSleep);
+        result.dwWaitedMs += dwSleep;
+        dwPause = std::min(dwPause * 2, wait.dwLongestPauseMs);
+    }
+}
+
 }  // namespace
 
-bool InstallFile(const std::string& strSource, const std::string& strTarget) {
-    // A directory of that name would be moved aside whole by the fall-back
-    // below, taking every file in it out of the installation.
-    if (PathIsDirectoryA(strTarget.c_str())) return false;
+bool IsHeldFileError(DWORD dwError) {
+    return dwError == ERROR_SHARING_VIOLATION || dwError == ERROR_LOCK_VIOLATION || dwError == ERROR_ACCESS_DENIED;
+}
 
+S_PlaceResult PlaceFile(const std::string& strSource, const std::string& strTarget, const std::string& strRollback,
+                        const S_LockWait& wait) {
+    // A directory of that name would be moved aside whole by the fall-back,
+    // taking every file in it out of the installation.
+    if (PathIsDirectoryA(strTarget.c_str())) {
+        S_PlaceResult result;
+        result.dwError = ERROR_DIRECTORY;
+        return result;
+    }
     CDirectoryEx::CreateParentDirectory(strTarget);
 
     const std::string strTemp = strTarget + ".~" + std::to_string(GetCurrentProcessId()) + ".bak";
+    bool bTempMade = false;
     bool bTempInPlace = false;   // true once the temporary name no longer exists
     ScopeExit dropTemp([&] {
-        if (!bTempInPlace) DeleteFileA(strTemp.c_str());
+        if (bTempMade && !bTempInPlace) DeleteFileA(strTemp.c_str());
     });
+    bool bRollbackDone = strRollback.empty();
 
-    if (!CopyAndFlush(strSource, strTemp)) return false;
-    if (MoveOver(strTemp, strTarget)) {
-        bTempInPlace = true;
-        return true;
-    }
+    bool bMovedAside = false;
+    S_PlaceResult result = WithWaits(wait, [&](DWORD& dwError) {
+        if (!bTempMade) {
+            if (!CopyAndFlush(strSource, strTemp)) {
+                dwError = GetLastError();
+                DeleteFileA(strTemp.c_str());   // a partial copy is not worth keeping
+                return false;
+            }
+            bTempMade = true;
+        }
+        if (!bRollbackDone) {
+            if (Exists(strTarget) && !KeepRollbackCopy(strTarget, strRollback)) {
+                dwError = GetLastError();
+                return false;
+            }
+            bRollbackDone = true;
+        }
+        bTempInPlace = TryReplace(strTemp, strTarget, dwError, bMovedAside);
+        return bTempInPlace;
+    });
+    result.bMovedAside = bMovedAside;
+    return result;
+}
 
-    // The target is in use: move it aside as a running program's files can be,
-    // then move the new file in. A ".bak" that survived the clean-up blocks the
-    // rename (rename never replaces), and the file stays old.
-    const std::string strBackup = strTarget + ".bak";
-    if (std::rename(strTarget.c_str(), strBackup.c_str()) != 0) return false;
-    if (MoveOver(strTemp, strTarget)) {
-        bTempInPlace = true;
-        return true;
+S_PlaceResult RestoreFile(const std::string& strTarget, const std::string& strRollback, bool bExisted,
+                          const S_LockWait& wait) {
+    if (!strRollback.empty() && Exists(strRollback)) {
+        return WithWaits(wait, [&](DWORD& dwError) {
+            if (MoveOver(strRollback, strTarget)) return true;
+            dwError = GetLastError();
+            return false;
+        });
     }
-    // Put the old file back rather than leave the name empty.
-    std::rename(strBackup.c_str(), strTarget.c_str());
-    return false;
+    if (bExisted) {
+        // No copy was kept, so the file was never replaced.
+        S_PlaceResult result;
+        result.bOk = true;
+        return result;
+    }
+    return WithWaits(wait, [&](DWORD& dwError) {
+        if (DeleteFileA(strTarget.c_str())) return true;
+        dwError = GetLastError();
+        return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND;
+    });
+}
+
+bool InstallFile(const std::string& strSource, const std::string& strTarget) {
+    return PlaceFile(strSource, strTarget, std::string()).bOk;
 }

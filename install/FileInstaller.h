@@ -5,19 +5,60 @@
 //
 //   1. strSource is copied beside the target under a temporary name (same
 //      directory, so the final move is a rename on one volume), flushed to disk;
-//   2. the temporary file is moved over the target (MoveFileExA with
+//   2. with a rollback name, the target's old contents are kept there first (a
+//      hard link, else a copy moved into that name), so the run can put them back;
+//   3. the temporary file is moved over the target (MoveFileExA with
 //      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-//   3. when that move fails because the target is in use (a running program
+//   4. when that move fails because the target is in use (a running program
 //      holds it), the target is renamed to its own name with ".bak" appended
 //      and the new file moved in; the next update run deletes the ".bak".
 //      Should that last move fail, the old file is renamed back.
 //
+// Something that holds a file without delete sharing (a virus scanner, an
+// indexer, a backup agent) usually lets go within seconds: a step that fails
+// with a sharing, lock or access error is tried again after 50 ms, doubling to
+// 1 s, for up to 10 s per file in all. Any other failure ends at once.
+//
 // The temporary name is the target's name followed by ".~<process id>.bak": a
-// process killed between steps 1 and 2 leaves a name the next run's "*.bak"
+// process killed between steps 1 and 3 leaves a name the next run's "*.bak"
 // clean-up removes. On every other path no temporary file is left behind.
 // The target's directory is created when missing. A target that is a
 // directory is never replaced.
+#include <windows.h>
+
 #include <string>
 
-// True when strTarget now holds the contents of strSource.
+// How long a held file is waited for.
+struct S_LockWait {
+    DWORD dwFirstPauseMs = 50;
+    DWORD dwLongestPauseMs = 1000;
+    DWORD dwBudgetMs = 10000;   // per file, all attempts together
+};
+
+// How putting one file in place (or back) went.
+struct S_PlaceResult {
+    bool bOk = false;
+    DWORD dwError = 0;      // the Win32 error that ended it, when it failed
+    DWORD dwWaitedMs = 0;   // time spent waiting for a held file
+    bool bMovedAside = false;   // the old file is now "<target>.bak" (it was in use)
+};
+
+// The sharing and lock errors a brief hold produces, which are worth waiting out.
+bool IsHeldFileError(DWORD dwError);
+
+// Puts strSource in place at strTarget. With strRollback not empty and the
+// target present, its old contents are first kept at strRollback (a name that
+// must not exist yet), to be put back with RestoreFile or dropped with
+// DeleteFileA once the run is over.
+S_PlaceResult PlaceFile(const std::string& strSource, const std::string& strTarget, const std::string& strRollback,
+                        const S_LockWait& wait = S_LockWait());
+
+// Undoes PlaceFile: the contents kept at strRollback go back to strTarget;
+// without them, a target that did not exist before (bExisted false) is
+// removed, and one that did was never touched. Waits out a held file as
+// PlaceFile does.
+S_PlaceResult RestoreFile(const std::string& strTarget, const std::string& strRollback, bool bExisted,
+                          const S_LockWait& wait = S_LockWait());
+
+// PlaceFile without a rollback copy. True when strTarget now holds the contents of strSource.
 bool InstallFile(const std::string& strSource, const std::string& strTarget);

@@ -26,15 +26,8 @@ bool IsSameDigestText(const std::string& strA, const std::string& strB) {
 }
 
 bool IsSizeText(const std::string& strSize, unsigned long long nBytes) {
-    if (strSize.empty() || strSize.size() > 20) return false;
     unsigned long long nValue = 0;
-    for (char c : strSize) {
-        if (c < '0' || c > '9') return false;
-        const unsigned digit = static_cast<unsigned>(c - '0');
-        if (nValue > (~0ULL - digit) / 10) return false;   // would overflow: no file is that large
-        nValue = nValue * 10 + digit;
-    }
-    return nValue == nBytes;
+    return ParseManifestSize(strSize, nValue) && nValue == nBytes;
 }
 
 CStagedFileCheck::CStagedFileCheck(EStagedDigest digest)
@@ -76,4 +69,13 @@ bool CStagedFileCheck::PassesGate(const std::string& strStagedPath, const S_Upda
     if (strExpected.empty()) return m_eDigest == EStagedDigest::Md5;
     strDigest = DigestOf(strStagedPath);
     return !strDigest.empty() && IsSameDigestText(strDigest, strExpected);
+}
+
+std::vector<S_UpdateFileInfo> SelectFilesToFetch(CStagedFileCheck& check, const std::string& strDownloadPath,
+                                                 const std::vector<S_UpdateFileInfo>& vecChanged) {
+    std::vector<S_UpdateFileInfo> vecToFetch;
+    for (const S_UpdateFileInfo& info : vecChanged) {
+        if (!check.IsReusable(strDownloadPath + info.strFileName, info)) vecToFetch.push_back(info);
+    }
+    return vecToFetch;
 }

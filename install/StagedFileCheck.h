@@ -10,6 +10,7 @@
 // and SIZE as the rules below say.
 #include <map>
 #include <string>
+#include <vector>
 
 #include "manifest/UpdateFileInfo.h"
 #include "platform/fs/FileDigest.h"
@@ -48,6 +49,11 @@ private:
     std::map<std::string, std::string> m_mapReusedDigests;   // staged path -> digest
     CFileDigest m_digest;
 };
+
+// The files of vecChanged, in order, whose staged copy (strDownloadPath +
+// name) an earlier, interrupted run did not already leave as IsReusable wants it.
+std::vector<S_UpdateFileInfo> SelectFilesToFetch(CStagedFileCheck& check, const std::string& strDownloadPath,
+                                                 const std::vector<S_UpdateFileInfo>& vecChanged);
 
 // Hex digests equal when letter case is ignored (ASCII only, lengths equal).
 bool IsSameDigestText(const std::string& strA, const std::string& strB);

@@ -30,8 +30,12 @@ std::string FormatLocalTime(const std::string& strPattern) {
 
 bool WriteUpdateRecord(const std::string& strAppDir, const std::string& strPattern,
                        const std::string& strNewVersion, const std::string& strOldVersion, int nSucceed) {
+    return WriteUpdateRecordSection(strAppDir, FormatLocalTime(strPattern), strNewVersion, strOldVersion, nSucceed);
+}
+
+bool WriteUpdateRecordSection(const std::string& strAppDir, const std::string& strSection,
+                              const std::string& strNewVersion, const std::string& strOldVersion, int nSucceed) {
     CCryptConfigFile record(strAppDir + kRecordFileName, "");
-    const std::string strSection = FormatLocalTime(strPattern);
     bool bOk = record.WriteInteger(strSection, "IsSucceed", nSucceed) != -1;
     bOk = record.WriteString(strSection, "NewVersion", strNewVersion) != -1 && bOk;
     bOk = record.WriteString(strSection, "OldVersion", strOldVersion) != -1 && bOk;

@@ -14,6 +14,11 @@ std::string FormatLocalTime(const std::string& strPattern);
 bool WriteUpdateRecord(const std::string& strAppDir, const std::string& strPattern,
                        const std::string& strNewVersion, const std::string& strOldVersion, int nSucceed = 1);
 
+// The same into the section strSection, named by the caller (a record written
+// again after an interrupted run keeps the name of the first attempt).
+bool WriteUpdateRecordSection(const std::string& strAppDir, const std::string& strSection,
+                              const std::string& strNewVersion, const std::string& strOldVersion, int nSucceed);
+
 // Sets "InstallPath" = strAppDir and "Version" = strNewVersion (REG_SZ, zero
 // byte counted) under HKEY_LOCAL_MACHINE\SOFTWARE\QOVA. The key is only opened,
 // never created: without it, or without the right to write it, nothing happens

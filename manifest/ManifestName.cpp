@@ -37,7 +37,33 @@ bool IsDeviceSegment(const std::wstring& strSegment) {
            strBase[3] >= L'1' && strBase[3] <= L'9';
 }
 
-bool IsBadSegment(const std::wstring& strSegment) { return IsParentSegment(strSegment) || IsDeviceSegment(strSegment); }
+// "a.dll." and "a.dll " open "a.dll": Windows trims them, so two names of a
+// manifest would be one file.
+bool HasTrimmedEnd(const std::wstring& strSegment) {
+    return !strSegment.empty() && (strSegment.back() == L'.' || strSegment.back() == L' ');
+}
+
+// "PROGRA~1", "a~1.dll": the short alias of some other name, which may be a
+// file of the same manifest under its long name (or one outside it).
+bool IsShortAlias(const std::wstring& strSegment) {
+    const size_t nDot = strSegment.find(L'.');
+    const std::wstring strBase = strSegment.substr(0, nDot);
+    if (nDot != std::wstring::npos) {
+        const std::wstring strExt = strSegment.substr(nDot + 1);
+        if (strExt.size() > 3 || strExt.find(L'.') != std::wstring::npos) return false;
+    }
+    const size_t nTilde = strBase.find(L'~');
+    if (nTilde == std::wstring::npos || nTilde == 0 || nTilde > 6 || nTilde + 1 == strBase.size()) return false;
+    for (size_t i = nTilde + 1; i < strBase.size(); ++i) {
+        if (strBase[i] < L'0' || strBase[i] > L'9') return false;
+    }
+    return true;
+}
+
+bool IsBadSegment(const std::wstring& strSegment) {
+    return IsParentSegment(strSegment) || IsDeviceSegment(strSegment) || HasTrimmedEnd(strSegment) ||
+           IsShortAlias(strSegment);
+}
 
 }  // namespace
 

@@ -5,7 +5,10 @@
 // appended to: not empty, not absolute (no leading '\' or '/', no drive, no
 // "\\server"), no ':' anywhere (drives, alternate streams), no ".." segment
 // with either separator, no control character, no device name ("NUL",
-// "com1.txt") as a segment. The name is read as code page 936 text, so a GBK
+// "com1.txt") as a segment, no segment ending in '.' or a space (Windows trims
+// them: "a.dll." is "a.dll"), no segment in the form of a short 8.3 alias (up
+// to six characters, '~', digits, an extension of up to three: "PROGRA~1",
+// "a~1.dll"), which may name another file. The name is read as code page 936 text, so a GBK
 // trail byte 0x5C is part of its character, not a separator; a name that is
 // not valid GBK is refused.
 bool IsSafeManifestName(const std::string& strName);

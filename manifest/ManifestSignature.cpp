@@ -12,7 +12,7 @@ const char kSignatureSuffix[] = ".sig";
 
 namespace {
 
-const char kMessagePrefix[] = "QOVA-SIG-1\n";
+const char kMessagePrefix[] = "QOVA-SIG-2\n";
 const char kSection[] = "Signature";
 const long long kSecondsPerDay = 86400;
 
@@ -106,9 +106,17 @@ long long CurrentUtcTime() {
     return n100ns < kEpoch ? 0 : static_cast<long long>((n100ns - kEpoch) / 10000000ULL);
 }
 
-std::string SignedMessage(const std::string& strSigned, const std::string& strExpires, const std::string& strManifest) {
+std::string ManifestTarget(int nUpdateType, const std::string& strManifestName) {
+    return "/" + std::to_string(nUpdateType) + "/" + strManifestName;
+}
+
+std::string SignedMessage(const std::string& strTarget, const std::string& strSigned, const std::string& strExpires,
+                          const std::string& strManifest) {
     std::string strMessage = kMessagePrefix;
-    strMessage.reserve(strMessage.size() + strSigned.size() + strExpires.size() + 2 + strManifest.size());
+    strMessage.reserve(strMessage.size() + strTarget.size() + strSigned.size() + strExpires.size() + 3 +
+                       strManifest.size());
+    strMessage += strTarget;
+    strMessage += '\n';
     strMessage += strSigned;
     strMessage += '\n';
     strMessage += strExpires;
@@ -118,7 +126,8 @@ std::string SignedMessage(const std::string& strSigned, const std::string& strEx
 }
 
 std::string SignatureText(const S_ManifestSignature& sig) {
-    std::string strText = std::string("[") + kSection + "]\r\nSigned=" + sig.strSigned + "\r\n";
+    std::string strText = std::string("[") + kSection + "]\r\nTarget=" + sig.strTarget + "\r\nSigned=" +
+                          sig.strSigned + "\r\n";
     if (!sig.strExpires.empty()) strText += "Expires=" + sig.strExpires + "\r\n";
     strText += "Value=" + sig.strValue + "\r\n";
     return strText;
@@ -128,34 +137,40 @@ bool ParseSignatureText(const std::string& strText, S_ManifestSignature& sig) {
     sig = S_ManifestSignature();
     IniDocument doc;
     doc.Parse(strText);
+    const std::string* pTarget = doc.Find(kSection, "Target");
     const std::string* pSigned = doc.Find(kSection, "Signed");
     const std::string* pExpires = doc.Find(kSection, "Expires");
     const std::string* pValue = doc.Find(kSection, "Value");
     long long nTime = 0;
     std::string strSignature;
-    if (!pSigned || !pValue || !ParseUtcTime(*pSigned, nTime) || !Base64Decode(*pValue, strSignature) ||
+    if (!pTarget || pTarget->empty() || (*pTarget)[0] != '/' || pTarget->find('\n') != std::string::npos ||
+        !pSigned || !pValue || !ParseUtcTime(*pSigned, nTime) || !Base64Decode(*pValue, strSignature) ||
         strSignature.size() != kP256SignatureBytes) {
         return false;
     }
     // "Expires=" with nothing after it signs the same bytes as no Expires at all.
     if (pExpires && !pExpires->empty() && !ParseUtcTime(*pExpires, nTime)) return false;
+    sig.strTarget = *pTarget;
     sig.strSigned = *pSigned;
     sig.strExpires = pExpires ? *pExpires : std::string();
     sig.strValue = *pValue;
     return true;
 }
 
-bool SignManifest(const std::string& strManifest, const CEcdsaP256PrivateKey& key, long long nSigned,
-                  long long nExpires, S_ManifestSignature& sig) {
+bool SignManifest(const std::string& strManifest, const std::string& strTarget, const CEcdsaP256PrivateKey& key,
+                  long long nSigned, long long nExpires, S_ManifestSignature& sig) {
     sig = S_ManifestSignature();
+    if (strTarget.empty() || strTarget[0] != '/' || strTarget.find_first_of("\r\n") != std::string::npos) return false;
     const std::string strSigned = FormatUtcTime(nSigned);
     const std::string strExpires = nExpires < 0 ? std::string() : FormatUtcTime(nExpires);
     if (strSigned.empty() || (nExpires >= 0 && strExpires.empty())) return false;
     std::string strDigest;
     std::string strSignature;
-    if (!Sha256Of(SignedMessage(strSigned, strExpires, strManifest), strDigest) || !key.Sign(strDigest, strSignature)) {
+    if (!Sha256Of(SignedMessage(strTarget, strSigned, strExpires, strManifest), strDigest) ||
+        !key.Sign(strDigest, strSignature)) {
         return false;
     }
+    sig.strTarget = strTarget;
     sig.strSigned = strSigned;
     sig.strExpires = strExpires;
     sig.strValue = Base64Encode(strSignature);
@@ -178,13 +193,14 @@ bool FindSectionWithoutSha256(const std::string& strManifest, EManifestLayout la
 }
 
 ESignatureCheck CheckManifestSignature(const std::string& strManifest, const std::string& strSignatureText,
-                                       EManifestLayout layout, const std::vector<CEcdsaP256PublicKey>& vecKeys,
+                                       const std::string& strTarget, EManifestLayout layout, const std::vector<CEcdsaP256PublicKey>& vecKeys,
                                        long long nNow, const std::string& strNewestAccepted, S_ManifestSignature& sig) {
     if (!ParseSignatureText(strSignatureText, sig)) return ESignatureCheck::Malformed;
 
     std::string strDigest;
     std::string strSignature;
-    if (!Sha256Of(SignedMessage(sig.strSigned, sig.strExpires, strManifest), strDigest) ||
+    // The path asked for, not the file's claim: a pair served in place of another fails here.
+    if (!Sha256Of(SignedMessage(strTarget, sig.strSigned, sig.strExpires, strManifest), strDigest) ||
         !Base64Decode(sig.strValue, strSignature)) {
         return ESignatureCheck::BadSignature;
     }
@@ -213,7 +229,8 @@ ESignatureCheck CheckManifestSignature(const std::string& strManifest, const std
     return ESignatureCheck::Valid;
 }
 
-ESignatureCheck VerifyManifestFile(const std::string& strManifestPath, EManifestLayout layout,
+ESignatureCheck VerifyManifestFile(const std::string& strManifestPath, const std::string& strTarget,
+                                   EManifestLayout layout,
                                    const std::vector<CEcdsaP256PublicKey>& vecKeys, long long nNow,
                                    const std::string& strNewestAccepted, S_ManifestSignature& sig) {
     sig = S_ManifestSignature();
@@ -223,7 +240,13 @@ ESignatureCheck VerifyManifestFile(const std::string& strManifestPath, EManifest
     if (ReadWholeFile(strManifestPath + kSignatureSuffix, strSignatureText) != FileReadResult::Read) {
         return ESignatureCheck::NoSignature;
     }
-    return CheckManifestSignature(strManifest, strSignatureText, layout, vecKeys, nNow, strNewestAccepted, sig);
+    std::string strCheckedTarget = strTarget;
+    if (strCheckedTarget.empty()) {
+        S_ManifestSignature claimed;
+        if (ParseSignatureText(strSignatureText, claimed)) strCheckedTarget = claimed.strTarget;
+    }
+    return CheckManifestSignature(strManifest, strSignatureText, strCheckedTarget, layout, vecKeys, nNow,
+                                  strNewestAccepted, sig);
 }
 
 const char* SignatureCheckText(ESignatureCheck result) {
@@ -231,8 +254,9 @@ const char* SignatureCheckText(ESignatureCheck result) {
     case ESignatureCheck::Valid: return "valid";
     case ESignatureCheck::NoManifest: return "the manifest cannot be read";
     case ESignatureCheck::NoSignature: return "no signature file beside the manifest, or it cannot be read";
-    case ESignatureCheck::Malformed: return "the signature file is malformed (Signed, Expires or Value)";
-    case ESignatureCheck::BadSignature: return "the signature does not match the manifest with any of the keys";
+    case ESignatureCheck::Malformed: return "the signature file is malformed (Target, Signed, Expires or Value)";
+    case ESignatureCheck::BadSignature:
+        return "the signature does not match the manifest and its Target with any of the keys";
     case ESignatureCheck::Expired: return "the signature has expired";
     case ESignatureCheck::Replayed: return "signed before the newest signature accepted earlier";
     case ESignatureCheck::BadRecord: return "the recorded signing time cannot be read";

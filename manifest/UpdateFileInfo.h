@@ -3,6 +3,7 @@
 // is a std::vector of these in manifest order; every field is copied from the
 // manifest as is, a missing value left empty.
 #include <string>
+#include <vector>
 
 struct S_UpdateFileInfo {
     std::string strFileName;     // relative to the comparison's root, '\'-separated
@@ -11,3 +12,13 @@ struct S_UpdateFileInfo {
     std::string strMD5;          // "MD5": the expected digest text
     std::string strSHA256;       // "SHA256": the expected digest of a signed release
 };
+
+// The one reader of "SIZE": decimal digits only, no sign, no blanks, no value
+// beyond 64 bits. False for anything else ("12a", " 77", "", "-1").
+bool ParseManifestSize(const std::string& strSize, unsigned long long& nBytes);
+
+// The SIZE of each of vecNames (names of vecFiles), kUnknownSize where it
+// cannot be read: what the transport is told to expect of each.
+constexpr unsigned long long kUnknownSize = ~0ULL;
+std::vector<unsigned long long> ManifestSizesOf(const std::vector<S_UpdateFileInfo>& vecFiles,
+                                                const std::vector<std::string>& vecNames);

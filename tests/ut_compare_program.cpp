@@ -90,9 +90,9 @@ TEST(VersionOrder, ComparesUnsignedBytesFromTheLeft) {
 
 TEST(ManifestName, AcceptsRelativeNamesBelowTheRoot) {
     const char* safe[] = {
-        "a.dll", "bin\\a.dll", "bin/plugins/a.dll", "UpdateConfig.ini", ".hidden", "a..b", "..a", "a..",
-        "...a", "a.\\b", "誠.dat", "診\\誠.dat",
-        "誠..\\a.dat",   // D5 5C 2E 2E: the 0x5C is a trail byte, not a separator before ".."
+        "a.dll", "bin\\a.dll", "bin/plugins/a.dll", "UpdateConfig.ini", ".hidden", "a..b", "..a",
+        "...a", "誠.dat", "診\\誠.dat",
+        "PROGRAM~1", "a~b.dll", "a~1.dllx", "~1.dll", "a~.dll", "a.b~1",   // not in the form of a short alias
         "数据\\地图.dat",
         "console.dll", "CONFIG.ini", "com10.txt", "lpt.txt", "nul_x.dat", "auxiliary\\a.dll",
     };
@@ -113,6 +113,9 @@ TEST(ManifestName, RefusesNamesThatCouldLeaveTheRoot) {
         std::string("a\0b", 3),                                  // embedded NUL
         "\x81",                                                  // lone GBK lead byte: not text
         "NUL", "nul.txt", "bin\\CON", "Com1.log", "lpt9", "AUX .dat", "prn\\a.dll", "conout$",   // devices
+        "誠..\\a.dat",   // D5 5C 2E 2E: "誠.." (the 0x5C a trail byte), which Windows trims to "誠"
+        "a.dll.", "a.dll ", "a.dll. .", "bin.\\a.dll", "bin \\a.dll", "a..", "a.\\b", ".",   // Windows trims them
+        "PROGRA~1\\a.dll", "a~1.dll", "bin\\QOVA~12.DLL", "ab~1.", "地图~1\\a.dat",           // short aliases
     };
     for (const std::string& strName : unsafe) EXPECT_FALSE(IsSafeManifestName(strName)) << strName;
 }

@@ -163,17 +163,18 @@ TEST(UpdateDialogCheck, OffersTheNewVersionWithTheTemplateTextsAndDeletesBackups
     EXPECT_FALSE(FileExists(inst.App("b.dll")));
 }
 
-TEST(UpdateDialogCheck, ShowsUpToDateWithOnlyTheCloseButtonsWhateverKeptTheOfferAway) {
+TEST(UpdateDialogCheck, OffersNothingWithOnlyTheCloseButtonsAndSaysWhy) {
     const struct {
         const char* pszName;
         const char* pszArgs;
         const char* pszVersion;   // published for kind 1; nullptr: nothing published
         bool bNoServer;
+        const char* pszMessage;
     } cases[] = {
-        {"same region, version not greater", "", kInstalledVersion, false},
-        {"no server reachable", "", "4.0.1008", true},
-        {"data set without a manifest", "-t:2 -d:Maps", "4.0.1008", false},
-        {"data-set name leaving the installation", "-t:1 -t:2 -d:..\\..", "4.0.1008", false},
+        {"same region, version not greater", "", kInstalledVersion, false, kUpToDate},
+        {"no server reachable", "", "4.0.1008", true, kConnectionFailed},
+        {"data set without a manifest", "-t:2 -d:Maps", "4.0.1008", false, kConnectionFailed},
+        {"data-set name leaving the installation", "-t:1 -t:2 -d:..\\..", "4.0.1008", false, kUpdateError},
     };
     bool bFirst = true;
     for (const auto& c : cases) {
@@ -188,7 +189,7 @@ TEST(UpdateDialogCheck, ShowsUpToDateWithOnlyTheCloseButtonsWhateverKeptTheOffer
         DialogRun run(inst);
         ASSERT_TRUE(run.Open(c.pszArgs)) << c.pszName;
 
-        EXPECT_EQ(run.Message(), kUpToDate) << c.pszName;
+        EXPECT_EQ(run.Message(), c.pszMessage) << c.pszName;
         for (int nId : kOfferControls) EXPECT_FALSE(ControlVisible(run.Dlg(), nId)) << c.pszName << " " << nId;
         EXPECT_TRUE(ControlVisible(run.Dlg(), IDC_BTN_CLOSE)) << c.pszName;
         EXPECT_TRUE(ControlVisible(run.Dlg(), IDC_BTN_CLOSEX)) << c.pszName;
@@ -349,14 +350,14 @@ TEST(UpdateDialogUpgrade, EverythingStagedInstallsAtOnceWithoutFetchingAndKeepsA
     EXPECT_EQ(inst.ClientLog(), (std::vector<std::string>{"start", "close", "start"}));
 }
 
-TEST(UpdateDialogUpgrade, AFileInUseIsMovedAsideAndOneThatCannotBeReplacedIsRecordedAsAFailure) {
+TEST(UpdateDialogUpgrade, AFileInUseIsMovedAsideAndOneHeldForEverPutsTheOldReleaseBack) {
     const struct {
         const char* pszName;
         const char* pszShare;   // how the running program holds b.dll
         bool bReplaced;
     } cases[] = {
         {"held like a running program: renamed to .bak", "rd", true},
-        {"held without delete sharing: stays old", "r", false},
+        {"held without delete sharing: waited for, then the old release is back", "r", false},
     };
     for (const auto& c : cases) {
         TestInstallation inst(kInstalledVersion, kRegion, true);
@@ -371,10 +372,16 @@ TEST(UpdateDialogUpgrade, AFileInUseIsMovedAsideAndOneThatCannotBeReplacedIsReco
         DialogRun run(inst);
         ASSERT_TRUE(run.Open()) << c.pszName;
         ASSERT_TRUE(ClickControl(run.Dlg(), IDC_BTN_UPDATE));
-        ASSERT_TRUE(run.Ended(15000)) << c.pszName;
+        if (c.bReplaced) {
+            ASSERT_TRUE(run.Ended(15000)) << c.pszName;
+        } else {
+            // About 10 s of waiting for b.dll, then the dialog says so and stays.
+            ASSERT_TRUE(run.WaitForMessage(kUpdateError, 20000)) << c.pszName << ": " << run.Message();
+            EXPECT_FALSE(run.Ended(300)) << c.pszName;
+        }
 
-        // The other file is installed either way.
-        EXPECT_EQ(ReadFileBytes(inst.App("a.dll")), "new a") << c.pszName;
+        // All or nothing: never a new a.dll beside an old b.dll.
+        EXPECT_EQ(ReadFileBytes(inst.App("a.dll")), c.bReplaced ? "new a" : "old a") << c.pszName;
         EXPECT_EQ(ReadFileBytes(inst.App("b.dll")), c.bReplaced ? "new b" : "old b") << c.pszName;
         EXPECT_EQ(FileExists(inst.App("b.dll.bak")), c.bReplaced) << c.pszName;
         // Only a complete installation claims the new version.
@@ -520,8 +527,8 @@ TEST(UpdateDialogSigned, OffersAndInstallsOnlyWhatTheKeySigned) {
             }
             for (const char* pszUrl : {"/1/bin/a.dll", "/1/b.dll"}) vecRequests.push_back(pszUrl);
         } else {
-            // Refused like a server that cannot be reached: "up to date".
-            EXPECT_EQ(run.Message(), kUpToDate) << c.pszName;
+            // Never "up to date": a .sig that is not there is a server that did not deliver.
+            EXPECT_EQ(run.Message(), c.eCase == ESigned::NoSignature ? kConnectionFailed : kUpdateError) << c.pszName;
             EXPECT_FALSE(ControlVisible(run.Dlg(), IDC_BTN_UPDATE)) << c.pszName;
             EXPECT_FALSE(FileExists(Staging(inst) + "UpdateConfig.ini")) << c.pszName;
             EXPECT_FALSE(FileExists(Staging(inst) + "UpdateConfig.ini.sig")) << c.pszName;

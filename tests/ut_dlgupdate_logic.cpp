@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "install/StagedFileCheck.h"
+#include "install/UpdateRun.h"
 #include "platform/fs/MD5.h"
 #include "support/TempDir.h"
 #include "ui/DownloadPlan.h"
@@ -43,10 +44,11 @@ TEST(ListFilesToDownload, KeepsOnlyStagedCopiesWithTheManifestsExactDigest) {
     };
     CStagedFileCheck check;
     std::vector<std::string> vecDown = {"left over"};
-    std::vector<int> vecSizes = {99};
-    ListFilesToDownload(vecFiles, strStaging, check, vecDown, vecSizes);
+    std::vector<unsigned long long> vecSizes = {99};
+    ListFilesToDownload(SelectFilesToFetch(check, strStaging, vecFiles), vecDown, vecSizes);
     EXPECT_EQ(vecDown, (std::vector<std::string>{"bin\\case.dll", "stale.dll", "missing.dll"}));
-    EXPECT_EQ(vecSizes, (std::vector<int>{12, 0, 77}));
+    // Only digits are a size: the transport then refuses a body of another length.
+    EXPECT_EQ(vecSizes, (std::vector<unsigned long long>{kUnknownSize, kUnknownSize, kUnknownSize}));
 }
 
 TEST(ListFilesToDownload, EverythingStagedLeavesNothingToFetch) {
@@ -60,14 +62,14 @@ TEST(ListFilesToDownload, EverythingStagedLeavesNothingToFetch) {
     };
     CStagedFileCheck check;
     std::vector<std::string> vecDown;
-    std::vector<int> vecSizes;
-    ListFilesToDownload(vecFiles, strStaging, check, vecDown, vecSizes);
+    std::vector<unsigned long long> vecSizes;
+    ListFilesToDownload(SelectFilesToFetch(check, strStaging, vecFiles), vecDown, vecSizes);
     EXPECT_TRUE(vecDown.empty());
     EXPECT_TRUE(vecSizes.empty());
 }
 
 TEST(ClassifyUpdateReport, ReadsEachReportAgainstTheAwaitedSizes) {
-    const std::vector<int> vecSizes = {100, 200};
+    const std::vector<unsigned long long> vecSizes = {100, 200, 3221225472ULL, kUnknownSize};
     const LPARAM kAllBits = -1;
     const struct {
         const char* pszName;
@@ -85,21 +87,114 @@ TEST(ClassifyUpdateReport, ReadsEachReportAgainstTheAwaitedSizes) {
         {"failure report", 0, kAllBits, 1, EUpdateReport::Failed},
         {"failure even after every file", 0, kAllBits, 2, EUpdateReport::Failed},
         {"failure marked in the low 32 bits only", 0, static_cast<LPARAM>(0xFFFFFFFFu), 0, EUpdateReport::Failed},
-        {"a completion beyond the awaited files", 200, 200, 2, EUpdateReport::Unexpected},
+        {"a completion beyond the awaited files", 200, 200, 4, EUpdateReport::Unexpected},
         {"far beyond them", 5, 5, 7, EUpdateReport::Unexpected},
         {"a negative count reads nothing", 100, 100, -1, EUpdateReport::Unexpected},
         {"progress beyond the awaited files is still progress", 10, 200, 2, EUpdateReport::Progress},
+        {"a file of 3 GiB completes", 3221225472ULL, 3221225472ULL, 2, EUpdateReport::FileComplete},
+        {"3 GiB seen through 32 bits is not it", 1073741824, 1073741824, 2, EUpdateReport::SizeMismatch},
+        {"a file of 4 GiB - 1 is no failure", 0xFFFFFFFFu, 0xFFFFFFFFu, 2, EUpdateReport::SizeMismatch},
+        {"an unreadable SIZE matches nothing", 0, 0, 3, EUpdateReport::SizeMismatch},
     };
     for (const auto& c : cases)
         EXPECT_EQ(ClassifyUpdateReport(c.wParam, c.lParam, c.nFinished, vecSizes), c.expected) << c.pszName;
 }
 
 TEST(ClassifyUpdateReport, NothingAwaitedMeansEveryCompletionIsIgnored) {
-    const std::vector<int> vecNone;
+    const std::vector<unsigned long long> vecNone;
     EXPECT_EQ(ClassifyUpdateReport(0, 0, 0, vecNone), EUpdateReport::Unexpected);
     EXPECT_EQ(ClassifyUpdateReport(10, 10, 0, vecNone), EUpdateReport::Unexpected);
     // A file of no bytes completes with (0, 0).
-    EXPECT_EQ(ClassifyUpdateReport(0, 0, 0, std::vector<int>{0}), EUpdateReport::FileComplete);
+    EXPECT_EQ(ClassifyUpdateReport(0, 0, 0, std::vector<unsigned long long>{0}), EUpdateReport::FileComplete);
+}
+
+// What each road does with each way a run can end; the dialog's face comes from the same table.
+TEST(EndActionsFor, EachRoadActsOnTheOutcomeItself) {
+    const EDialogState kOffer = EDialogState::Offer, kUpToDate = EDialogState::UpToDate,
+                       kNoConnection = EDialogState::ConnectionFailed, kError = EDialogState::UpdateError,
+                       kClosed = EDialogState::Closed;
+    const struct {
+        ERunResult eResult;
+        bool bRestartSilent, bRestartDialog;  // the silent data road never restarts
+        bool bDeleteSilent, bDeleteDialog;
+        EDialogState eDialog;
+    } cases[] = {
+        {ERunResult::Offered, false, false, false, false, kOffer},
+        {ERunResult::UpToDate, false, false, true, false, kUpToDate},
+        {ERunResult::Installed, true, true, true, true, kClosed},
+        {ERunResult::InstallFailed, true, true, true, true, kError},
+        {ERunResult::UnsafeName, false, false, false, false, kError},
+        {ERunResult::ManifestUnavailable, false, false, false, false, kNoConnection},
+        {ERunResult::ManifestRefused, false, false, false, false, kError},
+        {ERunResult::TrustBroken, false, false, false, false, kError},
+        {ERunResult::FetchFailed, false, false, true, false, kNoConnection},
+        {ERunResult::Damaged, false, false, true, false, kError},
+        {ERunResult::Cancelled, false, false, false, false, kClosed},
+    };
+    for (const auto& c : cases) {
+        const S_EndActions program = EndActionsFor(ERoad::SilentProgram, c.eResult);
+        const S_EndActions data = EndActionsFor(ERoad::SilentData, c.eResult);
+        const S_EndActions dialog = EndActionsFor(ERoad::Dialog, c.eResult);
+        const char* pszName = RunResultText(c.eResult);
+        EXPECT_EQ(c.bRestartSilent, program.bRestartClient) << pszName;
+        EXPECT_FALSE(data.bRestartClient) << pszName;
+        EXPECT_EQ(c.bRestartDialog, dialog.bRestartClient) << pszName;
+        if (program.bRestartClient) EXPECT_EQ(5000u, program.dwRestartDelayMs) << pszName;
+        if (dialog.bRestartClient) EXPECT_EQ(0u, dialog.dwRestartDelayMs) << pszName;
+        EXPECT_EQ(c.bDeleteSilent, program.bDeleteStaging) << pszName;
+        EXPECT_EQ(c.bDeleteSilent, data.bDeleteStaging) << pszName;
+        EXPECT_EQ(c.bDeleteDialog, dialog.bDeleteStaging) << pszName;
+        EXPECT_EQ(c.eDialog, dialog.eDialogState) << pszName;
+    }
+}
+
+TEST(PolicyFor, EachRoadsVersionRuleAndTraces) {
+    const S_RoadPolicy program = PolicyFor(ERoad::SilentProgram, 1);
+    EXPECT_EQ(EVersionRule::Manifest, program.eVersionRule) << "a lower unconditional version is written too";
+    EXPECT_TRUE(program.bRegistry);
+    EXPECT_EQ("%Y-%m-%d", program.strRecordPattern);
+    EXPECT_EQ("UpdateConfig.ini", program.strManifestName);
+    EXPECT_FALSE(program.bCloseClientFirst) << "the notification asks first";
+
+    const S_RoadPolicy data = PolicyFor(ERoad::SilentData, 3);
+    EXPECT_EQ(EVersionRule::None, data.eVersionRule);
+    EXPECT_FALSE(data.bRegistry);
+    EXPECT_TRUE(data.strRecordPattern.empty());
+    EXPECT_EQ(EManifestCopy::IntoTarget, data.eManifestCopy);
+    EXPECT_EQ("config.ini", data.strManifestName);
+    EXPECT_EQ(EManifestLayout::Data, data.eLayout);
+
+    for (int nKind : {1, 2}) {
+        const S_RoadPolicy dialog = PolicyFor(ERoad::Dialog, nKind);
+        EXPECT_EQ(nKind == 1 ? EVersionRule::OnlyGreater : EVersionRule::None, dialog.eVersionRule) << nKind;
+        EXPECT_EQ(nKind == 1, dialog.bRegistry) << nKind;
+        EXPECT_EQ(nKind == 1 ? EManifestCopy::None : EManifestCopy::IntoAppDir, dialog.eManifestCopy) << nKind;
+        EXPECT_EQ("%Y-%m-%d %H:%M:%S", dialog.strRecordPattern) << nKind;
+        EXPECT_EQ("UpdateConfig.ini", dialog.strManifestName) << nKind;
+        EXPECT_TRUE(dialog.bCloseClientFirst) << nKind;
+    }
+}
+
+TEST(ShouldNotify, RegionChangeOrANewerVersionTheManifestAnnounces) {
+    const struct {
+        const char* pszVersion;
+        const char* pszRegion;
+        int nNotify;
+        bool bNotify;
+    } cases[] = {
+        {"4.0.1008.0101", "CN", 1, true},
+        {"4.0.1008.0101", "CN", 0, false},
+        {"4.0.1007.0715", "TW", 0, true},
+        {"4.0.1006.0101", "CN", 1, false},
+        {"4.0.999.1", "CN", 1, true},   // plain text order: 9 after 1
+    };
+    for (const auto& c : cases) {
+        S_ManifestHead head;
+        head.strVersion = c.pszVersion;
+        head.strRegion = c.pszRegion;
+        head.nNotify = c.nNotify;
+        EXPECT_EQ(c.bNotify, ShouldNotify(head, "4.0.1007.0715", "CN")) << c.pszVersion << " " << c.pszRegion;
+    }
 }
 
 }  // namespace

@@ -6,8 +6,10 @@
 #include <vector>
 
 #include "install/FileInstaller.h"
+#include "install/InstallJournal.h"
 #include "install/StagedFileCheck.h"
 #include "platform/base/Win32Handles.h"
+#include "platform/ini/CryptConfigFile.h"
 #include "support/Installation.h"
 #include "support/TempDir.h"
 
@@ -74,6 +76,62 @@ TEST(InstallFile, AStaleBakThatCannotGoKeepsALockedTargetOld) {
     EXPECT_EQ("old client", ReadFileBytes(dir / "app\\client.exe"));
     EXPECT_EQ("older client", ReadFileBytes(dir / "app\\client.exe.bak"));
     EXPECT_EQ(std::vector<std::string>({"client.exe", "client.exe.bak"}), ListTree(dir / "app\\"));
+}
+
+// A run killed while putting files in place leaves its journal; the next run's start acts on it.
+TEST(InstallJournal, TheNextRunUndoesOrFinishesWhatAKilledRunLeft) {
+    const struct {
+        const char* pszName;
+        int nState;   // 0 journal of files being put in place, 1 committed, 2 damaged, 3 naming another directory
+        ERecovery eExpected;
+        const char* pszA;   // a.dll afterwards
+        bool bNewFileStays;
+    } cases[] = {
+        {"not committed: the old files come back", 0, ERecovery::RolledBack, "old a", false},
+        {"committed: the traces are written", 1, ERecovery::Finished, "new a", true},
+        {"damaged: nothing is done", 2, ERecovery::Damaged, "new a", true},
+        {"another installation's: nothing is done", 3, ERecovery::Damaged, "new a", true},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        const std::string strApp = dir / "app\\";
+        const std::string strOther = dir / "other\\";
+        ASSERT_TRUE(WriteFileBytes(strApp + "a.dll", "old a"));
+        ASSERT_TRUE(WriteFileBytes(strApp + "stage\\a.dll", "new a"));
+        ASSERT_TRUE(WriteFileBytes(strApp + "stage\\n.dll", "new n"));
+        ASSERT_TRUE(WriteFileBytes(strOther + "a.dll", "other a"));
+        const std::string strBase = c.nState == 3 ? strOther : strApp;
+        const std::vector<S_JournalFile> vecFiles = {{strBase + "a.dll", strBase + "a.dll.~7.old.bak", true},
+                                                     {strBase + "n.dll", strBase + "n.dll.~7.old.bak", false}};
+        CInstallJournal journal(strApp);
+        ASSERT_TRUE(journal.Begin(vecFiles)) << c.pszName;
+        for (const S_JournalFile& file : vecFiles) {
+            const std::string strName = file.strTarget.substr(strBase.size());
+            ASSERT_TRUE(PlaceFile(strApp + "stage\\" + strName, file.strTarget, file.strRollback).bOk) << c.pszName;
+        }
+        S_InstallTraces traces;
+        traces.strAppPath = strApp;
+        traces.bWriteConfigVersion = true;
+        traces.strNewVersion = "4.0.1008.0101";
+        if (c.nState == 1) ASSERT_TRUE(journal.Commit(traces));
+        if (c.nState == 2) ASSERT_TRUE(WriteFileBytes(InstallJournalPath(strApp), "QOVA-INSTALL-JOURNAL 1\nstate=ins"));
+        // The process ends here, killed.
+
+        EXPECT_EQ(c.eExpected, RecoverInterruptedInstall(strApp).eRecovery) << c.pszName;
+        EXPECT_EQ(c.pszA, ReadFileBytes(strBase + "a.dll")) << c.pszName;
+        EXPECT_EQ(c.bNewFileStays, FileExists(strBase + "n.dll")) << c.pszName;
+        EXPECT_FALSE(FileExists(InstallJournalPath(strApp))) << c.pszName;
+        EXPECT_EQ(c.nState == 1 ? "4.0.1008.0101" : "",
+                  [&] {
+                      CCryptConfigFile config(strApp + "Config.dat", "");
+                      std::string strVersion;
+                      config.ReadString("Update", "Version", "", strVersion);
+                      return strVersion;
+                  }())
+            << c.pszName;
+        if (c.nState < 2) EXPECT_FALSE(FileExists(strApp + "a.dll.~7.old.bak")) << c.pszName;
+        if (c.nState == 3) EXPECT_EQ("other a", ReadFileBytes(strOther + "a.dll.~7.old.bak")) << c.pszName;
+    }
 }
 
 TEST(StagedFileCheck, InstallGateAndReuseRule) {

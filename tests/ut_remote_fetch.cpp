@@ -3,11 +3,16 @@
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "download/ManifestFetch.h"
 #include "download/RemoteFetch.h"
+#include "manifest/ManifestSignature.h"
+#include "platform/crypto/EcdsaP256.h"
 #include "platform/http/UpdateIntf.h"
+#include "support/Installation.h"
 #include "support/TempDir.h"
 #include "support/TestServer.h"
 
@@ -134,6 +139,119 @@ TEST_F(RemoteFetchTest, SeveralConnectionsFetchTheSameFilesWithTheSameRequests) 
         if (nConnections > 1) std::sort(vecLog.begin(), vecLog.end());
         EXPECT_EQ(vecExpected, vecLog);
     }
+}
+
+// Hostile answers from ServerIP (ServerIP2 honest where the row says so):
+// what the client took (the transport's tally), how long it took, what it
+// staged (so would install) and what it left there. The manifest's time
+// bound is shortened to 4 s through the test variable.
+TEST(HostileAnswers, EveryAnswerIsBoundedAndAHostileFirstServerCannotStopTheFetch) {
+    const DWORD kLimitMs = 4000;
+    ASSERT_TRUE(SetEnvironmentVariableA("QOVA_TEST_MANIFEST_LIMIT_MS", std::to_string(kLimitMs).c_str()));
+    CEcdsaP256PrivateKey key, other;
+    ASSERT_TRUE(key.Generate() && other.Generate());
+    const std::string strManifest = "[Version]\r\nVERSION=4.0.1008.0101\r\n[FILES]\r\n";
+    const std::string strHuge = strManifest + std::string(17 << 20, ';'), strFile(300000, 'f');
+    auto sigOf = [](const std::string& strBytes, const CEcdsaP256PrivateKey& by) {
+        S_ManifestSignature sig;
+        EXPECT_TRUE(SignManifest(strBytes, "/1/UpdateConfig.ini", by, CurrentUtcTime() - 60, -1, sig));
+        return SignatureText(sig);
+    };
+    const std::string strSig = sigOf(strManifest, key), strBigSig(5000, 's'), strLonger = strFile + "tail";
+    const size_t nPair = strManifest.size() + strSig.size();
+    const char *kM = "/1/UpdateConfig.ini", *kS = "/1/UpdateConfig.ini.sig", *kF = "/1/f.bin";
+    const ETransferFailure kOk = ETransferFailure::None, kBig = ETransferFailure::TooLarge;
+    const struct {
+        const char* pszName;
+        std::string strManifest, strSig, strFile;  // as ServerIP serves them
+        const char* pszFault;                      // on pszPath of ServerIP
+        const char* pszPath;                       // kF: the row fetches f.bin (SIZE known), else the manifest
+        bool bSecond, bStored;
+        ETransferFailure eFailure;
+        unsigned long long nMaxBytes;              // taken from ServerIP at most
+        DWORD dwMaxMs;
+    } rows[] = {
+        {".sig of 5 KiB, declared", strManifest, strBigSig, "", nullptr, kM, false, false, kBig, nPair, 5000},
+        {".sig of 5 KiB, chunked", strManifest, strBigSig, "", "chunked", kS, false, false, kBig, nPair + 4096, 5000},
+        {"manifest of 17 MiB, declared", strHuge, strSig, "", nullptr, kM, false, false, kBig, 0, 5000},
+        {"manifest of 17 MiB, chunked", strHuge, strSig, "", "chunked", kM, false, false, kBig, 16 << 20, 8000},
+        {"manifest of 17 MiB, ended by the connection", strHuge, strSig, "", "nolength", kM, false, false,
+         ETransferFailure::HttpStatus, 0, 5000},
+        {"manifest at 1 KiB/s, 1 GiB declared", strManifest, strSig, "", "bigtrickle", kM, true, true, kOk, nPair,
+         5000},
+        {"manifest at 1 KiB/s, chunked, endless", strManifest, strSig, "", "slowchunks", kM, true, true, kOk,
+         (kLimitMs / 1000 + 2) * 1024 + strSig.size(), kLimitMs + 4000},
+        {"manifest chunked", strManifest, strSig, "", "chunked", kM, false, true, kOk, nPair, 5000},
+        {".sig chunked", strManifest, strSig, "", "chunked", kS, false, true, kOk, nPair, 5000},
+        {"manifest signed by another key", strManifest, sigOf(strManifest, other), "", nullptr, kM, true, true, kOk,
+         nPair, 5000},
+        {"file longer than SIZE, declared", "", "", strLonger, nullptr, kF, true, true, kOk, 0, 5000},
+        {"file longer than SIZE, no length", "", "", strLonger, "nolength", kF, true, true, kOk, strFile.size(), 5000},
+        {"file longer than SIZE, chunked", "", "", strLonger, "chunked", kF, true, true, kOk, strFile.size(), 5000},
+        {"file longer than SIZE, one server", "", "", strLonger, nullptr, kF, false, false,
+         ETransferFailure::ContentMismatch, 0, 5000},
+        {"file of its SIZE, no length", "", "", strFile, "nolength", kF, false, true, kOk, strFile.size(), 5000},
+        {"file chunked", "", "", strFile, "chunked", kF, false, true, kOk, strFile.size(), 5000},
+        {"reset after the headers (three times)", "", "", strFile, "headreset", kF, true, true, kOk, 0, 5000},
+    };
+    TestServer first = TestServer::First(), second = TestServer::Second();
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.pszName);
+        TestInstallation inst("4.0.1007.0715", "CN", false);
+        ASSERT_TRUE(inst.SetConfig("Update", "PublicKey", PublicKeyText(key.PublicPoint())));
+        for (const char* pszDir : {"first\\1\\", "second\\1\\"}) {
+            const bool bFirst = pszDir[0] == 'f';
+            ASSERT_TRUE(WriteFileBytes(inst.Temp(pszDir) + "UpdateConfig.ini", bFirst ? r.strManifest : strManifest));
+            ASSERT_TRUE(WriteFileBytes(inst.Temp(pszDir) + "UpdateConfig.ini.sig", bFirst ? r.strSig : strSig));
+            ASSERT_TRUE(WriteFileBytes(inst.Temp(pszDir) + "f.bin", bFirst ? r.strFile : strFile));
+        }
+        CreateDirectoryA(inst.Temp("nothing").c_str(), nullptr);
+        ASSERT_TRUE(first.Serve(inst.Temp("first\\")));
+        ASSERT_TRUE(second.Serve(inst.Temp(r.bSecond ? "second\\" : "nothing\\")));
+        if (r.pszFault) ASSERT_TRUE(first.SetFault(r.pszPath, r.pszFault));
+        CQOVAUpdateIntf transport({{"127.0.0.1", first.Port()}, {"127.0.0.1", second.Port()}}, false);
+        const std::string strStaging = inst.App("UPDATE\\Program\\");
+        const bool bFile = r.pszPath == kF;
+
+        const DWORD dwStart = GetTickCount();
+        S_TransferFailure failure;
+        S_FetchedManifest fetched;
+        bool bStored = false;
+        if (bFile) {
+            bStored = GetRemoteFiles(1, &transport, strStaging, {"f.bin"}, &failure, SizeBounds({strFile.size()}));
+        } else {
+            bStored = FetchManifest({1, &transport, inst.AppDir(), strStaging, "UpdateConfig.ini",
+                                     EManifestLayout::Program, "Program"},
+                                    fetched);
+            failure = fetched.failure;
+        }
+        const DWORD dwMs = GetTickCount() - dwStart;
+        const std::vector<S_ServerTally> vecTally = transport.Tally();
+        EXPECT_EQ(r.bStored, bStored);
+        EXPECT_EQ(r.eFailure, failure.eReason) << TransferFailureText(failure.eReason);
+        EXPECT_LE(vecTally[0].nBytes, r.nMaxBytes);
+        EXPECT_LE(dwMs, r.dwMaxMs);
+        std::vector<std::string> vecStaged;
+        if (bStored) vecStaged = bFile ? std::vector<std::string>{"f.bin"}
+                                       : std::vector<std::string>{"UpdateConfig.ini", "UpdateConfig.ini.sig"};
+        EXPECT_EQ(vecStaged, ListTree(strStaging)) << "nothing else, no .part";
+        if (bStored)
+            EXPECT_EQ(bFile ? strFile : strManifest, ReadFileBytes(strStaging + (bFile ? "f.bin" : "UpdateConfig.ini")));
+        if (bStored && !bFile)
+            EXPECT_EQ("127.0.0.1:" + std::to_string((r.bSecond ? second : first).Port()), fetched.strServer);
+        if (!bFile && r.strSig != strSig && r.strSig != strBigSig) {  // signed by another key
+            ASSERT_EQ(1u, fetched.vecRefused.size());
+            EXPECT_EQ(ESignatureCheck::BadSignature, fetched.vecRefused[0].eReason);
+        }
+        if (r.pszFault && std::string(r.pszFault) == "headreset") EXPECT_EQ(3u, first.RequestLog().size());
+        std::printf("[ hostile  ] %-44s stored=%d reason=%-16s ServerIP bytes=%llu ServerIP2 bytes=%llu %lu ms\n",
+                    r.pszName, bStored ? 1 : 0, TransferFailureText(failure.eReason), vecTally[0].nBytes,
+                    vecTally[1].nBytes, static_cast<unsigned long>(dwMs));
+        for (const auto& refusal : fetched.vecRefused)
+            std::printf("[ hostile  ]   refused %s: %s\n", refusal.strServer.c_str(),
+                        SignatureCheckText(refusal.eReason));
+    }
+    SetEnvironmentVariableA("QOVA_TEST_MANIFEST_LIMIT_MS", nullptr);
 }
 
 }  // namespace

@@ -50,6 +50,20 @@ TEST(Signature, AP256VectorVerifiesAndKeyTextIsStrict) {
     ASSERT_TRUE(Sha256Of("samplE", strDigest));
     EXPECT_FALSE(key.Verify(strDigest, strSignature));
 
+    // r and s must lie in [1, n - 1]; BCrypt under Wine does not check it.
+    const std::string strN = "FFFFFFFF00000000FFFFFFFFFFFFFFFFBCE6FAADA7179E84F3B9CAC2FC632551";
+    const std::string strNMinus1 = "FFFFFFFF00000000FFFFFFFFFFFFFFFFBCE6FAADA7179E84F3B9CAC2FC632550";
+    const std::string strOne = std::string(63, '0') + "1", strZero(64, '0'), strMax(64, 'F');
+    const struct {
+        std::string strR, strS;
+        bool bInRange;
+    } ranges[] = {{strOne, strOne, true},    {strNMinus1, strNMinus1, true}, {strZero, strZero, false},
+                  {strZero, kVectorS, false}, {kVectorR, strZero, false},     {strN, kVectorS, false},
+                  {kVectorR, strN, false},    {strMax, kVectorS, false}};
+    for (const auto& r : ranges)
+        EXPECT_EQ(r.bInRange, IsP256SignatureInRange(FromHex(r.strR + r.strS))) << r.strR << " " << r.strS;
+    EXPECT_FALSE(IsP256SignatureInRange(std::string(63, '\x01')));
+
     const std::string strKey = kVectorKey;
     const struct {
         std::string strValue;
@@ -193,11 +207,25 @@ long long Seconds(const char* pszTime) {
     return n;
 }
 
-std::string Sign(const std::string& strManifest, const CEcdsaP256PrivateKey& key, const char* pszExpires = kExpires) {
+const char kProgramTarget[] = "/1/UpdateConfig.ini";
+
+std::string Sign(const std::string& strManifest, const CEcdsaP256PrivateKey& key, const char* pszExpires = kExpires,
+                 const std::string& strTarget = kProgramTarget) {
     S_ManifestSignature sig;
-    EXPECT_TRUE(SignManifest(strManifest, key, Seconds(kSigned), pszExpires ? Seconds(pszExpires) : -1, sig));
+    EXPECT_TRUE(
+        SignManifest(strManifest, strTarget, key, Seconds(kSigned), pszExpires ? Seconds(pszExpires) : -1, sig));
     return SignatureText(sig);
 }
+
+// A signature of the first format: no Target, in the message or the file.
+std::string SignFormat1(const std::string& strManifest, const CEcdsaP256PrivateKey& key) {
+    std::string strDigest, strValue;
+    EXPECT_TRUE(Sha256Of(std::string("QOVA-SIG-1\n") + kSigned + "\n" + kExpires + "\n" + strManifest, strDigest));
+    EXPECT_TRUE(key.Sign(strDigest, strValue));
+    return std::string("[Signature]\r\nSigned=") + kSigned + "\r\nExpires=" + kExpires +
+           "\r\nValue=" + Base64Encode(strValue) + "\r\n";
+}
+
 
 std::string Replaced(std::string str, const std::string& strFrom, const std::string& strTo) {
     const size_t n = str.find(strFrom);
@@ -226,6 +254,8 @@ TEST(Signature, ManifestChecks) {
     const std::string strManifest = kProgramManifest;
     const std::string strSig = Sign(strManifest, keyA);
     const std::string strDataManifest = "[a.dat]\r\nMD5=x\r\nSHA256=" + std::string(64, 'a') + "\r\n[b.dat]\r\nMD5=y\r\n";
+    const std::string strDataSet = "[a.dat]\r\nMD5=x\r\nSHA256=" + std::string(64, 'a') + "\r\nSIZE=1\r\n";
+    const std::string strDataSig = Sign(strDataSet, keyA, kExpires, "/3/config.ini");
     const long long nNow = Seconds("2027-01-01T00:00:00Z");
     const struct {
         const char* pszName;
@@ -236,6 +266,7 @@ TEST(Signature, ManifestChecks) {
         std::string strAccepted;
         ESignatureCheck expected;
         EManifestLayout layout;
+        std::string strTarget = kProgramTarget;  // the path the manifest was asked at
     } cases[] = {
         {"valid", strManifest, strSig, &vecA, nNow, "", ESignatureCheck::Valid, EManifestLayout::Program},
         {"either of two keys", strManifest, strSig, &vecBA, nNow, "", ESignatureCheck::Valid, EManifestLayout::Program},
@@ -286,6 +317,25 @@ TEST(Signature, ManifestChecks) {
          EManifestLayout::Program},
         {"a data set's section without SHA256", strDataManifest, Sign(strDataManifest, keyA), &vecA, nNow, "",
          ESignatureCheck::NoSha256, EManifestLayout::Data},
+        // Every manifest the publisher signed is public: a pair is good only at its own path.
+        {"a data set's pair served as the program's manifest", strDataSet, strDataSig, &vecA, nNow, "",
+         ESignatureCheck::BadSignature, EManifestLayout::Program},
+        {"one data set's pair served as another's", strDataSet, strDataSig, &vecA, nNow, "",
+         ESignatureCheck::BadSignature, EManifestLayout::Data, "/4/config.ini"},
+        {"the same pair at its own path", strDataSet, strDataSig, &vecA, nNow, "", ESignatureCheck::Valid,
+         EManifestLayout::Data, "/3/config.ini"},
+        {"its Target line rewritten to the path asked", strDataSet,
+         Replaced(strDataSig, "Target=/3/config.ini", "Target=/1/UpdateConfig.ini"), &vecA, nNow, "",
+         ESignatureCheck::BadSignature, EManifestLayout::Data},
+        {"the Target line is not what is checked", strManifest, Replaced(strSig, "Target=/1/", "Target=/3/"), &vecA,
+         nNow, "", ESignatureCheck::Valid, EManifestLayout::Program},
+        {"no Target", strManifest, Replaced(strSig, "Target=/1/UpdateConfig.ini\r\n", ""), &vecA, nNow, "",
+         ESignatureCheck::Malformed, EManifestLayout::Program},
+        {"format 1", strManifest, SignFormat1(strManifest, keyA), &vecA, nNow, "", ESignatureCheck::Malformed,
+         EManifestLayout::Program},
+        {"format 1 with a Target line added", strManifest,
+         "[Signature]\r\nTarget=/1/UpdateConfig.ini\r\n" + SignFormat1(strManifest, keyA).substr(13), &vecA, nNow,
+         "", ESignatureCheck::BadSignature, EManifestLayout::Program},
     };
     TempDir tmp;
     for (const auto& c : cases) {
@@ -294,9 +344,10 @@ TEST(Signature, ManifestChecks) {
         ASSERT_TRUE(WriteFileBytes(strPath, c.strManifest));
         if (c.strSig != "-") ASSERT_TRUE(WriteFileBytes(strPath + ".sig", c.strSig));
         S_ManifestSignature sig;
-        EXPECT_EQ(c.expected, VerifyManifestFile(strPath, c.layout, *c.pKeys, c.nNow, c.strAccepted, sig))
-            << c.pszName << ": " << SignatureCheckText(VerifyManifestFile(strPath, c.layout, *c.pKeys, c.nNow,
-                                                                           c.strAccepted, sig));
+        EXPECT_EQ(c.expected, VerifyManifestFile(strPath, c.strTarget, c.layout, *c.pKeys, c.nNow, c.strAccepted, sig))
+            << c.pszName << ": "
+            << SignatureCheckText(
+                   VerifyManifestFile(strPath, c.strTarget, c.layout, *c.pKeys, c.nNow, c.strAccepted, sig));
     }
 }
 
@@ -364,8 +415,10 @@ TEST(UpdateToolSigning, KeygenManifestVerifyRoundTrip) {
     ASSERT_TRUE(WriteFileBytes(strRelease + "QOVA.dll", "abc"));
     ASSERT_TRUE(WriteFileBytes(strRelease + "bin\\地图.dat", std::string(70000, 'm')));
     ASSERT_TRUE(WriteFileBytes(strRelease + "UpdateConfig.ini.sig", "left from an earlier release"));
+    run = RunTool(tmp, "manifest program " + Q(strRelease) + " --version 4.0.1008 --key " + Q(strKey) + " --expires 30");
+    EXPECT_EQ(2u, run.dwExit) << "a signature names the path it is served at: --kind is required";
     run = RunTool(tmp, "manifest program " + Q(strRelease) + " --version 4.0.1008 --key " + Q(strKey) +
-                           " --expires 30");
+                           " --kind 1 --expires 30");
     ASSERT_EQ(0u, run.dwExit) << run.strError;
     const std::string strManifestPath = strRelease + "UpdateConfig.ini";
     const std::string strManifest = ReadFileBytes(strManifestPath);
@@ -376,15 +429,20 @@ TEST(UpdateToolSigning, KeygenManifestVerifyRoundTrip) {
     ASSERT_EQ(0, sha256.GetFileSHA256((strRelease + "bin\\地图.dat").c_str(), strDigest));
     EXPECT_NE(std::string::npos, strManifest.find("SHA256=" + strDigest + "\r\n"));
     EXPECT_NE(std::string::npos, strSig.find("Expires="));
+    EXPECT_NE(std::string::npos, strSig.find("Target=/1/UpdateConfig.ini\r\n")) << strSig;
 
     const std::string strVerify = "verify " + Q(strManifestPath) + " ";
     run = RunTool(tmp, strVerify + strPublic);
     EXPECT_EQ(0u, run.dwExit);
-    EXPECT_EQ("valid\n", run.strOut);
+    EXPECT_EQ("Target: /1/UpdateConfig.ini\nvalid\n", run.strOut);
+    run = RunTool(tmp, strVerify + strPublic + " --kind 3");
+    EXPECT_EQ(1u, run.dwExit);
+    EXPECT_NE(std::string::npos, run.strOut.find("not valid: signed for /1/UpdateConfig.ini, served at /3/")) << run.strOut;
+    EXPECT_EQ(2u, RunTool(tmp, strVerify + strPublic + " --kind 0").dwExit);
     EXPECT_EQ(0u, RunTool(tmp, strVerify + "\"" + kVectorKey + "," + strPublic + "\"").dwExit) << "either of two keys";
     run = RunTool(tmp, strVerify + kVectorKey);
     EXPECT_EQ(1u, run.dwExit);
-    EXPECT_EQ(0u, run.strOut.find("not valid: ")) << run.strOut;
+    EXPECT_EQ("Target: /1/UpdateConfig.ini\nnot valid: ", run.strOut.substr(0, 39)) << run.strOut;
     EXPECT_EQ(2u, RunTool(tmp, strVerify + kOffCurveKey).dwExit);
 
     // One byte of either file changed, then put back.
@@ -409,20 +467,27 @@ TEST(UpdateToolSigning, KeygenManifestVerifyRoundTrip) {
     // A hand-edited manifest is signed again with sign; one without SHA256 is refused.
     ASSERT_TRUE(WriteFileBytes(strManifestPath, strManifest + "\r\n; edited by hand\r\n"));
     EXPECT_EQ(1u, RunTool(tmp, strVerify + strPublic).dwExit);
-    run = RunTool(tmp, "sign " + Q(strManifestPath) + " --key " + Q(strKey));
+    EXPECT_EQ(2u, RunTool(tmp, "sign " + Q(strManifestPath) + " --key " + Q(strKey)).dwExit) << "no --kind";
+    run = RunTool(tmp, "sign " + Q(strManifestPath) + " --key " + Q(strKey) + " --kind 2");
     EXPECT_EQ(0u, run.dwExit) << run.strError;
-    EXPECT_EQ(0u, RunTool(tmp, strVerify + strPublic).dwExit);
+    EXPECT_EQ(0u, RunTool(tmp, strVerify + strPublic + " --kind 2").dwExit);
+    EXPECT_EQ(1u, RunTool(tmp, strVerify + strPublic + " --kind 1").dwExit);
     ASSERT_TRUE(WriteFileBytes(strManifestPath, Replaced(strManifest, "SHA256=", "SHA1=")));
-    EXPECT_EQ(1u, RunTool(tmp, "sign " + Q(strManifestPath) + " --key " + Q(strKey)).dwExit);
+    EXPECT_EQ(1u, RunTool(tmp, "sign " + Q(strManifestPath) + " --key " + Q(strKey) + " --kind 1").dwExit);
 
     // A data set; a key inside the release would be published with it.
-    run = RunTool(tmp, "manifest data " + Q(strRelease + "bin") + " --key " + Q(strKey));
+    run = RunTool(tmp, "manifest data " + Q(strRelease + "bin") + " --key " + Q(strKey) + " --kind 3");
     ASSERT_EQ(0u, run.dwExit) << run.strError;
-    EXPECT_EQ(0u, RunTool(tmp, "verify " + Q(strRelease + "bin\\config.ini") + " " + strPublic).dwExit);
-    ASSERT_TRUE(CopyFileA(strKey.c_str(), (strRelease + "bin\\publisher.pem").c_str(), TRUE));
-    run = RunTool(tmp, "manifest data " + Q(strRelease + "bin") + " --key " + Q(strRelease + "bin\\publisher.pem"));
-    EXPECT_EQ(1u, run.dwExit);
-    EXPECT_NE(std::string::npos, run.strError.find("private key")) << run.strError;
+    run = RunTool(tmp, "verify " + Q(strRelease + "bin\\config.ini") + " " + strPublic + " --kind 3");
+    EXPECT_EQ(0u, run.dwExit);
+    EXPECT_EQ("Target: /3/config.ini\nvalid\n", run.strOut);
+    // A key file is never listed, named by --key or not, under any name.
+    ASSERT_TRUE(CopyFileA(strKey.c_str(), (strRelease + "bin\\notes.txt").c_str(), TRUE));
+    for (const std::string& strKeyArgs : {std::string(), " --key " + Q(strKey) + " --kind 3"}) {
+        run = RunTool(tmp, "manifest data " + Q(strRelease + "bin") + strKeyArgs);
+        EXPECT_EQ(1u, run.dwExit) << strKeyArgs;
+        EXPECT_NE(std::string::npos, run.strError.find("private key")) << run.strError;
+    }
 }
 
 }  // namespace

@@ -7,9 +7,11 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "manifest/ManifestSignature.h"
 #include "support/Installation.h"
 #include "support/SignedRelease.h"
 #include "support/TestServer.h"
@@ -204,7 +206,145 @@ TEST(SilentProgram, ALockedFileIsMovedAsideAndItsBackupGoesNextRun) {
     ExpectFiles(inst, kNewFiles, "next run");
 }
 
-TEST(SilentProgram, AFileThatCannotBeInstalledKeepsTheOldVersionUntilANextRunFinishes) {
+std::string UpdateLog(const TestInstallation& inst) { return ReadFileBytes(inst.App("UPDATE\\Update.log")); }
+
+bool HasBackups(const TestInstallation& inst) {
+    for (const std::string& strName : ListTree(inst.AppDir()))
+        if (strName.size() > 4 && strName.compare(strName.size() - 4, 4, ".bak") == 0) return true;
+    return false;
+}
+
+// Something that is not a running program (a virus scanner, an indexer)
+// holds the second of the three changed files without delete sharing.
+TEST(SilentProgram, AHeldFileIsWaitedOutOrTheWholeOldReleaseStays) {
+    const struct {
+        const char* pszName;
+        DWORD dwHoldMs;   // INFINITE: until the test lets go
+        bool bInstalled;
+    } cases[] = {
+        {"held 1 s", 1000, true},
+        {"held 3 s", 3000, true},
+        {"held for ever", INFINITE, false},
+    };
+    for (const auto& c : cases) {
+        ProductKey key;
+        TestInstallation inst(kInstalled, "CN", false);
+        ASSERT_TRUE(inst.Install(kOldFiles));
+        ASSERT_TRUE(inst.PublishProgram(Release(kOffered)));
+        ASSERT_TRUE(inst.Serve());
+        UiProcess holder;
+        ASSERT_TRUE(inst.Hold(holder, "bin\\plugin.dll", "r", c.dwHoldMs)) << c.pszName;
+
+        const DWORD dwStart = GetTickCount();
+        ASSERT_TRUE(inst.RunUpdate("-silent")) << c.pszName;
+        const DWORD dwRunMs = GetTickCount() - dwStart;
+        std::printf("[ timing ] %s: the run took %lu ms\n", c.pszName, static_cast<unsigned long>(dwRunMs));
+        EXPECT_LT(dwRunMs, 20000u) << c.pszName;
+        ExpectFiles(inst, c.bInstalled ? kNewFiles : kOldFiles, c.pszName);
+        EXPECT_EQ(c.bInstalled, FileExists(inst.App("bin\\地图\\extra.dat"))) << c.pszName;
+        EXPECT_EQ(c.bInstalled ? kOffered : kInstalled, inst.InstalledVersion()) << c.pszName;
+        EXPECT_EQ(c.bInstalled ? kOffered : "", key.Value("Version")) << c.pszName;
+        EXPECT_EQ(c.bInstalled ? "1" : "0", inst.RecordValue("IsSucceed")) << c.pszName;
+        // The held file's own kept copy may stay beside it as a "*.bak" until the next run.
+        if (c.bInstalled) EXPECT_FALSE(HasBackups(inst)) << c.pszName << ": no copy kept for putting back is left";
+        EXPECT_FALSE(FileExists(inst.App("UPDATE\\Install.journal"))) << c.pszName;
+        const std::string strLog = UpdateLog(inst);
+        EXPECT_NE(std::string::npos, strLog.find(c.bInstalled ? "install done files=3 moved-aside=0 waited-ms="
+                                                               : "install failed file=bin\\plugin.dll error="))
+            << c.pszName << "\n" << strLog;
+        if (!c.bInstalled) {
+            std::printf("%s", strLog.c_str());   // what a support desk would read
+            EXPECT_GE(dwRunMs, 9500u) << c.pszName << ": waited about 10 s";
+            EXPECT_NE(std::string::npos, strLog.find("rolled-back=1")) << strLog;
+            holder.Kill();
+            ASSERT_TRUE(inst.RunUpdate("-silent"));
+            ExpectFiles(inst, kNewFiles, "next run");
+            EXPECT_EQ(kOffered, inst.InstalledVersion());
+            EXPECT_FALSE(HasBackups(inst)) << "next run";
+        }
+    }
+}
+
+TEST(SilentProgram, ARunKilledWhilePuttingFilesInPlaceIsUndoneByTheNext) {
+    TestInstallation inst(kInstalled, "CN", false);
+    ASSERT_TRUE(inst.Install(kOldFiles));
+    ASSERT_TRUE(inst.PublishProgram(Release(kOffered)));
+    ASSERT_TRUE(inst.Serve());
+    {
+        UiProcess holder, update;
+        ASSERT_TRUE(inst.Hold(holder, "bin\\plugin.dll", "r"));
+        ASSERT_TRUE(inst.StartUpdate(update, "-silent"));
+        // Killed while it waits for the second file, the first one already new.
+        ASSERT_TRUE(WaitUntil([&] { return ReadFileBytes(inst.App("QOVA.dll")) == kNewFiles[0].strBytes; }, 20000));
+        update.Kill();
+        ASSERT_EQ("old plugin", ReadFileBytes(inst.App("bin\\plugin.dll"))) << "a mix, until the next run";
+    }
+    // The next run cannot even reach the server: it puts the old release back all the same.
+    ASSERT_TRUE(TestServer::First().SetFault("/1/UpdateConfig.ini", "404"));
+    ASSERT_TRUE(inst.RunUpdate("-silent"));
+    ExpectFiles(inst, kOldFiles, "undone");
+    EXPECT_FALSE(FileExists(inst.App("bin\\地图\\extra.dat")));
+    EXPECT_FALSE(FileExists(inst.App("UPDATE\\Install.journal")));
+    EXPECT_FALSE(HasBackups(inst));
+    EXPECT_EQ(kInstalled, inst.InstalledVersion());
+    EXPECT_NE(std::string::npos, UpdateLog(inst).find("recover rolled-back")) << UpdateLog(inst);
+    // And the one after that installs the release whole.
+    ASSERT_TRUE(inst.Serve());
+    ASSERT_TRUE(inst.RunUpdate("-silent"));
+    ExpectFiles(inst, kNewFiles, "finished");
+    EXPECT_EQ(kOffered, inst.InstalledVersion());
+}
+
+// Each line names its event; the log is bounded and never stops a run.
+TEST(SilentProgram, TheLogSaysWhyAndNeverStopsARun) {
+    const std::string strRefused =
+        std::string("manifest refused name=UpdateConfig.ini reason=\"") + SignatureCheckText(ESignatureCheck::BadSignature);
+    const struct {
+        const char* pszName;
+        int nSetUp;   // 0 nothing, 1 signed by another key, 2 a file broken off, 3 no server, 4 full log, 5 log unwritable
+        bool bInstalled;
+        std::string strLine;
+    } cases[] = {
+        {"installed", 0, true, "end installed stage=install ms="},
+        {"refused signature", 1, false, strRefused},
+        {"a server that breaks a file off", 2, false, "fetch failed file=bin\\plugin.dll reason=\"broken body\""},
+        {"no server", 3, false, "manifest unavailable name=UpdateConfig.ini"},
+        {"log past 256 KiB: moved to Update.log.1", 4, true, "start silent-program kind=1"},
+        {"log that cannot be written", 5, true, ""},
+    };
+    const std::string strOldLog(300 * 1024, 'x');
+    for (const auto& c : cases) {
+        TestInstallation inst(kInstalled, "CN", false);
+        ASSERT_TRUE(inst.Install(kOldFiles));
+        ASSERT_TRUE(inst.PublishProgram(Release(kOffered)));
+        if (c.nSetUp == 1) {
+            ASSERT_TRUE(PrepareSignedCase(inst, ESigned::OtherKey, inst.ReleaseDir() + "1\\", "UpdateConfig.ini",
+                                          "Program", "QOVA.dll", nullptr));
+        }
+        if (c.nSetUp == 3) ASSERT_TRUE(inst.SetConfig("Update", "ServerPort", "1"));   // nothing listens there
+        if (c.nSetUp == 4) ASSERT_TRUE(WriteFileBytes(inst.App("UPDATE\\Update.log"), strOldLog));
+        if (c.nSetUp == 5) {
+            CreateDirectoryA(inst.App("UPDATE").c_str(), nullptr);
+            ASSERT_TRUE(CreateDirectoryA(inst.App("UPDATE\\Update.log").c_str(), nullptr));
+        }
+        ASSERT_TRUE(inst.Serve());
+        if (c.nSetUp == 2) ASSERT_TRUE(TestServer::First().SetFault("/1/bin/plugin.dll", "drop"));
+
+        ASSERT_TRUE(inst.RunUpdate("-silent")) << c.pszName;
+        ExpectFiles(inst, c.bInstalled ? kNewFiles : kOldFiles, c.pszName);
+        if (c.nSetUp == 5) continue;   // the run's result is all there is to see
+        const std::string strLog = UpdateLog(inst);
+        EXPECT_NE(std::string::npos, strLog.find(c.strLine)) << c.pszName << "\n" << strLog;
+        EXPECT_EQ(0u, strLog.find("20")) << c.pszName << ": each line starts with its time";
+        EXPECT_EQ(std::string::npos, strLog.find("-----BEGIN")) << c.pszName << ": no key material";
+        if (c.nSetUp == 4) {
+            EXPECT_EQ(strOldLog, ReadFileBytes(inst.App("UPDATE\\Update.log.1"))) << c.pszName;
+            EXPECT_LT(strLog.size(), 4096u) << c.pszName;
+        }
+    }
+}
+
+TEST(SilentProgram, AFileThatCannotBeInstalledKeepsTheWholeOldReleaseUntilANextRunFinishes) {
     ProductKey key;
     TestInstallation inst(kInstalled, "CN", false);
     ASSERT_TRUE(inst.Install(kOldFiles));
@@ -219,7 +359,8 @@ TEST(SilentProgram, AFileThatCannotBeInstalledKeepsTheOldVersionUntilANextRunFin
         ASSERT_TRUE(inst.RunUpdate("-silent"));
         EXPECT_EQ("old QOVA.dll", ReadFileBytes(inst.App("QOVA.dll")));
         EXPECT_EQ("stale backup", ReadFileBytes(inst.App("QOVA.dll.bak")));
-        EXPECT_EQ("new plugin", ReadFileBytes(inst.App("bin\\plugin.dll"))) << "the others are installed";
+        ExpectFiles(inst, kOldFiles, "the others are put back");
+        EXPECT_FALSE(FileExists(inst.App("bin\\地图\\extra.dat"))) << "a new file is taken out again";
         EXPECT_EQ(kInstalled, inst.InstalledVersion());
         EXPECT_EQ("", key.Value("Version"));
         EXPECT_EQ("0", inst.RecordValue("IsSucceed"));
@@ -271,8 +412,8 @@ TEST(SilentProgram, AFailedOrDamagedDownloadInstallsNothing) {
         EXPECT_EQ(kInstalled, inst.InstalledVersion()) << c.pszName;
         EXPECT_FALSE(FileExists(inst.App("UpdateRecord.dat"))) << c.pszName;
         EXPECT_FALSE(FileExists(inst.App("UPDATE\\Program\\UpdateConfig.ini"))) << c.pszName << ": staging deleted";
-        EXPECT_EQ(std::vector<std::string>({"Config.dat", "QOVA.dll", "Update.exe", "UserConfig.dat",
-                                            "bin\\plugin.dll", "readme.txt"}),
+        EXPECT_EQ(std::vector<std::string>({"Config.dat", "QOVA.dll", "UPDATE\\Update.log", "Update.exe",
+                                            "UserConfig.dat", "bin\\plugin.dll", "readme.txt"}),
                   ListTree(inst.AppDir()))
             << c.pszName << ": nothing left behind";
 
@@ -352,6 +493,39 @@ TEST(SilentProgram, ASignedReleaseInstallsOnlyWhatItsKeySigned) {
         }
         EXPECT_EQ(SortRuns(vecRequests, nManifestRequests), TestServer::First().RequestLogInRuns(nManifestRequests)) << c.pszName;
     }
+}
+
+// A manifest of ServerIP that does not verify sends the run to ServerIP2.
+TEST(SilentProgram, ARefusedManifestOnServerIpIsTakenFromServerIp2) {
+    TestInstallation inst(kInstalled, "CN", false);
+    ASSERT_TRUE(inst.Install(kOldFiles));
+    ASSERT_TRUE(inst.PublishProgram(Release(kOffered)));
+    const std::string strRelease = inst.ReleaseDir() + "1\\";
+    std::string strSigned;
+    ASSERT_TRUE(PrepareSignedCase(inst, ESigned::Good, strRelease, "UpdateConfig.ini", "Program", "", &strSigned));
+    for (const char* pszName : {"UpdateConfig.ini", "UpdateConfig.ini.sig"})
+        ASSERT_TRUE(WriteFileBytes(inst.Temp("second\\1\\") + pszName, ReadFileBytes(strRelease + pszName)));
+    ASSERT_TRUE(PrepareSignedCase(inst, ESigned::OtherKey, strRelease, "UpdateConfig.ini", "Program", "", nullptr));
+    TestServer second = TestServer::Second();
+    ASSERT_TRUE(second.Serve(inst.Temp("second\\")));
+    ASSERT_TRUE(inst.SetConfig("Update", "ServerIP2", "127.0.0.1"));
+    ASSERT_TRUE(inst.SetConfig("Update", "ServerPort2", std::to_string(second.Port())));
+    ASSERT_TRUE(inst.Serve());
+
+    const DWORD dwStart = GetTickCount();
+    ASSERT_TRUE(inst.RunUpdate("-silent"));
+    std::printf("[ hostile  ] refused manifest on ServerIP: installed from ServerIP2's in %lu ms\n",
+                static_cast<unsigned long>(GetTickCount() - dwStart));
+    ExpectFiles(inst, kNewFiles, "refused on ServerIP");
+    EXPECT_EQ(kOffered, inst.InstalledVersion());
+    EXPECT_EQ(strSigned, inst.ConfigValue("Signature", "Program"));
+    // The files are asked of ServerIP first again: the SHA-256 of the manifest taken pins them.
+    EXPECT_EQ(SortRuns({"/1/UpdateConfig.ini", "/1/UpdateConfig.ini.sig", "/1/QOVA.dll", "/1/bin/plugin.dll",
+                        u8"/1/bin/地图/extra.dat"}, 2),
+              TestServer::First().RequestLogInRuns(2));
+    EXPECT_EQ(SortRuns({"/1/UpdateConfig.ini", "/1/UpdateConfig.ini.sig"}, 2), second.RequestLogInRuns(2));
+    EXPECT_NE(std::string::npos, UpdateLog(inst).find("manifest not-taken name=UpdateConfig.ini server=127.0.0.1:"))
+        << UpdateLog(inst);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "platform/fs/FileContents.h"
 #include "platform/fs/MD5.h"
 #include "platform/fs/Sha256.h"
+#include "platform/crypto/PrivateKeyFile.h"
 #include "platform/ini/IniDocument.h"
 #include "tools/ManifestSigning.h"
 
@@ -33,6 +34,7 @@ struct ManifestOptions {
     int nUnconditional = 0;
     int nNotify = 0;
     std::string strKey;     // private key file: sign the manifest
+    int nKind = 0;          // update kind the manifest is served under (its signature's Target)
     int nExpiryDays = 0;    // 0: the signature never expires
 };
 
@@ -47,8 +49,8 @@ struct FoundFile {
 int Usage(const char* pszWhy) {
     std::fprintf(stderr,
                  "UpdateTool manifest: %s (usage: manifest program DIR --version V [--region R] "
-                 "[--unconditional N] [--notify N] [-o OUT] [--key PRIVATE_KEY_FILE [--expires DAYS]] | "
-                 "manifest data DIR [-o OUT] [--key PRIVATE_KEY_FILE [--expires DAYS]])\n",
+                 "[--unconditional N] [--notify N] [-o OUT] [--key PRIVATE_KEY_FILE --kind N [--expires DAYS]] | "
+                 "manifest data DIR [-o OUT] [--key PRIVATE_KEY_FILE --kind N [--expires DAYS]])\n",
                  pszWhy);
     return 2;
 }
@@ -79,6 +81,8 @@ int ParseOptions(int argc, char** argv, ManifestOptions& options) {
             options.strKey = pszValue;
         } else if (strOption == "--expires") {
             if (!ParseExpiryDays(pszValue, options.nExpiryDays)) return Usage("--expires needs a number of days (1-36500)");
+        } else if (strOption == "--kind") {
+            if (!ParseUpdateKind(pszValue, options.nKind)) return Usage("--kind needs an update kind (1-65535)");
         } else if (!options.bProgram) {
             return Usage(("unknown option for data: " + strOption).c_str());
         } else if (strOption == "--version") {
@@ -97,6 +101,9 @@ int ParseOptions(int argc, char** argv, ManifestOptions& options) {
     if (options.bProgram && (!bHasVersion || options.strVersion.empty())) return Usage("--version is required");
     if (options.strDir.empty()) return Usage("empty directory");
     if (options.nExpiryDays > 0 && options.strKey.empty()) return Usage("--expires needs --key");
+    // The signature names the path the manifest is served at: without the kind there is none.
+    if (!options.strKey.empty() && options.nKind == 0) return Usage("--key needs --kind");
+    if (options.strKey.empty() && options.nKind != 0) return Usage("--kind needs --key");
     return 0;
 }
 
@@ -140,6 +147,16 @@ std::string LocalTimeText(const FILETIME& ftWrite) {
     std::snprintf(szText, sizeof(szText), "%04u-%02u-%02u %02u:%02u:%02u", stLocal.wYear, stLocal.wMonth,
                   stLocal.wDay, stLocal.wHour, stLocal.wMinute, stLocal.wSecond);
     return szText;
+}
+
+bool HoldsPrivateKey(const std::string& strPath) {
+    UniqueFile hFile(CreateFileA(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!hFile) return false;  // unreadable: the digests below say so
+    std::string strHead(kPrivateKeyHeadBytes, '\0');
+    DWORD cbRead = 0;
+    if (!ReadFile(hFile.get(), &strHead[0], static_cast<DWORD>(strHead.size()), &cbRead, nullptr)) return false;
+    strHead.resize(cbRead);
+    return LooksLikePrivateKey(strHead);
 }
 
 // Collects every file below strRoot + strRelative, not entering links or
@@ -268,6 +285,8 @@ int RunManifestCommand(int argc, char** argv) {
         if (!strKeyPath.empty() && SamePath(strPath, strKeyPath)) {
             return Fail("the private key file is inside the release directory: " + strPath);
         }
+        // Whatever --key says: a key file listed would be published with the release.
+        if (HoldsPrivateKey(strPath)) return Fail("a private key file is inside the release directory: " + strPath);
         if (!IsSafeManifestName(file.strName)) return Fail("file name the client would refuse: " + file.strName);
         md5.GetFileMD5(strPath.c_str(), file.strMD5);
         sha256.GetFileSHA256(strPath.c_str(), file.strSHA256);
@@ -280,6 +299,9 @@ int RunManifestCommand(int argc, char** argv) {
     const std::string strText = BuildManifest(options, vecFiles).Serialize();
     const std::string strBad = FirstUnreadableName(options, vecFiles, strText);
     if (!strBad.empty()) return Fail("file name cannot be written into an INI manifest: " + strBad);
+    if (strText.size() > kMaxManifestBytes)
+        return Fail("the manifest would be larger than the " + std::to_string(kMaxManifestBytes) +
+                    " bytes clients accept");
 
     // A reader never sees half a manifest.
     if (!ReplaceFileContents(strOut, strText)) return Fail("cannot write " + strOut);
@@ -287,8 +309,11 @@ int RunManifestCommand(int argc, char** argv) {
     if (key.IsSet()) {
         S_ManifestSignature sig;
         // A .sig left from an earlier manifest no longer matches: clients refuse the pair, as they should.
-        if (!WriteSignatureBeside("manifest", strOut, strText, key, options.nExpiryDays, sig)) return 1;
-        std::printf("%s%s: Signed=%s Expires=%s\n", strOut.c_str(), kSignatureSuffix, sig.strSigned.c_str(),
+        const std::string strTarget =
+            ManifestTarget(options.nKind, options.bProgram ? kProgramManifest : kDataManifest);
+        if (!WriteSignatureBeside("manifest", strOut, strText, strTarget, key, options.nExpiryDays, sig)) return 1;
+        std::printf("%s%s: Target=%s Signed=%s Expires=%s\n", strOut.c_str(), kSignatureSuffix,
+                    sig.strTarget.c_str(), sig.strSigned.c_str(),
                     sig.strExpires.empty() ? "(never)" : sig.strExpires.c_str());
     }
     return 0;

@@ -39,11 +39,13 @@ EManifestLayout GuessManifestLayout(const std::string& strPath, const std::strin
     return doc.HasSection("FILES") ? EManifestLayout::Program : EManifestLayout::Data;
 }
 
+bool ParseUpdateKind(const char* pszText, int& nKind) { return ParseWholeNumber(pszText, 1, 65535, nKind); }
+
 bool WriteSignatureBeside(const char* pszCommand, const std::string& strManifestPath, const std::string& strManifest,
-                          const CEcdsaP256PrivateKey& key, int nExpiryDays, S_ManifestSignature& sig) {
+                          const std::string& strTarget, const CEcdsaP256PrivateKey& key, int nExpiryDays, S_ManifestSignature& sig) {
     const long long nNow = CurrentUtcTime();
     const long long nExpires = nExpiryDays > 0 ? nNow + nExpiryDays * 86400LL : -1;
-    if (!SignManifest(strManifest, key, nNow, nExpires, sig)) {
+    if (!SignManifest(strManifest, strTarget, key, nNow, nExpires, sig)) {
         std::fprintf(stderr, "UpdateTool %s: cannot sign %s\n", pszCommand, strManifestPath.c_str());
         return false;
     }

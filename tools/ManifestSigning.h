@@ -19,8 +19,11 @@ bool ParseWholeNumber(const char* pszText, long nMin, long nMax, int& nValue);
 // set's; any other name is a program manifest when it has a "FILES" section.
 EManifestLayout GuessManifestLayout(const std::string& strPath, const std::string& strManifest);
 
-// Signs strManifest (the exact bytes of the file at strManifestPath) now,
+// "--kind N": an update kind from 1 to 65535.
+bool ParseUpdateKind(const char* pszText, int& nKind);
+
+// Signs strManifest (the exact bytes of the file at strManifestPath) for strTarget now,
 // expiring after nExpiryDays (0: never), and replaces strManifestPath + ".sig"
 // atomically. False with one line on stderr when it cannot.
 bool WriteSignatureBeside(const char* pszCommand, const std::string& strManifestPath, const std::string& strManifest,
-                          const CEcdsaP256PrivateKey& key, int nExpiryDays, S_ManifestSignature& sig);
+                          const std::string& strTarget, const CEcdsaP256PrivateKey& key, int nExpiryDays, S_ManifestSignature& sig);

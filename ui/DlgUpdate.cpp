@@ -5,20 +5,10 @@
 #include <cstdlib>
 
 #include "config/ClientConfig.h"
-#include "download/ManifestFetch.h"
 #include "download/UpdateNotify.h"
-#include "install/FileInstaller.h"
 #include "install/MainClient.h"
-#include "install/SilentSteps.h"
-#include "install/StagedFileCheck.h"
 #include "install/UpdatePaths.h"
-#include "install/UpdateRecord.h"
-#include "manifest/CompareProgramFiles.h"
-#include "manifest/UpdateCheckInfo.h"
-#include "manifest/VersionOrder.h"
 #include "platform/fs/DirectoryEx.h"
-#include "platform/ini/ConfigFile.h"
-#include "platform/ini/CryptConfigFile.h"
 #include "ui/ButtonSkins.h"
 #include "ui/DownloadPlan.h"
 #include "ui/DialogLayout.h"
@@ -37,8 +27,6 @@ const char kTextConnectionFailed[] = "无法与服务器建立连接,请稍候�
 const char kTextUpdateError[] = "更新过程出现错误,请稍候重试！";
 
 const char kManifestName[] = "UpdateConfig.ini";
-const char kDataManifestName[] = "config.ini";
-const char kRecordPattern[] = "%Y-%m-%d %H:%M:%S";
 
 // The template sits at 0, 0: show the window in the middle of its monitor's
 // work area, as a framework dialog without an owner would be.
@@ -64,6 +52,10 @@ CDlgUpdate::~CDlgUpdate() {
         // Deleting stops the worker and waits for it: a transfer in flight is
         // abandoned, and nothing it reports reaches the dialog any more.
         m_pDownThread.reset();
+    }
+    if (m_pRun) {
+        if (m_bDownloading) m_pRun->FetchCancelled();
+        m_pRun->End();
     }
     m_pUpdateIntf.reset();
 }
@@ -137,69 +129,21 @@ void CDlgUpdate::CheckForUpdate() {
     m_strConfigName = kManifestName;
     ReadClientConfig(m_strAppPath, m_strVersion, m_strRegion, m_vecServerAddr, m_bUseProxy);
 
-    const bool bNameUsable =
+    const bool bPathsUsable =
         GetUpdatePaths(m_strAppPath, m_nUpdateType == 1, m_strUpdateName, m_strTargetPath, m_strDownloadPath);
     m_nConnections = ReadConnectionCount(m_strAppPath);
     m_pUpdateIntf = std::make_unique<CQOVAUpdateIntf>(m_vecServerAddr, m_bUseProxy);
     m_pUpdateIntf->SetConnections(m_nConnections);
 
-    DeleteBackups(m_strAppPath);
+    S_RunSetup setup = MakeRunSetup(m_nUpdateType, m_pUpdateIntf.get(), m_strAppPath, m_strTargetPath,
+                                    m_strDownloadPath, m_strUpdateName, m_strVersion, m_strRegion);
+    setup.bPathsUsable = bPathsUsable;
+    m_pRun = std::make_unique<CUpdateRun>(setup, PolicyFor(ERoad::Dialog, m_nUpdateType));
+    m_pRun->Check();
 
-    // A name that would leave the installation is offered nothing, as when the
-    // manifest cannot be fetched or is refused.
-    m_vecDownFiles.clear();
-    S_ManifestRequest request;
-    request.nUpdateType = m_nUpdateType;
-    request.pUpdateIntf = m_pUpdateIntf.get();
-    request.strAppPath = m_strAppPath;
-    request.strDownloadPath = m_strDownloadPath;
-    request.strManifestName = m_strConfigName;
-    request.layout = EManifestLayout::Program;
-    request.strRecordName = SignatureRecordName(m_nUpdateType, m_strUpdateName, m_strConfigName);
-    if (!bNameUsable || !FetchManifest(request, m_fetched)) {
-        ShowUpToDate();
-        return;
-    }
-
-    S_UpdateCheckInfo checkInfo;
-    checkInfo.strRootPath = m_strTargetPath;
-    checkInfo.strConfigFile = m_strDownloadPath + m_strConfigName;
-    checkInfo.strVersion = m_strVersion;
-    checkInfo.strRegion = m_strRegion;
-    checkInfo.strDigestCache = DigestCachePath(m_strAppPath);
-    m_vecUpdateFiles.clear();
-    CompareProgramFiles(checkInfo, m_vecUpdateFiles);  // an empty list is all that matters
-
-    CStagedFileCheck check(StagedDigest());  // one digest object for every staged file
-    ListFilesToDownload(m_vecUpdateFiles, m_strDownloadPath, check, m_vecDownFiles, m_vecFileSizes);
-
-    if (m_vecUpdateFiles.empty()) {
-        RecordAcceptedManifest(m_strAppPath, m_fetched);   // nothing was missing
-        ShowUpToDate();
-        return;
-    }
-    const std::string strNewVersion = ReadStagedVersion();
-    m_picIcon.SetPicture(IDP_ICON_OFFER, nullptr);
-    m_picHeading.SetPicture(IDP_HEAD_OFFER, nullptr);
-    m_txtNewVersion.SetWindowText(strNewVersion.c_str());
-}
-
-EStagedDigest CDlgUpdate::StagedDigest() const {
-    return m_fetched.bSigned ? EStagedDigest::Sha256 : EStagedDigest::Md5;
-}
-
-std::string CDlgUpdate::ReadStagedVersion() {
-    CConfigFile manifest(m_strDownloadPath + m_strConfigName);
-    std::string strVersion;
-    manifest.ReadString("Version", "VERSION", "", strVersion);
-    return strVersion;
-}
-
-bool CDlgUpdate::IsUpdateFile(const char* pszName) const {
-    for (const S_UpdateFileInfo& info : m_vecUpdateFiles) {
-        if (::lstrcmpiA(info.strFileName.c_str(), pszName) == 0) return true;
-    }
-    return false;
+    m_vecUpdateFiles = m_pRun->ChangedFiles();
+    ListFilesToDownload(m_pRun->FilesToFetch(), m_vecDownFiles, m_vecFileSizes);
+    ShowCheckState(m_pRun->Actions().eDialogState);
 }
 
 void CDlgUpdate::HideOfferLine() {
@@ -209,11 +153,25 @@ void CDlgUpdate::HideOfferLine() {
     m_btnUpdate.ShowWindow(SW_HIDE);
 }
 
-void CDlgUpdate::ShowUpToDate() {
+void CDlgUpdate::ShowCheckState(EDialogState eState) {
+    if (eState == EDialogState::Offer) {
+        m_picIcon.SetPicture(IDP_ICON_OFFER, nullptr);
+        m_picHeading.SetPicture(IDP_HEAD_OFFER, nullptr);
+        m_txtNewVersion.SetWindowText(m_pRun->Head().strVersion.c_str());
+        return;
+    }
+    // No update is offered, for the reason the check ended with.
     m_picIcon.SetPicture(IDP_ICON_UPTODATE, nullptr);
     m_picHeading.SetPicture(IDP_HEAD_UPTODATE, nullptr);
-    m_txtMessage.SetWindowText(kTextUpToDate);
+    m_txtMessage.SetWindowText(eState == EDialogState::ConnectionFailed ? kTextConnectionFailed
+                               : eState == EDialogState::UpdateError    ? kTextUpdateError
+                                                                        : kTextUpToDate);
     HideOfferLine();
+}
+
+void CDlgUpdate::ShowFailure() {
+    m_txtMessage.SetWindowText(m_pRun->Actions().eDialogState == EDialogState::ConnectionFailed ? kTextConnectionFailed
+                                                                                               : kTextUpdateError);
 }
 
 void CDlgUpdate::OnBtnClose() { EndDialog(IDOK); }
@@ -249,20 +207,31 @@ void CDlgUpdate::OnBtnUpdate() {
     HideOfferLine();
 
     if (!m_vecDownFiles.empty()) {
+        m_bDownloading = true;
         m_pDownThread = std::make_unique<CDownFileThread>(m_vecServerAddr, m_bUseProxy, m_hWnd, WM_UPDATE_NOTIFY);
         m_pDownThread->SetLocalPath(m_strDownloadPath);
         m_pDownThread->m_csFileList.Enter();
         m_pDownThread->m_vecFileList.clear();
         m_pDownThread->m_vecFileList = m_vecDownFiles;
+        m_pDownThread->m_vecFileSizes = m_vecFileSizes;
         m_pDownThread->m_csFileList.Leave();
         m_pDownThread->m_nUpdateType = static_cast<UINT>(m_nUpdateType);
         m_pDownThread->m_nConnections = m_nConnections;
-        if (!m_pDownThread->Start()) m_txtMessage.SetWindowText(kTextUpdateError);
+        if (!m_pDownThread->Start()) {
+            m_bDownloading = false;
+            S_TransferFailure failure;
+            failure.eReason = ETransferFailure::LocalWrite;   // no thread: nothing was asked of a server
+            failure.dwError = ::GetLastError();
+            m_pRun->FetchFailed(failure);
+            ShowFailure();
+        }
         return;
     }
     if (m_vecUpdateFiles.empty()) return;
     // Everything is staged already: one completion report installs at once.
-    const int nSize = std::atoi(m_vecUpdateFiles.front().strSize.c_str());
+    // The staged copies passed the reuse check already: an unreadable SIZE completes as an empty file.
+    unsigned long long nSize = 0;
+    if (!ParseManifestSize(m_vecUpdateFiles.front().strSize, nSize)) nSize = 0;
     m_vecFileSizes.push_back(nSize);
     m_vecDownFiles.push_back(m_vecUpdateFiles.front().strFileName);
     ::SendMessageA(m_hWnd, WM_UPDATE_NOTIFY, static_cast<WPARAM>(nSize), static_cast<LPARAM>(nSize));
@@ -271,18 +240,26 @@ void CDlgUpdate::OnBtnUpdate() {
 LRESULT CDlgUpdate::OnUpdateNotify(WPARAM wParam, LPARAM lParam) {
     switch (ClassifyUpdateReport(wParam, lParam, m_nFinishedFiles, m_vecFileSizes)) {
     case EUpdateReport::Failed:
-        m_txtMessage.SetWindowText(kTextConnectionFailed);
+        m_bDownloading = false;
+        // The thread set its failure before it sent the report.
+        m_pRun->FetchFailed(m_pDownThread ? m_pDownThread->m_failure : S_TransferFailure());
+        ShowFailure();
         break;
     case EUpdateReport::Progress:
         m_progress.SetProgress(m_nFinishedFiles);
         break;
     case EUpdateReport::SizeMismatch:
         if (m_pDownThread) m_pDownThread->Terminate();
-        m_txtMessage.SetWindowText(kTextUpdateError);
+        m_bDownloading = false;
+        m_pRun->SizeMismatch(m_vecDownFiles[static_cast<size_t>(m_nFinishedFiles)]);
+        ShowFailure();
         break;
     case EUpdateReport::FileComplete:
         ++m_nFinishedFiles;
-        if (static_cast<size_t>(m_nFinishedFiles) == m_vecDownFiles.size()) InstallUpdate();
+        if (static_cast<size_t>(m_nFinishedFiles) == m_vecDownFiles.size()) {
+            m_bDownloading = false;
+            InstallUpdate();
+        }
         break;
     case EUpdateReport::Unexpected:
         break;  // every awaited file is in already
@@ -291,42 +268,19 @@ LRESULT CDlgUpdate::OnUpdateNotify(WPARAM wParam, LPARAM lParam) {
 }
 
 void CDlgUpdate::InstallUpdate() {
-    // Checked as a whole before the first file is touched: a bad download installs nothing.
-    CStagedFileCheck check(StagedDigest());
-    if (!AllStagedIntact(check, m_strDownloadPath, m_vecUpdateFiles)) {
-        // Nothing is touched; the staged files stay for the next check to sort out.
-        m_txtMessage.SetWindowText(kTextUpdateError);
+    const bool bInstalled = m_pRun->Install([this] {
+        m_picHeading.SetPicture(IDP_HEAD_INSTALLING, nullptr);
+        // The copies run inside this handler: show the heading before they start.
+        ::UpdateWindow(m_hWnd);
+    });
+    const S_EndActions actions = m_pRun->Actions();
+    m_pRun->End();
+    if (actions.bRestartClient) StartMainClient(m_strAppPath, actions.dwRestartDelayMs);
+    if (bInstalled) {
+        EndDialog(IDOK);
         return;
     }
-    CloseMainClient();
-    m_picHeading.SetPicture(IDP_HEAD_INSTALLING, nullptr);
-    // The copies run inside this handler: show the heading before they start.
-    ::UpdateWindow(m_hWnd);
-
-    // A file that cannot be put in place does not stop the others: a half-old
-    // set is no worse than a wholly old one, and the record says it failed.
-    const bool bInstalled = InstallStagedFiles(m_strDownloadPath, m_strTargetPath, m_vecUpdateFiles);
-    const std::string strNewVersion = ReadStagedVersion();
-    // Only a complete installation may claim the new version.
-    if (bInstalled) {
-        if (m_nUpdateType != 1) {
-            const std::string strDataManifest = m_strDownloadPath + kDataManifestName;
-            // Of a signed release, only a copy this run checked: a "config.ini"
-            // left in the staging directory by another run was never verified.
-            if (::PathFileExistsA(strDataManifest.c_str()) && (!m_fetched.bSigned || IsUpdateFile(kDataManifestName))) {
-                InstallFile(strDataManifest, m_strAppPath + kDataManifestName);
-            }
-        } else {
-            if (IsVersionGreater(strNewVersion, m_strVersion)) {
-                CCryptConfigFile config(m_strAppPath + "Config.dat", "");
-                config.WriteString("Update", "Version", strNewVersion);
-            }
-            WriteProductRegistry(m_strAppPath, strNewVersion);
-        }
-    }
-    if (bInstalled) RecordAcceptedManifest(m_strAppPath, m_fetched);
-    WriteUpdateRecord(m_strAppPath, kRecordPattern, strNewVersion, m_strVersion, bInstalled ? 1 : 0);
-    CDirectoryEx::DeleteDirectory(m_strDownloadPath);
-    StartMainClient(m_strAppPath, 0);
-    EndDialog(IDOK);
+    // A staged file that is not the manifest's (nothing touched), or an
+    // installation that had to put the old release back: the user is told.
+    ShowFailure();
 }

@@ -1,13 +1,12 @@
 #pragma once
-// CDlgUpdate: the interactive update. OnInitDialog checks for a new version
-// before the window shows (manifest fetched into the staging directory and
-// compared with the installed files), then offers it or says the installation
-// is up to date. The upgrade button downloads what is not staged yet on a
-// CDownFileThread, whose reports (WM_UPDATE_NOTIFY) move the bar in whole
-// files; the last completion installs: every staged file is checked against
-// the manifest, the main client is closed, the files are put in place, the
-// version, registry and update record are written, the staging directory is
-// deleted, the client is started again and the dialog ends.
+// CDlgUpdate: the interactive update, the dialog's road of CUpdateRun. The
+// check runs in OnInitDialog, before the window shows: the window then offers
+// the new version, or says why not (up to date, no connection, an error),
+// each from the run's outcome. The upgrade button downloads what is not
+// staged yet on a CDownFileThread, whose reports (WM_UPDATE_NOTIFY) move the
+// bar in whole files; the last completion hands the installation to the run,
+// which closes the main client first; the dialog then starts the client again
+// and ends (or, when the old release had to be put back, says so).
 #include <windows.h>
 
 #include <memory>
@@ -15,8 +14,7 @@
 #include <vector>
 
 #include "download/DownFileThread.h"
-#include "download/ManifestFetch.h"
-#include "install/StagedFileCheck.h"
+#include "install/UpdateRun.h"
 #include "manifest/UpdateFileInfo.h"
 #include "platform/dialog/MessageMap.h"
 #include "platform/http/UpdateIntf.h"
@@ -46,6 +44,10 @@ protected:
 
     void CheckForUpdate();
     void InstallUpdate();
+    // The check's outcome: the offer, or the no-update face with the message that says why.
+    void ShowCheckState(EDialogState eState);
+    // A download or installation that ended early: its message, the rest stays.
+    void ShowFailure();
 
     CImageButtonX m_btnClose;
     CImageButtonX m_btnUpdate;
@@ -68,7 +70,7 @@ protected:
     std::unique_ptr<CDownFileThread> m_pDownThread;    // null until the first download
     std::vector<std::string> m_vecDownFiles;           // still to fetch, manifest order
     std::vector<S_UpdateFileInfo> m_vecUpdateFiles;    // every changed file, manifest order
-    std::vector<int> m_vecFileSizes;                   // expected size of m_vecDownFiles[i]
+    std::vector<unsigned long long> m_vecFileSizes;                   // expected size of m_vecDownFiles[i]
     std::vector<S_UpdateSerivceAddr> m_vecServerAddr;
     bool m_bUseProxy = true;
     unsigned int m_nConnections = 1;  // files fetched at once (UserConfig.dat)
@@ -78,13 +80,10 @@ protected:
     std::string m_strDownloadPath;  // staging directory; ends in '\'
     std::string m_strVersion;       // installed version (Config.dat)
     std::string m_strRegion;        // installed region (Config.dat)
-    S_FetchedManifest m_fetched;    // how the manifest was accepted (signed or not)
+    std::unique_ptr<CUpdateRun> m_pRun;   // the road this dialog drives; set by the check
+    bool m_bDownloading = false;    // the download thread was started and has not ended
 
 private:
     static const MessageMap<CDlgUpdate>& GetMessageMap();
-    void ShowUpToDate();
     void HideOfferLine();
-    std::string ReadStagedVersion();
-    EStagedDigest StagedDigest() const;
-    bool IsUpdateFile(const char* pszName) const;
 };

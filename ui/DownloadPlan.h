@@ -8,15 +8,11 @@
 
 #include "manifest/UpdateFileInfo.h"
 
-class CStagedFileCheck;
-
-// Clears both lists, then appends, in manifest order, the name and the expected
-// size (atoi of "SIZE": "12a" gives 12, "abc" 0) of every changed file whose
-// staged copy below strDownloadPath is missing or not byte-for-byte the
-// manifest's digest. Both lists end up the same length.
-void ListFilesToDownload(const std::vector<S_UpdateFileInfo>& vecUpdateFiles, const std::string& strDownloadPath,
-                         CStagedFileCheck& check, std::vector<std::string>& vecDownFiles,
-                         std::vector<int>& vecFileSizes);
+// Clears both lists, then appends, in order, the name and the expected size
+// ("SIZE" as ParseManifestSize reads it, kUnknownSize when it cannot) of every
+// file still to fetch (SelectFilesToFetch). Both lists end up the same length.
+void ListFilesToDownload(const std::vector<S_UpdateFileInfo>& vecToFetch, std::vector<std::string>& vecDownFiles,
+                         std::vector<unsigned long long>& vecFileSizes);
 
 enum class EUpdateReport {
     Failed,        // (any, -1): the fetch failed and the download has ended
@@ -27,7 +23,7 @@ enum class EUpdateReport {
 };
 
 // What the report (wParam, lParam) means after nFinishedFiles completions,
-// vecFileSizes holding the awaited sizes. Sizes compare as 32-bit values; the
-// failure mark is an lParam whose low 32 bits are all set.
+// vecFileSizes holding the awaited sizes (an unknown one matches no completion).
+// The failure mark is (0, an lParam whose low 32 bits are all set).
 EUpdateReport ClassifyUpdateReport(WPARAM wParam, LPARAM lParam, int nFinishedFiles,
-                                   const std::vector<int>& vecFileSizes);
+                                   const std::vector<unsigned long long>& vecFileSizes);

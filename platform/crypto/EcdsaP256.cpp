@@ -19,6 +19,8 @@ using U256 = std::array<std::uint32_t, 8>;
 // p = 2^256 - 2^224 + 2^192 + 2^96 - 1
 const U256 kPrime = {0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0x00000000, 0x00000000, 0x00000000, 0x00000001, 0xFFFFFFFF};
 const U256 kCurveB = {0x27D2604B, 0x3BCE3C3E, 0xCC53B0F6, 0x651D06B0, 0x769886BC, 0xB3EBBD55, 0xAA3A93E7, 0x5AC635D8};
+// n, the order of the group: r and s of a signature lie in [1, n - 1].
+const U256 kOrder = {0xFC632551, 0xF3B9CAC2, 0xA7179E84, 0xBCE6FAAD, 0xFFFFFFFF, 0xFFFFFFFF, 0x00000000, 0xFFFFFFFF};
 
 U256 FromBigEndian(const unsigned char* p) {
     U256 n{};
@@ -179,8 +181,18 @@ bool CEcdsaP256PublicKey::Import(const std::string& strPoint) {
     return true;
 }
 
+bool IsP256SignatureInRange(const std::string& strSignature) {
+    if (strSignature.size() != kP256SignatureBytes) return false;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(strSignature.data());
+    const U256 kZero{};
+    for (const U256& v : {FromBigEndian(p), FromBigEndian(p + 32)}) {
+        if (Compare(v, kZero) == 0 || Compare(v, kOrder) >= 0) return false;
+    }
+    return true;
+}
+
 bool CEcdsaP256PublicKey::Verify(const std::string& strDigest, const std::string& strSignature) const {
-    if (!m_key || strDigest.size() != kSha256Bytes || strSignature.size() != kP256SignatureBytes) return false;
+    if (!m_key || strDigest.size() != kSha256Bytes || !IsP256SignatureInRange(strSignature)) return false;
     return BCryptSucceeded(BCryptVerifySignature(m_key.get(), nullptr,
                                                  reinterpret_cast<PUCHAR>(const_cast<char*>(strDigest.data())),
                                                  static_cast<ULONG>(strDigest.size()),

@@ -22,6 +22,11 @@ bool Sha256Of(const std::string& strBytes, std::string& strDigest);
 // imports a point off the curve without complaint.
 bool IsP256Point(const std::string& strPoint);
 
+// True when strSignature is 64 bytes r || s with r and s in [1, n - 1] (n the
+// group order). Checked here, before BCrypt: Wine does not check it, and a
+// verifier that takes r = 0 or s = 0 can be fooled.
+bool IsP256SignatureInRange(const std::string& strSignature);
+
 class CEcdsaP256PublicKey {
 public:
     // False, and the key is left empty, unless strPoint is a point of the curve.

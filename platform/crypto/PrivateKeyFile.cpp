@@ -172,3 +172,16 @@ EKeyFileRead ReadPrivateKeyFile(const std::string& strPath, CEcdsaP256PrivateKey
     Wipe(strText);
     return bKey ? EKeyFileRead::Read : EKeyFileRead::NotAKey;
 }
+
+bool LooksLikePrivateKey(const std::string& strHead) {
+    const std::string strBegin = "-----BEGIN ";
+    for (size_t nAt = strHead.find(strBegin); nAt != std::string::npos; nAt = strHead.find(strBegin, nAt + 1)) {
+        const size_t nEnd = strHead.find("-----", nAt + strBegin.size());
+        if (nEnd == std::string::npos) return false;
+        const std::string strLabel = strHead.substr(nAt + strBegin.size(), nEnd - nAt - strBegin.size());
+        const std::string strKey = "PRIVATE KEY";
+        if (strLabel.size() >= strKey.size() && strLabel.compare(strLabel.size() - strKey.size(), strKey.size(), strKey) == 0)
+            return true;
+    }
+    return false;
+}

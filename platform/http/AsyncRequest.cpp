@@ -119,6 +119,8 @@ bool CAsyncRequest::Finished(DWORD& cbBytes) {
     return m_pContext->dwError == 0;
 }
 
+DWORD CAsyncRequest::Error() const { return m_pContext ? m_pContext->dwError : 0; }
+
 DWORD CAsyncRequest::Status() const {
     DWORD dwStatus = 0, cbStatus = sizeof(dwStatus);
     if (!WinHttpQueryHeaders(m_hRequest.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,

@@ -52,6 +52,8 @@ public:
     // After Event(): false when the operation failed; cbBytes is what
     // QueryAvailable found or Read brought.
     bool Finished(DWORD& cbBytes);
+    // The WinHTTP error of the last operation that failed; 0 when none.
+    DWORD Error() const;
 
     const char* Data() const { return m_pMemory->pData.get(); }
 

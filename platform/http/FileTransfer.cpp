@@ -1,5 +1,7 @@
 #include "platform/http/FileTransfer.h"
 
+#include <shlwapi.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -34,55 +36,73 @@ bool ParseContentRange(const std::string& strValue, uint64_t& nFirst, uint64_t& 
     return true;
 }
 
+bool IsChunked(const std::string& strTransferEncoding) {
+    return StrStrIA(strTransferEncoding.c_str(), "chunked") != nullptr;
+}
+
 }  // namespace
 
-CFileTransfer::CFileTransfer(std::wstring wstrUrlPath, std::string strLocalFile)
-    : m_wstrUrlPath(std::move(wstrUrlPath)), m_part(std::move(strLocalFile)) {}
+CFileTransfer::CFileTransfer(std::wstring wstrUrlPath, std::string strLocalFile, const S_FileBound& bound)
+    : m_wstrUrlPath(std::move(wstrUrlPath)), m_bound(bound), m_part(std::move(strLocalFile)) {
+    // A bounded file (manifest, .sig) is small and never continued: a hostile
+    // answer must not leave bytes for the next run to build on. A part of
+    // another length than the one expected is a stale mirror's.
+    if (m_bound.nMaxSize != S_FileBound::kUnknown ||
+        (m_bound.nSize != S_FileBound::kUnknown && m_part.Total() != 0 && m_part.Total() != m_bound.nSize)) {
+        m_part.Discard();
+    }
+}
 
 // The request goes first: an operation under way still writes into its memory, not into the part.
 CFileTransfer::~CFileTransfer() { m_pRequest.reset(); }
 
-TransferStep CFileTransfer::Start(HINTERNET hConnect, std::shared_ptr<RequestMemory>& pMemory) {
+TransferStep CFileTransfer::Start(HINTERNET hConnect, std::shared_ptr<RequestMemory>& pMemory,
+                                  DWORD dwServerStart) {
     m_pRequest = std::make_unique<CAsyncRequest>(pMemory);
+    m_dwWholeDeadline = dwServerStart + m_bound.dwWholeMs;
     m_clock.reset();
     m_bReceivedBytes = false;
+    m_bContinuing = false;
     m_nProxyAuthRounds = 0;
-    if (!m_pRequest->Open(hConnect, m_wstrUrlPath)) return EndAttempt(TransferStep::TryNext);
+    m_end = S_TransferFailure();
+    if (!m_pRequest->Open(hConnect, m_wstrUrlPath))
+        return EndAttempt(TransferStep::TryNext, ETransferFailure::Unreachable, GetLastError());
     m_bResuming = m_part.Have() > 0 && !m_part.Validator().empty();
     if (m_bResuming) {
         const std::wstring wstrHeaders = L"Range: bytes=" + std::to_wstring(m_part.Have()) + L"-\r\nIf-Range: " +
                                          WidenAscii(m_part.Validator()) + L"\r\n";
-        if (!m_pRequest->AddHeaders(wstrHeaders)) return EndAttempt(TransferStep::TryNext);
+        if (!m_pRequest->AddHeaders(wstrHeaders))
+            return EndAttempt(TransferStep::TryNext, ETransferFailure::Unreachable, GetLastError());
     }
     const TransferStep step = Begin(Phase::Sending, m_pRequest->BeginSend(), kConnectLimitMs);
     // Opening a file costs about as much as a small request under Wine: done
     // while the server answers.
-    if (step == TransferStep::Pending && !m_part.Open()) return EndAttempt(TransferStep::GiveUp);
+    if (step == TransferStep::Pending && !m_part.Open())
+        return EndAttempt(TransferStep::GiveUp, ETransferFailure::LocalWrite, GetLastError());
     return step;
 }
 
 TransferStep CFileTransfer::OnEvent(CProgressReporter& reporter) {
     DWORD cbBytes = 0;
-    if (!m_pRequest->Finished(cbBytes)) return EndAttempt(Failed());
+    if (!m_pRequest->Finished(cbBytes)) return Failed(m_pRequest->Error());
     switch (m_phase) {
     case Phase::Sending:
         return Begin(Phase::Receiving, m_pRequest->BeginReceive(), kAnswerLimitMs);
     case Phase::Receiving:
         return AfterHeaders();
     case Phase::Querying:
-        if (cbBytes == 0) return EndAttempt(Failed());                             // the connection ended early
-        if (cbBytes > m_nTotal - m_part.Have()) return EndAttempt(TransferStep::TryNext);  // beyond its length
+        if (cbBytes == 0) return m_bOpenLength ? OpenEnd(reporter) : Failed(0);  // the end, or an early one
+        if (cbBytes > m_nTotal - m_part.Have()) return Beyond();
         return Begin(Phase::ReadingBuffered, m_pRequest->BeginRead(std::min(cbBytes, kReadBufferBytes)),
                      m_clock->WindowLeft());
     case Phase::ReadingBuffered:
     case Phase::ReadingBulk:
         return AfterRead(cbBytes, reporter);
     case Phase::ReadingEnd:
-        if (cbBytes != 0) return EndAttempt(TransferStep::TryNext);
-        if (reporter.WindowGone()) return EndAttempt(TransferStep::GiveUp);
-        return EndAttempt(m_part.Commit() ? TransferStep::Stored : TransferStep::GiveUp);
+        if (cbBytes != 0) return Beyond();
+        return m_bOpenLength ? OpenEnd(reporter) : Complete(reporter);
     }
-    return EndAttempt(TransferStep::TryNext);
+    return EndAttempt(TransferStep::TryNext, ETransferFailure::Unreachable);
 }
 
 TransferStep CFileTransfer::AfterHeaders() {
@@ -94,28 +114,45 @@ TransferStep CFileTransfer::AfterHeaders() {
     uint64_t nLength = 0;
     // Without a length the end of the body cannot be told from a dropped connection.
     const bool bLength = m_pRequest->ContentLength(nLength);
+    ETransferFailure eOutside = ETransferFailure::None;
+    m_bOpenLength = false;
     if (dwStatus == 200 && bLength) {
+        // Refused before the part is touched: what is there may still be continued elsewhere.
+        if (Outside(nLength, eOutside)) return EndAttempt(TransferStep::TryNext, eOutside);
         // A weak ETag cannot continue a body; Last-Modified then stands in.
         std::string strValidator = m_pRequest->Header(L"ETag");
         if (strValidator.compare(0, 2, "W/") == 0) strValidator.clear();
         if (strValidator.empty()) strValidator = m_pRequest->Header(L"Last-Modified");
-        if (!m_part.StartOver(strValidator, nLength)) return EndAttempt(TransferStep::GiveUp);
+        if (m_bound.nMaxSize != S_FileBound::kUnknown) strValidator.clear();  // never continued (see the constructor)
+        if (!m_part.StartOver(strValidator, nLength))
+            return EndAttempt(TransferStep::GiveUp, ETransferFailure::LocalWrite, GetLastError());
         m_nTotal = nLength;
+    } else if (dwStatus == 200 && (IsChunked(m_pRequest->Header(L"Transfer-Encoding")) ||
+                                   m_bound.nSize != S_FileBound::kUnknown)) {
+        // Chunked: WinHTTP knows where the body ends. Ended by the connection:
+        // only a file of known size, read up to that size.
+        if (!m_part.StartOver(std::string(), 0))
+            return EndAttempt(TransferStep::GiveUp, ETransferFailure::LocalWrite, GetLastError());
+        m_bOpenLength = true;
+        m_nTotal = m_bound.nSize != S_FileBound::kUnknown ? m_bound.nSize : m_bound.nMaxSize;
     } else if (dwStatus == 206 && m_bResuming && bLength) {
         uint64_t nFirst = 0, nLast = 0, nTotal = 0;
         if (!ParseContentRange(m_pRequest->Header(L"Content-Range"), nFirst, nLast, nTotal) ||
             nFirst != m_part.Have() || nLast + 1 != nTotal || nLength != nTotal - nFirst ||
             (m_part.Total() != 0 && nTotal != m_part.Total())) {
             m_part.Discard();  // not the rest of what is there: the next attempt starts over
-            return EndAttempt(TransferStep::Broke);
+            return EndAttempt(TransferStep::Broke, ETransferFailure::BrokenBody);
         }
-        if (!m_part.Continue()) return EndAttempt(TransferStep::GiveUp);
+        if (Outside(nTotal, eOutside)) return EndAttempt(TransferStep::TryNext, eOutside);
+        if (!m_part.Continue()) return EndAttempt(TransferStep::GiveUp, ETransferFailure::LocalWrite, GetLastError());
         m_nTotal = nTotal;
+        m_bContinuing = true;
     } else if (dwStatus == 416 && m_bResuming) {
         m_part.Discard();
-        return EndAttempt(TransferStep::Broke);
+        return EndAttempt(TransferStep::Broke, ETransferFailure::BrokenBody);
     } else {
-        return EndAttempt(TransferStep::TryNext);
+        m_end.dwStatus = dwStatus;
+        return EndAttempt(TransferStep::TryNext, ETransferFailure::HttpStatus);
     }
     m_clock.emplace();
     if (m_nTotal == 0) {
@@ -126,17 +163,19 @@ TransferStep CFileTransfer::AfterHeaders() {
 }
 
 TransferStep CFileTransfer::AfterRead(DWORD cbRead, CProgressReporter& reporter) {
-    if (cbRead == 0 || cbRead > m_nTotal - m_part.Have()) return EndAttempt(Failed());
-    if (!m_part.Write(m_pRequest->Data(), cbRead)) return EndAttempt(TransferStep::GiveUp);
+    if (cbRead == 0) return Failed(0);
+    if (cbRead > m_nTotal - m_part.Have()) return Beyond();
+    if (!m_part.Write(m_pRequest->Data(), cbRead))
+        return EndAttempt(TransferStep::GiveUp, ETransferFailure::LocalWrite, GetLastError());
     m_bReceivedBytes = true;
     m_nAttemptBytes += cbRead;
+    m_nUntallied += cbRead;
     // A trickle, like a silent server, is not asked again: another server may be faster.
-    if (!m_clock->Received(m_nAttemptBytes)) return EndAttempt(TransferStep::TryNext);
-    if (!reporter.Progress(m_part.Have(), m_nTotal, cbRead)) return EndAttempt(TransferStep::GiveUp);
-    if (m_part.Have() == m_nTotal) {
-        if (reporter.WindowGone()) return EndAttempt(TransferStep::GiveUp);
-        return EndAttempt(m_part.Commit() ? TransferStep::Stored : TransferStep::GiveUp);
-    }
+    if (!m_clock->Received(m_nAttemptBytes) || WholeTimeOver())
+        return EndAttempt(TransferStep::TryNext, ETransferFailure::Stalled);
+    if (!reporter.Progress(m_part.Have(), ReportTotal(), cbRead))
+        return EndAttempt(TransferStep::GiveUp, ETransferFailure::Aborted);
+    if (m_part.Have() == m_nTotal && !m_bOpenLength) return Complete(reporter);
     if (m_phase == Phase::ReadingBuffered) {
         // Nothing is buffered now, so a bulk read runs on WinHTTP's thread.
         const DWORD cbBulk = m_clock->BulkReadSize(m_nAttemptBytes, m_nTotal - m_part.Have());
@@ -151,17 +190,84 @@ TransferStep CFileTransfer::NextBodyStep() {
 }
 
 TransferStep CFileTransfer::Begin(Phase phase, bool bStarted, DWORD dwLimitMs) {
-    if (!bStarted) return EndAttempt(Failed());
+    if (!bStarted) return Failed(GetLastError());
     m_phase = phase;
     m_dwDeadline = GetTickCount() + dwLimitMs;
+    if (m_bound.dwWholeMs != 0 && static_cast<LONG>(m_dwDeadline - m_dwWholeDeadline) > 0)
+        m_dwDeadline = m_dwWholeDeadline;
     return TransferStep::Pending;
 }
 
-TransferStep CFileTransfer::OnTimeout() { return EndAttempt(TransferStep::TryNext); }
+bool CFileTransfer::Outside(uint64_t nLength, ETransferFailure& eReason) const {
+    if (m_bound.nSize != S_FileBound::kUnknown && nLength != m_bound.nSize) {
+        eReason = ETransferFailure::ContentMismatch;
+        return true;
+    }
+    if (m_bound.nMaxSize != S_FileBound::kUnknown && nLength > m_bound.nMaxSize) {
+        eReason = ETransferFailure::TooLarge;
+        return true;
+    }
+    return false;
+}
+
+TransferStep CFileTransfer::Beyond() {
+    const bool bTooLarge = m_bOpenLength && m_bound.nSize == S_FileBound::kUnknown;
+    return EndAttempt(TransferStep::TryNext, bTooLarge ? ETransferFailure::TooLarge : ETransferFailure::ContentMismatch);
+}
+
+TransferStep CFileTransfer::OpenEnd(CProgressReporter& reporter) {
+    if (m_bound.nSize != S_FileBound::kUnknown && m_part.Have() != m_bound.nSize)
+        return EndAttempt(TransferStep::TryNext, ETransferFailure::ContentMismatch);
+    m_nTotal = m_part.Have();
+    return Complete(reporter);
+}
+
+bool CFileTransfer::WholeTimeOver() const {
+    return m_bound.dwWholeMs != 0 && static_cast<LONG>(GetTickCount() - m_dwWholeDeadline) >= 0;
+}
+
+uint64_t CFileTransfer::ReportTotal() const {
+    if (!m_bOpenLength) return m_nTotal;
+    return m_bound.nSize != S_FileBound::kUnknown ? m_bound.nSize : m_part.Have() + 1;
+}
+
+TransferStep CFileTransfer::OnTimeout() {
+    if (WholeTimeOver()) return EndAttempt(TransferStep::TryNext, ETransferFailure::Stalled, ERROR_WINHTTP_TIMEOUT);
+    switch (m_phase) {
+    case Phase::Sending: return EndAttempt(TransferStep::TryNext, ETransferFailure::Unreachable, ERROR_WINHTTP_TIMEOUT);
+    case Phase::Receiving: return EndAttempt(TransferStep::TryNext, ETransferFailure::NoAnswer, ERROR_WINHTTP_TIMEOUT);
+    default: return EndAttempt(TransferStep::TryNext, ETransferFailure::Stalled, ERROR_WINHTTP_TIMEOUT);
+    }
+}
+
+TransferStep CFileTransfer::Failed(DWORD dwError) {
+    switch (m_phase) {
+    case Phase::Sending: return EndAttempt(TransferStep::TryNext, ETransferFailure::Unreachable, dwError);
+    case Phase::Receiving: return EndAttempt(TransferStep::TryNext, ETransferFailure::NoAnswer, dwError);
+    default:
+        // Within the body, even before its first byte: the answer was there, the connection broke.
+        return EndAttempt(TransferStep::Broke, ETransferFailure::BrokenBody, dwError);
+    }
+}
+
+TransferStep CFileTransfer::Complete(CProgressReporter& reporter) {
+    if (reporter.WindowGone()) return EndAttempt(TransferStep::GiveUp, ETransferFailure::Aborted);
+    if (!m_part.Commit()) return EndAttempt(TransferStep::GiveUp, ETransferFailure::LocalWrite, GetLastError());
+    return EndAttempt(TransferStep::Stored, ETransferFailure::None);
+}
+
+uint64_t CFileTransfer::TakeReceived(bool& bContinued) {
+    bContinued = m_bContinuing;
+    const uint64_t n = m_nUntallied;
+    m_nUntallied = 0;
+    return n;
+}
 
 void CFileTransfer::Abandon() { m_pRequest.reset(); }
 
-TransferStep CFileTransfer::EndAttempt(TransferStep result) {
+TransferStep CFileTransfer::EndAttempt(TransferStep result, ETransferFailure eReason, DWORD dwError) {
+    m_end.eReason = eReason;
+    m_end.dwError = dwError;
     m_pRequest.reset();
     m_nAttemptBytes = 0;
     return result;

@@ -14,6 +14,7 @@
 #include "platform/http/AsyncRequest.h"
 #include "platform/http/BodyClock.h"
 #include "platform/http/PartFile.h"
+#include "platform/http/UpdateIntf.h"
 
 class CProgressReporter;
 
@@ -28,13 +29,15 @@ enum class TransferStep {
 
 class CFileTransfer {
 public:
-    CFileTransfer(std::wstring wstrUrlPath, std::string strLocalFile);
+    // A part left by an earlier transfer is continued only when the bound allows it.
+    CFileTransfer(std::wstring wstrUrlPath, std::string strLocalFile, const S_FileBound& bound);
     ~CFileTransfer();
     CFileTransfer(const CFileTransfer&) = delete;
     CFileTransfer& operator=(const CFileTransfer&) = delete;
 
-    // Starts an attempt on hConnect with the slot's request memory.
-    TransferStep Start(HINTERNET hConnect, std::shared_ptr<RequestMemory>& pMemory);
+    // Starts an attempt on hConnect with the slot's request memory;
+    // dwServerStart: when the first attempt on this server began (the bound's dwWholeMs counts from it).
+    TransferStep Start(HINTERNET hConnect, std::shared_ptr<RequestMemory>& pMemory, DWORD dwServerStart);
     HANDLE Event() const { return m_pRequest->Event(); }
     // Tick count by which the current step must have completed.
     DWORD Deadline() const { return m_dwDeadline; }
@@ -48,6 +51,10 @@ public:
     uint64_t Size() const { return m_nTotal; }
     // Whether the last attempt brought any of the body.
     bool ReceivedBytes() const { return m_bReceivedBytes; }
+    // Why the last attempt ended (eReason, dwStatus, dwError; no names).
+    const S_TransferFailure& LastEnd() const { return m_end; }
+    // Body bytes received since the last call; bContinued: they continue a part (206).
+    uint64_t TakeReceived(bool& bContinued);
 
 private:
     enum class Phase { Sending, Receiving, Querying, ReadingBuffered, ReadingBulk, ReadingEnd };
@@ -56,18 +63,35 @@ private:
     TransferStep AfterRead(DWORD cbRead, CProgressReporter& reporter);
     TransferStep NextBodyStep();
     TransferStep Begin(Phase phase, bool bStarted, DWORD dwLimitMs);
-    TransferStep EndAttempt(TransferStep result);
-    TransferStep Failed() const { return m_bReceivedBytes ? TransferStep::Broke : TransferStep::TryNext; }
+    // True (with the reason) when a body of nLength bytes is outside the bound.
+    bool Outside(uint64_t nLength, ETransferFailure& eReason) const;
+    // More bytes came than the body may have.
+    TransferStep Beyond();
+    // The end of a body without a length.
+    TransferStep OpenEnd(CProgressReporter& reporter);
+    bool WholeTimeOver() const;
+    uint64_t ReportTotal() const;
+    TransferStep EndAttempt(TransferStep result, ETransferFailure eReason, DWORD dwError = 0);
+    // The operation under way failed, or could not be started.
+    TransferStep Failed(DWORD dwError);
+    // The whole body is in the part: moved into place.
+    TransferStep Complete(CProgressReporter& reporter);
 
     const std::wstring m_wstrUrlPath;
+    const S_FileBound m_bound;
     CPartFile m_part;
     std::unique_ptr<CAsyncRequest> m_pRequest;
     std::optional<CBodyClock> m_clock;
     Phase m_phase = Phase::Sending;
     DWORD m_dwDeadline = 0;
-    uint64_t m_nTotal = 0;
+    uint64_t m_nTotal = 0;          // the body's length; with m_bOpenLength, the most that may come
+    bool m_bOpenLength = false;     // no Content-Length: chunked, or ended by the connection
+    DWORD m_dwWholeDeadline = 0;    // with m_bound.dwWholeMs
     uint64_t m_nAttemptBytes = 0;   // body bytes of the attempt under way
     bool m_bResuming = false;       // this attempt asked for the rest of the part
     bool m_bReceivedBytes = false;  // this attempt brought body bytes
+    bool m_bContinuing = false;     // this attempt's answer continues the part (206)
+    uint64_t m_nUntallied = 0;      // body bytes not yet taken by TakeReceived
+    S_TransferFailure m_end;
     int m_nProxyAuthRounds = 0;
 };

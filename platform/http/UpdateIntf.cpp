@@ -32,6 +32,10 @@ const DWORD kStopPollMs = 50;
 
 std::wstring WidenAscii(const std::string& str) { return std::wstring(str.begin(), str.end()); }
 
+std::string ServerText(const S_UpdateSerivceAddr& server) {
+    return server.strServerIP + ":" + std::to_string(EffectiveServerPort(server.nServerPort));
+}
+
 // Milliseconds until dwDeadline, 0 when it has passed.
 DWORD MsUntil(DWORD dwDeadline, DWORD dwNow) {
     const LONG nLeft = static_cast<LONG>(dwDeadline - dwNow);
@@ -52,20 +56,54 @@ struct CQOVAUpdateIntf::Impl {
     std::map<S_ProxyChoice, UniqueInternet> mapSessions;  // one session per way out
     std::vector<UniqueInternet> vecConnects;          // one per server, opened on first use and kept (keep-alive)
     std::vector<std::shared_ptr<RequestMemory>> vecMemory{kMaxConnections};  // one per transfer slot
+    S_TransferFailure lastFailure;
+    std::vector<S_ServerTally> vecTally;  // per server
 
     // The server's connection, opened on first use; nullptr when it cannot be.
     HINTERNET Connection(size_t nServer);
     size_t Fetch(unsigned int nUpdateType, const std::vector<std::string>& vecRemote,
                  const std::vector<std::string>& vecLocal, HWND hNotifyWnd, unsigned int nNotifyMsg,
-                 const S_FetchHooks& hooks);
+                 const S_FetchHooks& hooks, const std::vector<S_FileBound>& vecBounds);
 };
+
+std::vector<S_FileBound> SizeBounds(const std::vector<unsigned long long>& vecSizes) {
+    std::vector<S_FileBound> vecBounds(vecSizes.size());
+    for (size_t i = 0; i < vecSizes.size(); ++i) vecBounds[i].nSize = vecSizes[i];
+    return vecBounds;
+}
 
 CQOVAUpdateIntf::CQOVAUpdateIntf(const std::vector<S_UpdateSerivceAddr>& vecServers, bool bUseProxy)
     : m_pImpl(std::make_unique<Impl>()) {
     m_pImpl->vecServers = vecServers;
     m_pImpl->bUseProxy = bUseProxy;
     m_pImpl->vecConnects.resize(vecServers.size());
+    for (const S_UpdateSerivceAddr& server : vecServers) {
+        S_ServerTally tally;
+        tally.strServer = ServerText(server);
+        m_pImpl->vecTally.push_back(tally);
+    }
 }
+
+const char* TransferFailureText(ETransferFailure eReason) {
+    switch (eReason) {
+    case ETransferFailure::None: return "none";
+    case ETransferFailure::NoServer: return "no usable server";
+    case ETransferFailure::Unreachable: return "unreachable";
+    case ETransferFailure::HttpStatus: return "HTTP status";
+    case ETransferFailure::NoAnswer: return "no answer";
+    case ETransferFailure::Stalled: return "stalled";
+    case ETransferFailure::BrokenBody: return "broken body";
+    case ETransferFailure::ContentMismatch: return "content mismatch";
+    case ETransferFailure::TooLarge: return "too large";
+    case ETransferFailure::LocalWrite: return "local write";
+    case ETransferFailure::Aborted: return "aborted";
+    }
+    return "unknown";
+}
+
+S_TransferFailure CQOVAUpdateIntf::LastFailure() const { return m_pImpl->lastFailure; }
+
+std::vector<S_ServerTally> CQOVAUpdateIntf::Tally() const { return m_pImpl->vecTally; }
 
 CQOVAUpdateIntf::~CQOVAUpdateIntf() = default;
 
@@ -81,18 +119,31 @@ void CQOVAUpdateIntf::SetConnections(unsigned int nConnections) {
 unsigned int CQOVAUpdateIntf::GetConnections() const { return m_pImpl->nConnections; }
 
 int CQOVAUpdateIntf::GetRemoteFile(unsigned int nUpdateType, const char* pszRemoteFile, const char* pszLocalFile,
-                                   HWND hNotifyWnd, unsigned int nNotifyMsg) {
-    if (!pszRemoteFile || !pszLocalFile || !*pszLocalFile) return -1;
-    return m_pImpl->Fetch(nUpdateType, {pszRemoteFile}, {pszLocalFile}, hNotifyWnd, nNotifyMsg, S_FetchHooks()) == 1
+                                   HWND hNotifyWnd, unsigned int nNotifyMsg, const S_FileBound& bound) {
+    if (!pszRemoteFile || !pszLocalFile || !*pszLocalFile) {
+        m_pImpl->lastFailure = S_TransferFailure();
+        m_pImpl->lastFailure.eReason = ETransferFailure::LocalWrite;
+        m_pImpl->lastFailure.dwError = ERROR_INVALID_PARAMETER;
+        if (pszRemoteFile) m_pImpl->lastFailure.strRemoteFile = pszRemoteFile;
+        return -1;
+    }
+    return m_pImpl->Fetch(nUpdateType, {pszRemoteFile}, {pszLocalFile}, hNotifyWnd, nNotifyMsg, S_FetchHooks(),
+                          {bound}) == 1
                ? 0
                : -1;
 }
 
 size_t CQOVAUpdateIntf::FetchFiles(unsigned int nUpdateType, const std::vector<std::string>& vecRemote,
                                    const std::vector<std::string>& vecLocal, HWND hNotifyWnd,
-                                   unsigned int nNotifyMsg, const S_FetchHooks& hooks) {
-    if (vecLocal.size() != vecRemote.size()) return 0;
-    return m_pImpl->Fetch(nUpdateType, vecRemote, vecLocal, hNotifyWnd, nNotifyMsg, hooks);
+                                   unsigned int nNotifyMsg, const S_FetchHooks& hooks,
+                                   const std::vector<S_FileBound>& vecBounds) {
+    if (vecLocal.size() != vecRemote.size() || (!vecBounds.empty() && vecBounds.size() != vecRemote.size())) {
+        m_pImpl->lastFailure = S_TransferFailure();
+        m_pImpl->lastFailure.eReason = ETransferFailure::LocalWrite;
+        m_pImpl->lastFailure.dwError = ERROR_INVALID_PARAMETER;
+        return 0;
+    }
+    return m_pImpl->Fetch(nUpdateType, vecRemote, vecLocal, hNotifyWnd, nNotifyMsg, hooks, vecBounds);
 }
 
 HINTERNET CQOVAUpdateIntf::Impl::Connection(size_t nServer) {
@@ -138,18 +189,26 @@ HINTERNET CQOVAUpdateIntf::Impl::Connection(size_t nServer) {
 
 size_t CQOVAUpdateIntf::Impl::Fetch(unsigned int nUpdateType, const std::vector<std::string>& vecRemote,
                                     const std::vector<std::string>& vecLocal, HWND hNotifyWnd,
-                                    unsigned int nNotifyMsg, const S_FetchHooks& hooks) {
+                                    unsigned int nNotifyMsg, const S_FetchHooks& hooks,
+                                    const std::vector<S_FileBound>& vecBounds) {
+    lastFailure = S_TransferFailure();
     const size_t nFiles = vecRemote.size();
     if (nFiles == 0) return 0;
-    if (bAborted.load() || !hAbort || (hNotifyWnd && !IsWindow(hNotifyWnd))) return 0;
+    if (bAborted.load() || !hAbort || (hNotifyWnd && !IsWindow(hNotifyWnd))) {
+        lastFailure.eReason = ETransferFailure::Aborted;
+        lastFailure.strRemoteFile = vecRemote[0];
+        return 0;
+    }
 
     struct FileState {
         std::unique_ptr<CFileTransfer> pTransfer;  // while in flight
         size_t nServer = 0;
         int nAttempts = 0;  // on nServer
+        DWORD dwServerStart = 0;  // tick count of the first attempt on nServer
         size_t nSlot = 0;
         uint64_t nSize = 0;
         bool bStored = false;
+        S_TransferFailure failure;  // why its last attempt ended without it
     };
     std::vector<FileState> vecFiles(nFiles);
     std::vector<bool> vecSlotBusy(nConnections, false);
@@ -157,6 +216,7 @@ size_t CQOVAUpdateIntf::Impl::Fetch(unsigned int nUpdateType, const std::vector<
     CProgressReporter reporter(hNotifyWnd, nNotifyMsg);
     size_t nNextStart = 0, nNextReport = 0;
     bool bFailed = false, bGiveUp = false, bStopping = false;
+    size_t nEndedBy = nFiles;  // the file whose failure ended the fetch
     DWORD dwStopDeadline = 0;
 
     auto release = [&](size_t i) {
@@ -170,17 +230,38 @@ size_t CQOVAUpdateIntf::Impl::Fetch(unsigned int nUpdateType, const std::vector<
     // the file in flight only with a step pending.
     auto advance = [&](size_t i, std::optional<TransferStep> outcome) {
         FileState& file = vecFiles[i];
+        bool bFromTransfer = true;  // the outcome is the transfer's, not a connection that could not be opened
         for (;;) {
+            if (outcome && bFromTransfer) {
+                bool bContinued = false;
+                const uint64_t nReceived = file.pTransfer->TakeReceived(bContinued);
+                S_ServerTally& tally = vecTally[file.nServer];
+                tally.nBytes += nReceived;
+                if (bContinued) tally.nResumedBytes += nReceived;
+                if (*outcome == TransferStep::Stored) ++tally.nFiles;
+                const S_TransferFailure& end = file.pTransfer->LastEnd();
+                // A server with a body of the wrong length says more than a dead one after it.
+                const bool bKeep = (file.failure.eReason == ETransferFailure::ContentMismatch ||
+                                    file.failure.eReason == ETransferFailure::TooLarge) &&
+                                   *outcome != TransferStep::GiveUp;
+                if (*outcome != TransferStep::Pending && *outcome != TransferStep::Stored && !bKeep) {
+                    file.failure = end;
+                    file.failure.strServer = tally.strServer;
+                }
+            }
+            bFromTransfer = true;
             if (outcome) {
                 switch (*outcome) {
                 case TransferStep::Pending:
                     return;
                 case TransferStep::Stored:
+                    if (hooks.fnStored) hooks.fnStored(i, file.nServer);
                     file.bStored = true;
                     file.nSize = file.pTransfer->Size();
                     release(i);
                     return;
                 case TransferStep::GiveUp:
+                    if (!bGiveUp && !bFailed) nEndedBy = i;
                     bGiveUp = true;
                     release(i);
                     return;
@@ -200,17 +281,35 @@ size_t CQOVAUpdateIntf::Impl::Fetch(unsigned int nUpdateType, const std::vector<
             }
             while (file.nServer < vecServers.size() && vecServers[file.nServer].strServerIP.empty()) ++file.nServer;
             if (file.nServer >= vecServers.size()) {
+                if (file.failure.eReason == ETransferFailure::None) file.failure.eReason = ETransferFailure::NoServer;
+                if (!bFailed && !bGiveUp) nEndedBy = i;
                 bFailed = true;
                 release(i);
                 return;
             }
             HINTERNET hConnect = Connection(file.nServer);
             if (bAborted.load()) {
+                if (!bGiveUp) nEndedBy = i;
+                file.failure.eReason = ETransferFailure::Aborted;
                 bGiveUp = true;
                 release(i);
                 return;
             }
-            outcome = hConnect ? file.pTransfer->Start(hConnect, vecMemory[file.nSlot]) : TransferStep::TryNext;
+            if (!hConnect) {
+                const DWORD dwError = GetLastError();
+                if (file.failure.eReason != ETransferFailure::ContentMismatch &&
+                    file.failure.eReason != ETransferFailure::TooLarge) {
+                    file.failure = S_TransferFailure();
+                    file.failure.eReason = ETransferFailure::Unreachable;
+                    file.failure.dwError = dwError;
+                    file.failure.strServer = vecTally[file.nServer].strServer;
+                }
+                bFromTransfer = false;
+                outcome = TransferStep::TryNext;
+                continue;
+            }
+            if (file.nAttempts == 0) file.dwServerStart = GetTickCount();
+            outcome = file.pTransfer->Start(hConnect, vecMemory[file.nSlot], file.dwServerStart);
         }
     };
     auto abandonAll = [&] {
@@ -230,12 +329,18 @@ size_t CQOVAUpdateIntf::Impl::Fetch(unsigned int nUpdateType, const std::vector<
             const size_t i = nNextStart++;
             std::string strUrlPath;
             if (!BuildRemoteUrlPath(nUpdateType, vecRemote[i].c_str(), strUrlPath) || vecLocal[i].empty()) {
+                // A name that cannot be asked for is a request that cannot be sent.
+                vecFiles[i].failure.eReason = ETransferFailure::Unreachable;
+                vecFiles[i].failure.dwError = ERROR_INVALID_NAME;
+                nEndedBy = i;
                 bFailed = true;
                 break;
             }
             if (hooks.fnBeforeFile) hooks.fnBeforeFile(i);
             FileState& file = vecFiles[i];
-            file.pTransfer = std::make_unique<CFileTransfer>(WidenAscii(strUrlPath), vecLocal[i]);
+            file.nServer = hooks.nFirstServer;
+            file.pTransfer = std::make_unique<CFileTransfer>(WidenAscii(strUrlPath), vecLocal[i],
+                                                             vecBounds.empty() ? S_FileBound() : vecBounds[i]);
             file.nSlot = static_cast<size_t>(std::find(vecSlotBusy.begin(), vecSlotBusy.end(), false) -
                                              vecSlotBusy.begin());
             vecSlotBusy[file.nSlot] = true;
@@ -264,6 +369,7 @@ size_t CQOVAUpdateIntf::Impl::Fetch(unsigned int nUpdateType, const std::vector<
             WaitForMultipleObjects(static_cast<DWORD>(vecHandles.size()), vecHandles.data(), FALSE, dwWaitMs);
         if (dwWait == WAIT_OBJECT_0 || bAborted.load() || dwWait == WAIT_FAILED) {
             bGiveUp = true;
+            nEndedBy = nFiles;  // aborted: no file's own failure
             continue;
         }
         // The signalled transfer first, then every other one whose step is done or late:
@@ -292,5 +398,17 @@ size_t CQOVAUpdateIntf::Impl::Fetch(unsigned int nUpdateType, const std::vector<
 
     size_t nFirstMissing = 0;
     while (nFirstMissing < nFiles && vecFiles[nFirstMissing].bStored) ++nFirstMissing;
+    if (nFirstMissing < nFiles) {
+        if (nEndedBy < nFiles) {
+            lastFailure = vecFiles[nEndedBy].failure;
+            lastFailure.strRemoteFile = vecRemote[nEndedBy];
+        } else {
+            // Stopped or aborted: the first file missing names the server it was on.
+            lastFailure.eReason = ETransferFailure::Aborted;
+            lastFailure.strRemoteFile = vecRemote[nFirstMissing];
+            const size_t nServer = vecFiles[nFirstMissing].nServer;
+            if (nServer < vecTally.size()) lastFailure.strServer = vecTally[nServer].strServer;
+        }
+    }
     return nFirstMissing;
 }

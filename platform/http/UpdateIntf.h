@@ -6,7 +6,11 @@
 // to UTF-8 and percent-encoded. Port 0 means 80. Servers are tried in list order,
 // per file.
 //
-// A body that breaks off after some bytes is continued: the next attempt asks for
+// A body comes with a Content-Length or chunked; without either its end cannot
+// be told from a dropped connection, so it is refused, except for a file whose
+// exact size is known (S_FileBound), read up to that size.
+//
+// A body that breaks off after some bytes (or right after the headers) is continued: the next attempt asks for
 // "Range: bytes=<have>-" with "If-Range: <the first answer's ETag, or else its
 // Last-Modified>"; a 206 with the matching Content-Range is appended, a 200 starts
 // over. Up to 3 attempts per server whose connection broke (a server that stalls
@@ -32,6 +36,60 @@ struct S_UpdateSerivceAddr {
     unsigned short nServerPort = 0;
 };
 
+// Why the last FetchFiles/GetRemoteFile did not store every file.
+enum class ETransferFailure {
+    None,             // every file stored
+    NoServer,         // no usable (resolved) server
+    Unreachable,      // could not connect or send the request
+    HttpStatus,       // answered with a status that is not a usable 200/206 (dwStatus)
+    NoAnswer,         // accepted the request and said nothing in time
+    Stalled,          // the body stalled, trickled, or ran past its time bound
+    BrokenBody,       // the connection ended within the body, attempts exhausted
+    ContentMismatch,  // no server had a body of the expected length
+    TooLarge,         // above a fixed bound (manifest, .sig)
+    LocalWrite,       // the staged file could not be written (full disk, ...): dwError
+    Aborted,          // Abort() or a stop request
+};
+
+struct S_TransferFailure {
+    ETransferFailure eReason = ETransferFailure::None;
+    std::string strRemoteFile;   // the file that was not stored
+    std::string strServer;       // "ip:port" of the last server asked for it
+    DWORD dwStatus = 0;          // with HttpStatus
+    DWORD dwError = 0;           // a Win32 / WinHTTP error, when one is known
+};
+
+// A short English name of the reason ("content mismatch"), for logs.
+const char* TransferFailureText(ETransferFailure eReason);
+
+// Bytes and files per server since construction (servers in list order).
+struct S_ServerTally {
+    std::string strServer;       // "ip:port"
+    unsigned int nFiles = 0;     // files stored from it
+    unsigned long long nBytes = 0;         // body bytes received from it
+    unsigned long long nResumedBytes = 0;  // of those, bytes that continued a part (206)
+};
+
+// What one file's answer may be, known before it is asked for. The default
+// bounds nothing beyond the stall rules. An answer outside its bound is
+// refused before any of it is written (a length announced) or at the first
+// byte beyond it (none announced), and the next server is asked.
+struct S_FileBound {
+    static constexpr unsigned long long kUnknown = ~0ULL;
+    // The exact length (the manifest's SIZE): another one is a content
+    // mismatch. With it, a body whose end only the closing connection marks is
+    // read up to this length.
+    unsigned long long nSize = kUnknown;
+    // The most it may be (a manifest, a .sig): above it, too large. Nothing of
+    // such a file is kept to be continued later.
+    unsigned long long nMaxSize = kUnknown;
+    // The whole answer from one server within this; 0: only the stall rules.
+    DWORD dwWholeMs = 0;
+};
+
+// A bound per file from the sizes a manifest gives (S_FileBound::kUnknown: none).
+std::vector<S_FileBound> SizeBounds(const std::vector<unsigned long long>& vecSizes);
+
 // What a fetch of several files lets its caller do while it runs.
 struct S_FetchHooks {
     // Called on the fetching thread just before file i is first requested.
@@ -40,6 +98,10 @@ struct S_FetchHooks {
     // made and the transfers in flight get at most 1.5 s to finish before they
     // are abandoned.
     std::function<bool()> fnStopRequested;
+    // Servers before this one in the list are not asked (they served something the caller refused).
+    size_t nFirstServer = 0;
+    // Called on the fetching thread once file i is stored, with the index of the server it came from.
+    std::function<void(size_t, size_t)> fnStored;
 };
 
 class CQOVAUpdateIntf {
@@ -53,7 +115,7 @@ public:
     // With a window, sends nNotifyMsg (bytes so far, total) at most every 64 KiB or
     // 100 ms, and exactly one (size, size) once the file is in place.
     int GetRemoteFile(unsigned int nUpdateType, const char* pszRemoteFile, const char* pszLocalFile,
-                      HWND hNotifyWnd, unsigned int nNotifyMsg);
+                      HWND hNotifyWnd, unsigned int nNotifyMsg, const S_FileBound& bound = S_FileBound());
 
     // How many files FetchFiles keeps in flight, clamped to 1..8; 1 after construction.
     void SetConnections(unsigned int nConnections);
@@ -66,10 +128,15 @@ public:
     // file that no server delivers ends the fetch: no further request, the others in
     // flight are abandoned (their parts kept). Returns the index of the first file
     // not stored, vecRemote.size() when every file is. Files stored after that index
-    // stay stored, without their reports.
+    // stay stored, without their reports. vecBounds: empty, or one per file.
     size_t FetchFiles(unsigned int nUpdateType, const std::vector<std::string>& vecRemote,
                       const std::vector<std::string>& vecLocal, HWND hNotifyWnd, unsigned int nNotifyMsg,
-                      const S_FetchHooks& hooks = S_FetchHooks());
+                      const S_FetchHooks& hooks = S_FetchHooks(),
+                      const std::vector<S_FileBound>& vecBounds = std::vector<S_FileBound>());
+
+    // Of the last fetch; None after a complete one.
+    S_TransferFailure LastFailure() const;
+    std::vector<S_ServerTally> Tally() const;
 
     // Makes transfers in flight on another thread give up promptly (-1); later
     // calls fail at once. Safe to call from any thread.

@@ -82,12 +82,14 @@ demo_make_key() {
 }
 
 # Writes the manifest of the files in directory $2 with UpdateTool manifest
-# $1 (program or data; more options after them), signed with $demo_key, and
-# moves it and its .sig into the directory. Usage: demo_sign_manifest KIND DIR NAME OPTIONS...
+# $1 (program or data; more options after them), signed with $demo_key for
+# the path it is served at (the update kind is the directory's name: 1/, 3/),
+# and moves it and its .sig into the directory. Usage: demo_sign_manifest KIND DIR NAME OPTIONS...
 demo_sign_manifest() {
   local kind=$1 dir=$2 name=$3; shift 3
   demo_wine "$demo_dir/tool.out" "$build/bin/UpdateTool.exe" manifest "$kind" "$(demo_winpath "$dir")" "$@" \
-    --key "$(demo_winpath "$demo_key")" --expires 90 -o "$(demo_winpath "$demo_dir/$name")"
+    --key "$(demo_winpath "$demo_key")" --kind "$(basename "$dir")" --expires 90 \
+    -o "$(demo_winpath "$demo_dir/$name")"
   mv "$demo_dir/$name" "$demo_dir/$name.sig" "$dir/"
 }
 

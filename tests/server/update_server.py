@@ -26,6 +26,12 @@ Fault kinds: 404, 500, drop (connection reset mid-body; ignores Range), short
 Content-Length), stall (headers, then silence), pause (headers and half the
 body, then silence), hang (no answer at all), trickle (a few bytes a second).
 Silence and trickles end after at most 120 s or when the server stops.
+Answers without a Content-Length, and hostile ones:
+  chunked     the whole file, Transfer-Encoding: chunked (64 KiB chunks)
+  nolength    the whole file, no Content-Length: its end is the closed connection
+  bigtrickle  Content-Length: 1 GiB, then 1 KiB a second of the file (repeated)
+  slowchunks  chunked, 1 KiB a second of the file (repeated), never ending
+  headreset   the headers (with the file's length), then a connection reset
 Further kinds, combinable with a comma:
   cut@N, cut@P%, cut@-1   the next answer for the path is reset after the body
                           reached byte offset N, P percent of the file, or one
@@ -54,7 +60,11 @@ import urllib.parse
 SILENCE_LIMIT_S = 120.0
 TRICKLE_BYTES = 4
 TRICKLE_PERIOD_S = 0.25
-FAULT_KINDS = {"404", "500", "drop", "short", "long", "stall", "pause", "hang", "trickle"}
+FAULT_KINDS = {"404", "500", "drop", "short", "long", "stall", "pause", "hang", "trickle",
+               "chunked", "nolength", "bigtrickle", "slowchunks", "headreset"}
+HOSTILE_KINDS = ("chunked", "nolength", "bigtrickle", "slowchunks", "headreset")
+SLOW_BYTES = 1024
+SLOW_PERIOD_S = 1.0
 MODIFIER_KINDS = {"swap", "norange"}
 
 
@@ -270,6 +280,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             legacy = [k for k in ("stall", "pause", "drop", "short", "long", "trickle") if k in faults]
             if legacy:
                 return self.legacy_fault(legacy[0], f, size)
+            hostile = [k for k in HOSTILE_KINDS if k in faults]
+            if hostile:
+                return self.hostile_answer(hostile[0], f.read())
             self.send_ranged(f, size, path, faults, file_path)
 
     def send_ranged(self, f, size, path, faults, file_path):
@@ -338,6 +351,34 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif fault == "trickle":
             self.send_file_headers(size)
             self.trickle(f, size)
+
+    def hostile_answer(self, kind, data):
+        self.close_connection = True
+        chunked = kind in ("chunked", "slowchunks")
+        if kind in ("slowchunks", "bigtrickle"):
+            # SLOW_BYTES of the file (repeated) every SLOW_PERIOD_S, until the limit or the stop.
+            data = (data or b"x") * (SLOW_BYTES // max(len(data), 1) + 1)
+            ticks = int(SILENCE_LIMIT_S / SLOW_PERIOD_S)
+            pieces = (data[:SLOW_BYTES] for _ in range(ticks) if not self.server.state.stopping.wait(SLOW_PERIOD_S))
+        else:
+            pieces = (data[at:at + 65536] for at in range(0, len(data), 65536))
+        try:
+            if kind == "headreset":
+                self.send_file_headers(len(data))
+                self.wfile.flush()
+                time.sleep(0.2)  # the headers reach the client before the reset
+                return self.reset_connection()
+            self.send_response(200)
+            self.send_header(*(("Transfer-Encoding", "chunked") if chunked else ("Content-Length", str(1 << 30))
+                               if kind == "bigtrickle" else ("Connection", "close")))
+            self.end_headers()
+            for piece in pieces:
+                self.write_body(b"%x\r\n%s\r\n" % (len(piece), piece) if chunked else piece)
+                self.wfile.flush()
+            if chunked:
+                self.wfile.write(b"0\r\n\r\n")
+        except OSError:
+            pass  # the client gave up
 
     def do_POST(self):
         self.entry = None

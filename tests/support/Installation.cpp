@@ -167,11 +167,13 @@ bool TestInstallation::StartClient(UiProcess& process) const {
     return WaitUntil([] { return FindWindowA("QOVACLIENT", nullptr) != nullptr; }, kStartTimeoutMs);
 }
 
-bool TestInstallation::Hold(UiProcess& holder, const std::string& strRelative, const char* pszShare) const {
+bool TestInstallation::Hold(UiProcess& holder, const std::string& strRelative, const char* pszShare,
+                            DWORD dwHoldMs) const {
     static std::atomic<unsigned> s_nCounter{0};
     const std::string strReady = Temp("held-" + std::to_string(s_nCounter++) + ".ready");
+    const std::string strTime = dwHoldMs == INFINITE ? "" : " " + std::to_string(dwHoldMs);
     if (!holder.Start("\"" + TestProgramDir() + "FileHolder.exe\" \"" + App(strRelative) + "\" " + pszShare + " \"" +
-                      strReady + "\""))
+                      strReady + "\"" + strTime))
         return false;
     return WaitUntil([&] { return FileExists(strReady); }, kStartTimeoutMs);
 }

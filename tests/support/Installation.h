@@ -72,8 +72,9 @@ public:
     bool StartClient(UiProcess& process) const;
 
     // Holds app-relative file strRelative open (share "rd" or "r", see
-    // FileHolder) until the process object goes away or Release is called.
-    bool Hold(UiProcess& holder, const std::string& strRelative, const char* pszShare) const;
+    // FileHolder) until the process object goes away, or for dwHoldMs.
+    bool Hold(UiProcess& holder, const std::string& strRelative, const char* pszShare,
+              DWORD dwHoldMs = INFINITE) const;
 
 private:
     TempDir m_dir;

@@ -37,6 +37,7 @@ const std::vector<S_SignedCase>& SignedCases() {
         {".sig missing", ESigned::NoSignature},
         {"one byte of the manifest changed", ESigned::ManifestByteChanged},
         {"valid signature by another key", ESigned::OtherKey},
+        {"another manifest's signed pair served in its place", ESigned::OtherManifest},
         {"expired", ESigned::Expired},
         {"older signed manifest replayed", ESigned::Replayed},
         {"file with the manifest's MD5 but other content", ESigned::Md5Collision},
@@ -74,8 +75,17 @@ bool PrepareSignedCase(const TestInstallation& inst, ESigned eCase, const std::s
         nExpires = nNow - 10 * kDay;
     }
     if (eCase == ESigned::Replayed) nSigned = nNow - 2 * kRecordedAgo;
+    // The path the client asks for: "/<kind>/<name>", the kind being the directory's name.
+    std::string strKind = strKindDir.substr(0, strKindDir.size() - 1);
+    strKind = strKind.substr(strKind.find_last_of('\\') + 1);
+    std::string strTarget = "/" + strKind + "/" + strManifestName;
+    // Every manifest a publisher signed is public: a data set's pair, or another data set's.
+    if (eCase == ESigned::OtherManifest) strTarget = strTarget == "/3/config.ini" ? "/4/config.ini" : "/3/config.ini";
     S_ManifestSignature sig;
-    if (!SignManifest(strManifest, Key(eCase == ESigned::OtherKey ? kOther : kGood), nSigned, nExpires, sig)) return false;
+    if (!SignManifest(strManifest, strTarget, Key(eCase == ESigned::OtherKey ? kOther : kGood), nSigned, nExpires,
+                      sig)) {
+        return false;
+    }
     if (pstrSigned) *pstrSigned = sig.strSigned;
 
     if (eCase == ESigned::ManifestByteChanged && !Replace(strManifest, "10:00:00", "10:00:01")) return false;

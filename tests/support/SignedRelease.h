@@ -13,6 +13,7 @@ enum class ESigned {
     NoSignature,           // no .sig published
     ManifestByteChanged,   // one byte of the manifest changed after signing
     OtherKey,              // a valid signature, by another key
+    OtherManifest,         // a valid signature by the key, of another manifest's path (a data set's)
     Expired,               // Expires has passed
     Replayed,              // signed before the newest signature this installation accepted
     Md5Collision,          // one file served with other bytes of its size, the manifest's

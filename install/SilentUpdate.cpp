@@ -1,0 +1,41 @@
+#include "install/SilentUpdate.h"
+
+#include "install/MainClient.h"
+#include "platform/ini/CryptConfigFile.h"
+
+namespace {
+
+bool ManifestWasHad(ERunResult eResult) {
+    return eResult != ERunResult::ManifestUnavailable && eResult != ERunResult::ManifestRefused &&
+           eResult != ERunResult::TrustBroken && eResult != ERunResult::UnsafeName;
+}
+
+}  // namespace
+
+bool UpdateProgramSilently(const S_RunSetup& setup, const AskRestartNow& askRestartNow) {
+    CUpdateRun run(setup, PolicyFor(ERoad::SilentProgram, setup.nUpdateType));
+    if (run.Check().eResult == ERunResult::Offered && run.Fetch() && run.Install()) {
+        // Only a version that is really there is announced.
+        if (ShouldNotify(run.Head(), setup.strVersion, setup.strRegion)) {
+            CCryptConfigFile clientConfig(setup.strAppPath + "Config.dat", "");
+            std::string strWebSiteURL;
+            clientConfig.ReadString("Server", "WebSiteURL", "", strWebSiteURL);
+            if (askRestartNow(setup.strVersion, run.Head().strVersion, strWebSiteURL)) CloseMainClient();
+        }
+    }
+    const S_EndActions actions = run.Actions();
+    if (actions.bRestartClient) StartMainClient(setup.strAppPath, actions.dwRestartDelayMs);
+    run.End();
+    return ManifestWasHad(run.Outcome().eResult);
+}
+
+bool UpdateDataSilently(const S_RunSetup& setup) {
+    CUpdateRun run(setup, PolicyFor(ERoad::SilentData, setup.nUpdateType));
+    const ERunResult eChecked = run.Check().eResult;
+    // Also with nothing changed: the data set takes the fetched manifest.
+    if (eChecked == ERunResult::Offered || eChecked == ERunResult::UpToDate) {
+        if (run.Fetch()) run.Install();
+    }
+    run.End();
+    return ManifestWasHad(run.Outcome().eResult);
+}
