@@ -17,15 +17,6 @@ constexpr uint64_t kSettleTime = 10000000;   // 1 s in FILETIME units
 
 uint64_t Join(DWORD dwHigh, DWORD dwLow) { return (static_cast<uint64_t>(dwHigh) << 32) | dwLow; }
 
-uint64_t Fnv1a(const std::string& strText) {
-    uint64_t nHash = 14695981039346656037ULL;
-    for (unsigned char c : strText) {
-        nHash ^= c;
-        nHash *= 1099511628211ULL;
-    }
-    return nHash;
-}
-
 std::string Hex(uint64_t n) {
     char szText[17];
     int i = 16;
@@ -178,7 +169,7 @@ void CDigestCache::Load() {
         const std::string strKey = SectionKey(vecHead[1], vecHead[2]);
         std::string strBody;
         for (size_t n = 0; n < nCount; ++n) strBody += vecLines[i + 1 + n] + "\r\n";
-        const bool bIntact = Fnv1a(strKey + "\t" + vecHead[3] + "\r\n" + strBody) == nChecksum;
+        const bool bIntact = ContentChecksum(strKey + "\t" + vecHead[3] + "\r\n" + strBody) == nChecksum;
         const bool bOwn = strKey == strOwnKey;
         if (!bIntact || (bOwn && bOwnSeen)) {
             m_bDirty = true;   // dropped: the next Save() leaves it out
@@ -271,7 +262,7 @@ bool CDigestCache::Save() {
     const std::string strKey = SectionKey(m_strAlgorithm, m_strRootPath);
     const std::string strCount = Hex(nCount);
     const std::string strText = std::string(kHeader) + m_strOtherSections + kSectionMark + strKey + "\t" +
-                                strCount + "\t" + Hex(Fnv1a(strKey + "\t" + strCount + "\r\n" + strBody)) + "\r\n" +
+                                strCount + "\t" + Hex(ContentChecksum(strKey + "\t" + strCount + "\r\n" + strBody)) + "\r\n" +
                                 strBody;
     CDirectoryEx::CreateParentDirectory(m_strCacheFile);
     if (!ReplaceFileContents(m_strCacheFile, strText)) return false;

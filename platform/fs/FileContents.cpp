@@ -71,3 +71,12 @@ bool ReplaceFileContents(const std::string& strPath, const std::string& strBytes
     removeTemp.Dismiss();
     return true;
 }
+
+unsigned long long ContentChecksum(const std::string& strBytes) {
+    unsigned long long nHash = 14695981039346656037ULL;
+    for (unsigned char c : strBytes) {
+        nHash ^= c;
+        nHash *= 1099511628211ULL;
+    }
+    return nHash;
+}

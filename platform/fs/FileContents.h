@@ -15,3 +15,7 @@ FileReadResult ReadWholeFile(const std::string& strPath, std::string& strBytes);
 // is written, flushed to disk and moved over the old one, so a crash leaves the
 // old or the new content, never a torn file. No temporary file remains on failure.
 bool ReplaceFileContents(const std::string& strPath, const std::string& strBytes);
+
+// FNV-1a over the bytes: tells a torn or edited cache file, nothing more (not
+// a defence against anyone who can write the file).
+unsigned long long ContentChecksum(const std::string& strBytes);
