@@ -49,7 +49,7 @@ FileReadResult ReadWholeFile(const std::string& strPath, std::string& strBytes) 
     return FileReadResult::Read;
 }
 
-bool ReplaceFileContents(const std::string& strPath, const std::string& strBytes) {
+bool ReplaceFileContents(const std::string& strPath, const std::string& strBytes, bool bDurable) {
     std::string strDir;
     if (CDirectoryEx::GetFilePath(strPath, strDir) != 0) strDir = ".";
     char szTemp[MAX_PATH] = {};
@@ -63,9 +63,10 @@ bool ReplaceFileContents(const std::string& strPath, const std::string& strBytes
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!hFile) return false;
         if (!WriteAll(hFile.get(), strBytes)) return false;
-        if (!FlushFileBuffers(hFile.get())) return false;
+        if (bDurable && !FlushFileBuffers(hFile.get())) return false;
     }
-    if (!MoveFileExA(strTemp.c_str(), strPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!MoveFileExA(strTemp.c_str(), strPath.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | (bDurable ? MOVEFILE_WRITE_THROUGH : 0))) {
         return false;
     }
     removeTemp.Dismiss();
