@@ -7,6 +7,7 @@
 #include <cwchar>
 
 #include "config/ReleaseTrust.h"
+#include "download/ManifestCache.h"
 #include "manifest/ManifestName.h"
 #include "platform/base/Text.h"
 #include "platform/fs/DirectoryEx.h"
@@ -38,19 +39,33 @@ S_FileBound AnswerBound(unsigned long long nMaxSize) {
 
 // Fetches the names into the staging directory from the servers nFirstServer on;
 // vecServed receives the index of the server each came from.
+// The kept copies' validators go with the requests: a 304 stages the kept copy.
 bool FetchFrom(const S_ManifestRequest& request, const std::vector<std::string>& vecNames,
-               const std::vector<S_FileBound>& vecBounds, size_t nFirstServer, std::vector<size_t>& vecServed,
-               S_TransferFailure& failure) {
+               const std::vector<S_FileBound>& vecBounds, size_t nFirstServer, CKeptManifests& kept,
+               std::vector<size_t>& vecServed, S_TransferFailure& failure) {
     std::vector<std::string> vecLocal;
     for (const std::string& strName : vecNames) vecLocal.push_back(request.strDownloadPath + strName);
     vecServed.assign(vecNames.size(), 0);
+    kept.Begin();
+    bool bRestored = true;
     S_FetchHooks hooks;
     hooks.nFirstServer = nFirstServer;
     // Not checked: a directory that cannot be made fails the fetch into it.
     hooks.fnBeforeFile = [&](size_t i) { CDirectoryEx::CreateParentDirectory(vecLocal[i]); };
     hooks.fnStored = [&](size_t i, size_t nServer) { vecServed[i] = nServer; };
+    hooks.vecConditions = kept.Conditions();
+    hooks.fnNotModified = [&](size_t i, size_t nServer) {
+        vecServed[i] = nServer;
+        bRestored = kept.Restore(i, vecLocal[i]) && bRestored;
+    };
+    hooks.fnValidator = [&](size_t i, const std::string& strValidator) { kept.Fetched(i, strValidator); };
     const bool bAll = request.pUpdateIntf->FetchFiles(static_cast<unsigned int>(request.nUpdateType), vecNames,
                                                       vecLocal, nullptr, 0, hooks, vecBounds) == vecNames.size();
+    if (bAll && !bRestored) {
+        // A kept copy that cannot be staged is no copy: the names are asked again in full.
+        kept.Discard();
+        return FetchFrom(request, vecNames, vecBounds, nFirstServer, kept, vecServed, failure);
+    }
     failure = bAll ? S_TransferFailure() : request.pUpdateIntf->LastFailure();
     return bAll;
 }
@@ -72,10 +87,12 @@ bool FetchManifest(const S_ManifestRequest& request, S_FetchedManifest& fetched)
     const std::vector<S_ServerTally> vecServers = request.pUpdateIntf->Tally();
     std::vector<size_t> vecServed;
     if (trust.eTrust == ETrust::Unsigned) {
-        if (!FetchFrom(request, {request.strManifestName}, {AnswerBound(kMaxManifestBytes)}, 0, vecServed,
+        CKeptManifests kept(request.strAppPath, request.nUpdateType, {request.strManifestName});
+        if (!FetchFrom(request, {request.strManifestName}, {AnswerBound(kMaxManifestBytes)}, 0, kept, vecServed,
                        fetched.failure)) {
             return false;
         }
+        kept.KeepAccepted(request.strDownloadPath);
         fetched.eResult = EManifestFetch::Accepted;
         fetched.strServer = vecServers[vecServed[0]].strServer;
         return true;
@@ -86,19 +103,21 @@ bool FetchManifest(const S_ManifestRequest& request, S_FetchedManifest& fetched)
     // The client checks against the path it asks for, never against the .sig's claim.
     const std::string strTarget = ManifestTarget(request.nUpdateType, request.strManifestName);
     const std::string strAccepted = ReadAcceptedSigned(request.strAppPath, request.strRecordName);
+    CKeptManifests kept(request.strAppPath, request.nUpdateType, {request.strManifestName, strSignatureName});
     // A hostile first server must not stop the update: a refused pair sends the next server on.
     size_t nFirstServer = 0;
     while (nFirstServer < vecServers.size()) {
         // Both in one go (several connections), or the .sig only after the manifest (one).
         if (!FetchFrom(request, {request.strManifestName, strSignatureName},
-                       {AnswerBound(kMaxManifestBytes), AnswerBound(kMaxSignatureBytes)}, nFirstServer, vecServed,
-                       fetched.failure)) {
+                       {AnswerBound(kMaxManifestBytes), AnswerBound(kMaxSignatureBytes)}, nFirstServer, kept,
+                       vecServed, fetched.failure)) {
             break;  // no server from nFirstServer on delivered: none further to ask
         }
         S_ManifestSignature sig;
         const ESignatureCheck result = VerifyManifestFile(strManifestPath, strTarget, request.layout, trust.vecKeys,
                                                           CurrentUtcTime(), strAccepted, sig);
         if (result == ESignatureCheck::Valid) {
+            kept.KeepAccepted(request.strDownloadPath);
             fetched.eResult = EManifestFetch::Accepted;
             fetched.eSignature = ESignatureCheck::Valid;
             fetched.bSigned = true;
@@ -106,6 +125,13 @@ bool FetchManifest(const S_ManifestRequest& request, S_FetchedManifest& fetched)
             fetched.strSigned = sig.strSigned;
             fetched.strServer = vecServers[vecServed[0]].strServer;
             return true;
+        }
+        DeleteFileW(Utf8ToWide(strManifestPath).c_str());
+        DeleteFileW(Utf8ToWide(request.strDownloadPath + strSignatureName).c_str());
+        if (kept.UsedKept()) {
+            // A 304 cannot lengthen a signature's life: the kept pair goes, the same server is asked in full.
+            kept.Discard();
+            continue;
         }
         fetched.vecRefused.push_back({vecServers[vecServed[0]].strServer, result});
         fetched.eResult = EManifestFetch::Refused;

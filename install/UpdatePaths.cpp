@@ -14,3 +14,5 @@ bool GetUpdatePaths(const std::string& strAppPath, bool bProgram, const std::str
     strDownloadPath = strAppPath + "UPDATE\\" + strUpdateName + "\\";
     return true;
 }
+
+std::string DigestCachePath(const std::string& strAppPath) { return strAppPath + "UPDATE\\Digests.cache"; }

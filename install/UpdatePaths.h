@@ -9,3 +9,7 @@
 // leave the application directory (IsSafeUpdateName).
 bool GetUpdatePaths(const std::string& strAppPath, bool bProgram, const std::string& strUpdateName,
                     std::string& strTargetPath, std::string& strDownloadPath);
+
+// Where the comparisons keep the digests of installed files between runs:
+// in "UPDATE\" beside the staging directories, which runs delete, not in one.
+std::string DigestCachePath(const std::string& strAppPath);

@@ -8,6 +8,7 @@
 #include "install/InstallJournal.h"
 #include "install/MainClient.h"
 #include "install/StagedFileCheck.h"
+#include "install/UpdatePaths.h"
 #include "install/UpdateRecord.h"
 #include "manifest/CompareDataFiles.h"
 #include "manifest/CompareProgramFiles.h"
@@ -262,10 +263,11 @@ const S_RunOutcome& CUpdateRun::Check() {
 
     m_vecChanged.clear();
     if (m_policy.eLayout == EManifestLayout::Program) {
-        S_UpdateCheckInfo checkInfo{m_setup.strTargetPath, ManifestPath(), m_setup.strVersion, m_setup.strRegion};
+        S_UpdateCheckInfo checkInfo{m_setup.strTargetPath, ManifestPath(), m_setup.strVersion, m_setup.strRegion,
+                                    DigestCachePath(m_setup.strAppPath)};
         CompareProgramFiles(checkInfo, m_vecChanged);   // an empty list is all that matters
     } else {
-        CompareDataFiles(ManifestPath(), m_setup.strTargetPath, m_vecChanged);
+        CompareDataFiles(ManifestPath(), m_setup.strTargetPath, m_vecChanged, DigestCachePath(m_setup.strAppPath));
     }
     CConfigFile manifest(ManifestPath());
     manifest.ReadString("Version", "VERSION", "", m_head.strVersion);

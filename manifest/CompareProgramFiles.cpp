@@ -2,30 +2,29 @@
 #include "platform/base/Text.h"
 
 #include <windows.h>
+#include <bcrypt.h>
 #include <shlwapi.h>
 
 #include "manifest/ManifestName.h"
 #include "manifest/VersionOrder.h"
-#include "platform/fs/MD5.h"
+#include "platform/fs/DigestCache.h"
 #include "platform/ini/ConfigFile.h"
 
-void AppendIfChanged(CConfigFile& manifest, CMD5& md5, const std::string& strRootPath,
-                     const std::string& strName, std::vector<S_UpdateFileInfo>& vecFiles) {
+void AppendIfChanged(CConfigFile& manifest, CDigestCache& digests, const std::string& strName,
+                     std::vector<S_UpdateFileInfo>& vecFiles) {
     if (!IsSafeManifestName(strName)) return;   // a hostile name never reaches a path
 
-    S_UpdateFileInfo info;
-    info.strFileName = strName;
-    manifest.ReadString(strName, "MD5", "", info.strMD5);
-
+    const std::string* pExpected = manifest.FindValue(strName, "MD5");
     // No separate existence test: opening the file is that test. A missing file
     // fails at the open, before any digest work, and is listed like a file whose
-    // digest cannot be computed; a second look-up per file cost about a tenth of
-    // the whole comparison under Wine.
-    const std::string strPath = strRootPath + strName;
+    // digest cannot be computed.
     std::string strActual;
-    md5.GetFileMD5(strPath.c_str(), strActual);
-    if (!strActual.empty() && strActual == info.strMD5) return;
+    digests.GetFileDigest(strName, strActual);
+    if (pExpected && !strActual.empty() && strActual == *pExpected) return;
     // Size and time are only wanted for listed files.
+    S_UpdateFileInfo info;
+    info.strFileName = strName;
+    if (pExpected) info.strMD5 = *pExpected;
     manifest.ReadString(strName, "MODIFYTIME", "", info.strModifyTime);
     manifest.ReadString(strName, "SIZE", "", info.strSize);
     manifest.ReadString(strName, "SHA256", "", info.strSHA256);
@@ -54,9 +53,8 @@ int CompareProgramFiles(S_UpdateCheckInfo& checkInfo, std::vector<S_UpdateFileIn
     manifest.ReadSection("FILES", vecNames);
     if (vecNames.empty()) return -1;
 
-    CMD5 md5;
-    for (const std::string& strName : vecNames) {
-        AppendIfChanged(manifest, md5, checkInfo.strRootPath, strName, vecFiles);
-    }
+    CDigestCache digests(BCRYPT_MD5_ALGORITHM, checkInfo.strDigestCache, checkInfo.strRootPath);
+    for (const std::string& strName : vecNames) AppendIfChanged(manifest, digests, strName, vecFiles);
+    digests.Save();   // best effort: without it the next run reads the files again
     return 0;
 }

@@ -7,7 +7,7 @@
 #include "manifest/UpdateFileInfo.h"
 
 class CConfigFile;
-class CMD5;
+class CDigestCache;
 
 // Appends to vecFiles (never clears it) every file of the manifest's "FILES"
 // list whose installed copy below strRootPath is missing or has another digest.
@@ -17,10 +17,12 @@ class CMD5;
 //    1  the gate found nothing to do: same region, offered version not greater
 //       and no "UNCONDITIONALUPDATE"; no file is read;
 //    0  the files were compared.
+// Digests are kept in checkInfo.strDigestCache (platform/fs/DigestCache.h) when it is set.
 int CompareProgramFiles(S_UpdateCheckInfo& checkInfo, std::vector<S_UpdateFileInfo>& vecFiles);
 
 // The per-file rule both comparisons share: appends {name, MODIFYTIME, SIZE, MD5,
-// SHA256} of section strName unless strRootPath + strName exists and its digest equals
-// the manifest's "MD5" byte for byte. A digest that cannot be computed differs.
-void AppendIfChanged(CConfigFile& manifest, CMD5& md5, const std::string& strRootPath,
-                     const std::string& strName, std::vector<S_UpdateFileInfo>& vecFiles);
+// SHA256} of section strName unless the file strName below the digests' root
+// exists and its MD5 equals the manifest's "MD5" byte for byte. A digest that
+// cannot be computed differs.
+void AppendIfChanged(CConfigFile& manifest, CDigestCache& digests, const std::string& strName,
+                     std::vector<S_UpdateFileInfo>& vecFiles);

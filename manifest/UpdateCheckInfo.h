@@ -7,4 +7,5 @@ struct S_UpdateCheckInfo {
     std::string strConfigFile;   // full path of the fetched "UpdateConfig.ini"
     std::string strVersion;      // installed version
     std::string strRegion;       // installed region
+    std::string strDigestCache;  // digests kept between runs (DigestCachePath); empty: none
 };

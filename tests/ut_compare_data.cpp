@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <bcrypt.h>
 
 #include <string>
 #include <vector>
 
 #include "manifest/CompareDataFiles.h"
+#include "manifest/CompareProgramFiles.h"
+#include "platform/base/Win32Handles.h"
+#include "platform/fs/DigestCache.h"
+#include "platform/ini/ConfigFile.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -109,6 +115,116 @@ TEST_F(CompareDataTest, UnsafeSectionNamesAreSkippedAndTheRestCompared) {
     Publish(strText);
     Compare();
     EXPECT_EQ((std::vector<std::string>{"new.dat"}), Names(m_vecList));
+}
+
+// The kept digests: a file is read again exactly when its contents may have
+// changed, and what is listed never depends on the cache.
+TEST(DigestCache, UnchangedFilesAreNotReadAndEveryChangeIsStillSeen) {
+    struct Case {
+        const char* pszWhat;
+        void (*change)(const std::string& strRoot, const std::string& strCache);
+        unsigned long nReads;                // files read by the comparison after the change
+        bool bListed;                        // a.dat listed
+        long nReadsAfter;                    // by the one after that; -1: depends on timing
+        const char* pszMovedTo = "";         // the root's new name after the change
+    } cases[] = {
+        {"unchanged", [](const std::string&, const std::string&) {}, 0, false, 0},
+        {"same size, last-write time put back",
+         [](const std::string& strRoot, const std::string&) {
+             const std::string strPath = strRoot + "a.dat";
+             FILETIME ftWrite = {};
+             UniqueFile hOld(CreateFileA(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                         nullptr));
+             GetFileTime(hOld.get(), nullptr, nullptr, &ftWrite);
+             hOld.reset();
+             ASSERT_TRUE(WriteFileBytes(strPath, "ALPHA"));
+             UniqueFile hNew(CreateFileA(strPath.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                         OPEN_EXISTING, 0, nullptr));
+             ASSERT_TRUE(SetFileTime(hNew.get(), nullptr, nullptr, &ftWrite));
+         },
+         1, true, -1},
+        {"replaced by another file with the same times",
+         [](const std::string& strRoot, const std::string&) {
+             const std::string strPath = strRoot + "a.dat";
+             ASSERT_TRUE(WriteFileBytes(strRoot + "other.tmp", "ALPHA"));
+             WIN32_FILE_ATTRIBUTE_DATA old = {};
+             ASSERT_TRUE(GetFileAttributesExA(strPath.c_str(), GetFileExInfoStandard, &old));
+             UniqueFile hNew(CreateFileA((strRoot + "other.tmp").c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ,
+                                         nullptr, OPEN_EXISTING, 0, nullptr));
+             ASSERT_TRUE(SetFileTime(hNew.get(), &old.ftCreationTime, nullptr, &old.ftLastWriteTime));
+             hNew.reset();
+             ASSERT_TRUE(MoveFileExA((strRoot + "other.tmp").c_str(), strPath.c_str(), MOVEFILE_REPLACE_EXISTING));
+         },
+         1, true, -1},
+        {"damaged cache",
+         [](const std::string&, const std::string& strCache) {
+             std::string strBytes = ReadFileBytes(strCache);
+             ASSERT_GT(strBytes.size(), 60u);
+             strBytes[strBytes.size() - 40] ^= 1;   // inside a digest: the section's checksum fails
+             ASSERT_TRUE(WriteFileBytes(strCache, strBytes));
+         },
+         2, false, 0},
+        {"cache garbage", [](const std::string&, const std::string& strCache) {
+             ASSERT_TRUE(WriteFileBytes(strCache, "QOVA digest cache 1\r\n@\tMD5\t"));
+         },
+         2, false, 0},
+        {"cache from another directory",
+         [](const std::string& strRoot, const std::string&) {
+             // The files keep their index and times when their directory moves.
+             const std::string strDir = strRoot.substr(0, strRoot.size() - 1);
+             ASSERT_TRUE(MoveFileA(strDir.c_str(), (strDir + "-old").c_str()));
+             ASSERT_TRUE(MoveFileA((strDir + "-old").c_str(), (strDir + "-moved").c_str()));
+         },
+         2, false, 0, "-moved"},
+    };
+
+    TempDir tmp;
+    const std::string strManifest = tmp / "config.ini";
+    ASSERT_TRUE(WriteFileBytes(strManifest, "[a.dat]\r\nMD5=2c1743a391305fbf367df8e4f069f9f9\r\n"
+                                            "[sub\\b.dat]\r\nMD5=987bcab01b929eb2c07877b224215c92\r\n"));
+    const size_t nCases = sizeof(cases) / sizeof(cases[0]);
+    for (size_t i = 0; i < nCases; ++i) {
+        ASSERT_TRUE(WriteFileBytes(tmp / ("root" + std::to_string(i) + "\\a.dat"), "alpha"));
+        ASSERT_TRUE(WriteFileBytes(tmp / ("root" + std::to_string(i) + "\\sub\\b.dat"), "beta"));
+    }
+    Sleep(1100);   // digests of files changed within the last second are not kept
+
+    // One comparison through the cache: the files it read, the names it listed.
+    auto compare = [&](const std::string& strRoot, const std::string& strCache, std::vector<std::string>& vecListed) {
+        CConfigFile manifest(strManifest);
+        std::vector<std::string> vecNames;
+        manifest.ReadSections(vecNames);
+        CDigestCache digests(BCRYPT_MD5_ALGORITHM, strCache, strRoot);
+        std::vector<S_UpdateFileInfo> vecFiles;
+        for (const std::string& strName : vecNames) AppendIfChanged(manifest, digests, strName, vecFiles);
+        digests.Save();
+        vecListed = Names(vecFiles);
+        return digests.FilesRead();
+    };
+    for (size_t i = 0; i < nCases; ++i) {
+        SCOPED_TRACE(cases[i].pszWhat);
+        std::string strRoot = tmp / ("root" + std::to_string(i) + "\\");
+        const std::string strCache = tmp / ("UPDATE\\cache" + std::to_string(i));
+        std::vector<std::string> vecListed;
+        EXPECT_EQ(2u, compare(strRoot, strCache, vecListed));
+        EXPECT_TRUE(vecListed.empty());
+
+        cases[i].change(strRoot, strCache);
+        strRoot = tmp / ("root" + std::to_string(i) + cases[i].pszMovedTo + "\\");
+        EXPECT_EQ(cases[i].nReads, compare(strRoot, strCache, vecListed));
+        EXPECT_EQ(cases[i].bListed ? std::vector<std::string>{"a.dat"} : std::vector<std::string>{}, vecListed);
+        const unsigned long nReadsAfter = compare(strRoot, strCache, vecListed);
+        if (cases[i].nReadsAfter >= 0) EXPECT_EQ(static_cast<unsigned long>(cases[i].nReadsAfter), nReadsAfter);
+        EXPECT_EQ(cases[i].bListed ? std::vector<std::string>{"a.dat"} : std::vector<std::string>{}, vecListed);
+    }
+
+    // A cache that cannot be written: every run reads every file, and lists alike.
+    const std::string strRoot = tmp / "root0\\";
+    const std::string strBlocked = tmp / "config.ini\\cache";   // below a file
+    std::vector<std::string> vecListed;
+    EXPECT_EQ(2u, compare(strRoot, strBlocked, vecListed));
+    EXPECT_EQ(2u, compare(strRoot, strBlocked, vecListed));
+    EXPECT_TRUE(vecListed.empty());
 }
 
 }  // namespace

@@ -583,8 +583,8 @@ TEST(UpdateDialogUpgrade, ClosingMidDownloadKeepsPartsThatTheNextOpeningContinue
     ASSERT_EQ(vecBig.size(), 1u);
     EXPECT_EQ(vecBig[0].substr(0, vecBig[0].find('\t')), "bytes=" + std::to_string(nHave) + "-");
     EXPECT_EQ(vecBig[0].substr(vecBig[0].rfind('\t') + 1), "206");
-    EXPECT_EQ(TestServer::First().BodyBytes(),
-              static_cast<long long>(ReadFileBytes(inst.ReleaseDir() + "1\\UpdateConfig.ini").size() + strBig.size() - nHave));
+    // The manifest was answered 304 against the copy the first opening kept.
+    EXPECT_EQ(TestServer::First().BodyBytes(), static_cast<long long>(strBig.size() - nHave));
 }
 
 }  // namespace

@@ -255,3 +255,101 @@ TEST(HostileAnswers, EveryAnswerIsBoundedAndAHostileFirstServerCannotStopTheFetc
 }
 
 }  // namespace
+
+namespace {
+
+// The statuses of the requests a server saw since the mark, sorted (the
+// manifest and its .sig go out together).
+std::vector<std::string> StatusesSince(bool bNginx, TestServer& server, const std::string& strRoot, size_t& nMark) {
+    std::vector<std::string> vecStatuses;
+    if (bNginx) {
+        const std::vector<std::string> vecLog = TestServer::NginxLog();   // "GET /p HTTP/1.1 <status> ..."
+        for (size_t i = nMark; i < vecLog.size(); ++i) {
+            char szMethod[16], szPath[512], szVersion[16], szStatus[8];
+            if (std::sscanf(vecLog[i].c_str(), "%15s %511s %15s %7s", szMethod, szPath, szVersion, szStatus) == 4)
+                vecStatuses.push_back(szStatus);
+        }
+        nMark = vecLog.size();
+    } else {
+        for (const std::string& strLine : server.RequestDetails())
+            vecStatuses.push_back(strLine.substr(strLine.rfind('\t') + 1));
+        server.Serve(strRoot);   // and a new log
+    }
+    std::sort(vecStatuses.begin(), vecStatuses.end());
+    return vecStatuses;
+}
+
+}  // namespace
+
+// A signed manifest fetched again and again from nginx and from the test
+// server: a 304 stages the kept pair (checked again), anything else is a full fetch.
+TEST(KeptManifests, A304StagesTheKeptCopyAndEverythingElseFetchesInFull) {
+    CEcdsaP256PrivateKey key;
+    ASSERT_TRUE(key.Generate());
+    auto sigOf = [&](const std::string& strBytes, long long nExpires) {
+        S_ManifestSignature sig;
+        EXPECT_TRUE(SignManifest(strBytes, "/1/UpdateConfig.ini", key, CurrentUtcTime() - 60, nExpires, sig));
+        return SignatureText(sig);
+    };
+    const std::string strV1 = "[Version]\r\nVERSION=1\r\n[FILES]\r\n";
+    const std::string strV2 = "[Version]\r\nVERSION=2.0\r\n[FILES]\r\n";   // another size: nginx's ETag has whole seconds
+    const std::string strV3 = "[Version]\r\nVERSION=3.00\r\n[FILES]\r\n";
+    const struct {
+        const char* pszStep;
+        const std::string* pPublish;   // nullptr: the server's files stay as they are
+        long long nExpiresIn;          // seconds from now; -1: none
+        bool bDropKept;                // the kept copies are deleted first
+        DWORD dwWaitMs;                // before the fetch
+        std::vector<std::string> vecStatuses;
+        bool bStored;
+        const std::string* pStaged;
+    } steps[] = {
+        {"first fetch", &strV1, -1, false, 0, {"200", "200"}, true, &strV1},
+        {"nothing new: 304 with a kept copy", nullptr, -1, false, 0, {"304", "304"}, true, &strV1},
+        {"no kept copy: full fetch", nullptr, -1, true, 0, {"200", "200"}, true, &strV1},
+        {"a new manifest", &strV2, -1, false, 0, {"200", "200"}, true, &strV2},
+        {"nothing new again", nullptr, -1, false, 0, {"304", "304"}, true, &strV2},
+        {"a pair that expires in 2 s", &strV3, 2, false, 0, {"200", "200"}, true, &strV3},
+        {"its kept copy expired: refused, then in full", nullptr, -1, false, 3000, {"200", "200", "304", "304"},
+         false, nullptr},
+    };
+    for (bool bNginx : {false, true}) {
+        SCOPED_TRACE(bNginx ? "nginx" : "test server");
+        if (bNginx && TestServer::NginxPort() == 0) GTEST_SKIP() << "run through scripts/test: nginx is not started";
+        TestInstallation inst("4.0.1007.0715", "CN", false);
+        ASSERT_TRUE(inst.SetConfig("Update", "PublicKey", PublicKeyText(key.PublicPoint())));
+        TestServer server = TestServer::First();
+        const std::string strRoot = bNginx ? TestServer::NginxRoot() : inst.Temp("release\\");
+        if (!bNginx) ASSERT_TRUE(server.Serve(strRoot));
+        size_t nMark = TestServer::NginxLog().size();
+        CQOVAUpdateIntf transport({{"127.0.0.1", bNginx ? TestServer::NginxPort() : server.Port()}}, false);
+        transport.SetConnections(2);
+        const std::string strStaging = inst.App("UPDATE\\Program\\");
+        const std::string strKept = inst.App("UPDATE\\Kept-1-UpdateConfig.ini");
+        for (const auto& step : steps) {
+            SCOPED_TRACE(step.pszStep);
+            if (step.pPublish) {
+                // nginx's ETag holds the time in whole seconds: a file rewritten within one keeps it.
+                if (bNginx) Sleep(1100);
+                ASSERT_TRUE(WriteFileBytes(strRoot + "1\\UpdateConfig.ini", *step.pPublish));
+                const long long nExpires = step.nExpiresIn < 0 ? -1 : CurrentUtcTime() + step.nExpiresIn;
+                ASSERT_TRUE(WriteFileBytes(strRoot + "1\\UpdateConfig.ini.sig", sigOf(*step.pPublish, nExpires)));
+            }
+            if (step.bDropKept) {
+                ASSERT_TRUE(DeleteFileA(strKept.c_str()));
+                ASSERT_TRUE(DeleteFileA((strKept + ".sig").c_str()));
+            }
+            Sleep(step.dwWaitMs);
+            S_FetchedManifest fetched;
+            const bool bStored = FetchManifest({1, &transport, inst.AppDir(), strStaging, "UpdateConfig.ini",
+                                                EManifestLayout::Program, "Program"},
+                                               fetched);
+            EXPECT_EQ(step.vecStatuses, StatusesSince(bNginx, server, strRoot, nMark));
+            EXPECT_EQ(step.bStored, bStored);
+            EXPECT_EQ(step.pStaged ? *step.pStaged : std::string(), ReadFileBytes(strStaging + "UpdateConfig.ini"));
+            // Kept exactly while a pair is accepted.
+            EXPECT_EQ(step.bStored, FileExists(strKept) && FileExists(strKept + ".sig"));
+            if (!step.bStored) EXPECT_EQ(ESignatureCheck::Expired, fetched.eSignature);
+        }
+    }
+}

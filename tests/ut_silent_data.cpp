@@ -65,11 +65,15 @@ TEST(SilentData, UpdatesTheDataSetAndTouchesNothingElseButBackups) {
     // Outside the data set only the backups went.
     std::vector<std::string> vecAfter;
     for (const std::string& strName : ListTree(inst.AppDir()))
-        if (strName.compare(0, 5, "Maps\\") != 0 && strName != "UPDATE\\Update.log") vecAfter.push_back(strName);
+        if (strName.compare(0, 5, "Maps\\") != 0 && strName.compare(0, 7, "UPDATE\\") != 0) vecAfter.push_back(strName);
     std::vector<std::string> vecExpected;
     for (const std::string& strName : vecOutside)
-        if (strName.compare(0, 5, "Maps\\") != 0 && strName != "bin\\old.bak") vecExpected.push_back(strName);
+        if (strName.compare(0, 5, "Maps\\") != 0 && strName.compare(0, 7, "UPDATE\\") != 0 && strName != "bin\\old.bak")
+            vecExpected.push_back(strName);
     EXPECT_EQ(vecExpected, vecAfter);
+    // What stays in UPDATE\ for the next run: the log, the digests and the accepted manifest.
+    EXPECT_EQ(std::vector<std::string>({"Digests.cache", "Kept-3-config.ini", "Update.log"}),
+              ListTree(inst.App("UPDATE\\")));
     EXPECT_FALSE(FileExists(inst.App("Maps\\x.dat.bak")));
     EXPECT_EQ(std::vector<std::string>({kManifestUrl, "/3/city.dat", "/3/roads/main.dat", u8"/3/海/岛/诚.dat"}),
               TestServer::First().RequestLogInRuns(1));   // UTF-8
@@ -137,7 +141,9 @@ TEST(SilentData, AFailedOrDamagedFetchInstallsNothing) {
         ExpectMaps(inst, kOldMaps, c.pszName);
         EXPECT_FALSE(FileExists(inst.App("Maps\\海\\岛\\诚.dat"))) << c.pszName;
         EXPECT_EQ(kOldManifest, ReadFileBytes(inst.App("Maps\\config.ini"))) << c.pszName;
-        EXPECT_EQ(std::vector<std::string>{"Update.log"}, ListTree(inst.App("UPDATE\\"))) << c.pszName << ": staging deleted";
+        EXPECT_EQ(std::vector<std::string>({"Digests.cache", "Kept-3-config.ini", "Update.log"}),
+                  ListTree(inst.App("UPDATE\\")))
+            << c.pszName << ": staging deleted";
     }
 }
 

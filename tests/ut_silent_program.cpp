@@ -442,7 +442,8 @@ TEST(SilentProgram, AFailedOrDamagedDownloadInstallsNothing) {
         EXPECT_EQ(kInstalled, inst.InstalledVersion()) << c.pszName;
         EXPECT_FALSE(FileExists(inst.App("UpdateRecord.dat"))) << c.pszName;
         EXPECT_FALSE(FileExists(inst.App("UPDATE\\Program\\UpdateConfig.ini"))) << c.pszName << ": staging deleted";
-        EXPECT_EQ(std::vector<std::string>({"Config.dat", "QOVA.dll", "UPDATE\\Update.log", "Update.exe",
+        EXPECT_EQ(std::vector<std::string>({"Config.dat", "QOVA.dll", "UPDATE\\Digests.cache",
+                                            "UPDATE\\Kept-1-UpdateConfig.ini", "UPDATE\\Update.log", "Update.exe",
                                             "UserConfig.dat", "bin\\plugin.dll", "readme.txt"}),
                   ListTree(inst.AppDir()))
             << c.pszName << ": nothing left behind";

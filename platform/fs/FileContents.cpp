@@ -50,7 +50,7 @@ FileReadResult ReadWholeFile(const std::string& strPath, std::string& strBytes) 
     return FileReadResult::Read;
 }
 
-bool ReplaceFileContents(const std::string& strPath, const std::string& strBytes) {
+bool ReplaceFileContents(const std::string& strPath, const std::string& strBytes, bool bDurable) {
     std::string strDir;
     if (CDirectoryEx::GetFilePath(strPath, strDir) != 0) strDir = ".";
     wchar_t szTemp[MAX_PATH] = {};
@@ -64,11 +64,21 @@ bool ReplaceFileContents(const std::string& strPath, const std::string& strBytes
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!hFile) return false;
         if (!WriteAll(hFile.get(), strBytes)) return false;
-        if (!FlushFileBuffers(hFile.get())) return false;
+        if (bDurable && !FlushFileBuffers(hFile.get())) return false;
     }
-    if (!MoveFileExW(strTemp.c_str(), Utf8ToWide(strPath).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!MoveFileExW(strTemp.c_str(), Utf8ToWide(strPath).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | (bDurable ? MOVEFILE_WRITE_THROUGH : 0))) {
         return false;
     }
     removeTemp.Dismiss();
     return true;
+}
+
+unsigned long long ContentChecksum(const std::string& strBytes) {
+    unsigned long long nHash = 14695981039346656037ULL;
+    for (unsigned char c : strBytes) {
+        nHash ^= c;
+        nHash *= 1099511628211ULL;
+    }
+    return nHash;
 }

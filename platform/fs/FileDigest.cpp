@@ -116,19 +116,25 @@ bool CFileDigest::HashOpenFile(HANDLE hFile) {
 
 long CFileDigest::GetFileDigest(const char* pszFilePath, std::string& strDigest) {
     strDigest.clear();
-    if (!pszFilePath || !m_algorithm || !m_bReady) return -1;
+    if (!pszFilePath) return -1;
     UniqueFile hFile(CreateFileW(Utf8ToWide(pszFilePath).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                  nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!hFile) return -1;
-    if (!HashOpenFile(hFile.get())) {
+    return GetOpenFileDigest(hFile.get(), strDigest);
+}
+
+long CFileDigest::GetOpenFileDigest(HANDLE hFile, std::string& strDigest) {
+    strDigest.clear();
+    if (!m_algorithm || !m_bReady) return -1;
+    if (!HashOpenFile(hFile)) {
         m_hash.reset();   // a half-fed hash must not carry over into the next file
         return -1;
     }
     static const char kHex[] = "0123456789abcdef";
-    strDigest.reserve(2 * m_nDigestBytes);
+    strDigest.resize(2 * m_nDigestBytes);
     for (unsigned long i = 0; i < m_nDigestBytes; ++i) {
-        strDigest += kHex[m_pDigest[i] >> 4];
-        strDigest += kHex[m_pDigest[i] & 0x0F];
+        strDigest[2 * i] = kHex[m_pDigest[i] >> 4];
+        strDigest[2 * i + 1] = kHex[m_pDigest[i] & 0x0F];
     }
     return 0;
 }

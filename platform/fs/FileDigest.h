@@ -26,6 +26,8 @@ public:
     // The file is read with every sharing mode, so a file held open by a
     // running program can still be digested.
     long GetFileDigest(const char* pszFilePath, std::string& strDigest);
+    // The same for a file the caller has opened for reading, from its current position.
+    long GetOpenFileDigest(HANDLE hFile, std::string& strDigest);
 
 private:
     struct S_Block {

@@ -73,6 +73,13 @@ TransferStep CFileTransfer::Start(HINTERNET hConnect, std::shared_ptr<RequestMem
                                          WidenAscii(m_part.Validator()) + L"\r\n";
         if (!m_pRequest->AddHeaders(wstrHeaders))
             return EndAttempt(TransferStep::TryNext, ETransferFailure::Unreachable, GetLastError());
+    } else if (!m_strCondition.empty()) {
+        // An entity tag is quoted (or W/"..."); anything else is a date.
+        const bool bTag = m_strCondition[0] == '"' || m_strCondition.compare(0, 2, "W/") == 0;
+        const std::wstring wstrHeaders =
+            (bTag ? L"If-None-Match: " : L"If-Modified-Since: ") + WidenAscii(m_strCondition) + L"\r\n";
+        if (!m_pRequest->AddHeaders(wstrHeaders))
+            return EndAttempt(TransferStep::TryNext, ETransferFailure::Unreachable, GetLastError());
     }
     const TransferStep step = Begin(Phase::Sending, m_pRequest->BeginSend(), kConnectLimitMs);
     // Opening a file costs about as much as a small request under Wine: done
@@ -111,6 +118,12 @@ TransferStep CFileTransfer::AfterHeaders() {
         ++m_nProxyAuthRounds;
         return Begin(Phase::Sending, m_pRequest->BeginSend(), kConnectLimitMs);
     }
+    if (dwStatus == 304 && !m_strCondition.empty() && !m_bResuming) {
+        m_bNotModified = true;   // the part stays empty and goes with this transfer
+        return EndAttempt(TransferStep::Stored, ETransferFailure::None);
+    }
+    m_strAnswerValidator = m_pRequest->Header(L"ETag");
+    if (m_strAnswerValidator.empty()) m_strAnswerValidator = m_pRequest->Header(L"Last-Modified");
     uint64_t nLength = 0;
     // Without a length the end of the body cannot be told from a dropped connection.
     const bool bLength = m_pRequest->ContentLength(nLength);

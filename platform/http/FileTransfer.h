@@ -32,6 +32,13 @@ public:
     // A part left by an earlier transfer is continued only when the bound allows it.
     CFileTransfer(std::wstring wstrUrlPath, std::string strLocalFile, const S_FileBound& bound);
     ~CFileTransfer();
+    // A copy the caller keeps, by its validator (an ETag, else a Last-Modified
+    // date): the request asks with If-None-Match or If-Modified-Since, and a 304
+    // ends the transfer as Stored with NotModified(), the local file untouched.
+    void SetCondition(std::string strValidator) { m_strCondition = std::move(strValidator); }
+    bool NotModified() const { return m_bNotModified; }
+    // The stored answer's ETag, else its Last-Modified; empty when it had neither.
+    const std::string& AnswerValidator() const { return m_strAnswerValidator; }
     CFileTransfer(const CFileTransfer&) = delete;
     CFileTransfer& operator=(const CFileTransfer&) = delete;
 
@@ -94,4 +101,7 @@ private:
     uint64_t m_nUntallied = 0;      // body bytes not yet taken by TakeReceived
     S_TransferFailure m_end;
     int m_nProxyAuthRounds = 0;
+    std::string m_strCondition;
+    bool m_bNotModified = false;
+    std::string m_strAnswerValidator;
 };

@@ -255,7 +255,12 @@ size_t CQOVAUpdateIntf::Impl::Fetch(unsigned int nUpdateType, const std::vector<
                 case TransferStep::Pending:
                     return;
                 case TransferStep::Stored:
-                    if (hooks.fnStored) hooks.fnStored(i, file.nServer);
+                    if (file.pTransfer->NotModified()) {
+                        if (hooks.fnNotModified) hooks.fnNotModified(i, file.nServer);
+                    } else {
+                        if (hooks.fnValidator) hooks.fnValidator(i, file.pTransfer->AnswerValidator());
+                        if (hooks.fnStored) hooks.fnStored(i, file.nServer);
+                    }
                     file.bStored = true;
                     file.nSize = file.pTransfer->Size();
                     release(i);
@@ -341,6 +346,7 @@ size_t CQOVAUpdateIntf::Impl::Fetch(unsigned int nUpdateType, const std::vector<
             file.nServer = hooks.nFirstServer;
             file.pTransfer = std::make_unique<CFileTransfer>(WidenAscii(strUrlPath), vecLocal[i],
                                                              vecBounds.empty() ? S_FileBound() : vecBounds[i]);
+            if (i < hooks.vecConditions.size()) file.pTransfer->SetCondition(hooks.vecConditions[i]);
             file.nSlot = static_cast<size_t>(std::find(vecSlotBusy.begin(), vecSlotBusy.end(), false) -
                                              vecSlotBusy.begin());
             vecSlotBusy[file.nSlot] = true;

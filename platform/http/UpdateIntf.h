@@ -102,6 +102,14 @@ struct S_FetchHooks {
     size_t nFirstServer = 0;
     // Called on the fetching thread once file i is stored, with the index of the server it came from.
     std::function<void(size_t, size_t)> fnStored;
+    // Per file, for copies the caller keeps (a shorter list leaves the rest
+    // unconditional): the kept copy's validator, an ETag or else a Last-Modified
+    // date, sent as If-None-Match or If-Modified-Since. A 304 counts as file i
+    // delivered with its local file untouched, and calls fnNotModified instead of fnStored.
+    std::vector<std::string> vecConditions;
+    std::function<void(size_t, size_t)> fnNotModified;
+    // Called with fnStored: the answer's ETag, else its Last-Modified (empty when it had neither).
+    std::function<void(size_t, const std::string&)> fnValidator;
 };
 
 class CQOVAUpdateIntf {

@@ -4,7 +4,9 @@
 Serves GET /<path> from a root directory over HTTP/1.1 with keep-alive and
 Content-Length, with ETag and Last-Modified, and single byte ranges
 (Range: bytes=N- or N-M, 206 with Content-Range; If-Range with the ETag or
-the Last-Modified date, else the whole file with 200; 416 past the end).
+the Last-Modified date, else the whole file with 200; 416 past the end), and
+conditional requests (If-None-Match with the ETag or "*", else
+If-Modified-Since not before the file's time: 304 without a body).
 Faults can be set per path, and every request path is logged.
 
 Admin API (never logged):
@@ -278,12 +280,32 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.validators = ('"%x-%x-%x"' % (st.st_ino, st.st_mtime_ns, size),
                                email.utils.formatdate(st.st_mtime, usegmt=True))
             legacy = [k for k in ("stall", "pause", "drop", "short", "long", "trickle") if k in faults]
+            if not legacy and self.not_modified(st):
+                self.send_response(304)
+                self.send_header("ETag", self.validators[0])
+                self.send_header("Last-Modified", self.validators[1])
+                self.end_headers()
+                return
             if legacy:
                 return self.legacy_fault(legacy[0], f, size)
             hostile = [k for k in HOSTILE_KINDS if k in faults]
             if hostile:
                 return self.hostile_answer(hostile[0], f.read())
             self.send_ranged(f, size, path, faults, file_path)
+
+    def not_modified(self, st):
+        """As a static server answers a conditional GET: the ETag decides when asked for."""
+        tags = self.headers.get("If-None-Match")
+        if tags is not None:
+            tags = [t.strip() for t in tags.split(",")]
+            return "*" in tags or any(t in (self.validators[0], "W/" + self.validators[0]) for t in tags)
+        since = self.headers.get("If-Modified-Since")
+        if since is None:
+            return False
+        try:
+            return int(st.st_mtime) <= email.utils.parsedate_to_datetime(since).timestamp()
+        except (TypeError, ValueError):
+            return False
 
     def send_ranged(self, f, size, path, faults, file_path):
         wanted = None

@@ -1,0 +1,103 @@
+#include "download/ManifestCache.h"
+
+#include <windows.h>
+
+#include <cstdio>
+
+#include "platform/base/Text.h"
+#include "platform/fs/DirectoryEx.h"
+#include "platform/fs/FileContents.h"
+
+namespace {
+
+const char kHeader[] = "QOVA kept manifest 1\r\n";
+
+// "<header><validator>\r\n<checksum>\r\n<body>"
+std::string Serialize(const std::string& strValidator, const std::string& strBody) {
+    char szSum[24];
+    std::snprintf(szSum, sizeof(szSum), "%016llx", ContentChecksum(strValidator + "\n" + strBody));
+    return std::string(kHeader) + strValidator + "\r\n" + szSum + "\r\n" + strBody;
+}
+
+bool Parse(const std::string& strText, std::string& strValidator, std::string& strBody) {
+    const size_t nHeader = sizeof(kHeader) - 1;
+    if (strText.compare(0, nHeader, kHeader) != 0) return false;
+    const size_t nValidatorEnd = strText.find("\r\n", nHeader);
+    if (nValidatorEnd == std::string::npos) return false;
+    const size_t nSumEnd = strText.find("\r\n", nValidatorEnd + 2);
+    if (nSumEnd != nValidatorEnd + 2 + 16) return false;
+    strValidator = strText.substr(nHeader, nValidatorEnd - nHeader);
+    strBody = strText.substr(nSumEnd + 2);
+    return !strValidator.empty() && Serialize(strValidator, strBody) == strText;
+}
+
+}  // namespace
+
+CKeptManifests::CKeptManifests(const std::string& strAppPath, int nUpdateType,
+                               const std::vector<std::string>& vecNames)
+    : m_vecNames(vecNames) {
+    for (const std::string& strName : vecNames) {
+        S_Kept kept;
+        kept.strPath = strAppPath + "UPDATE\\Kept-" + std::to_string(nUpdateType) + "-" + strName;
+        std::string strText;
+        if (ReadWholeFile(kept.strPath, strText) == FileReadResult::Read &&
+            !Parse(strText, kept.strValidator, kept.strBody)) {
+            DeleteFileW(Utf8ToWide(kept.strPath).c_str());   // damaged: the full fetch replaces it
+            kept.strValidator.clear();
+            kept.strBody.clear();
+        }
+        m_vecConditions.push_back(kept.strValidator);
+        m_vecKept.push_back(std::move(kept));
+    }
+}
+
+void CKeptManifests::Begin() {
+    for (S_Kept& kept : m_vecKept) {
+        kept.bRestored = false;
+        kept.bFetched = false;
+        kept.strAnswer.clear();
+    }
+}
+
+bool CKeptManifests::Restore(size_t i, const std::string& strLocalPath) {
+    if (i >= m_vecKept.size() || m_vecKept[i].strValidator.empty()) return false;
+    m_vecKept[i].bRestored = ReplaceFileContents(strLocalPath, m_vecKept[i].strBody);
+    return m_vecKept[i].bRestored;
+}
+
+void CKeptManifests::Fetched(size_t i, const std::string& strValidator) {
+    if (i >= m_vecKept.size()) return;
+    m_vecKept[i].bFetched = true;
+    m_vecKept[i].strAnswer = strValidator;
+}
+
+bool CKeptManifests::UsedKept() const {
+    for (const S_Kept& kept : m_vecKept) {
+        if (kept.bRestored) return true;
+    }
+    return false;
+}
+
+void CKeptManifests::KeepAccepted(const std::string& strDownloadPath) {
+    for (size_t i = 0; i < m_vecKept.size(); ++i) {
+        S_Kept& kept = m_vecKept[i];
+        if (!kept.bFetched) continue;
+        std::string strBody;
+        // Best effort: without a kept copy the next fetch is made in full.
+        if (kept.strAnswer.empty() ||
+            ReadWholeFile(strDownloadPath + m_vecNames[i], strBody) != FileReadResult::Read) {
+            DeleteFileW(Utf8ToWide(kept.strPath).c_str());
+            continue;
+        }
+        CDirectoryEx::CreateParentDirectory(kept.strPath);
+        if (!ReplaceFileContents(kept.strPath, Serialize(kept.strAnswer, strBody))) DeleteFileW(Utf8ToWide(kept.strPath).c_str());
+    }
+}
+
+void CKeptManifests::Discard() {
+    for (size_t i = 0; i < m_vecKept.size(); ++i) {
+        DeleteFileW(Utf8ToWide(m_vecKept[i].strPath).c_str());
+        m_vecKept[i] = S_Kept{m_vecKept[i].strPath, "", "", false, false, ""};
+        m_vecConditions[i].clear();
+    }
+}
