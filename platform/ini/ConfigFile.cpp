@@ -1,5 +1,6 @@
 #include "platform/ini/ConfigFile.h"
 
+#include "platform/base/Text.h"
 #include "platform/fs/FileContents.h"
 #include "platform/ini/StoredText.h"
 
@@ -7,6 +8,12 @@ CConfigFile::CConfigFile(std::string strFilePath) {
     std::string strText;
     // A missing or unreadable file reads as a file without sections.
     if (ReadWholeFile(strFilePath, strText) == FileReadResult::Read) m_doc.Parse(strText);
+}
+
+const std::string* CConfigFile::FindValue(const std::string& strSection, const std::string& strKey) const {
+    std::string strStoredSection, strStoredKey;
+    if (!Utf8ToGbk(strSection, strStoredSection) || !Utf8ToGbk(strKey, strStoredKey)) return nullptr;
+    return m_doc.Find(strStoredSection, strStoredKey);
 }
 
 long CConfigFile::ReadString(std::string strSection, std::string strKey, std::string strDefault,

@@ -14,11 +14,10 @@ public:
 
     // strValue := the value, or strDefault when the section or key is missing. 0 when found, -1 otherwise.
     long ReadString(std::string strSection, std::string strKey, std::string strDefault, std::string& strValue);
-    // The value in place, without copies (the per-file loop of the comparisons);
+    // The stored value in place, without copying it (the per-file loop of the
+    // comparisons): for values that are ASCII by format, such as digests.
     // nullptr when the section or key is missing. Valid while this object lives.
-    const std::string* FindValue(const std::string& strSection, const std::string& strKey) const {
-        return m_doc.Find(strSection, strKey);
-    }
+    const std::string* FindValue(const std::string& strSection, const std::string& strKey) const;
     // The value parsed as a decimal integer, or nDefault when missing or not a number.
     int ReadInteger(std::string strSection, std::string strKey, int nDefault);
     // vecKeys := key names of the section in file order (empty when missing). Count of keys.
