@@ -12,10 +12,3 @@ struct S_CommandLine {
 // Examines the arguments after the program name, left to right; later -t: and -d:
 // win, anything unrecognised is ignored. Pure: no state, no side effects.
 S_CommandLine ParseCommandLine(const std::vector<std::string>& vecArgs);
-
-// Splits a command line as Windows does and converts each argument after the
-// program name to UTF-8 (never through the system's code page); an empty
-// argument ("") is kept.
-std::vector<std::string> SplitCommandLine(const wchar_t* pszCommandLine);
-// SplitCommandLine of this process's command line.
-std::vector<std::string> GetCommandLineArguments();

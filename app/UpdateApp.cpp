@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/CommandLine.h"
+#include "platform/base/CommandLineArgs.h"
 #include "app/SilentUpdater.h"
 #include "ui/DlgUpdate.h"
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "platform/base/CommandLineArgs.h"
 #include "manifest/ManifestName.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdarg>
 
-#include "app/CommandLine.h"
+#include "platform/base/CommandLineArgs.h"
 #include "platform/base/Text.h"
 
 namespace {
