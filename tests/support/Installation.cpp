@@ -140,7 +140,16 @@ int TestInstallation::RunTool(const std::vector<std::string>& vecArgs) const {
     }
     UiProcess process;
     DWORD dwExit = 0;
-    return process.Start(strCommand) && process.Wait(30000, &dwExit) ? static_cast<int>(dwExit) : -1;
+    if (!process.Start(strCommand)) {
+        std::fprintf(stderr, "RunTool: could not start %s (error %lu)\n", strCommand.c_str(), GetLastError());
+        return -1;
+    }
+    const DWORD dwStart = GetTickCount();
+    if (!process.Wait(30000, &dwExit)) {
+        std::fprintf(stderr, "RunTool: %s still running after %lu ms\n", strCommand.c_str(), GetTickCount() - dwStart);
+        return -1;
+    }
+    return static_cast<int>(dwExit);
 }
 
 std::string TestInstallation::InstalledVersion() const {
