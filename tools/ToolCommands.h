@@ -25,3 +25,14 @@ int RunPubkeyCommand(int argc, char** argv);
 int RunSignCommand(int argc, char** argv);
 // verify MANIFEST PUBLIC_KEY: checks MANIFEST.sig now against one or two key lines.
 int RunVerifyCommand(int argc, char** argv);
+
+// patch, compress and decompress: 0 done, 1 failed (one line on stderr saying
+// why; no output file is left), 2 bad usage.
+//
+// patch make OLD NEW OUT: a patch from OLD to NEW (docs/patches.md), its size on stdout.
+// patch apply OLD PATCH OUT: NEW again, as a client applies it.
+int RunPatchCommand(int argc, char** argv);
+// compress IN OUT: a compressed copy, a zstd frame any zstd decoder reads.
+int RunCompressCommand(int argc, char** argv);
+// decompress IN OUT SIZE: a compressed copy back, refused when it exceeds SIZE bytes.
+int RunDecompressCommand(int argc, char** argv);

@@ -29,6 +29,9 @@ const ToolCommand kCommands[] = {
     {"pubkey", RunPubkeyCommand, "pubkey PRIVATE_KEY_FILE"},
     {"sign", RunSignCommand, "sign MANIFEST --key PRIVATE_KEY_FILE [--expires DAYS]"},
     {"verify", RunVerifyCommand, "verify MANIFEST PUBLIC_KEY"},
+    {"patch", RunPatchCommand, "patch make OLD NEW OUT | patch apply OLD PATCH OUT"},
+    {"compress", RunCompressCommand, "compress IN OUT"},
+    {"decompress", RunDecompressCommand, "decompress IN OUT SIZE"},
 };
 
 int Usage() {

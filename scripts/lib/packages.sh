@@ -24,6 +24,9 @@ declare -gA qova_command_package=(
   [iconv]=libc-bin
   [nginx]=nginx-light
   [clang++]=clang
+  [zstd]=zstd
+  [bsdiff]=bsdiff
+  [xdelta3]=xdelta3
 )
 
 # Runs apt-get install for the named packages (one run), as root or via sudo.

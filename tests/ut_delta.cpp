@@ -1,0 +1,131 @@
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/base/Text.h"
+#include "platform/base/Win32Handles.h"
+#include "platform/delta/DeltaApply.h"
+#include "platform/delta/DeltaPatch.h"
+#include "platform/delta/ZstdStream.h"
+#include "support/TempDir.h"
+
+namespace {
+
+// Executable-like data: code with 4-byte absolute addresses every 16 bytes;
+// the new build inserts a block, so every address after it moves by 0x1000.
+std::string Executable(size_t nSize, unsigned nShift, size_t nInsertAt) {
+    std::string strCode = PseudoRandomBytes(nSize);
+    for (size_t i = 0; i + 16 <= strCode.size(); i += 16) {
+        unsigned address = 0x401000u + static_cast<unsigned>(i / 7) + (i >= nInsertAt ? nShift : 0);
+        for (int b = 0; b < 4; ++b) strCode[i + 12 + b] = static_cast<char>(address >> (8 * b));
+        for (int b = 0; b < 8; ++b) strCode[i + b] = static_cast<char>(0x48 + (i / 16) % 3);
+    }
+    if (nShift) strCode.insert(nInsertAt, PseudoRandomBytes(3000).substr(1000));
+    return strCode;
+}
+
+int RunTool(const std::vector<std::string>& vecArgs) {
+    std::wstring strCommand = L"UpdateTool.exe";
+    for (const std::string& strArg : vecArgs) strCommand += L" \"" + Utf8ToWide(strArg) + L"\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    const std::wstring strExe = Utf8ToWide(ProductBinDir() + "UpdateTool.exe");
+    if (!CreateProcessW(strExe.c_str(), &strCommand[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &si, &pi))
+        return -1;
+    UniqueHandle hProcess(pi.hProcess), hThread(pi.hThread);
+    if (WaitForSingleObject(hProcess.get(), 60000) != WAIT_OBJECT_0) return -1;
+    DWORD dwExit = 0;
+    GetExitCodeProcess(hProcess.get(), &dwExit);
+    return static_cast<int>(dwExit);
+}
+
+struct RoundTripRow {
+    const char* pszName;
+    std::string strOld, strNew;
+    size_t nMaxPatch;   // a patch larger than this means the matching failed
+};
+
+}  // namespace
+
+TEST(DeltaPatch, RoundTripsAndStaysSmall) {
+    const std::string strOld = Executable(1 << 20, 0, 0);
+    const std::string strNew = Executable(1 << 20, 0x1000, 300000);
+    const std::vector<RoundTripRow> rows = {
+        {"rebuilt executable", strOld, strNew, strNew.size() / 50},
+        {"empty old", "", strNew, strNew.size()},
+        {"empty new", strOld, "", 200},
+        {"identical", strOld, strOld, 400},
+        {"both empty", "", "", 200},
+    };
+    for (const RoundTripRow& row : rows) {
+        SCOPED_TRACE(row.pszName);
+        TempDir tmp;
+        ASSERT_TRUE(WriteFileBytes(tmp / "old", row.strOld));
+        ASSERT_TRUE(WriteFileBytes(tmp / "new", row.strNew));
+        ASSERT_EQ(DeltaError::None, MakeDeltaPatch(tmp / "old", tmp / "new", tmp / "patch"));
+        EXPECT_LE(ReadFileBytes(tmp / "patch").size(), row.nMaxPatch);
+        ASSERT_EQ(DeltaError::None, ApplyDeltaPatch(tmp / "old", tmp / "patch", tmp / "out", row.strNew.size()));
+        EXPECT_TRUE(FileExists(tmp / "out"));
+        EXPECT_TRUE(ReadFileBytes(tmp / "out") == row.strNew);
+    }
+}
+
+TEST(DeltaPatch, BadPatchesFailCleanlyAndLeaveNoOutput) {
+    TempDir tmp;
+    const std::string strOld = Executable(1 << 19, 0, 0), strNew = Executable(1 << 19, 0x1000, 100000);
+    ASSERT_TRUE(WriteFileBytes(tmp / "old", strOld));
+    ASSERT_TRUE(WriteFileBytes(tmp / "new", strNew));
+    ASSERT_EQ(DeltaError::None, MakeDeltaPatch(tmp / "old", tmp / "new", tmp / "good"));
+    const std::string strPatch = ReadFileBytes(tmp / "good");
+    std::string strDamaged = strPatch;
+    for (size_t i = 56; i < strDamaged.size(); i += 97) strDamaged[i] = static_cast<char>(strDamaged[i] ^ 0x5A);
+    std::string strBadMagic = strPatch;
+    strBadMagic[0] = 'X';
+    struct Row {
+        const char* pszName;
+        std::string strPatch, strOld;
+        unsigned long long cbMax;
+        DeltaError eExpected;
+    };
+    const std::vector<Row> rows = {
+        {"damaged, right size", strDamaged, strOld, strNew.size(), DeltaError::Damaged},
+        {"truncated", strPatch.substr(0, strPatch.size() - 10), strOld, strNew.size(), DeltaError::Truncated},
+        {"header only", strPatch.substr(0, 30), strOld, strNew.size(), DeltaError::Truncated},
+        {"longer than the bound", strPatch, strOld, strNew.size() - 1, DeltaError::TooLarge},
+        {"not a patch", strBadMagic, strOld, strNew.size(), DeltaError::NotAPatch},
+        {"another base", strPatch, strOld + "x", strNew.size(), DeltaError::WrongBase},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.pszName);
+        ASSERT_TRUE(WriteFileBytes(tmp / "bad", row.strPatch));
+        ASSERT_TRUE(WriteFileBytes(tmp / "base", row.strOld));
+        EXPECT_EQ(row.eExpected, ApplyDeltaPatch(tmp / "base", tmp / "bad", tmp / "out", row.cbMax));
+        EXPECT_FALSE(FileExists(tmp / "out"));
+    }
+}
+
+TEST(DeltaPatch, ToolAppliesAsTheLibraryAndItsCopiesDecompressWithinTheirBound) {
+    TempDir tmp;
+    const std::string strOld = Executable(1 << 19, 0, 0), strNew = Executable(1 << 19, 0x1000, 200000);
+    ASSERT_TRUE(WriteFileBytes(tmp / "old", strOld));
+    ASSERT_TRUE(WriteFileBytes(tmp / "new", strNew));
+    ASSERT_EQ(0, RunTool({"patch", "make", tmp / "old", tmp / "new", tmp / "patch"}));
+    ASSERT_EQ(0, RunTool({"patch", "apply", tmp / "old", tmp / "patch", tmp / "by-tool"}));
+    ASSERT_EQ(DeltaError::None, ApplyDeltaPatch(tmp / "old", tmp / "patch", tmp / "in-process", strNew.size()));
+    EXPECT_TRUE(ReadFileBytes(tmp / "by-tool") == ReadFileBytes(tmp / "in-process"));
+    EXPECT_TRUE(ReadFileBytes(tmp / "by-tool") == strNew);
+    EXPECT_EQ(1, RunTool({"patch", "apply", tmp / "new", tmp / "patch", tmp / "wrong"}));
+    EXPECT_FALSE(FileExists(tmp / "wrong"));
+
+    ASSERT_EQ(0, RunTool({"compress", tmp / "new", tmp / "new.zst"}));
+    EXPECT_LT(ReadFileBytes(tmp / "new.zst").size(), strNew.size());
+    EXPECT_EQ(DeltaError::None, ZstdDecompressFile(tmp / "new.zst", tmp / "back", strNew.size()));
+    EXPECT_TRUE(ReadFileBytes(tmp / "back") == strNew);
+    EXPECT_EQ(DeltaError::TooLarge, ZstdDecompressFile(tmp / "new.zst", tmp / "short", strNew.size() - 1));
+    EXPECT_FALSE(FileExists(tmp / "short"));
+}
