@@ -24,7 +24,7 @@ public:
     // directory (IsSafeUpdateName); the object then stays uninitialised.
     bool InitData(int nUpdateType, const std::string& strUpdateName);
 
-    bool IsInitialised() const { return m_pUpdateIntf != nullptr; }
+    bool IsInitialised() const { return m_setup.pUpdateIntf != nullptr; }
 
     // The silent program update (UpdateProgramSilently), asking with the
     // notification dialog whether to restart the client now. False only when
@@ -34,20 +34,12 @@ public:
     // when the manifest could not be fetched.
     bool UpdateData();
 
-    int m_nUpdateType = 0;
-    std::string m_strUpdateName;
-    std::unique_ptr<CQOVAUpdateIntf> m_pUpdateIntf;
-    std::string m_strTargetPath;      // directory whose files are replaced
-    std::string m_strDownloadPath;    // staging directory for fetched files
-    std::string m_strAppPath;         // directory of Update.exe, ending in '\'
+    // What the update road is given (LoadRunSetup); its transport is the updater's.
+    S_RunSetup m_setup;
     std::string m_strConfigName;      // manifest, relative to the update root and the staging directory
-    std::string m_strVersion;         // installed version (Config.dat)
-    std::string m_strRegion;          // region of this installation (Config.dat)
 
 private:
-    // Kind, name, client configuration, transport and paths; false (nothing
-    // set) when already initialised or the data-set name is unsafe.
-    bool Init(int nUpdateType, const std::string& strUpdateName, bool bProgram, const char* pszConfigName);
-    // What the update road is given.
-    S_RunSetup Setup() const;
+    // The setup of eRoad; false (nothing set) when already initialised or
+    // the data-set name is unsafe.
+    bool Init(ERoad eRoad, int nUpdateType, const std::string& strUpdateName);
 };

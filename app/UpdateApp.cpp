@@ -17,10 +17,10 @@ const char kRegistryKey[] = "应用程序向导生成的本地应用程序";
 
 void RunSilent(const S_CommandLine& cmd) {
     CSilentUpdater updater;
-    if (cmd.nUpdateType == 1) {
+    if (IsProgramUpdate(cmd.nUpdateType)) {
         // The program files have one fixed name; a -d: value plays no part.
         const std::string strName = "Program";
-        if (updater.InitProgram(1, strName)) updater.UpdateProgram();
+        if (updater.InitProgram(kProgramUpdateType, strName)) updater.UpdateProgram();
     } else {
         // A name that would leave the application directory updates nothing.
         if (updater.InitData(cmd.nUpdateType, cmd.strUpdateName)) updater.UpdateData();

@@ -15,12 +15,8 @@ bool EndsWithBackslash(const std::string& strPath) { return !strPath.empty() && 
 
 }  // namespace
 
-CDownFileThread::CDownFileThread(std::vector<S_UpdateSerivceAddr> vecServerAddr, bool bUseProxy, HWND hNotifyWnd,
-                                 UINT nNotifyMsg)
-    : m_hNotifyWnd(hNotifyWnd),
-      m_nNotifyMsg(nNotifyMsg),
-      m_vecServerAddr(std::move(vecServerAddr)),
-      m_bUseProxy(bUseProxy) {}
+CDownFileThread::CDownFileThread(CQOVAUpdateIntf& transport, HWND hNotifyWnd, UINT nNotifyMsg)
+    : m_hNotifyWnd(hNotifyWnd), m_nNotifyMsg(nNotifyMsg), m_transport(transport) {}
 
 CDownFileThread::~CDownFileThread() {
     // Before any member goes away: the worker uses them until it has ended.
@@ -34,21 +30,8 @@ void CDownFileThread::SetLocalPath(std::string strPath) {
 
 void CDownFileThread::Run() {
     CCriticalSectionLock listLock(m_csFileList);
-    CQOVAUpdateIntf transport(m_vecServerAddr, m_bUseProxy);
-    {
-        CCriticalSectionLock lock(m_csTransport);
-        m_pRunTransport = &transport;
-    }
-    ScopeExit forgetTransport([this] {
-        CCriticalSectionLock lock(m_csTransport);
-        m_pRunTransport = nullptr;
-    });
-    FetchFiles(transport);
-}
-
-void CDownFileThread::FetchFiles(CQOVAUpdateIntf& transport) {
-    // The transport is published before this check, so a stop that
-    // AbandonWork() could not abort is seen here.
+    CQOVAUpdateIntf& transport = m_transport;
+    // A stop before the fetch began fetches nothing (the abort would fail it at once anyway).
     m_failure = S_TransferFailure();
     if (m_vecFileList.empty() || IsStopRequested()) return;
     transport.SetConnections(m_nConnections);
@@ -75,7 +58,12 @@ void CDownFileThread::FetchFiles(CQOVAUpdateIntf& transport) {
     if (!IsStopRequested()) SendMessageW(m_hNotifyWnd, m_nNotifyMsg, 0, UPDATE_NOTIFY_FAILED);
 }
 
-void CDownFileThread::AbandonWork() {
-    CCriticalSectionLock lock(m_csTransport);
-    if (m_pRunTransport) m_pRunTransport->Abort();
+void CDownFileThread::AbandonWork() { m_transport.Abort(); }
+
+void CDownFileThread::RunThrew() noexcept {
+    // Whatever was in flight is not coming: the window waiting for it hears so.
+    m_failure.eReason = ETransferFailure::LocalWrite;
+    m_failure.dwError = ERROR_INTERNAL_ERROR;
+    m_failure.strRemoteFile = m_strCurFile;
+    if (!IsStopRequested()) SendMessageW(m_hNotifyWnd, m_nNotifyMsg, 0, UPDATE_NOTIFY_FAILED);
 }

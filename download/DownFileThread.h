@@ -1,8 +1,9 @@
 #pragma once
 // Downloads a list of files into a staging directory on a worker thread,
-// m_nConnections at a time. The transport reports progress and each finished
-// file, in list order, to the report window; the thread itself reports only a
-// failed fetch, (0, -1), after which its run ends.
+// m_nConnections at a time, on the transport of the run it belongs to. The
+// transport reports progress and each finished file, in list order, to the
+// report window; the thread itself reports only a failed fetch, (0, -1), after
+// which its run ends (also when the fetch ended in an exception).
 #include <windows.h>
 
 #include <string>
@@ -13,9 +14,9 @@
 
 class CDownFileThread : public CThreadBase {
 public:
-    // Does not start the worker.
-    CDownFileThread(std::vector<S_UpdateSerivceAddr> vecServerAddr, bool bUseProxy, HWND hNotifyWnd,
-                    UINT nNotifyMsg);
+    // Does not start the worker. The transport outlives the thread and is not
+    // used by anyone else while the worker runs; a stop aborts it for good.
+    CDownFileThread(CQOVAUpdateIntf& transport, HWND hNotifyWnd, UINT nNotifyMsg);
     // Stops the run and waits for it: fetches in flight are abandoned (their parts
     // kept for the next run), nothing more is reported.
     ~CDownFileThread() override;
@@ -27,8 +28,6 @@ public:
     // Start(); afterwards it touches none of these until deletion.
     HWND m_hNotifyWnd;
     UINT m_nNotifyMsg;
-    std::vector<S_UpdateSerivceAddr> m_vecServerAddr;
-    bool m_bUseProxy;
     UINT m_nCurFile = 0;  // 1-based number of the file being fetched
     std::string m_strCurFile;
     std::string m_strLocalPath;
@@ -47,11 +46,8 @@ public:
 protected:
     void Run() override;
     void AbandonWork() override;
+    void RunThrew() noexcept override;
 
 private:
-    void FetchFiles(CQOVAUpdateIntf& transport);
-
-    // The run's transport while Run is inside it, so that AbandonWork can abort it.
-    CCriticalSection m_csTransport;
-    CQOVAUpdateIntf* m_pRunTransport = nullptr;
+    CQOVAUpdateIntf& m_transport;
 };

@@ -13,9 +13,9 @@
 #include "platform/fs/DirectoryEx.h"
 
 std::string SignatureRecordName(int nUpdateType, const std::string& strUpdateName, const std::string& strManifestName) {
-    if (nUpdateType == 1) return "Program";
+    if (IsProgramUpdate(nUpdateType)) return "Program";
     const std::string strName = strUpdateName.empty() ? "." : strUpdateName;
-    return SameTextIgnoringCase(strManifestName, "config.ini") ? strName : strName + "\\" + strManifestName;
+    return SameTextIgnoringCase(strManifestName, kDataManifestName) ? strName : strName + "\\" + strManifestName;
 }
 
 unsigned long ManifestAnswerLimitMs() {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "install/FailureLog.h"
 #include "platform/base/Text.h"
 #include "platform/base/Win32Handles.h"
 #include "platform/fs/DirectoryEx.h"
@@ -28,7 +29,7 @@ bool Exists(const std::string& strPath) { return GetFileAttributesW(Utf8ToWide(s
 
 // Keeps strTarget's contents at strRollback. A hard link costs nothing; a copy
 // goes under a temporary name first, so strRollback never names half a file.
-bool KeepRollbackCopy(const std::string& strTarget, const std::string& strRollback) {
+bool KeepRollbackCopy(const std::string& strTarget, const std::string& strRollback, const CUpdateLog* pLog) {
     if (CreateHardLinkW(Utf8ToWide(strRollback).c_str(), Utf8ToWide(strTarget).c_str(), nullptr)) return true;
     const std::string strPartial = strRollback + ".~.bak";
     if (CopyFileW(Utf8ToWide(strTarget).c_str(), Utf8ToWide(strPartial).c_str(), FALSE) &&
@@ -36,7 +37,7 @@ bool KeepRollbackCopy(const std::string& strTarget, const std::string& strRollba
         return true;
     }
     const DWORD dwError = GetLastError();
-    DeleteFileW(Utf8ToWide(strPartial).c_str());   // best effort: a "*.bak" the next run removes anyway
+    DeleteFileLogged(pLog, strPartial);   // best effort: a "*.bak" the next run removes anyway
     SetLastError(dwError);
     return false;
 }
@@ -44,7 +45,8 @@ bool KeepRollbackCopy(const std::string& strTarget, const std::string& strRollba
 // The temporary copy over the target, or the target moved aside to ".bak" and
 // the copy moved in. dwError says why neither worked: the move aside's error
 // tells a held file (worth waiting for) from a stale ".bak" (not).
-bool TryReplace(const std::string& strTemp, const std::string& strTarget, DWORD& dwError, bool& bMovedAside) {
+bool TryReplace(const std::string& strTemp, const std::string& strTarget, DWORD& dwError, bool& bMovedAside,
+                const CUpdateLog* pLog) {
     if (MoveOver(strTemp, strTarget)) return true;
     const std::string strBackup = strTarget + ".bak";
     // No MOVEFILE_REPLACE_EXISTING: a ".bak" that survived the clean-up is never overwritten.
@@ -58,7 +60,7 @@ bool TryReplace(const std::string& strTemp, const std::string& strTarget, DWORD&
     }
     dwError = GetLastError();
     // Put the old file back rather than leave the name empty.
-    MoveFileExW(Utf8ToWide(strBackup).c_str(), Utf8ToWide(strTarget).c_str(), 0);
+    LogIfFalse(pLog, "MoveFileExW", strBackup, MoveFileExW(Utf8ToWide(strBackup).c_str(), Utf8ToWide(strTarget).c_str(), 0));
     return false;
 }
 
@@ -93,7 +95,7 @@ bool IsHeldFileError(DWORD dwError) {
 }
 
 S_PlaceResult PlaceFile(const std::string& strSource, const std::string& strTarget, const std::string& strRollback,
-                        const S_LockWait& wait) {
+                        const S_LockWait& wait, const CUpdateLog* pLog) {
     // A directory of that name would be moved aside whole by the fall-back,
     // taking every file in it out of the installation.
     if (PathIsDirectoryW(Utf8ToWide(strTarget).c_str())) {
@@ -107,7 +109,7 @@ S_PlaceResult PlaceFile(const std::string& strSource, const std::string& strTarg
     bool bTempMade = false;
     bool bTempInPlace = false;   // true once the temporary name no longer exists
     ScopeExit dropTemp([&] {
-        if (bTempMade && !bTempInPlace) DeleteFileW(Utf8ToWide(strTemp).c_str());
+        if (bTempMade && !bTempInPlace) DeleteFileLogged(pLog, strTemp);
     });
     bool bRollbackDone = strRollback.empty();
 
@@ -116,19 +118,19 @@ S_PlaceResult PlaceFile(const std::string& strSource, const std::string& strTarg
         if (!bTempMade) {
             if (!CopyAndFlush(strSource, strTemp)) {
                 dwError = GetLastError();
-                DeleteFileW(Utf8ToWide(strTemp).c_str());   // a partial copy is not worth keeping
+                DeleteFileLogged(pLog, strTemp);   // a partial copy is not worth keeping
                 return false;
             }
             bTempMade = true;
         }
         if (!bRollbackDone) {
-            if (Exists(strTarget) && !KeepRollbackCopy(strTarget, strRollback)) {
+            if (Exists(strTarget) && !KeepRollbackCopy(strTarget, strRollback, pLog)) {
                 dwError = GetLastError();
                 return false;
             }
             bRollbackDone = true;
         }
-        bTempInPlace = TryReplace(strTemp, strTarget, dwError, bMovedAside);
+        bTempInPlace = TryReplace(strTemp, strTarget, dwError, bMovedAside, pLog);
         return bTempInPlace;
     });
     result.bMovedAside = bMovedAside;

@@ -28,6 +28,8 @@
 
 #include <string>
 
+class CUpdateLog;
+
 // How long a held file is waited for.
 struct S_LockWait {
     DWORD dwFirstPauseMs = 50;
@@ -49,9 +51,10 @@ bool IsHeldFileError(DWORD dwError);
 // Puts strSource in place at strTarget. With strRollback not empty and the
 // target present, its old contents are first kept at strRollback (a name that
 // must not exist yet), to be put back with RestoreFile or dropped with
-// DeleteFileW once the run is over.
+// DeleteFileW once the run is over. A temporary file that cannot be removed
+// again goes to pLog (install/FailureLog.h).
 S_PlaceResult PlaceFile(const std::string& strSource, const std::string& strTarget, const std::string& strRollback,
-                        const S_LockWait& wait = S_LockWait());
+                        const S_LockWait& wait = S_LockWait(), const CUpdateLog* pLog = nullptr);
 
 // Undoes PlaceFile: the contents kept at strRollback go back to strTarget;
 // without them, a target that did not exist before (bExisted false) is

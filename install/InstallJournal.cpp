@@ -3,8 +3,10 @@
 #include <windows.h>
 
 #include "config/ReleaseTrust.h"
+#include "install/FailureLog.h"
 #include "install/FileInstaller.h"
-#include "install/UpdateRecord.h"
+#include "install/UpdatePaths.h"
+#include "install/UpdateLog.h"
 #include "platform/base/Text.h"
 #include "platform/fs/DirectoryEx.h"
 #include "platform/fs/FileContents.h"
@@ -12,7 +14,6 @@
 
 namespace {
 
-const char kJournalName[] = "UPDATE\\Install.journal";
 const char kHeader[] = "QOVA-INSTALL-JOURNAL 1";
 const char kEnd[] = "end";
 // Windows never allows '|' in a file name.
@@ -27,6 +28,31 @@ void AddLine(std::string& strText, const char* pszKey, const std::string& strVal
 
 std::string Flag(bool b) { return b ? "1" : "0"; }
 
+// The committed journal's trace fields, one key each.
+struct S_TextField {
+    const char* pszKey;
+    std::string S_InstallTraces::*pText;
+};
+struct S_FlagField {
+    const char* pszKey;
+    bool S_InstallTraces::*pFlag;
+};
+const S_TextField kTextFields[] = {
+    {"app", &S_InstallTraces::strAppPath},
+    {"newversion", &S_InstallTraces::strNewVersion},
+    {"recordsection", &S_InstallTraces::strRecordSection},
+    {"oldversion", &S_InstallTraces::strOldVersion},
+    {"manifestfrom", &S_InstallTraces::strManifestCopyFrom},
+    {"manifestto", &S_InstallTraces::strManifestCopyTo},
+    {"signaturerecord", &S_InstallTraces::strSignatureRecord},
+    {"signed", &S_InstallTraces::strSigned},
+};
+const S_FlagField kFlagFields[] = {
+    {"configversion", &S_InstallTraces::bWriteConfigVersion},
+    {"registry", &S_InstallTraces::bWriteRegistry},
+    {"record", &S_InstallTraces::bWriteRecord},
+};
+
 std::string Serialise(bool bCommitted, const std::vector<S_JournalFile>& vecFiles, const S_InstallTraces& traces) {
     std::string strText = std::string(kHeader) + "\n";
     AddLine(strText, "state", bCommitted ? "commit" : "install");
@@ -34,19 +60,37 @@ std::string Serialise(bool bCommitted, const std::vector<S_JournalFile>& vecFile
         AddLine(strText, "file", file.strTarget + kFieldSeparator + file.strRollback + kFieldSeparator + Flag(file.bExisted));
     }
     if (bCommitted) {
-        AddLine(strText, "app", traces.strAppPath);
-        AddLine(strText, "configversion", Flag(traces.bWriteConfigVersion));
-        AddLine(strText, "registry", Flag(traces.bWriteRegistry));
-        AddLine(strText, "newversion", traces.strNewVersion);
-        AddLine(strText, "record", Flag(traces.bWriteRecord));
-        AddLine(strText, "recordsection", traces.strRecordSection);
-        AddLine(strText, "oldversion", traces.strOldVersion);
-        AddLine(strText, "manifestfrom", traces.strManifestCopyFrom);
-        AddLine(strText, "manifestto", traces.strManifestCopyTo);
-        AddLine(strText, "signaturerecord", traces.strSignatureRecord);
-        AddLine(strText, "signed", traces.strSigned);
+        for (const S_FlagField& field : kFlagFields) AddLine(strText, field.pszKey, Flag(traces.*field.pFlag));
+        for (const S_TextField& field : kTextFields) AddLine(strText, field.pszKey, traces.*field.pText);
     }
     return strText + kEnd + "\n";
+}
+
+// A trace field's line; false for a key that is none (ignored, as a newer journal's would be).
+bool ParseTraceField(const std::string& strKey, const std::string& strValue, S_InstallTraces& traces) {
+    for (const S_FlagField& field : kFlagFields) {
+        if (strKey != field.pszKey) continue;
+        traces.*field.pFlag = strValue == "1";
+        return true;
+    }
+    for (const S_TextField& field : kTextFields) {
+        if (strKey != field.pszKey) continue;
+        traces.*field.pText = strValue;
+        return true;
+    }
+    return false;
+}
+
+std::vector<std::string> SplitLines(const std::string& strText) {
+    std::vector<std::string> vecLines;
+    size_t nStart = 0;
+    while (nStart < strText.size()) {
+        size_t nEnd = strText.find('\n', nStart);
+        if (nEnd == std::string::npos) nEnd = strText.size();
+        vecLines.push_back(strText.substr(nStart, nEnd - nStart));
+        nStart = nEnd + 1;
+    }
+    return vecLines;
 }
 
 bool ParseFile(const std::string& strValue, S_JournalFile& file) {
@@ -64,14 +108,7 @@ bool ParseFile(const std::string& strValue, S_JournalFile& file) {
 // False for anything but a whole journal of this format.
 bool Parse(const std::string& strText, bool& bCommitted, std::vector<S_JournalFile>& vecFiles,
            S_InstallTraces& traces) {
-    std::vector<std::string> vecLines;
-    size_t nStart = 0;
-    while (nStart < strText.size()) {
-        size_t nEnd = strText.find('\n', nStart);
-        if (nEnd == std::string::npos) nEnd = strText.size();
-        vecLines.push_back(strText.substr(nStart, nEnd - nStart));
-        nStart = nEnd + 1;
-    }
+    const std::vector<std::string> vecLines = SplitLines(strText);
     if (vecLines.size() < 3 || vecLines.front() != kHeader || vecLines.back() != kEnd) return false;
     bool bState = false;
     for (size_t i = 1; i + 1 < vecLines.size(); ++i) {
@@ -88,28 +125,8 @@ bool Parse(const std::string& strText, bool& bCommitted, std::vector<S_JournalFi
             S_JournalFile file;
             if (!ParseFile(strValue, file)) return false;
             vecFiles.push_back(file);
-        } else if (strKey == "app") {
-            traces.strAppPath = strValue;
-        } else if (strKey == "configversion") {
-            traces.bWriteConfigVersion = strValue == "1";
-        } else if (strKey == "registry") {
-            traces.bWriteRegistry = strValue == "1";
-        } else if (strKey == "newversion") {
-            traces.strNewVersion = strValue;
-        } else if (strKey == "record") {
-            traces.bWriteRecord = strValue == "1";
-        } else if (strKey == "recordsection") {
-            traces.strRecordSection = strValue;
-        } else if (strKey == "oldversion") {
-            traces.strOldVersion = strValue;
-        } else if (strKey == "manifestfrom") {
-            traces.strManifestCopyFrom = strValue;
-        } else if (strKey == "manifestto") {
-            traces.strManifestCopyTo = strValue;
-        } else if (strKey == "signaturerecord") {
-            traces.strSignatureRecord = strValue;
-        } else if (strKey == "signed") {
-            traces.strSigned = strValue;
+        } else {
+            ParseTraceField(strKey, strValue, traces);
         }
     }
     return bState && (!bCommitted || !traces.strAppPath.empty());
@@ -132,42 +149,41 @@ bool StaysInside(const std::string& strAppPath, bool bCommitted, const std::vect
             (IsBelow(traces.strManifestCopyFrom, strAppPath) && IsBelow(traces.strManifestCopyTo, strAppPath)));
 }
 
-void DropRollbackCopies(const std::vector<S_JournalFile>& vecFiles) {
-    for (const S_JournalFile& file : vecFiles) DeleteFileW(Utf8ToWide(file.strRollback).c_str());   // best effort: "*.bak", next run
+// Best effort: a copy left is a "*.bak" the next run deletes.
+void DropRollbackCopies(const CUpdateLog& log, const std::vector<S_JournalFile>& vecFiles) {
+    for (const S_JournalFile& file : vecFiles) DeleteFileLogged(log, file.strRollback);
 }
 
 }  // namespace
 
-void WriteInstallTraces(const S_InstallTraces& traces) {
-    if (traces.bWriteConfigVersion) {
-        CCryptConfigFile config(traces.strAppPath + "Config.dat", "");
-        config.WriteString("Update", "Version", traces.strNewVersion);
-    }
-    if (traces.bWriteRegistry) WriteProductRegistry(traces.strAppPath, traces.strNewVersion);
-    if (!traces.strManifestCopyFrom.empty()) InstallFile(traces.strManifestCopyFrom, traces.strManifestCopyTo);
-    if (!traces.strSignatureRecord.empty())
-        WriteAcceptedSigned(traces.strAppPath, traces.strSignatureRecord, traces.strSigned);
-    if (traces.bWriteRecord) {
-        WriteUpdateRecordSection(traces.strAppPath, traces.strRecordSection, traces.strNewVersion,
-                                 traces.strOldVersion, 1);
-    }
-}
+std::string InstallJournalPath(const std::string& strAppPath) { return strAppPath + kInstallJournalName; }
 
-std::string InstallJournalPath(const std::string& strAppPath) { return strAppPath + kJournalName; }
+CInstallJournal::CInstallJournal(const std::string& strAppPath)
+    : m_strAppPath(strAppPath), m_strPath(InstallJournalPath(strAppPath)) {}
 
-CInstallJournal::CInstallJournal(const std::string& strAppPath) : m_strPath(InstallJournalPath(strAppPath)) {}
-
-bool CInstallJournal::Begin(const std::vector<S_JournalFile>& vecFiles) {
+bool CInstallJournal::Begin(const std::vector<S_JournalFile>& vecFiles, DWORD* pdwError) {
     m_vecFiles = vecFiles;
     CDirectoryEx::CreateParentDirectory(m_strPath);
-    return ReplaceFileContents(m_strPath, Serialise(false, vecFiles, S_InstallTraces()));
+    const bool bWritten = ReplaceFileContents(m_strPath, Serialise(false, vecFiles, S_InstallTraces()));
+    DWORD dwError = bWritten ? ERROR_SUCCESS : GetLastError();
+    if (!bWritten && dwError == ERROR_SUCCESS) dwError = ERROR_WRITE_FAULT;
+    if (pdwError) *pdwError = dwError;
+    return bWritten;
 }
 
 bool CInstallJournal::Commit(const S_InstallTraces& traces) {
     return ReplaceFileContents(m_strPath, Serialise(true, m_vecFiles, traces));
 }
 
-void CInstallJournal::End() { DeleteFileW(Utf8ToWide(m_strPath).c_str()); }
+void CInstallJournal::End() {
+    // Best effort: a journal left is acted on by the next run, as if killed now.
+    const CUpdateLog log(m_strAppPath);
+    DeleteFileLogged(log, m_strPath);
+}
+
+void DropRollbackCopies(const std::string& strAppPath, const std::vector<S_JournalFile>& vecFiles) {
+    DropRollbackCopies(CUpdateLog(strAppPath), vecFiles);
+}
 
 bool RollBackFiles(const std::vector<S_JournalFile>& vecFiles, std::string& strFailedFile, unsigned long& dwError,
                    size_t& nRestored) {
@@ -192,6 +208,7 @@ bool RollBackFiles(const std::vector<S_JournalFile>& vecFiles, std::string& strF
 
 S_RecoveryResult RecoverInterruptedInstall(const std::string& strAppPath) {
     S_RecoveryResult result;
+    const CUpdateLog log(strAppPath);
     const std::string strPath = InstallJournalPath(strAppPath);
     std::string strText;
     const FileReadResult read = ReadWholeFile(strPath, strText);
@@ -202,14 +219,14 @@ S_RecoveryResult RecoverInterruptedInstall(const std::string& strAppPath) {
     S_InstallTraces traces;
     if (read != FileReadResult::Read || !Parse(strText, bCommitted, vecFiles, traces) ||
         !StaysInside(strAppPath, bCommitted, vecFiles, traces)) {
-        DeleteFileW(Utf8ToWide(strPath).c_str());
+        DeleteFileLogged(log, strPath);
         result.eRecovery = ERecovery::Damaged;
         return result;
     }
     if (bCommitted) {
         WriteInstallTraces(traces);
-        DropRollbackCopies(vecFiles);
-        DeleteFileW(Utf8ToWide(strPath).c_str());
+        DropRollbackCopies(log, vecFiles);
+        DeleteFileLogged(log, strPath);
         result.eRecovery = ERecovery::Finished;
         result.nFiles = vecFiles.size();
         return result;
@@ -218,7 +235,7 @@ S_RecoveryResult RecoverInterruptedInstall(const std::string& strAppPath) {
         result.eRecovery = ERecovery::Stuck;
         return result;
     }
-    DeleteFileW(Utf8ToWide(strPath).c_str());
+    DeleteFileLogged(log, strPath);
     result.eRecovery = ERecovery::RolledBack;
     return result;
 }

@@ -11,8 +11,12 @@
 // not committed is undone (every old file put back), a committed one is
 // finished (the traces written again). Either way no mix of two releases is
 // left, whichever road runs next.
+#include <windows.h>
+
 #include <string>
 #include <vector>
+
+#include "install/InstallTraces.h"
 
 // One file of the installation: where its old contents are kept while the run lasts.
 struct S_JournalFile {
@@ -20,24 +24,6 @@ struct S_JournalFile {
     std::string strRollback;   // "<target>.~<pid>.old.bak"
     bool bExisted = false;     // the target was there before the run
 };
-
-// What a complete installation leaves besides its files.
-struct S_InstallTraces {
-    std::string strAppPath;
-    bool bWriteConfigVersion = false;   // Config.dat [Update] Version
-    bool bWriteRegistry = false;        // HKLM\SOFTWARE\QOVA
-    std::string strNewVersion;
-    bool bWriteRecord = false;          // UpdateRecord.dat
-    std::string strRecordSection;
-    std::string strOldVersion;
-    std::string strManifestCopyFrom;    // a data set's manifest, copied in last (empty: none)
-    std::string strManifestCopyTo;
-    std::string strSignatureRecord;     // Config.dat [Signature] (empty: unsigned release)
-    std::string strSigned;
-};
-
-// Writes the traces, each step best effort (a failed write leaves the value as it was).
-void WriteInstallTraces(const S_InstallTraces& traces);
 
 // UPDATE\Install.journal below strAppPath.
 std::string InstallJournalPath(const std::string& strAppPath);
@@ -48,14 +34,15 @@ public:
     explicit CInstallJournal(const std::string& strAppPath);
 
     // Lists the files before the first is touched. False when it could not be
-    // written: then nothing may be installed.
-    bool Begin(const std::vector<S_JournalFile>& vecFiles);
+    // written (with pdwError, why): then nothing may be installed.
+    bool Begin(const std::vector<S_JournalFile>& vecFiles, DWORD* pdwError = nullptr);
     // Every file is in place: from now on the next run finishes rather than undoes.
     bool Commit(const S_InstallTraces& traces);
     // The installation is over (finished or undone).
     void End();
 
 private:
+    std::string m_strAppPath;
     std::string m_strPath;
     std::vector<S_JournalFile> m_vecFiles;
 };
@@ -79,6 +66,9 @@ struct S_RecoveryResult {
 // Undoes or finishes what an interrupted run left; to be called before the
 // run deletes any "*.bak" file, since the kept old contents are named so.
 S_RecoveryResult RecoverInterruptedInstall(const std::string& strAppPath);
+
+// Deletes the kept old contents of a finished installation ("*.bak"), best effort.
+void DropRollbackCopies(const std::string& strAppPath, const std::vector<S_JournalFile>& vecFiles);
 
 // Puts back the old contents of vecFiles, last first; false (with the file and
 // its error) when one could not be put back after the waits.

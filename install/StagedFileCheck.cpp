@@ -8,9 +8,15 @@ namespace {
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool GetFileSize64(const std::string& strPath, unsigned long long& nBytes) {
+// dwError: why the file could not be looked at; 0 when it is simply not there.
+bool GetFileSize64(const std::string& strPath, unsigned long long& nBytes, DWORD* pdwError = nullptr) {
     WIN32_FILE_ATTRIBUTE_DATA data = {};
-    if (!GetFileAttributesExW(Utf8ToWide(strPath).c_str(), GetFileExInfoStandard, &data)) return false;
+    if (!GetFileAttributesExW(Utf8ToWide(strPath).c_str(), GetFileExInfoStandard, &data)) {
+        const DWORD dwError = GetLastError();
+        const bool bMissing = dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND;
+        if (pdwError) *pdwError = bMissing ? ERROR_SUCCESS : dwError;
+        return false;
+    }
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
     nBytes = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     return true;
@@ -38,7 +44,10 @@ std::string CStagedFileCheck::DigestOf(const std::string& strStagedPath) {
     const auto it = m_mapReusedDigests.find(strStagedPath);
     if (it != m_mapReusedDigests.end()) return it->second;
     std::string strDigest;
-    m_digest.GetFileDigest(strStagedPath.c_str(), strDigest);
+    if (m_digest.GetFileDigest(strStagedPath.c_str(), strDigest) != 0) {
+        m_dwReadError = GetLastError();
+        if (m_dwReadError == ERROR_SUCCESS) m_dwReadError = ERROR_READ_FAULT;
+    }
     return strDigest;
 }
 
@@ -63,13 +72,22 @@ bool CStagedFileCheck::IsIntact(const std::string& strStagedPath, const S_Update
 
 bool CStagedFileCheck::PassesGate(const std::string& strStagedPath, const S_UpdateFileInfo& info,
                                   std::string& strDigest) {
+    m_dwReadError = ERROR_SUCCESS;
     unsigned long long nBytes = 0;
-    if (!GetFileSize64(strStagedPath, nBytes)) return false;
+    if (!GetFileSize64(strStagedPath, nBytes, &m_dwReadError)) return false;
     if (!info.strSize.empty() && !IsSizeText(info.strSize, nBytes)) return false;
     const std::string& strExpected = m_eDigest == EStagedDigest::Sha256 ? info.strSHA256 : info.strMD5;
     if (strExpected.empty()) return m_eDigest == EStagedDigest::Md5;
     strDigest = DigestOf(strStagedPath);
     return !strDigest.empty() && IsSameDigestText(strDigest, strExpected);
+}
+
+EStagedState CStagedFileCheck::Judge(const std::string& strStagedPath, const S_UpdateFileInfo& info, DWORD& dwError) {
+    std::string strDigest;
+    const bool bIntact = PassesGate(strStagedPath, info, strDigest);
+    dwError = bIntact ? ERROR_SUCCESS : m_dwReadError;
+    if (bIntact) return EStagedState::Intact;
+    return dwError == ERROR_SUCCESS ? EStagedState::Mismatch : EStagedState::Unreadable;
 }
 
 std::vector<S_UpdateFileInfo> SelectFilesToFetch(CStagedFileCheck& check, const std::string& strDownloadPath,

@@ -8,12 +8,21 @@
 // SIZE: MD5 does not pin a file's contents (colliding files can be made), so
 // in that mode "MD5" is not looked at. Any other release is judged by "MD5"
 // and SIZE as the rules below say.
+#include <windows.h>
+
 #include <map>
 #include <string>
 #include <vector>
 
 #include "manifest/UpdateFileInfo.h"
 #include "platform/fs/FileDigest.h"
+
+// What the install gate found of a staged file.
+enum class EStagedState {
+    Intact,       // IsIntact
+    Mismatch,     // missing, or not the manifest's size or digest
+    Unreadable,   // there, but it could not be read (held, access denied): nothing known of its contents
+};
 
 enum class EStagedDigest {
     Md5,      // an unsigned manifest
@@ -39,6 +48,9 @@ public:
     // manifest's without regard to letter case. MD5: an empty "MD5" cannot be
     // checked and is accepted. SHA-256: an empty "SHA256" never matches.
     bool IsIntact(const std::string& strStagedPath, const S_UpdateFileInfo& info);
+    // IsIntact, telling a file that could not be read (dwError, the Win32
+    // error) from one that is not the manifest's.
+    EStagedState Judge(const std::string& strStagedPath, const S_UpdateFileInfo& info, DWORD& dwError);
 
 private:
     // IsIntact, handing out the digest it computed (empty when none was needed).
@@ -46,6 +58,7 @@ private:
     std::string DigestOf(const std::string& strStagedPath);
 
     EStagedDigest m_eDigest;
+    DWORD m_dwReadError = 0;   // why the last PassesGate could not read its file (0: it could)
     std::map<std::string, std::string> m_mapReusedDigests;   // staged path -> digest
     CFileDigest m_digest;
 };

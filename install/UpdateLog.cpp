@@ -4,13 +4,12 @@
 
 #include <ctime>
 
+#include "install/UpdatePaths.h"
 #include "platform/base/Text.h"
 #include "platform/base/Win32Handles.h"
 
 namespace {
 
-const char kLogDir[] = "UPDATE\\";
-const char kLogName[] = "Update.log";
 const LONGLONG kRotateBytes = 256 * 1024;
 
 std::string UtcNow() {
@@ -31,7 +30,7 @@ std::string UtcNow() {
 }  // namespace
 
 CUpdateLog::CUpdateLog(const std::string& strAppPath)
-    : m_strDir(strAppPath + kLogDir), m_strPath(strAppPath + kLogDir + kLogName) {}
+    : m_strDir(strAppPath + kUpdateDir), m_strPath(strAppPath + kUpdateLogName) {}
 
 void CUpdateLog::Write(const std::string& strEvent, const std::string& strDetails) const {
     CreateDirectoryW(Utf8ToWide(m_strDir).c_str(), nullptr);   // best effort, as every step below

@@ -6,13 +6,13 @@ bool GetUpdatePaths(const std::string& strAppPath, bool bProgram, const std::str
                     std::string& strTargetPath, std::string& strDownloadPath) {
     if (bProgram) {
         strTargetPath = strAppPath;
-        strDownloadPath = strAppPath + "UPDATE\\Program\\";
+        strDownloadPath = strAppPath + kProgramStagingDir;
         return true;
     }
     if (!IsSafeUpdateName(strUpdateName)) return false;
     strTargetPath = strAppPath + strUpdateName + "\\";
-    strDownloadPath = strAppPath + "UPDATE\\" + strUpdateName + "\\";
+    strDownloadPath = strAppPath + kUpdateDir + strUpdateName + "\\";
     return true;
 }
 
-std::string DigestCachePath(const std::string& strAppPath) { return strAppPath + "UPDATE\\Digests.cache"; }
+std::string DigestCachePath(const std::string& strAppPath) { return strAppPath + kDigestCacheName; }

@@ -14,13 +14,15 @@ const char kRecordFileName[] = "UpdateRecord.dat";
 const wchar_t kProductKey[] = L"SOFTWARE\\QOVA";
 
 // As UTF-16, so that InstallPath names a folder outside the system's code page.
-bool SetStringValue(HKEY hKey, const wchar_t* pszName, const std::string& strValue) {
+LSTATUS SetStringValue(HKEY hKey, const wchar_t* pszName, const std::string& strValue) {
     const std::wstring strWide = Utf8ToWide(strValue);
     return RegSetValueExW(hKey, pszName, 0, REG_SZ, reinterpret_cast<const BYTE*>(strWide.c_str()),
-                          static_cast<DWORD>((strWide.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+                          static_cast<DWORD>((strWide.size() + 1) * sizeof(wchar_t)));
 }
 
 }  // namespace
+
+const char kProductRegistryKey[] = "HKLM\\SOFTWARE\\QOVA";
 
 std::string FormatLocalTime(const std::string& strPattern) {
     const std::time_t now = std::time(nullptr);
@@ -36,22 +38,35 @@ bool WriteUpdateRecord(const std::string& strAppDir, const std::string& strPatte
     return WriteUpdateRecordSection(strAppDir, FormatLocalTime(strPattern), strNewVersion, strOldVersion, nSucceed);
 }
 
+std::string UpdateRecordPath(const std::string& strAppDir) { return strAppDir + kRecordFileName; }
+
 bool WriteUpdateRecordSection(const std::string& strAppDir, const std::string& strSection,
-                              const std::string& strNewVersion, const std::string& strOldVersion, int nSucceed) {
-    CCryptConfigFile record(strAppDir + kRecordFileName, "");
-    bool bOk = record.WriteInteger(strSection, "IsSucceed", nSucceed) != -1;
-    bOk = record.WriteString(strSection, "NewVersion", strNewVersion) != -1 && bOk;
-    bOk = record.WriteString(strSection, "OldVersion", strOldVersion) != -1 && bOk;
-    return bOk;
+                              const std::string& strNewVersion, const std::string& strOldVersion, int nSucceed,
+                              DWORD* pdwError) {
+    CCryptConfigFile record(UpdateRecordPath(strAppDir), "");
+    DWORD dwError = ERROR_SUCCESS;
+    // The error of the first write that failed, read before anything else runs.
+    const auto fnNote = [&dwError](long nResult) {
+        if (nResult != -1 || dwError != ERROR_SUCCESS) return;
+        dwError = GetLastError();
+        if (dwError == ERROR_SUCCESS) dwError = ERROR_WRITE_FAULT;
+    };
+    fnNote(record.WriteInteger(strSection, "IsSucceed", nSucceed));
+    fnNote(record.WriteString(strSection, "NewVersion", strNewVersion));
+    fnNote(record.WriteString(strSection, "OldVersion", strOldVersion));
+    if (pdwError) *pdwError = dwError;
+    return dwError == ERROR_SUCCESS;
 }
 
-bool WriteProductRegistry(const std::string& strAppDir, const std::string& strNewVersion) {
+bool WriteProductRegistry(const std::string& strAppDir, const std::string& strNewVersion, DWORD* pdwError) {
     HKEY hKey = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ | KEY_WRITE, &hKey) != ERROR_SUCCESS) {
-        return false;
+    LSTATUS lError = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ | KEY_WRITE, &hKey);
+    if (lError == ERROR_SUCCESS) {
+        UniqueHKey key(hKey);
+        lError = SetStringValue(key.get(), L"InstallPath", strAppDir);
+        const LSTATUS lVersion = SetStringValue(key.get(), L"Version", strNewVersion);
+        if (lError == ERROR_SUCCESS) lError = lVersion;
     }
-    UniqueHKey key(hKey);
-    bool bOk = SetStringValue(key.get(), L"InstallPath", strAppDir);
-    bOk = SetStringValue(key.get(), L"Version", strNewVersion) && bOk;
-    return bOk;
+    if (pdwError) *pdwError = static_cast<DWORD>(lError);
+    return lError == ERROR_SUCCESS;
 }

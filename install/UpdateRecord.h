@@ -1,6 +1,8 @@
 #pragma once
 // The lasting traces of a program update: the history file UpdateRecord.dat and
 // the product's registry values.
+#include <windows.h>
+
 #include <string>
 
 // The current local time formatted with strftime's pattern; empty when the
@@ -15,12 +17,20 @@ bool WriteUpdateRecord(const std::string& strAppDir, const std::string& strPatte
                        const std::string& strNewVersion, const std::string& strOldVersion, int nSucceed = 1);
 
 // The same into the section strSection, named by the caller (a record written
-// again after an interrupted run keeps the name of the first attempt).
+// again after an interrupted run keeps the name of the first attempt). With
+// pdwError, the Win32 error of the first write that failed (ERROR_SUCCESS when none).
 bool WriteUpdateRecordSection(const std::string& strAppDir, const std::string& strSection,
-                              const std::string& strNewVersion, const std::string& strOldVersion, int nSucceed);
+                              const std::string& strNewVersion, const std::string& strOldVersion, int nSucceed,
+                              DWORD* pdwError = nullptr);
+
+// UpdateRecord.dat below strAppDir.
+std::string UpdateRecordPath(const std::string& strAppDir);
 
 // Sets "InstallPath" = strAppDir and "Version" = strNewVersion (REG_SZ, zero
 // byte counted) under HKEY_LOCAL_MACHINE\SOFTWARE\QOVA. The key is only opened,
 // never created: without it, or without the right to write it, nothing happens
-// (false).
-bool WriteProductRegistry(const std::string& strAppDir, const std::string& strNewVersion);
+// (false). With pdwError, the registry's error (ERROR_SUCCESS when both were set).
+bool WriteProductRegistry(const std::string& strAppDir, const std::string& strNewVersion, DWORD* pdwError = nullptr);
+
+// The key WriteProductRegistry writes, as the log names it.
+extern const char kProductRegistryKey[];

@@ -3,10 +3,12 @@
 #include <windows.h>
 #include <shlwapi.h>
 
+#include "config/ClientConfig.h"
 #include "download/RemoteFetch.h"
-#include "install/FileInstaller.h"
+#include "install/FailureLog.h"
 #include "install/InstallJournal.h"
 #include "install/MainClient.h"
+#include "install/Placement.h"
 #include "install/StagedFileCheck.h"
 #include "install/UpdatePaths.h"
 #include "install/UpdateRecord.h"
@@ -20,18 +22,6 @@
 
 namespace {
 
-const char kProgramManifest[] = "UpdateConfig.ini";
-const char kDataManifest[] = "config.ini";
-
-const char* RoadText(ERoad eRoad) {
-    switch (eRoad) {
-    case ERoad::SilentProgram: return "silent-program";
-    case ERoad::SilentData: return "silent-data";
-    case ERoad::Dialog: return "dialog";
-    }
-    return "?";
-}
-
 const char* SignatureText(ESignatureCheck eCheck) { return SignatureCheckText(eCheck); }
 
 bool Exists(const std::string& strPath) { return GetFileAttributesW(Utf8ToWide(strPath).c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -43,136 +33,51 @@ bool ListsFile(const std::vector<S_UpdateFileInfo>& vecFiles, const char* pszNam
     return false;
 }
 
+// The fields of a fetch line for what it took from each server: the
+// transport's tally counts since it was made, so the fetch's share is the
+// difference.
+std::string TallyFields(const std::vector<S_ServerTally>& vecBefore, const std::vector<S_ServerTally>& vecAfter) {
+    std::string strServers;
+    for (size_t i = 0; i < vecAfter.size(); ++i) {
+        S_ServerTally tally = vecAfter[i];
+        if (i < vecBefore.size()) {
+            tally.nFiles -= vecBefore[i].nFiles;
+            tally.nBytes -= vecBefore[i].nBytes;
+            tally.nResumedBytes -= vecBefore[i].nResumedBytes;
+        }
+        if (tally.nFiles == 0 && tally.nBytes == 0) continue;
+        strServers += LogField("server", tally.strServer) + LogField("server-files", tally.nFiles) +
+                      LogField("received", tally.nBytes) + LogField("resumed", tally.nResumedBytes);
+    }
+    return strServers;
+}
+
 }  // namespace
 
-S_RoadPolicy PolicyFor(ERoad eRoad, int nUpdateType) {
-    S_RoadPolicy policy;
-    policy.eRoad = eRoad;
-    switch (eRoad) {
-    case ERoad::SilentProgram:
-        policy.strManifestName = kProgramManifest;
-        policy.eVersionRule = EVersionRule::Manifest;
-        policy.bRegistry = true;
-        policy.strRecordPattern = "%Y-%m-%d";
-        break;
-    case ERoad::SilentData:
-        policy.eLayout = EManifestLayout::Data;
-        policy.strManifestName = kDataManifest;
-        policy.eManifestCopy = EManifestCopy::IntoTarget;
-        break;
-    case ERoad::Dialog:
-        // The dialog reads the program manifest's form for every kind.
-        policy.strManifestName = kProgramManifest;
-        policy.eVersionRule = nUpdateType == 1 ? EVersionRule::OnlyGreater : EVersionRule::None;
-        policy.bRegistry = nUpdateType == 1;
-        policy.eManifestCopy = nUpdateType == 1 ? EManifestCopy::None : EManifestCopy::IntoAppDir;
-        policy.strRecordPattern = "%Y-%m-%d %H:%M:%S";
-        policy.bCloseClientFirst = true;
-        break;
-    }
-    return policy;
-}
-
-S_RunSetup MakeRunSetup(int nUpdateType, CQOVAUpdateIntf* pUpdateIntf, const std::string& strAppPath,
-                        const std::string& strTargetPath, const std::string& strDownloadPath,
-                        const std::string& strUpdateName, const std::string& strVersion, const std::string& strRegion) {
+S_RunSetup LoadRunSetup(ERoad eRoad, int nUpdateType, const std::string& strUpdateName) {
     S_RunSetup setup;
     setup.nUpdateType = nUpdateType;
-    setup.pUpdateIntf = pUpdateIntf;
-    setup.strAppPath = strAppPath;
-    setup.strTargetPath = strTargetPath;
-    setup.strDownloadPath = strDownloadPath;
     setup.strUpdateName = strUpdateName;
-    setup.strVersion = strVersion;
-    setup.strRegion = strRegion;
+    CDirectoryEx::GetApplicationPath(setup.strAppPath);
+    const bool bProgram =
+        eRoad == ERoad::SilentProgram || (eRoad == ERoad::Dialog && IsProgramUpdate(nUpdateType));
+    setup.bPathsUsable =
+        GetUpdatePaths(setup.strAppPath, bProgram, strUpdateName, setup.strTargetPath, setup.strDownloadPath);
+    // The server list lives only until the transport has taken what it needs.
+    std::vector<S_UpdateSerivceAddr> vecServers;
+    bool bUseProxy = true;
+    ReadClientConfig(setup.strAppPath, setup.strVersion, setup.strRegion, vecServers, bUseProxy);
+    setup.pTransport = std::make_shared<CQOVAUpdateIntf>(vecServers, bUseProxy);
+    setup.pTransport->SetConnections(ReadConnectionCount(setup.strAppPath));
+    setup.pUpdateIntf = setup.pTransport.get();
     return setup;
-}
-
-S_EndActions EndActionsFor(ERoad eRoad, ERunResult eResult) {
-    S_EndActions actions;
-    const bool bDialog = eRoad == ERoad::Dialog;
-    switch (eResult) {
-    case ERunResult::Offered:
-        actions.eDialogState = EDialogState::Offer;
-        break;
-    case ERunResult::UpToDate:
-        // The dialog's check leaves the fetched manifest staged.
-        actions.bDeleteStaging = !bDialog;
-        actions.eDialogState = EDialogState::UpToDate;
-        break;
-    case ERunResult::Installed:
-    case ERunResult::InstallFailed:
-        // The client was asked to close (dialog) or may have been: it runs again either way.
-        actions.bRestartClient = eRoad != ERoad::SilentData;
-        actions.dwRestartDelayMs = bDialog ? 0 : 5000;
-        actions.bDeleteStaging = true;
-        actions.eDialogState = eResult == ERunResult::Installed ? EDialogState::Closed : EDialogState::UpdateError;
-        break;
-    case ERunResult::UnsafeName:
-    case ERunResult::ManifestRefused:
-    case ERunResult::TrustBroken:
-        // Kept as the fetch left it: a refused manifest is already deleted.
-        actions.eDialogState = EDialogState::UpdateError;
-        break;
-    case ERunResult::ManifestUnavailable:
-        actions.eDialogState = EDialogState::ConnectionFailed;
-        break;
-    case ERunResult::FetchFailed:
-        // The dialog's next opening continues what arrived; a silent run starts afresh.
-        actions.bDeleteStaging = !bDialog;
-        actions.eDialogState = EDialogState::ConnectionFailed;
-        break;
-    case ERunResult::Damaged:
-        actions.bDeleteStaging = !bDialog;
-        actions.eDialogState = EDialogState::UpdateError;
-        break;
-    case ERunResult::Cancelled:
-        actions.eDialogState = EDialogState::Closed;
-        break;
-    }
-    return actions;
-}
-
-bool ShouldNotify(const S_ManifestHead& head, const std::string& strVersion, const std::string& strRegion) {
-    const bool bRegionChanged = head.strRegion != strRegion;
-    const bool bNewer = IsVersionGreater(head.strVersion, strVersion);
-    return bRegionChanged || (bNewer && head.nNotify != 0);
-}
-
-const char* RunResultText(ERunResult eResult) {
-    switch (eResult) {
-    case ERunResult::Offered: return "offered";
-    case ERunResult::UpToDate: return "up-to-date";
-    case ERunResult::Installed: return "installed";
-    case ERunResult::UnsafeName: return "unsafe-name";
-    case ERunResult::ManifestUnavailable: return "manifest-unavailable";
-    case ERunResult::ManifestRefused: return "manifest-refused";
-    case ERunResult::TrustBroken: return "trust-broken";
-    case ERunResult::FetchFailed: return "fetch-failed";
-    case ERunResult::Damaged: return "damaged";
-    case ERunResult::InstallFailed: return "install-failed";
-    case ERunResult::Cancelled: return "cancelled";
-    }
-    return "?";
-}
-
-const char* RunStageText(ERunStage eStage) {
-    switch (eStage) {
-    case ERunStage::Start: return "start";
-    case ERunStage::Manifest: return "manifest";
-    case ERunStage::Compare: return "compare";
-    case ERunStage::Fetch: return "fetch";
-    case ERunStage::Check: return "check";
-    case ERunStage::Install: return "install";
-    case ERunStage::End: return "end";
-    }
-    return "?";
 }
 
 void DeleteBackups(const std::string& strAppDir) {
     std::vector<std::string> vecBackups;
     CDirectoryEx::SearchFile(strAppDir, true, "*.bak", vecBackups);
-    for (const std::string& strPath : vecBackups) DeleteFileW(Utf8ToWide(strPath).c_str());   // best effort
+    const CUpdateLog log(strAppDir);
+    for (const std::string& strPath : vecBackups) DeleteFileLogged(log, strPath);
 }
 
 CUpdateRun::CUpdateRun(const S_RunSetup& setup, const S_RoadPolicy& policy)
@@ -184,6 +89,32 @@ const S_RunOutcome& CUpdateRun::Stop(ERunStage eStage, ERunResult eResult) {
     m_outcome.eStage = eStage;
     m_outcome.eResult = eResult;
     return m_outcome;
+}
+
+const S_RunOutcome& CUpdateRun::Check() {
+    if (!Start() || !TakeManifest()) return m_outcome;
+    return Compare();
+}
+
+// start: before the backups go, an interrupted installation is undone or
+// finished (its old contents are kept under "*.bak" names); while one cannot
+// be put back nothing else may happen to the installation.
+bool CUpdateRun::Start() {
+    const unsigned int nConnections = m_setup.pUpdateIntf ? m_setup.pUpdateIntf->GetConnections() : 0;
+    m_log.Write("start", std::string(RoadText(m_policy.eRoad)) + LogField("kind", m_setup.nUpdateType) +
+                             LogField("set", m_setup.strUpdateName) + LogField("version", m_setup.strVersion) +
+                             LogField("connections", nConnections));
+    if (!RecoverInterruptedInstall()) {
+        Stop(ERunStage::Start, ERunResult::InstallFailed);
+        return false;
+    }
+    DeleteBackups(m_setup.strAppPath);
+    if (!m_setup.bPathsUsable) {
+        m_log.Write("start", "refused" + LogField("set", m_setup.strUpdateName) + " reason=unsafe-name");
+        Stop(ERunStage::Start, ERunResult::UnsafeName);
+        return false;
+    }
+    return true;
 }
 
 bool CUpdateRun::RecoverInterruptedInstall() {
@@ -209,21 +140,8 @@ bool CUpdateRun::RecoverInterruptedInstall() {
     return true;
 }
 
-const S_RunOutcome& CUpdateRun::Check() {
-    const unsigned int nConnections = m_setup.pUpdateIntf ? m_setup.pUpdateIntf->GetConnections() : 0;
-    m_log.Write("start", std::string(RoadText(m_policy.eRoad)) + LogField("kind", m_setup.nUpdateType) +
-                             LogField("set", m_setup.strUpdateName) + LogField("version", m_setup.strVersion) +
-                             LogField("connections", nConnections));
-    // Before the backups go: the old contents of an interrupted installation
-    // are kept under "*.bak" names, and while one cannot be put back nothing
-    // else may happen to the installation.
-    if (!RecoverInterruptedInstall()) return Stop(ERunStage::Start, ERunResult::InstallFailed);
-    DeleteBackups(m_setup.strAppPath);
-    if (!m_setup.bPathsUsable) {
-        m_log.Write("start", "refused" + LogField("set", m_setup.strUpdateName) + " reason=unsafe-name");
-        return Stop(ERunStage::Start, ERunResult::UnsafeName);
-    }
-
+// manifest: fetched, and with a PublicKey checked, by download/ManifestFetch.
+bool CUpdateRun::TakeManifest() {
     S_ManifestRequest request;
     request.nUpdateType = m_setup.nUpdateType;
     request.pUpdateIntf = m_setup.pUpdateIntf;
@@ -239,36 +157,42 @@ const S_RunOutcome& CUpdateRun::Check() {
                                     LogField("server", refusal.strServer) +
                                     LogField("reason", SignatureText(refusal.eReason)));
     }
+    if (!LogManifestResult()) return false;
+    if (!bFetched) Stop(ERunStage::Manifest, ERunResult::ManifestUnavailable);
+    return bFetched;
+}
+
+// The manifest's line; false when the run ends with it.
+bool CUpdateRun::LogManifestResult() {
+    const std::string strName = LogField("name", m_policy.strManifestName);
     switch (m_fetched.eResult) {
     case EManifestFetch::Accepted:
-        m_log.Write("manifest", "accepted" + LogField("name", m_policy.strManifestName) +
-                                    LogField("signed", m_fetched.bSigned ? 1 : 0) +
+        m_log.Write("manifest", "accepted" + strName + LogField("signed", m_fetched.bSigned ? 1 : 0) +
                                     LogField("server", m_fetched.strServer));
-        break;
+        return true;
     case EManifestFetch::Unavailable:
-        m_log.Write("manifest", "unavailable" + LogField("name", m_policy.strManifestName) +
+        m_log.Write("manifest", "unavailable" + strName +
                                     LogField("reason", TransferFailureText(m_fetched.failure.eReason)) +
                                     LogField("server", m_fetched.failure.strServer));
-        return Stop(ERunStage::Manifest, ERunResult::ManifestUnavailable);
+        Stop(ERunStage::Manifest, ERunResult::ManifestUnavailable);
+        return false;
     case EManifestFetch::Refused:
         m_outcome.eSignature = m_fetched.eSignature;
-        m_log.Write("manifest", "refused" + LogField("name", m_policy.strManifestName) +
-                                    LogField("reason", SignatureText(m_fetched.eSignature)));
-        return Stop(ERunStage::Manifest, ERunResult::ManifestRefused);
+        m_log.Write("manifest", "refused" + strName + LogField("reason", SignatureText(m_fetched.eSignature)));
+        Stop(ERunStage::Manifest, ERunResult::ManifestRefused);
+        return false;
     case EManifestFetch::TrustBroken:
         m_log.Write("manifest", "not-asked reason=\"PublicKey cannot be read\"");
-        return Stop(ERunStage::Manifest, ERunResult::TrustBroken);
+        Stop(ERunStage::Manifest, ERunResult::TrustBroken);
+        return false;
     }
-    if (!bFetched) return Stop(ERunStage::Manifest, ERunResult::ManifestUnavailable);
+    return true;
+}
 
-    m_vecChanged.clear();
-    if (m_policy.eLayout == EManifestLayout::Program) {
-        S_UpdateCheckInfo checkInfo{m_setup.strTargetPath, ManifestPath(), m_setup.strVersion, m_setup.strRegion,
-                                    DigestCachePath(m_setup.strAppPath)};
-        CompareProgramFiles(checkInfo, m_vecChanged);   // an empty list is all that matters
-    } else {
-        CompareDataFiles(ManifestPath(), m_setup.strTargetPath, m_vecChanged, DigestCachePath(m_setup.strAppPath));
-    }
+// compare: the changed files, the head of the manifest, and which changed
+// files an interrupted run left staged with the right digest.
+const S_RunOutcome& CUpdateRun::Compare() {
+    CompareWithInstallation();
     CConfigFile manifest(ManifestPath());
     manifest.ReadString("Version", "VERSION", "", m_head.strVersion);
     manifest.ReadString("Version", "REGION", "", m_head.strRegion);
@@ -286,39 +210,52 @@ const S_RunOutcome& CUpdateRun::Check() {
     return Stop(ERunStage::Compare, ERunResult::Offered);
 }
 
+void CUpdateRun::CompareWithInstallation() {
+    m_vecChanged.clear();
+    if (m_policy.eLayout == EManifestLayout::Data) {
+        CompareDataFiles(ManifestPath(), m_setup.strTargetPath, m_vecChanged, DigestCachePath(m_setup.strAppPath));
+        return;
+    }
+    S_UpdateCheckInfo checkInfo{m_setup.strTargetPath, ManifestPath(), m_setup.strVersion, m_setup.strRegion,
+                                DigestCachePath(m_setup.strAppPath)};
+    // The (empty) list is what counts; a manifest that lists no files still says so.
+    if (CompareProgramFiles(checkInfo, m_vecChanged) < 0) {
+        m_log.Write("compare", "failed" + LogField("manifest", ManifestPath()) + " reason=\"no FILES to compare\"");
+    }
+}
+
+// fetch on the caller's thread.
 bool CUpdateRun::Fetch() {
     std::vector<std::string> vecNames;
     for (const S_UpdateFileInfo& info : m_vecToFetch) vecNames.push_back(info.strFileName);
-    const std::vector<unsigned long long> vecSizes = ManifestSizesOf(m_vecToFetch, vecNames);
-    unsigned long long nBytes = 0;
-    for (unsigned long long nSize : vecSizes) nBytes += nSize == kUnknownSize ? 0 : nSize;
     if (vecNames.empty()) return true;
-    const DWORD dwStart = GetTickCount();
-    const std::vector<S_ServerTally> vecBefore = m_setup.pUpdateIntf ? m_setup.pUpdateIntf->Tally()
-                                                                     : std::vector<S_ServerTally>();
+    const std::vector<unsigned long long> vecSizes = ManifestSizesOf(m_vecToFetch, vecNames);
+    FetchStarted();
     S_TransferFailure failure;
     if (!GetRemoteFiles(m_setup.nUpdateType, m_setup.pUpdateIntf, m_setup.strDownloadPath, vecNames, &failure,
                         SizeBounds(vecSizes))) {
         FetchFailed(failure);
         return false;
     }
-    // What this fetch took from each server (the tally counts since the transport was made).
-    std::string strServers;
-    const std::vector<S_ServerTally> vecAfter = m_setup.pUpdateIntf->Tally();
-    for (size_t i = 0; i < vecAfter.size(); ++i) {
-        S_ServerTally tally = vecAfter[i];
-        if (i < vecBefore.size()) {
-            tally.nFiles -= vecBefore[i].nFiles;
-            tally.nBytes -= vecBefore[i].nBytes;
-            tally.nResumedBytes -= vecBefore[i].nResumedBytes;
-        }
-        if (tally.nFiles == 0 && tally.nBytes == 0) continue;
-        strServers += LogField("server", tally.strServer) + LogField("server-files", tally.nFiles) +
-                      LogField("received", tally.nBytes) + LogField("resumed", tally.nResumedBytes);
-    }
-    m_log.Write("fetch", "done" + LogField("files", vecNames.size()) + LogField("bytes", nBytes) +
-                             LogField("ms", GetTickCount() - dwStart) + strServers);
+    FetchDone();
     return true;
+}
+
+void CUpdateRun::FetchStarted() {
+    m_dwFetchStartTick = GetTickCount();
+    m_vecTallyBefore = m_setup.pUpdateIntf ? m_setup.pUpdateIntf->Tally() : std::vector<S_ServerTally>();
+}
+
+void CUpdateRun::FetchDone() {
+    std::vector<std::string> vecNames;
+    for (const S_UpdateFileInfo& info : m_vecToFetch) vecNames.push_back(info.strFileName);
+    unsigned long long nBytes = 0;
+    for (unsigned long long nSize : ManifestSizesOf(m_vecToFetch, vecNames)) nBytes += nSize == kUnknownSize ? 0 : nSize;
+    const std::vector<S_ServerTally> vecAfter =
+        m_setup.pUpdateIntf ? m_setup.pUpdateIntf->Tally() : std::vector<S_ServerTally>();
+    m_log.Write("fetch", "done" + LogField("files", vecNames.size()) + LogField("bytes", nBytes) +
+                             LogField("ms", GetTickCount() - m_dwFetchStartTick) +
+                             TallyFields(m_vecTallyBefore, vecAfter));
 }
 
 void CUpdateRun::FetchFailed(const S_TransferFailure& failure) {
@@ -346,14 +283,24 @@ void CUpdateRun::SizeMismatch(const std::string& strFile) {
     Stop(ERunStage::Fetch, ERunResult::Damaged);
 }
 
+// check: every staged file against the manifest before anything is touched.
 bool CUpdateRun::CheckStagedFiles() {
     for (const S_UpdateFileInfo& info : m_vecChanged) {
         const std::string strStaged = m_setup.strDownloadPath + info.strFileName;
-        if (m_pCheck->IsIntact(strStaged, info)) continue;
+        DWORD dwError = ERROR_SUCCESS;
+        const EStagedState eState = m_pCheck->Judge(strStaged, info, dwError);
+        if (eState == EStagedState::Intact) continue;
+        m_outcome.strFile = info.strFileName;
+        if (eState == EStagedState::Unreadable) {
+            // Nothing is known of its contents: kept, and the run ends for this reason.
+            m_outcome.dwError = dwError;
+            m_log.Write("check", "unreadable" + LogField("file", info.strFileName) + LogField("error", dwError));
+            Stop(ERunStage::Check, ERunResult::Unreadable);
+            return false;
+        }
         // A download may have been continued from a part of another version of
         // the file: nothing of it is kept to be continued or reused.
-        DeleteFileW(Utf8ToWide(strStaged).c_str());   // best effort: the next check fetches it again anyway
-        m_outcome.strFile = info.strFileName;
+        DeleteFileLogged(m_log, strStaged);
         m_log.Write("check", "damaged" + LogField("file", info.strFileName) +
                                  LogField("digest", m_fetched.bSigned ? "SHA256" : "MD5"));
         Stop(ERunStage::Check, ERunResult::Damaged);
@@ -366,7 +313,39 @@ bool CUpdateRun::Install(const std::function<void()>& fnBeforeFiles) {
     if (!m_pCheck) return false;   // no accepted manifest
     // Checked as a whole before the first file is touched: a bad download installs nothing.
     if (!CheckStagedFiles()) return false;
+    S_InstallTraces traces = MakeTraces();
+    if (m_vecChanged.empty()) {
+        // Nothing to put in place: a data set still takes its manifest.
+        traces.bWriteConfigVersion = traces.bWriteRegistry = traces.bWriteRecord = false;
+        WriteInstallTraces(traces);
+        return true;
+    }
+    if (m_policy.bCloseClientFirst) CloseMainClient();
+    if (fnBeforeFiles) fnBeforeFiles();
+    return PlaceFiles(traces);
+}
 
+// install: all or nothing (install/Placement.h).
+bool CUpdateRun::PlaceFiles(const S_InstallTraces& traces) {
+    S_Placement placement;
+    placement.strSourceDir = m_setup.strDownloadPath;
+    placement.strTargetDir = m_setup.strTargetPath;
+    for (const S_UpdateFileInfo& info : m_vecChanged) placement.vecNames.push_back(info.strFileName);
+    placement.traces = traces;
+    const S_PlacementResult placed = PlaceAllOrNothing(placement, m_log);
+    if (placed.bPlaced) {
+        Stop(ERunStage::Install, ERunResult::Installed);
+        return true;
+    }
+    m_outcome.strFile = placed.strFile;
+    m_outcome.dwError = placed.dwError;
+    m_outcome.bRolledBack = placed.bRolledBack;
+    Stop(ERunStage::Install, ERunResult::InstallFailed);
+    return false;
+}
+
+// The traces this road's policy leaves after a complete installation.
+S_InstallTraces CUpdateRun::MakeTraces() const {
     S_InstallTraces traces;
     traces.strAppPath = m_setup.strAppPath;
     traces.strNewVersion = m_head.strVersion;
@@ -377,99 +356,38 @@ bool CUpdateRun::Install(const std::function<void()>& fnBeforeFiles) {
     traces.bWriteRegistry = m_policy.bRegistry;
     traces.bWriteRecord = !m_policy.strRecordPattern.empty();
     traces.strRecordSection = FormatLocalTime(m_policy.strRecordPattern);
-    if (m_policy.eManifestCopy == EManifestCopy::IntoTarget) {
-        traces.strManifestCopyFrom = ManifestPath();
-        traces.strManifestCopyTo = m_setup.strTargetPath + m_policy.strManifestName;
-    } else if (m_policy.eManifestCopy == EManifestCopy::IntoAppDir) {
-        const std::string strStaged = m_setup.strDownloadPath + kDataManifest;
-        // Of a signed release, only a copy this run checked: a "config.ini"
-        // left in the staging directory by another run was never verified.
-        if (Exists(strStaged) && (!m_fetched.bSigned || ListsFile(m_vecChanged, kDataManifest))) {
-            traces.strManifestCopyFrom = strStaged;
-            traces.strManifestCopyTo = m_setup.strAppPath + kDataManifest;
-        }
-    }
+    AddManifestCopy(traces);
     if (m_fetched.bSigned) {
         traces.strSignatureRecord = m_fetched.strRecordName;
         traces.strSigned = m_fetched.strSigned;
     }
-    if (m_vecChanged.empty()) {
-        // Nothing to put in place: a data set still takes its manifest.
-        traces.bWriteConfigVersion = traces.bWriteRegistry = traces.bWriteRecord = false;
-        WriteInstallTraces(traces);
-        return true;
-    }
-
-    if (m_policy.bCloseClientFirst) CloseMainClient();
-    if (fnBeforeFiles) fnBeforeFiles();
-
-    const std::string strRollbackSuffix = ".~" + std::to_string(GetCurrentProcessId()) + ".old.bak";
-    std::vector<S_JournalFile> vecPlan;
-    for (const S_UpdateFileInfo& info : m_vecChanged) {
-        S_JournalFile file;
-        file.strTarget = m_setup.strTargetPath + info.strFileName;
-        file.strRollback = file.strTarget + strRollbackSuffix;
-        file.bExisted = Exists(file.strTarget);
-        vecPlan.push_back(file);
-    }
-    CInstallJournal journal(m_setup.strAppPath);
-    if (!journal.Begin(vecPlan)) {
-        // Without the journal a killed run could leave a mix: nothing is touched.
-        m_outcome.strFile = InstallJournalPath(m_setup.strAppPath);
-        m_outcome.dwError = GetLastError();
-        m_outcome.bRolledBack = true;
-        m_log.Write("install", "failed" + LogField("file", m_outcome.strFile) + LogField("error", m_outcome.dwError) +
-                                   " reason=journal");
-    } else {
-        size_t nPlaced = 0, nMovedAside = 0;
-        DWORD dwWaitedMs = 0;
-        for (; nPlaced < vecPlan.size(); ++nPlaced) {
-            const S_JournalFile& file = vecPlan[nPlaced];
-            const S_PlaceResult placed =
-                PlaceFile(m_setup.strDownloadPath + m_vecChanged[nPlaced].strFileName, file.strTarget, file.strRollback);
-            dwWaitedMs += placed.dwWaitedMs;
-            if (placed.bMovedAside) ++nMovedAside;
-            if (!placed.bOk) {
-                m_outcome.strFile = m_vecChanged[nPlaced].strFileName;
-                m_outcome.dwError = placed.dwError;
-                break;
-            }
-        }
-        if (nPlaced == vecPlan.size()) {
-            journal.Commit(traces);   // best effort: without it a kill from here on undoes a complete installation
-            WriteInstallTraces(traces);
-            journal.End();
-            for (const S_JournalFile& file : vecPlan) DeleteFileW(Utf8ToWide(file.strRollback).c_str());   // best effort: "*.bak"
-            m_log.Write("install", "done" + LogField("files", vecPlan.size()) + LogField("moved-aside", nMovedAside) +
-                                       LogField("waited-ms", dwWaitedMs) + LogField("version", m_head.strVersion));
-            Stop(ERunStage::Install, ERunResult::Installed);
-            return true;
-        }
-        // The file that failed was never replaced: its kept copy is just dropped.
-        DeleteFileW(Utf8ToWide(vecPlan[nPlaced].strRollback).c_str());
-        const std::vector<S_JournalFile> vecDone(vecPlan.begin(), vecPlan.begin() + nPlaced);
-        std::string strStuck;
-        unsigned long dwStuckError = 0;
-        size_t nRestored = 0;
-        m_outcome.bRolledBack = RollBackFiles(vecDone, strStuck, dwStuckError, nRestored);
-        // An installation that could not be undone keeps its journal: the next run undoes the rest.
-        if (m_outcome.bRolledBack) journal.End();
-        m_log.Write("install", "failed" + LogField("file", m_outcome.strFile) + LogField("error", m_outcome.dwError) +
-                                   LogField("waited-ms", dwWaitedMs) + LogField("rolled-back", nRestored) +
-                                   (m_outcome.bRolledBack ? "" : LogField("stuck", strStuck) +
-                                                                     LogField("stuck-error", dwStuckError)));
-    }
-    if (traces.bWriteRecord) {
-        WriteUpdateRecordSection(m_setup.strAppPath, traces.strRecordSection, m_head.strVersion, m_setup.strVersion, 0);
-    }
-    Stop(ERunStage::Install, ERunResult::InstallFailed);
-    return false;
+    return traces;
 }
 
+void CUpdateRun::AddManifestCopy(S_InstallTraces& traces) const {
+    if (m_policy.eManifestCopy == EManifestCopy::IntoTarget) {
+        traces.strManifestCopyFrom = ManifestPath();
+        traces.strManifestCopyTo = m_setup.strTargetPath + m_policy.strManifestName;
+    } else if (m_policy.eManifestCopy == EManifestCopy::IntoAppDir) {
+        const std::string strStaged = m_setup.strDownloadPath + kDataManifestName;
+        // Of a signed release, only a copy this run checked: a "config.ini"
+        // left in the staging directory by another run was never verified.
+        if (Exists(strStaged) && (!m_fetched.bSigned || ListsFile(m_vecChanged, kDataManifestName))) {
+            traces.strManifestCopyFrom = strStaged;
+            traces.strManifestCopyTo = m_setup.strAppPath + kDataManifestName;
+        }
+    }
+}
+
+// end: the staging directory as the road wants it, the log's last line.
 void CUpdateRun::End() {
     if (m_bEnded) return;
     m_bEnded = true;
-    if (Actions().bDeleteStaging) CDirectoryEx::DeleteDirectory(m_setup.strDownloadPath);
+    if (Actions().bDeleteStaging) {
+        CDirectoryEx::DeleteDirectory(m_setup.strDownloadPath);
+        // Best effort: what is left the next run's staging starts from.
+        if (Exists(m_setup.strDownloadPath)) LogIfError(m_log, "DeleteDirectory", m_setup.strDownloadPath, ERROR_DIR_NOT_EMPTY);
+    }
     m_log.Write("end", std::string(RunResultText(m_outcome.eResult)) +
                            LogField("stage", RunStageText(m_outcome.eStage)) +
                            LogField("ms", GetTickCount() - m_dwStartTick));

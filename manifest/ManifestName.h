@@ -1,6 +1,14 @@
 #pragma once
 #include <string>
 
+// Update kind 1 is the program itself; every other kind is a data set.
+constexpr int kProgramUpdateType = 1;
+inline bool IsProgramUpdate(int nUpdateType) { return nUpdateType == kProgramUpdateType; }
+
+// The manifest of the program, and of a data set.
+constexpr char kProgramManifestName[] = "UpdateConfig.ini";
+constexpr char kDataManifestName[] = "config.ini";
+
 // True when a file name taken from a manifest stays below the directory it is
 // appended to: not empty, not absolute (no leading '\' or '/', no drive, no
 // "\\server"), no ':' anywhere (drives, alternate streams), no ".." segment

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -135,14 +136,10 @@ TEST(DownFileThread, ConstructionSetsDefaultsAndDoesNotStart) {
     vecServers[0].nServerPort = 8080;
     vecServers[1].strServerIP = "10.0.0.2";
     HWND hWnd = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234));
-    CDownFileThread thread(vecServers, true, hWnd, WM_UPDATE_NOTIFY);
+    CQOVAUpdateIntf transport(vecServers, true);
+    CDownFileThread thread(transport, hWnd, WM_UPDATE_NOTIFY);
     EXPECT_EQ(thread.m_hNotifyWnd, hWnd);
     EXPECT_EQ(thread.m_nNotifyMsg, 0x65Au);
-    ASSERT_EQ(thread.m_vecServerAddr.size(), 2u);
-    EXPECT_EQ(thread.m_vecServerAddr[0].strServerIP, "10.0.0.1");
-    EXPECT_EQ(thread.m_vecServerAddr[0].nServerPort, 8080);
-    EXPECT_EQ(thread.m_vecServerAddr[1].strServerIP, "10.0.0.2");
-    EXPECT_TRUE(thread.m_bUseProxy);
     EXPECT_EQ(thread.m_nUpdateType, 1u);
     EXPECT_TRUE(thread.m_strLocalPath.empty());
     EXPECT_TRUE(thread.m_vecFileList.empty());
@@ -166,7 +163,8 @@ TEST(DownFileThread, SetLocalPathEndsInOneBackslashCharacter) {
         {"C:\\数据\\診", "C:\\数据\\診\\"},
         {"", "\\"},
     };
-    CDownFileThread thread({}, false, nullptr, WM_UPDATE_NOTIFY);
+    CQOVAUpdateIntf transport({}, false);
+    CDownFileThread thread(transport, nullptr, WM_UPDATE_NOTIFY);
     for (const auto& c : cases) {
         thread.SetLocalPath(c.pszIn);
         EXPECT_EQ(thread.m_strLocalPath, c.pszOut) << "input: " << c.pszIn;
@@ -186,7 +184,8 @@ protected:
         std::vector<S_UpdateSerivceAddr> vecServers(1);
         vecServers[0].strServerIP = "127.0.0.1";
         vecServers[0].nServerPort = m_server.Port();
-        auto pThread = std::make_unique<CDownFileThread>(vecServers, false, m_reports.Hwnd(), WM_UPDATE_NOTIFY);
+        m_vecTransports.push_back(std::make_unique<CQOVAUpdateIntf>(vecServers, false));
+        auto pThread = std::make_unique<CDownFileThread>(*m_vecTransports.back(), m_reports.Hwnd(), WM_UPDATE_NOTIFY);
         pThread->SetLocalPath(m_stage.Path());
         pThread->m_csFileList.Enter();
         pThread->m_vecFileList.clear();
@@ -215,6 +214,7 @@ protected:
     TempDir m_stage;
     TestServer m_server = TestServer::First();
     ReportWindow m_reports{WM_UPDATE_NOTIFY};
+    std::vector<std::unique_ptr<CQOVAUpdateIntf>> m_vecTransports;   // one per thread of a test
 };
 
 TEST_F(DownThreadTest, SecondOfThreeFailsFirstStaysStagedThirdNeverRequested) {
@@ -249,6 +249,29 @@ TEST_F(DownThreadTest, SecondOfThreeFailsFirstStaysStagedThirdNeverRequested) {
         EXPECT_LT(v[i].wParam, nSize) << "report " << i;
         if (i > 0) EXPECT_GE(v[i].wParam, v[i - 1].wParam) << "report " << i;
     }
+}
+
+// A fetch that ends in an exception (say, out of memory) after its first file.
+class CThrowingDownThread : public CDownFileThread {
+public:
+    using CDownFileThread::CDownFileThread;
+    ~CThrowingDownThread() override { StopAndWait(); }
+
+protected:
+    void Run() override {
+        m_strCurFile = "b.dll";
+        throw std::bad_alloc();
+    }
+};
+
+TEST_F(DownThreadTest, AnExceptionInTheWorkerEndsTheDownloadAsAFailure) {
+    CQOVAUpdateIntf transport(std::vector<S_UpdateSerivceAddr>(), false);
+    CThrowingDownThread thread(transport, m_reports.Hwnd(), WM_UPDATE_NOTIFY);
+    ASSERT_TRUE(thread.Start() && PumpUntil([&] { return !thread.IsRunning(); }, kRunTimeoutMs));
+    EXPECT_EQ(m_reports.Reports(), (std::vector<S_Report>{{0, kFailed}}));
+    EXPECT_EQ(thread.m_failure.eReason, ETransferFailure::LocalWrite);
+    EXPECT_EQ(thread.m_failure.dwError, static_cast<DWORD>(ERROR_INTERNAL_ERROR));
+    EXPECT_EQ(thread.m_failure.strRemoteFile, "b.dll");
 }
 
 TEST_F(DownThreadTest, EmptyListEndsWithoutRequestOrReport) {

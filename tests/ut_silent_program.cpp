@@ -341,6 +341,12 @@ TEST(SilentProgram, TheLogSaysWhyAndNeverStopsARun) {
         {"no server", 3, false, "manifest unavailable name=UpdateConfig.ini"},
         {"log past 256 KiB: moved to Update.log.1", 4, true, "start silent-program kind=1"},
         {"log that cannot be written", 5, true, ""},
+        // Failures the run survives, each with its call, file and Win32 error.
+        {"a backup held without delete sharing", 6, true,
+         "best-effort call=DeleteFileW file=<app>stale.bak error=32"},
+        {"an UpdateRecord.dat that is a directory", 7, true,
+         "best-effort call=WriteUpdateRecord file=<app>UpdateRecord.dat error="},
+        {"no product key to write", 0, true, "best-effort call=WriteProductRegistry file=HKLM\\SOFTWARE\\QOVA error=2"},
     };
     const std::string strOldLog(300 * 1024, 'x');
     for (const auto& c : cases) {
@@ -353,6 +359,9 @@ TEST(SilentProgram, TheLogSaysWhyAndNeverStopsARun) {
         }
         if (c.nSetUp == 3) ASSERT_TRUE(inst.SetConfig("Update", "ServerPort", "1"));   // nothing listens there
         if (c.nSetUp == 4) ASSERT_TRUE(WriteFileBytes(inst.App("UPDATE\\Update.log"), strOldLog));
+        UiProcess holder;
+        if (c.nSetUp == 6) ASSERT_TRUE(WriteFileBytes(inst.App("stale.bak"), "old") && inst.Hold(holder, "stale.bak", "r"));
+        if (c.nSetUp == 7) ASSERT_TRUE(CreateDirectoryA(inst.App("UpdateRecord.dat").c_str(), nullptr));
         if (c.nSetUp == 5) {
             CreateDirectoryA(inst.App("UPDATE").c_str(), nullptr);
             ASSERT_TRUE(CreateDirectoryA(inst.App("UPDATE\\Update.log").c_str(), nullptr));
@@ -364,7 +373,9 @@ TEST(SilentProgram, TheLogSaysWhyAndNeverStopsARun) {
         ExpectFiles(inst, c.bInstalled ? kNewFiles : kOldFiles, c.pszName);
         if (c.nSetUp == 5) continue;   // the run's result is all there is to see
         const std::string strLog = UpdateLog(inst);
-        EXPECT_NE(std::string::npos, strLog.find(c.strLine)) << c.pszName << "\n" << strLog;
+        std::string strLine = c.strLine;
+        if (strLine.find("<app>") != std::string::npos) strLine.replace(strLine.find("<app>"), 5, inst.AppDir());
+        EXPECT_NE(std::string::npos, strLog.find(strLine)) << c.pszName << "\n" << strLog;
         EXPECT_EQ(0u, strLog.find("20")) << c.pszName << ": each line starts with its time";
         EXPECT_EQ(std::string::npos, strLog.find("-----BEGIN")) << c.pszName << ": no key material";
         if (c.nSetUp == 4) {

@@ -45,12 +45,12 @@ TEST(SilentUpdater, BuildsThePathsOfEachKind) {
         CSilentUpdater updater;
         const bool bOk = c.bProgram ? updater.InitProgram(c.nType, c.strName) : updater.InitData(c.nType, c.strName);
         ASSERT_TRUE(bOk) << c.pszWhat;
-        EXPECT_TRUE(updater.m_pUpdateIntf != nullptr) << c.pszWhat;
-        EXPECT_EQ(c.nType, updater.m_nUpdateType) << c.pszWhat;
-        EXPECT_EQ(c.strName, updater.m_strUpdateName) << c.pszWhat;
-        EXPECT_EQ(strApp, updater.m_strAppPath) << c.pszWhat;
-        EXPECT_EQ(c.strTarget, updater.m_strTargetPath) << c.pszWhat;
-        EXPECT_EQ(c.strDownload, updater.m_strDownloadPath) << c.pszWhat;
+        EXPECT_TRUE(updater.m_setup.pUpdateIntf != nullptr) << c.pszWhat;
+        EXPECT_EQ(c.nType, updater.m_setup.nUpdateType) << c.pszWhat;
+        EXPECT_EQ(c.strName, updater.m_setup.strUpdateName) << c.pszWhat;
+        EXPECT_EQ(strApp, updater.m_setup.strAppPath) << c.pszWhat;
+        EXPECT_EQ(c.strTarget, updater.m_setup.strTargetPath) << c.pszWhat;
+        EXPECT_EQ(c.strDownload, updater.m_setup.strDownloadPath) << c.pszWhat;
         EXPECT_EQ(c.strConfig, updater.m_strConfigName) << c.pszWhat;
     }
 }
@@ -60,18 +60,18 @@ TEST(SilentUpdater, RefusesNamesThatLeaveTheApplicationDirectoryAndASecondInit) 
         CSilentUpdater updater;
         EXPECT_FALSE(updater.InitData(3, pszName)) << pszName;
         EXPECT_FALSE(updater.IsInitialised()) << pszName;
-        EXPECT_EQ("", updater.m_strDownloadPath) << pszName;
-        EXPECT_EQ("", updater.m_strTargetPath) << pszName;
+        EXPECT_EQ("", updater.m_setup.strDownloadPath) << pszName;
+        EXPECT_EQ("", updater.m_setup.strTargetPath) << pszName;
     }
 
     CSilentUpdater updater;
     ASSERT_TRUE(updater.InitData(3, "Skin"));
-    const CQOVAUpdateIntf* pFirst = updater.m_pUpdateIntf.get();
+    const CQOVAUpdateIntf* pFirst = updater.m_setup.pUpdateIntf;
     EXPECT_FALSE(updater.InitProgram(1, "Program"));
     EXPECT_FALSE(updater.InitData(4, "Maps"));
-    EXPECT_EQ(pFirst, updater.m_pUpdateIntf.get());
-    EXPECT_EQ(3, updater.m_nUpdateType);
-    EXPECT_EQ(AppPath() + "UPDATE\\Skin\\", updater.m_strDownloadPath);
+    EXPECT_EQ(pFirst, updater.m_setup.pUpdateIntf);
+    EXPECT_EQ(3, updater.m_setup.nUpdateType);
+    EXPECT_EQ(AppPath() + "UPDATE\\Skin\\", updater.m_setup.strDownloadPath);
 }
 
 // WAIT_TIMEOUT while another thread owns the mutex, WAIT_OBJECT_0 once it is released.

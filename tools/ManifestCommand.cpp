@@ -23,9 +23,6 @@
 
 namespace {
 
-const char kProgramManifest[] = "UpdateConfig.ini";
-const char kDataManifest[] = "config.ini";
-
 struct ManifestOptions {
     bool bProgram = true;
     std::string strDir;
@@ -245,7 +242,7 @@ int RunManifestCommand(int argc, char** argv) {
     if (strRoot.empty() || !PathIsDirectoryW(Utf8ToWide(strRoot).c_str())) return Fail("not a directory: " + options.strDir);
     if (!EndsWithSeparator(strRoot)) strRoot += '\\';
 
-    const std::string strDefaultOut = strRoot + (options.bProgram ? kProgramManifest : kDataManifest);
+    const std::string strDefaultOut = strRoot + (options.bProgram ? kProgramManifestName : kDataManifestName);
     const std::string strOut = options.strOut.empty() ? strDefaultOut : FullPath(options.strOut);
     if (strOut.empty()) return Fail("bad output path: " + options.strOut);
 
@@ -300,7 +297,7 @@ int RunManifestCommand(int argc, char** argv) {
         S_ManifestSignature sig;
         // A .sig left from an earlier manifest no longer matches: clients refuse the pair, as they should.
         const std::string strTarget =
-            ManifestTarget(options.nKind, options.bProgram ? kProgramManifest : kDataManifest);
+            ManifestTarget(options.nKind, options.bProgram ? kProgramManifestName : kDataManifestName);
         if (!WriteSignatureBeside("manifest", strOut, strText, strTarget, key, options.nExpiryDays, sig)) return 1;
         ToolPrintf(stdout, "%s%s: Target=%s Signed=%s Expires=%s\n", strOut.c_str(), kSignatureSuffix,
                     sig.strTarget.c_str(), sig.strSigned.c_str(),

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "manifest/ManifestName.h"
 #include "platform/base/Text.h"
 #include "platform/fs/FileContents.h"
 #include "platform/ini/IniDocument.h"
@@ -35,7 +36,7 @@ bool ParseWholeNumber(const char* pszText, long nMin, long nMax, int& nValue) {
 bool ParseExpiryDays(const char* pszText, int& nDays) { return ParseWholeNumber(pszText, 1, 36500, nDays); }
 
 EManifestLayout GuessManifestLayout(const std::string& strPath, const std::string& strManifest) {
-    if (SameTextIgnoringCase(WideToUtf8(PathFindFileNameW(Utf8ToWide(strPath).c_str())), "config.ini")) return EManifestLayout::Data;
+    if (SameTextIgnoringCase(WideToUtf8(PathFindFileNameW(Utf8ToWide(strPath).c_str())), kDataManifestName)) return EManifestLayout::Data;
     IniDocument doc;
     doc.Parse(strManifest);
     return doc.HasSection("FILES") ? EManifestLayout::Program : EManifestLayout::Data;

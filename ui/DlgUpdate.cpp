@@ -26,8 +26,6 @@ const char kTextDownloading[] = "软件更新后会自动启用新版本！";
 const char kTextConnectionFailed[] = "无法与服务器建立连接,请稍候重试！";
 const char kTextUpdateError[] = "更新过程出现错误,请稍候重试！";
 
-const char kManifestName[] = "UpdateConfig.ini";
-
 // The template sits at 0, 0: show the window in the middle of its monitor's
 // work area, as a framework dialog without an owner would be.
 void CenterOnWorkArea(HWND hWnd) {
@@ -57,7 +55,6 @@ CDlgUpdate::~CDlgUpdate() {
         if (m_bDownloading) m_pRun->FetchCancelled();
         m_pRun->End();
     }
-    m_pUpdateIntf.reset();
 }
 
 const MessageMap<CDlgUpdate>& CDlgUpdate::GetMessageMap() {
@@ -125,20 +122,8 @@ BOOL CDlgUpdate::OnInitDialog() {
 }
 
 void CDlgUpdate::CheckForUpdate() {
-    CDirectoryEx::GetApplicationPath(m_strAppPath);
-    m_strConfigName = kManifestName;
-    ReadClientConfig(m_strAppPath, m_strVersion, m_strRegion, m_vecServerAddr, m_bUseProxy);
-
-    const bool bPathsUsable =
-        GetUpdatePaths(m_strAppPath, m_nUpdateType == 1, m_strUpdateName, m_strTargetPath, m_strDownloadPath);
-    m_nConnections = ReadConnectionCount(m_strAppPath);
-    m_pUpdateIntf = std::make_unique<CQOVAUpdateIntf>(m_vecServerAddr, m_bUseProxy);
-    m_pUpdateIntf->SetConnections(m_nConnections);
-
-    S_RunSetup setup = MakeRunSetup(m_nUpdateType, m_pUpdateIntf.get(), m_strAppPath, m_strTargetPath,
-                                    m_strDownloadPath, m_strUpdateName, m_strVersion, m_strRegion);
-    setup.bPathsUsable = bPathsUsable;
-    m_pRun = std::make_unique<CUpdateRun>(setup, PolicyFor(ERoad::Dialog, m_nUpdateType));
+    m_pRun = std::make_unique<CUpdateRun>(LoadRunSetup(ERoad::Dialog, m_nUpdateType, m_strUpdateName),
+                                          PolicyFor(ERoad::Dialog, m_nUpdateType));
     m_pRun->Check();
 
     m_vecUpdateFiles = m_pRun->ChangedFiles();
@@ -207,34 +192,33 @@ void CDlgUpdate::OnBtnUpdate() {
     HideOfferLine();
 
     if (!m_vecDownFiles.empty()) {
-        m_bDownloading = true;
-        m_pDownThread = std::make_unique<CDownFileThread>(m_vecServerAddr, m_bUseProxy, m_hWnd, WM_UPDATE_NOTIFY);
-        m_pDownThread->SetLocalPath(m_strDownloadPath);
-        m_pDownThread->m_csFileList.Enter();
-        m_pDownThread->m_vecFileList.clear();
-        m_pDownThread->m_vecFileList = m_vecDownFiles;
-        m_pDownThread->m_vecFileSizes = m_vecFileSizes;
-        m_pDownThread->m_csFileList.Leave();
-        m_pDownThread->m_nUpdateType = static_cast<UINT>(m_nUpdateType);
-        m_pDownThread->m_nConnections = m_nConnections;
-        if (!m_pDownThread->Start()) {
-            m_bDownloading = false;
-            S_TransferFailure failure;
-            failure.eReason = ETransferFailure::LocalWrite;   // no thread: nothing was asked of a server
-            failure.dwError = ::GetLastError();
-            m_pRun->FetchFailed(failure);
-            ShowFailure();
-        }
+        StartDownload();
         return;
     }
-    if (m_vecUpdateFiles.empty()) return;
-    // Everything is staged already: one completion report installs at once.
-    // The staged copies passed the reuse check already: an unreadable SIZE completes as an empty file.
-    unsigned long long nSize = 0;
-    if (!ParseManifestSize(m_vecUpdateFiles.front().strSize, nSize)) nSize = 0;
-    m_vecFileSizes.push_back(nSize);
-    m_vecDownFiles.push_back(m_vecUpdateFiles.front().strFileName);
-    ::SendMessageW(m_hWnd, WM_UPDATE_NOTIFY, static_cast<WPARAM>(nSize), static_cast<LPARAM>(nSize));
+    // Everything is staged already: straight to the check and install.
+    if (!m_vecUpdateFiles.empty()) InstallUpdate();
+}
+
+void CDlgUpdate::StartDownload() {
+    const S_RunSetup& setup = m_pRun->Setup();
+    m_bDownloading = true;
+    m_pDownThread = std::make_unique<CDownFileThread>(*setup.pUpdateIntf, m_hWnd, WM_UPDATE_NOTIFY);
+    m_pDownThread->SetLocalPath(setup.strDownloadPath);
+    m_pDownThread->m_csFileList.Enter();
+    m_pDownThread->m_vecFileList = m_vecDownFiles;
+    m_pDownThread->m_vecFileSizes = m_vecFileSizes;
+    m_pDownThread->m_csFileList.Leave();
+    m_pDownThread->m_nUpdateType = static_cast<UINT>(m_nUpdateType);
+    m_pDownThread->m_nConnections = setup.pUpdateIntf->GetConnections();
+    m_pRun->FetchStarted();
+    if (!m_pDownThread->Start()) {
+        m_bDownloading = false;
+        S_TransferFailure failure;
+        failure.eReason = ETransferFailure::LocalWrite;   // no thread: nothing was asked of a server
+        failure.dwError = ::GetLastError();
+        m_pRun->FetchFailed(failure);
+        ShowFailure();
+    }
 }
 
 LRESULT CDlgUpdate::OnUpdateNotify(WPARAM wParam, LPARAM lParam) {
@@ -257,7 +241,11 @@ LRESULT CDlgUpdate::OnUpdateNotify(WPARAM wParam, LPARAM lParam) {
     case EUpdateReport::FileComplete:
         ++m_nFinishedFiles;
         if (static_cast<size_t>(m_nFinishedFiles) == m_vecDownFiles.size()) {
+            // The worker is answered and waited for: the transport and its
+            // tally are the run's alone again before the fetch line and the install.
+            if (m_pDownThread) m_pDownThread->WaitUntilEnded();
             m_bDownloading = false;
+            m_pRun->FetchDone();
             InstallUpdate();
         }
         break;
@@ -275,7 +263,7 @@ void CDlgUpdate::InstallUpdate() {
     });
     const S_EndActions actions = m_pRun->Actions();
     m_pRun->End();
-    if (actions.bRestartClient) StartMainClient(m_strAppPath, actions.dwRestartDelayMs);
+    if (actions.bRestartClient) StartMainClient(m_pRun->Setup().strAppPath, actions.dwRestartDelayMs);
     if (bInstalled) {
         EndDialog(IDOK);
         return;

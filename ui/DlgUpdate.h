@@ -44,6 +44,8 @@ protected:
 
     void CheckForUpdate();
     void InstallUpdate();
+    // The download thread on the run's transport, for the files not staged yet.
+    void StartDownload();
     // The check's outcome: the offer, or the no-update face with the message that says why.
     void ShowCheckState(EDialogState eState);
     // A download or installation that ended early: its message, the rest stays.
@@ -61,26 +63,16 @@ protected:
 
 public:
     // Set by the application before DoModal.
-    int m_nUpdateType = 1;            // 1: the program files; any other value: the data set m_strUpdateName
+    int m_nUpdateType = kProgramUpdateType;   // the program files; any other value: the data set m_strUpdateName
     std::string m_strUpdateName;      // the data set's directory below the application directory
 
 protected:
     int m_nFinishedFiles = 0;                          // completions matching their expected size
-    std::unique_ptr<CQOVAUpdateIntf> m_pUpdateIntf;    // the check's transport
     std::unique_ptr<CDownFileThread> m_pDownThread;    // null until the first download
     std::vector<std::string> m_vecDownFiles;           // still to fetch, manifest order
     std::vector<S_UpdateFileInfo> m_vecUpdateFiles;    // every changed file, manifest order
     std::vector<unsigned long long> m_vecFileSizes;                   // expected size of m_vecDownFiles[i]
-    std::vector<S_UpdateSerivceAddr> m_vecServerAddr;
-    bool m_bUseProxy = true;
-    unsigned int m_nConnections = 1;  // files fetched at once (UserConfig.dat)
-    std::string m_strAppPath;       // ends in '\'
-    std::string m_strConfigName;    // "UpdateConfig.ini" for every kind
-    std::string m_strTargetPath;    // receives the files; ends in '\'
-    std::string m_strDownloadPath;  // staging directory; ends in '\'
-    std::string m_strVersion;       // installed version (Config.dat)
-    std::string m_strRegion;        // installed region (Config.dat)
-    std::unique_ptr<CUpdateRun> m_pRun;   // the road this dialog drives; set by the check
+    std::unique_ptr<CUpdateRun> m_pRun;   // the road this dialog drives, with its setup and transport; set by the check
     bool m_bDownloading = false;    // the download thread was started and has not ended
 
 private:

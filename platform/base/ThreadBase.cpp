@@ -37,6 +37,11 @@ void CThreadBase::StopAndWait() {
     }
 
     AbandonWork();
+    WaitUntilEnded();
+}
+
+void CThreadBase::WaitUntilEnded() {
+    if (!m_hThread || GetCurrentThreadId() == m_dwThreadId) return;
     // Called from the handler of a message another thread sent (the worker's own
     // report, typically): answer it now, or the worker would wait for this very
     // handler while we wait for the worker.
@@ -56,10 +61,13 @@ void CThreadBase::StopAndWait() {
 }
 
 unsigned __stdcall CThreadBase::ThreadEntry(void* pParam) {
-    // No exception leaves the thread.
+    // No exception leaves the thread; the subclass ends its work as a failure.
+    CThreadBase* pThread = static_cast<CThreadBase*>(pParam);
     try {
-        static_cast<CThreadBase*>(pParam)->Run();
+        pThread->Run();
     } catch (...) {
+        pThread->RunThrew();
+        return 1;
     }
     return 0;
 }

@@ -62,6 +62,10 @@ protected:
     // Called by StopAndWait() on the caller's thread after the stop flag is set:
     // a subclass cuts short whatever blocking work Run() is doing. Thread-safe.
     virtual void AbandonWork() {}
+    // Called on the worker when Run() let an exception out (it goes no
+    // further): a subclass ends its work as a failure, so that whoever waits
+    // for its reports is not left waiting. Must not throw.
+    virtual void RunThrew() noexcept {}
 
     bool IsStopRequested() const { return m_bStop.load(); }
 
@@ -69,6 +73,12 @@ protected:
     // ended. Messages sent to the caller's windows are handled meanwhile, since
     // the worker may be blocked in SendMessage to one of them.
     void StopAndWait();
+
+public:
+    // Waits until the worker has ended, without asking it to stop; messages
+    // sent to the caller's windows are handled meanwhile. From the handler of
+    // the worker's own report, the report is answered first.
+    void WaitUntilEnded();
 
 private:
     static unsigned __stdcall ThreadEntry(void* pParam);

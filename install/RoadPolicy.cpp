@@ -1,0 +1,131 @@
+#include "install/RoadPolicy.h"
+
+#include "install/UpdatePaths.h"
+#include "manifest/VersionOrder.h"
+
+S_RoadPolicy PolicyFor(ERoad eRoad, int nUpdateType) {
+    S_RoadPolicy policy;
+    policy.eRoad = eRoad;
+    switch (eRoad) {
+    case ERoad::SilentProgram:
+        policy.strManifestName = kProgramManifestName;
+        policy.eVersionRule = EVersionRule::Manifest;
+        policy.bRegistry = true;
+        policy.strRecordPattern = "%Y-%m-%d";
+        break;
+    case ERoad::SilentData:
+        policy.eLayout = EManifestLayout::Data;
+        policy.strManifestName = kDataManifestName;
+        policy.eManifestCopy = EManifestCopy::IntoTarget;
+        break;
+    case ERoad::Dialog:
+        // The dialog reads the program manifest's form for every kind.
+        policy.strManifestName = kProgramManifestName;
+        policy.eVersionRule = IsProgramUpdate(nUpdateType) ? EVersionRule::OnlyGreater : EVersionRule::None;
+        policy.bRegistry = IsProgramUpdate(nUpdateType);
+        policy.eManifestCopy = IsProgramUpdate(nUpdateType) ? EManifestCopy::None : EManifestCopy::IntoAppDir;
+        policy.strRecordPattern = "%Y-%m-%d %H:%M:%S";
+        policy.bCloseClientFirst = true;
+        break;
+    }
+    return policy;
+}
+
+namespace {
+
+// What the dialog shows once its run ended so.
+EDialogState DialogStateFor(ERunResult eResult) {
+    switch (eResult) {
+    case ERunResult::Offered: return EDialogState::Offer;
+    case ERunResult::UpToDate: return EDialogState::UpToDate;
+    case ERunResult::Installed:
+    case ERunResult::Cancelled: return EDialogState::Closed;
+    case ERunResult::ManifestUnavailable:
+    case ERunResult::FetchFailed: return EDialogState::ConnectionFailed;
+    case ERunResult::InstallFailed:
+    case ERunResult::UnsafeName:
+    case ERunResult::ManifestRefused:
+    case ERunResult::TrustBroken:
+    case ERunResult::Damaged:
+    case ERunResult::Unreadable: return EDialogState::UpdateError;
+    }
+    return EDialogState::UpdateError;
+}
+
+}  // namespace
+
+S_EndActions EndActionsFor(ERoad eRoad, ERunResult eResult) {
+    S_EndActions actions;
+    actions.eDialogState = DialogStateFor(eResult);
+    const bool bDialog = eRoad == ERoad::Dialog;
+    switch (eResult) {
+    case ERunResult::Installed:
+    case ERunResult::InstallFailed:
+        // The client was asked to close (dialog) or may have been: it runs again either way.
+        actions.bRestartClient = eRoad != ERoad::SilentData;
+        actions.dwRestartDelayMs = bDialog ? 0 : 5000;
+        actions.bDeleteStaging = true;
+        break;
+    case ERunResult::UpToDate:     // the dialog's check leaves the fetched manifest staged
+    case ERunResult::FetchFailed:  // the dialog's next opening continues what arrived; a silent run starts afresh
+    case ERunResult::Damaged:
+        actions.bDeleteStaging = !bDialog;
+        break;
+    case ERunResult::Offered:
+    case ERunResult::UnsafeName:
+    case ERunResult::ManifestRefused:   // kept as the fetch left it: a refused manifest is already deleted
+    case ERunResult::TrustBroken:
+    case ERunResult::ManifestUnavailable:
+    case ERunResult::Unreadable:        // kept: the file may well be intact once whatever holds it lets go
+    case ERunResult::Cancelled:
+        break;
+    }
+    return actions;
+}
+
+bool ShouldNotify(const S_ManifestHead& head, const std::string& strVersion, const std::string& strRegion) {
+    const bool bRegionChanged = head.strRegion != strRegion;
+    const bool bNewer = IsVersionGreater(head.strVersion, strVersion);
+    return bRegionChanged || (bNewer && head.nNotify != 0);
+}
+
+const char* RunResultText(ERunResult eResult) {
+    switch (eResult) {
+    case ERunResult::Offered: return "offered";
+    case ERunResult::UpToDate: return "up-to-date";
+    case ERunResult::Installed: return "installed";
+    case ERunResult::UnsafeName: return "unsafe-name";
+    case ERunResult::ManifestUnavailable: return "manifest-unavailable";
+    case ERunResult::ManifestRefused: return "manifest-refused";
+    case ERunResult::TrustBroken: return "trust-broken";
+    case ERunResult::FetchFailed: return "fetch-failed";
+    case ERunResult::Damaged: return "damaged";
+    case ERunResult::Unreadable: return "unreadable";
+    case ERunResult::InstallFailed: return "install-failed";
+    case ERunResult::Cancelled: return "cancelled";
+    }
+    return "?";
+}
+
+const char* RunStageText(ERunStage eStage) {
+    switch (eStage) {
+    case ERunStage::Start: return "start";
+    case ERunStage::Manifest: return "manifest";
+    case ERunStage::Compare: return "compare";
+    case ERunStage::Fetch: return "fetch";
+    case ERunStage::Check: return "check";
+    case ERunStage::Install: return "install";
+    case ERunStage::End: return "end";
+    }
+    return "?";
+}
+
+const char* RoadText(ERoad eRoad) {
+    switch (eRoad) {
+    case ERoad::SilentProgram: return "silent-program";
+    case ERoad::SilentData: return "silent-data";
+    case ERoad::Dialog: return "dialog";
+    }
+    return "?";
+}
+
