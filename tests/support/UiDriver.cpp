@@ -2,6 +2,7 @@
 
 #include "platform/base/Text.h"
 
+#include <cstdio>
 #include <vector>
 
 bool WaitForDisplay(DWORD dwTimeoutMs) {
@@ -43,7 +44,12 @@ bool UiProcess::Start(const std::string& strCommandLine) {
     const std::wstring strWide = Utf8ToWide(strCommandLine);
     std::vector<wchar_t> cmd(strWide.begin(), strWide.end());
     cmd.push_back(L'\0');
-    if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+    if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        // Rare under load; the error says which (a missing image, a child that died starting).
+        std::fprintf(stderr, "UiProcess: CreateProcessW failed (error %lu): %s\n", ::GetLastError(),
+                     strCommandLine.c_str());
+        return false;
+    }
     ::CloseHandle(pi.hThread);
     m_process.reset(pi.hProcess);
     m_dwProcessId = pi.dwProcessId;
