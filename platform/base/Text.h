@@ -15,6 +15,9 @@ std::string WideToUtf8(const std::wstring& strWide);
 std::string WideToUtf8(const wchar_t* pszWide);   // NUL-terminated; nullptr gives ""
 // Strict: false for text that is not valid UTF-8.
 bool Utf8ToWideStrict(const std::string& strUtf8, std::wstring& strWide);
+// Text known to be ASCII (addresses, URL paths, HTTP validators), one wide
+// character per byte without a conversion call.
+inline std::wstring WidenAscii(const std::string& str) { return std::wstring(str.begin(), str.end()); }
 
 // Equal but for letter case, as Windows compares file names (ordinal, every
 // script's case pairs, independent of the system's locale).

@@ -9,4 +9,7 @@ struct WinHttpCloseHandleFn {
     void operator()(HINTERNET h) const { ::WinHttpCloseHandle(h); }
 };
 
+// The User-Agent of every session the program opens.
+constexpr const wchar_t kUserAgent[] = L"QOVAUpdate/4.0";
+
 using UniqueInternet = UniqueAny<HINTERNET, WinHttpCloseHandleFn, nullptr>;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/base/Text.h"
 #include "platform/http/ProgressReporter.h"
 
 // Wine 8 runs an asynchronous WinHttpReadData on the calling thread when some of
@@ -22,8 +23,6 @@ const DWORD kConnectLimitMs = 10000;
 const DWORD kAnswerLimitMs = 20000;
 // Rounds of a proxy's 407 answered with the user's logon credentials.
 const int kProxyAuthRounds = 2;
-
-std::wstring WidenAscii(const std::string& str) { return std::wstring(str.begin(), str.end()); }
 
 // "bytes <first>-<last>/<total>"; false for anything else.
 bool ParseContentRange(const std::string& strValue, uint64_t& nFirst, uint64_t& nLast, uint64_t& nTotal) {

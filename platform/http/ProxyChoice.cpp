@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/base/Text.h"
 #include "platform/base/Win32Handles.h"
 #include "platform/base/WinHttpHandle.h"
 
@@ -13,8 +14,6 @@ namespace {
 
 // Detection and PAC evaluation of a whole process: after this, direct.
 const DWORD kAutomaticBudgetMs = 3000;
-
-std::wstring WidenAscii(const std::string& str) { return std::wstring(str.begin(), str.end()); }
 
 wchar_t Lower(wchar_t ch) { return ch >= L'A' && ch <= L'Z' ? static_cast<wchar_t>(ch - L'A' + L'a') : ch; }
 
@@ -91,7 +90,7 @@ DWORD WINAPI EvaluationThread(void* pParam) {
     std::unique_ptr<std::shared_ptr<Evaluation>> pHolder(static_cast<std::shared_ptr<Evaluation>*>(pParam));
     Evaluation& work = **pHolder;
     std::vector<Automatic> vecResults(work.vecUrls.size());
-    UniqueInternet hSession(WinHttpOpen(L"QOVAUpdate/4.0", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+    UniqueInternet hSession(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                         WINHTTP_NO_PROXY_BYPASS, 0));
     for (size_t i = 0; hSession && i < work.vecUrls.size(); ++i) {
         WINHTTP_AUTOPROXY_OPTIONS options = {};

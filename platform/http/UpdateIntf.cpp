@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 
+#include "platform/base/Text.h"
 #include "platform/base/Win32Handles.h"
 #include "platform/base/WinHttpHandle.h"
 #include "platform/http/AsyncRequest.h"
@@ -29,8 +30,6 @@ const int kAttemptsPerServer = 3;
 const DWORD kStopGraceMs = 1500;
 // How often a stop request is looked for.
 const DWORD kStopPollMs = 50;
-
-std::wstring WidenAscii(const std::string& str) { return std::wstring(str.begin(), str.end()); }
 
 std::string ServerText(const S_UpdateSerivceAddr& server) {
     return server.strServerIP + ":" + std::to_string(EffectiveServerPort(server.nServerPort));
@@ -165,15 +164,15 @@ HINTERNET CQOVAUpdateIntf::Impl::Connection(size_t nServer) {
         // A proxy goes into the session: Wine ignores one set on a request.
         switch (proxy.eKind) {
         case S_ProxyChoice::EKind::Direct:
-            hSession.reset(WinHttpOpen(L"QOVAUpdate/4.0", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+            hSession.reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                        WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
             break;
         case S_ProxyChoice::EKind::Default:
-            hSession.reset(WinHttpOpen(L"QOVAUpdate/4.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+            hSession.reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                        WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
             break;
         case S_ProxyChoice::EKind::Named:
-            hSession.reset(WinHttpOpen(L"QOVAUpdate/4.0", WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy.wstrProxy.c_str(),
+            hSession.reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy.wstrProxy.c_str(),
                                        WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
             break;
         }
