@@ -6,6 +6,7 @@
 
 #include "manifest/CompareDataFiles.h"
 #include "manifest/CompareProgramFiles.h"
+#include "manifest/ReleaseNames.h"
 #include "platform/base/Win32Handles.h"
 #include "platform/fs/MD5.h"
 #include "platform/ini/ConfigFile.h"
@@ -257,6 +258,37 @@ TEST_F(ManifestToolTest, RefusesToPublishNamesTheClientWouldMisread) {
         EXPECT_NE(std::string::npos, run.strError.find(c.pszFile)) << run.strError;
         EXPECT_FALSE(FileExists(dir / "UpdateConfig.ini"));
         EXPECT_FALSE(FileExists(dir / "config.ini"));
+    }
+}
+
+TEST(ReleaseNames, TheClientsOwnStateIsNeverPartOfARelease) {
+    const struct {
+        const char* pszName;
+        bool bState;
+    } rows[] = {
+        {"config.dat", true},   {"CONFIG.DAT", true},     {"UserConfig.dat", true}, {"UpdateRecord.dat", true},
+        {"UPDATE\\x", true},    {"update/x", true},       {"a.bak", true},          {"bin\\a.dll.part", true},
+        {"a.part.tag", true},   {"Update.exe", false},    {"UPDATEx\\a", false},    {"bin\\Config.dat", false},
+        {"UPDATE", false},      {"a.bak.dll", false},
+    };
+    for (const auto& row : rows) EXPECT_EQ(row.bState, IsClientStateName(row.pszName)) << row.pszName;
+}
+
+TEST_F(ManifestToolTest, TheClientsOwnStateAndFolderLitterAreLeftOutAndNamed) {
+    const char* const kLeftOut[] = {"Config.dat", "UserConfig.dat", "UpdateRecord.dat", "UPDATE\\Update.log",
+                                    "UPDATE\\x",   "a.bak",          "bin\\a.dll.part",  "Thumbs.db",
+                                    "bin\\desktop.ini", "old.sig"};
+    for (const char* pszName : kLeftOut) ASSERT_TRUE(WriteFileBytes(m_strRelease + pszName, "not released"));
+    const ToolRun run = RunManifestTool(m_tmp, "program " + Quoted(m_strRelease) + " --version 1 --region CN");
+    ASSERT_EQ(0u, run.dwExit) << run.strError;
+    CConfigFile manifest(m_strRelease + "UpdateConfig.ini");
+    std::vector<std::string> vecKeys;
+    manifest.ReadSection("FILES", vecKeys);
+    std::vector<std::string> vecExpected;
+    for (const ReleaseFile& file : kRelease) vecExpected.push_back(file.pszName);   // Update.exe among them
+    EXPECT_EQ(vecExpected, vecKeys);
+    for (const char* pszName : kLeftOut) {
+        EXPECT_NE(std::string::npos, run.strError.find(std::string("left out: ") + pszName + " (")) << run.strError;
     }
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "manifest/ManifestName.h"
+#include "manifest/ReleaseNames.h"
 #include "platform/base/Text.h"
 #include "platform/base/Win32Handles.h"
 #include "platform/fs/DirectoryEx.h"
@@ -266,6 +267,11 @@ int RunManifestCommand(int argc, char** argv) {
         // The manifest and its signature from an earlier run are not part of the release.
         if (SamePath(strPath, strOut) || SamePath(strPath, strDefaultOut) ||
             SamePath(strPath, strOut + kSignatureSuffix) || SamePath(strPath, strDefaultOut + kSignatureSuffix)) {
+            continue;
+        }
+        // Never published: a client would install it over its own state, or it is no part of the program.
+        if (const char* pszReason = ReleaseLeftOutReason(file.strName)) {
+            ToolPrintf(stderr, "left out: %s (%s)\n", file.strName.c_str(), pszReason);
             continue;
         }
         // Listed, the private key would be published with the release.
