@@ -222,3 +222,28 @@ TEST(UpdateToolConfig, ErrorsExitWithTwoAndOneLine) {
     EXPECT_EQ(strGoodBytes, ReadFileBytes(strGood));
     EXPECT_FALSE(FileExists(strMissing));
 }
+
+// Help is asked for: on standard output, exit 0, nothing read or written.
+TEST(UpdateToolConfig, HelpForEveryCommandExitsWithZero) {
+    TempDir tmp;
+    const std::string strKey = tmp / "key.pem";
+    const std::vector<std::vector<std::string>> cases = {
+        {"help"}, {"--help"}, {"help", "manifest"}, {"config", "--help"}, {"config", "set", "--help"},
+        {"md5", "--help"}, {"manifest", "program", "--help"}, {"manifest", "data", "--help"},
+        {"keygen", "--help"}, {"keygen", strKey, "--help"}, {"pubkey", "--help"}, {"sign", "--help"},
+        {"verify", "--help"},
+    };
+    for (const std::vector<std::string>& vecArgs : cases) {
+        const ToolRun run = RunTool(tmp, vecArgs);
+        EXPECT_EQ(0u, run.dwExit) << vecArgs[0] << " " << vecArgs.back();
+        EXPECT_EQ("usage: UpdateTool ", run.strOut.substr(0, 18)) << run.strOut;
+        EXPECT_EQ("", run.strErr);
+    }
+    EXPECT_NE(std::string::npos, RunTool(tmp, {"sign", "--help"}).strOut.find("--kind N")) << "required options named";
+    const ToolRun unknown = RunTool(tmp, {"keygen", "--foo"});
+    EXPECT_EQ(2u, unknown.dwExit);
+    EXPECT_NE(std::string::npos, unknown.strErr.find("--foo"));
+    EXPECT_FALSE(FileExists(strKey));
+    EXPECT_FALSE(FileExists("--help"));
+    EXPECT_FALSE(FileExists("--foo"));
+}
