@@ -88,6 +88,8 @@ TEST(UpdateToolConfig, SetGetDumpRoundTripThroughTheRealProgram) {
         {"誠", "診", "誠"},                       // trail byte '\' ends the argument
         {"Update", "WebSiteURL", "http://example.test/a b"},
         {"update", "VERSION", "4.0.1008.0101"},   // replaces, whatever the case
+        {"Update", "ServerIP", "https://update.example.test"},
+        {"Update", "ServerPort", "65535"},
     };
     for (const Set& s : sets) {
         const ToolRun run = RunTool(tmp, {"config", "set", strFile, s.pszSection, s.pszKey, s.pszValue});
@@ -122,7 +124,8 @@ TEST(UpdateToolConfig, SetGetDumpRoundTripThroughTheRealProgram) {
     const ToolRun dump = RunTool(tmp, {"config", "dump", strFile});
     EXPECT_EQ(0u, dump.dwExit) << dump.strErr;
     EXPECT_EQ(file.GetText(), dump.strOut);
-    EXPECT_EQ(Gbk("[Update]\r\nVersion=4.0.1008.0101\r\nRegion=城市\r\nWebSiteURL=http://example.test/a b\r\n\r\n"
+    EXPECT_EQ(Gbk("[Update]\r\nVersion=4.0.1008.0101\r\nRegion=城市\r\nWebSiteURL=http://example.test/a b\r\nServerIP=https://update.example.test\r\n"
+                  "ServerPort=65535\r\n\r\n"
                   "[誠]\r\n診=誠\r\n"),
               dump.strOut);
 }
@@ -146,11 +149,14 @@ TEST(UpdateToolConfig, ImportReplacesTheWholeContentFromStandardInput) {
     CCryptConfigFile replaced(strFile, "");
     EXPECT_EQ("[Server]\r\nUseProxy=1\r\n", replaced.GetText());
 
-    run = RunTool(tmp, {"config", "import", strFile}, "");
-    EXPECT_EQ(0u, run.dwExit) << run.strErr;
-    CCryptConfigFile emptied(strFile, "");
-    EXPECT_TRUE(emptied.Exists());
-    EXPECT_EQ("", emptied.GetText());
+    // An input that would empty the file, or hand the client a value it misreads: refused, nothing changed.
+    const std::string strBefore = ReadFileBytes(strFile);
+    for (const char* pszInput : {"", "\r\n; only a comment\r\n", "[Update]\r\nServerPort=abc\r\n"}) {
+        run = RunTool(tmp, {"config", "import", strFile}, pszInput);
+        EXPECT_EQ(2u, run.dwExit) << pszInput;
+        EXPECT_EQ(1u, LineCount(run.strErr)) << run.strErr;
+        EXPECT_EQ(strBefore, ReadFileBytes(strFile)) << pszInput;
+    }
 }
 
 TEST(UpdateToolConfig, Md5PrintsTheLibrarysDigest) {
@@ -204,6 +210,12 @@ TEST(UpdateToolConfig, ErrorsExitWithTwoAndOneLine) {
         {"config", "get", strDamaged, "Update", "Version"},
         {"config", "set", strDamaged, "Update", "Version", "2"},
         {"config", "import", strDamaged},
+        {"config", "set", strGood, "Update", "PublicKey", "BPq1mMr6cSRN0Fo0bLt0"},   // a truncated key line
+        {"config", "set", strGood, "update", "serverport", "abc"},
+        {"config", "set", strGood, "Update", "ServerPort2", "65536"},
+        {"config", "set", strGood, "Update", "ServerIP", "ftp://host"},
+        {"config", "set", strGood, "Update", "ServerIP2", "a b"},
+        {"config", "set", strGood, "Server", "Connections", "9"},
         {"config", "dump", tmp.Path()},
         {"md5"},
         {"md5", strMissing},
