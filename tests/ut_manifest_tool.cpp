@@ -219,9 +219,11 @@ TEST_F(ManifestToolTest, BadUsageExitsWithTwoAndOneLine) {
         "program " + strDir,                              // no version
         "program " + strDir + " --version",               // no value
         "program " + strDir + " --version \"\"",
-        "program " + strDir + " --version 1 --notify x",
-        "program " + strDir + " --version 1 --unconditional -1",
-        "program " + strDir + " --version 1 --colour red",
+        "program " + strDir + " --version 1",             // no region
+        "program " + strDir + " --version 1 --region",
+        "program " + strDir + " --version 1 --region CN --notify x",
+        "program " + strDir + " --version 1 --region CN --unconditional -1",
+        "program " + strDir + " --version 1 --region CN --colour red",
         "data " + strDir + " --version 1",                // data sets have no header
         "data " + strDir + " -o",
     };
@@ -253,7 +255,7 @@ TEST_F(ManifestToolTest, RefusesToPublishNamesTheClientWouldMisread) {
         ASSERT_TRUE(WriteFileBytes(dir / "ok.dll", "ok"));
         ASSERT_TRUE(WriteFileBytes(dir / c.pszFile, "x"));
         const ToolRun run = RunManifestTool(m_tmp, std::string(c.pszKind) + " " + Quoted(dir.Path()) +
-                                                       (std::string(c.pszKind) == "program" ? " --version 1" : ""));
+                                                       (std::string(c.pszKind) == "program" ? " --version 1 --region \"\"" : ""));
         EXPECT_EQ(1u, run.dwExit);
         EXPECT_NE(std::string::npos, run.strError.find(c.pszFile)) << run.strError;
         EXPECT_FALSE(FileExists(dir / "UpdateConfig.ini"));
@@ -293,7 +295,7 @@ TEST_F(ManifestToolTest, TheClientsOwnStateAndFolderLitterAreLeftOutAndNamed) {
 }
 
 TEST_F(ManifestToolTest, AMissingDirectoryFails) {
-    const ToolRun run = RunManifestTool(m_tmp, "program " + Quoted(m_tmp / "nowhere\\") + " --version 1");
+    const ToolRun run = RunManifestTool(m_tmp, "program " + Quoted(m_tmp / "nowhere\\") + " --version 1 --region CN");
     EXPECT_EQ(1u, run.dwExit);
     EXPECT_FALSE(run.strError.empty());
 }

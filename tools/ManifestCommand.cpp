@@ -51,7 +51,7 @@ struct FoundFile {
 
 int Usage(const char* pszWhy) {
     ToolPrintf(stderr,
-                 "UpdateTool manifest: %s (usage: manifest program DIR --version V [--region R] "
+                 "UpdateTool manifest: %s (usage: manifest program DIR --version V --region R "
                  "[--unconditional N] [--notify N] [-o OUT] [--key PRIVATE_KEY_FILE --kind N [--expires DAYS]] | "
                  "manifest data DIR [-o OUT] [--key PRIVATE_KEY_FILE --kind N [--expires DAYS]])\n",
                  pszWhy);
@@ -74,6 +74,7 @@ int ParseOptions(int argc, char** argv, ManifestOptions& options) {
     options.strDir = argv[1];
 
     bool bHasVersion = false;
+    bool bHasRegion = false;
     for (int i = 2; i < argc; ++i) {
         const std::string strOption = argv[i];
         if (i + 1 >= argc) return Usage(("missing value after " + strOption).c_str());
@@ -93,6 +94,7 @@ int ParseOptions(int argc, char** argv, ManifestOptions& options) {
             bHasVersion = true;
         } else if (strOption == "--region") {
             options.strRegion = pszValue;
+            bHasRegion = true;
         } else if (strOption == "--unconditional") {
             if (!ParseCount(pszValue, options.nUnconditional)) return Usage("--unconditional needs a number");
         } else if (strOption == "--notify") {
@@ -102,6 +104,8 @@ int ParseOptions(int argc, char** argv, ManifestOptions& options) {
         }
     }
     if (options.bProgram && (!bHasVersion || options.strVersion.empty())) return Usage("--version is required");
+    // A forgotten region would differ from every installation's and show them all the notification.
+    if (options.bProgram && !bHasRegion) return Usage("--region is required (--region \"\" for none)");
     if (options.strDir.empty()) return Usage("empty directory");
     if (options.nExpiryDays > 0 && options.strKey.empty()) return Usage("--expires needs --key");
     // The signature names the path the manifest is served at: without the kind there is none.
