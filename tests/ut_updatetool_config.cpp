@@ -259,3 +259,34 @@ TEST(UpdateToolConfig, HelpForEveryCommandExitsWithZero) {
     EXPECT_FALSE(FileExists("--help"));
     EXPECT_FALSE(FileExists("--foo"));
 }
+
+// A valid signature over a folder that is not the release: every difference named, exit 1.
+TEST(UpdateToolConfig, VerifyChecksTheFolderAgainstTheManifest) {
+    TempDir tmp;
+    const std::string strKey = tmp / "key.pem";
+    const std::string strRelease = tmp / "release";
+    ASSERT_TRUE(WriteFileBytes(strRelease + "\\bin\\a.dll", "0123456789"));
+    ASSERT_TRUE(WriteFileBytes(strRelease + "\\b.dll", "b"));
+    ASSERT_TRUE(WriteFileBytes(strRelease + "\\c.dll", "c"));
+    ASSERT_TRUE(WriteFileBytes(strRelease + "\\Config.dat", "the publisher's own"));
+    ToolRun run = RunTool(tmp, {"keygen", strKey});
+    ASSERT_EQ(0u, run.dwExit) << run.strErr;
+    const std::string strPublic = run.strOut.substr(0, run.strOut.find('\n'));
+    run = RunTool(tmp, {"manifest", "program", strRelease, "--version", "2", "--region", "", "--key", strKey, "--kind", "1"});
+    ASSERT_EQ(0u, run.dwExit) << run.strErr;
+    run = RunTool(tmp, {"verify", strRelease, strPublic, "--kind", "1"});
+    EXPECT_EQ(0u, run.dwExit) << run.strOut;
+    EXPECT_EQ("Target: /1/UpdateConfig.ini\nvalid\n", run.strOut);
+
+    ASSERT_TRUE(WriteFileBytes(strRelease + "\\bin\\a.dll", "012345678901"));
+    ASSERT_TRUE(DeleteFileA((strRelease + "\\b.dll").c_str()));
+    ASSERT_TRUE(WriteFileBytes(strRelease + "\\extra.dll", "x"));
+    ASSERT_TRUE(WriteFileBytes(strRelease + "\\c.dll", "C"));
+    run = RunTool(tmp, {"verify", strRelease + "\\UpdateConfig.ini", strPublic, "--kind", "1"});
+    EXPECT_EQ(1u, run.dwExit);
+    const std::string strMD5Line = "changed: c.dll (MD5 4a8a08f09d37b73795649038408b5f33, found ";
+    EXPECT_EQ("Target: /1/UpdateConfig.ini\nvalid\nmissing: b.dll\nchanged: bin\\a.dll (SIZE 10, found 12)\n" +
+                  strMD5Line,
+              run.strOut.substr(0, run.strOut.find(strMD5Line) + strMD5Line.size()));
+    EXPECT_NE(std::string::npos, run.strOut.find("\nnot listed: extra.dll\n")) << run.strOut;
+}
