@@ -51,3 +51,56 @@ const char* ReleaseLeftOutReason(const std::string& strRelativeName) {
     if (EndsWith(strLast, ".sig")) return "a signature, published beside its manifest";
     return nullptr;
 }
+
+namespace {
+
+char Folded(char c) { return c == '/' ? '\\' : Lower(c); }
+
+// Length of the UTF-8 character at p (1 for a stray byte).
+size_t CharLength(const char* p) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    size_t n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    for (size_t i = 1; i < n; ++i) {
+        if ((static_cast<unsigned char>(p[i]) & 0xC0) != 0x80) return 1;
+    }
+    return n;
+}
+
+// Iterative wildcard match with one back-tracking point: linear in practice, no recursion.
+bool Matches(const char* pPattern, const char* pName) {
+    const char* pStar = nullptr;
+    const char* pResume = nullptr;
+    while (*pName) {
+        if (*pPattern == '*') {
+            pStar = pPattern++;
+            pResume = pName;
+        } else if (*pPattern == '?') {
+            ++pPattern;
+            pName += CharLength(pName);
+        } else if (*pPattern && Folded(*pPattern) == Folded(*pName)) {
+            ++pPattern;
+            ++pName;
+        } else if (pStar) {
+            pPattern = pStar + 1;
+            pResume += CharLength(pResume);
+            pName = pResume;
+        } else {
+            return false;
+        }
+    }
+    while (*pPattern == '*') ++pPattern;
+    return *pPattern == '\0';
+}
+
+}  // namespace
+
+bool MatchesReleasePattern(const std::string& strPattern, const std::string& strRelativeName) {
+    if (strPattern.empty()) return false;
+    if (Matches(strPattern.c_str(), strRelativeName.c_str())) return true;
+    for (size_t i = 0; i < strRelativeName.size(); ++i) {
+        if (strRelativeName[i] == '\\' || strRelativeName[i] == '/') {
+            if (Matches(strPattern.c_str(), strRelativeName.substr(0, i).c_str())) return true;
+        }
+    }
+    return false;
+}

@@ -15,3 +15,8 @@ bool IsClientStateName(const std::string& strRelativeName);
 // when it is listed: the client's own state (above), Thumbs.db and
 // desktop.ini anywhere, and *.sig files (signatures go beside the manifest).
 const char* ReleaseLeftOutReason(const std::string& strRelativeName);
+
+// True when strPattern ('*' any run of characters, '?' one character, ASCII
+// letter case ignored, '/' taken as '\') matches strRelativeName or one of the
+// folders it lies in: "*.pdb", "bin\*.map", "logs".
+bool MatchesReleasePattern(const std::string& strPattern, const std::string& strRelativeName);

@@ -274,6 +274,17 @@ TEST(ReleaseNames, TheClientsOwnStateIsNeverPartOfARelease) {
         {"UPDATE", false},      {"a.bak.dll", false},
     };
     for (const auto& row : rows) EXPECT_EQ(row.bState, IsClientStateName(row.pszName)) << row.pszName;
+    const struct {
+        const char* pszPattern;
+        const char* pszName;
+        bool bMatch;
+    } patterns[] = {
+        {"*.pdb", "bin\\A.PDB", true}, {"bin/*.map", "bin\\x.map", true}, {"logs", "logs\\a\\b.txt", true},
+        {"?.dll", "誠.dll", true},       {"log", "logs\\a.txt", false},     {"*.pdb", "a.pdb.txt", false},
+    };
+    for (const auto& row : patterns) {
+        EXPECT_EQ(row.bMatch, MatchesReleasePattern(row.pszPattern, row.pszName)) << row.pszPattern << " " << row.pszName;
+    }
 }
 
 TEST_F(ManifestToolTest, TheClientsOwnStateAndFolderLitterAreLeftOutAndNamed) {
@@ -281,7 +292,10 @@ TEST_F(ManifestToolTest, TheClientsOwnStateAndFolderLitterAreLeftOutAndNamed) {
                                     "UPDATE\\x",   "a.bak",          "bin\\a.dll.part",  "Thumbs.db",
                                     "bin\\desktop.ini", "old.sig"};
     for (const char* pszName : kLeftOut) ASSERT_TRUE(WriteFileBytes(m_strRelease + pszName, "not released"));
-    const ToolRun run = RunManifestTool(m_tmp, "program " + Quoted(m_strRelease) + " --version 1 --region CN");
+    ASSERT_TRUE(WriteFileBytes(m_strRelease + "bin\\a.pdb", "symbols"));
+    ASSERT_TRUE(WriteFileBytes(m_strRelease + "logs\\run.txt", "log"));
+    const ToolRun run = RunManifestTool(m_tmp, "program " + Quoted(m_strRelease) +
+                                                   " --version 1 --region CN --exclude *.PDB --exclude logs");
     ASSERT_EQ(0u, run.dwExit) << run.strError;
     CConfigFile manifest(m_strRelease + "UpdateConfig.ini");
     std::vector<std::string> vecKeys;
@@ -292,6 +306,8 @@ TEST_F(ManifestToolTest, TheClientsOwnStateAndFolderLitterAreLeftOutAndNamed) {
     for (const char* pszName : kLeftOut) {
         EXPECT_NE(std::string::npos, run.strError.find(std::string("left out: ") + pszName + " (")) << run.strError;
     }
+    EXPECT_NE(std::string::npos, run.strError.find("left out: bin\\a.pdb (--exclude *.PDB)")) << run.strError;
+    EXPECT_NE(std::string::npos, run.strError.find("left out: logs\\run.txt (--exclude logs)")) << run.strError;
 }
 
 TEST_F(ManifestToolTest, AMissingDirectoryFails) {

@@ -38,6 +38,7 @@ struct ManifestOptions {
     std::string strKey;     // private key file: sign the manifest
     int nKind = 0;          // update kind the manifest is served under (its signature's Target)
     int nExpiryDays = 0;    // 0: the signature never expires
+    std::vector<std::string> vecExclude;   // --exclude patterns (manifest/ReleaseNames.h)
 };
 
 struct FoundFile {
@@ -52,8 +53,8 @@ struct FoundFile {
 int Usage(const char* pszWhy) {
     ToolPrintf(stderr,
                  "UpdateTool manifest: %s (usage: manifest program DIR --version V --region R "
-                 "[--unconditional N] [--notify N] [-o OUT] [--key PRIVATE_KEY_FILE --kind N [--expires DAYS]] | "
-                 "manifest data DIR [-o OUT] [--key PRIVATE_KEY_FILE --kind N [--expires DAYS]])\n",
+                 "[--unconditional N] [--notify N] [-o OUT] [--exclude PATTERN]... [--key PRIVATE_KEY_FILE --kind N [--expires DAYS]] | "
+                 "manifest data DIR [-o OUT] [--exclude PATTERN]... [--key PRIVATE_KEY_FILE --kind N [--expires DAYS]])\n",
                  pszWhy);
     return 2;
 }
@@ -87,6 +88,9 @@ int ParseOptions(int argc, char** argv, ManifestOptions& options) {
             if (!ParseExpiryDays(pszValue, options.nExpiryDays)) return Usage("--expires needs a number of days (1-36500)");
         } else if (strOption == "--kind") {
             if (!ParseUpdateKind(pszValue, options.nKind)) return Usage("--kind needs an update kind (1-65535)");
+        } else if (strOption == "--exclude") {
+            if (!*pszValue) return Usage("--exclude needs a PATTERN");
+            options.vecExclude.push_back(pszValue);
         } else if (!options.bProgram) {
             return Usage(("unknown option for data: " + strOption).c_str());
         } else if (strOption == "--version") {
@@ -276,6 +280,12 @@ int RunManifestCommand(int argc, char** argv) {
         // Never published: a client would install it over its own state, or it is no part of the program.
         if (const char* pszReason = ReleaseLeftOutReason(file.strName)) {
             ToolPrintf(stderr, "left out: %s (%s)\n", file.strName.c_str(), pszReason);
+            continue;
+        }
+        const auto itPattern = std::find_if(options.vecExclude.begin(), options.vecExclude.end(),
+                                            [&](const std::string& strPattern) { return MatchesReleasePattern(strPattern, file.strName); });
+        if (itPattern != options.vecExclude.end()) {
+            ToolPrintf(stderr, "left out: %s (--exclude %s)\n", file.strName.c_str(), itPattern->c_str());
             continue;
         }
         // Listed, the private key would be published with the release.

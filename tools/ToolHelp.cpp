@@ -32,6 +32,8 @@ const HelpText kHelp[] = {
      "  --key FILE           sign with this private key (needs --kind)\n"
      "  --kind N             the update kind the manifest is served under (required with --key)\n"
      "  --expires DAYS       the signature expires after DAYS days (with --key)\n"
+     "  --exclude PATTERN    leave out files (or folders) matching PATTERN: * and ?, case-blind,\n"
+     "                       against the path below DIR with \\; repeatable\n"
      "Never listed: Config.dat, UserConfig.dat, UpdateRecord.dat, UPDATE\\..., *.bak, *.part,\n"
      "*.part.tag, Thumbs.db, desktop.ini, *.sig (each named on standard error).\n"
      "example: UpdateTool manifest program release --version 4.0.1008.0801 --region CN --key D:\\keys\\qova.pem "
@@ -53,9 +55,10 @@ const HelpText kHelp[] = {
      "Writes MANIFEST.sig.\n"
      "example: UpdateTool sign release\\UpdateConfig.ini --key D:\\keys\\qova.pem --kind 1 --expires 90\n"},
     {"verify",
-     "usage: UpdateTool verify MANIFEST PUBLIC_KEY [--kind N]\n"
+     "usage: UpdateTool verify MANIFEST|DIR PUBLIC_KEY [--kind N]\n"
      "  --kind N             check the signature for the path of this update kind\n"
-     "Checks MANIFEST.sig against one or two public key lines (comma-separated).\n"
+     "Checks MANIFEST.sig against one or two public key lines (comma-separated), then the folder:\n"
+     "every listed file there with its SIZE and digests, every file there listed.\n"
      "example: UpdateTool verify release\\UpdateConfig.ini <public key line> --kind 1\n"},
 };
 
