@@ -289,4 +289,7 @@ TEST(UpdateToolConfig, VerifyChecksTheFolderAgainstTheManifest) {
                   strMD5Line,
               run.strOut.substr(0, run.strOut.find(strMD5Line) + strMD5Line.size()));
     EXPECT_NE(std::string::npos, run.strOut.find("\nnot listed: extra.dll\n")) << run.strOut;
+    run = RunTool(tmp, {"verify", strRelease, strPublic, "--kind", "1", "--exclude", "EXTRA.*"});
+    EXPECT_EQ(std::string::npos, run.strOut.find("not listed")) << run.strOut;
+    EXPECT_EQ(2u, RunTool(tmp, {"verify", strRelease, strPublic, "--colour"}).dwExit);
 }

@@ -29,7 +29,7 @@ int SignUsage(const char* pszWhy) {
 }
 
 int VerifyUsage(const char* pszWhy) {
-    ToolPrintf(stderr, "UpdateTool verify: %s (usage: verify MANIFEST PUBLIC_KEY [--kind N])\n", pszWhy);
+    ToolPrintf(stderr, "UpdateTool verify: %s (usage: verify MANIFEST|DIR PUBLIC_KEY [--kind N] [--exclude PATTERN]...)\n", pszWhy);
     return 2;
 }
 
@@ -64,7 +64,8 @@ void ListFolder(const std::string& strRoot, const std::string& strRelative, std:
 // The folder beside the manifest against the manifest: every listed file there
 // with its SIZE and digests, every file there listed (or never part of a
 // release). One line per difference on standard output; the number of them.
-int CheckReleaseFolder(const std::string& strManifestPath, const std::string& strManifest, EManifestLayout eLayout) {
+int CheckReleaseFolder(const std::string& strManifestPath, const std::string& strManifest, EManifestLayout eLayout,
+                       const std::vector<std::string>& vecExclude) {
     std::string strRoot = strManifestPath;
     const size_t nSeparator = strRoot.find_last_of("\\/");
     strRoot = nSeparator == std::string::npos ? std::string() : strRoot.substr(0, nSeparator + 1);
@@ -117,6 +118,9 @@ int CheckReleaseFolder(const std::string& strManifestPath, const std::string& st
         // The other kind's manifest may be published beside this one (a data set updated both ways).
         if (SameTextIgnoringCase(strName, "UpdateConfig.ini") || SameTextIgnoringCase(strName, "config.ini")) continue;
         if (ReleaseLeftOutReason(strName)) continue;
+        bool bExcluded = false;
+        for (const std::string& strPattern : vecExclude) bExcluded = bExcluded || MatchesReleasePattern(strPattern, strName);
+        if (bExcluded) continue;
         ToolPrintf(stdout, "not listed: %s\n", strName.c_str());
         ++nDifferences;
     }
@@ -181,10 +185,21 @@ int RunSignCommand(int argc, char** argv) {
 }
 
 int RunVerifyCommand(int argc, char** argv) {
-    if (argc != 2 && argc != 4) return VerifyUsage("expected MANIFEST PUBLIC_KEY");
+    if (argc < 2) return VerifyUsage("expected MANIFEST PUBLIC_KEY");
     int nKind = 0;
-    if (argc == 4 && (std::string(argv[2]) != "--kind" || !ParseUpdateKind(argv[3], nKind)))
-        return VerifyUsage("--kind needs an update kind (1-65535)");
+    std::vector<std::string> vecExclude;
+    for (int i = 2; i < argc; ++i) {
+        const std::string strOption = argv[i];
+        if (i + 1 >= argc) return VerifyUsage(("missing value after " + strOption).c_str());
+        const char* pszValue = argv[++i];
+        if (strOption == "--kind") {
+            if (!ParseUpdateKind(pszValue, nKind)) return VerifyUsage("--kind needs an update kind (1-65535)");
+        } else if (strOption == "--exclude") {
+            vecExclude.push_back(pszValue);
+        } else {
+            return VerifyUsage(("unknown option " + strOption).c_str());
+        }
+    }
     std::string strManifestPath = argv[0];
     // A release folder: the program manifest in it, else the data set's.
     if (PathIsDirectoryW(Utf8ToWide(strManifestPath).c_str())) {
@@ -220,6 +235,6 @@ int RunVerifyCommand(int argc, char** argv) {
         ToolPrintf(stdout, "valid\n");
     }
     // A valid signature over a folder that is not the release still fails every client.
-    const int nDifferences = strManifest.empty() ? 0 : CheckReleaseFolder(strManifestPath, strManifest, eLayout);
+    const int nDifferences = strManifest.empty() ? 0 : CheckReleaseFolder(strManifestPath, strManifest, eLayout, vecExclude);
     return (result == ESignatureCheck::Valid && nDifferences == 0) ? 0 : 1;
 }

@@ -55,8 +55,9 @@ const HelpText kHelp[] = {
      "Writes MANIFEST.sig.\n"
      "example: UpdateTool sign release\\UpdateConfig.ini --key D:\\keys\\qova.pem --kind 1 --expires 90\n"},
     {"verify",
-     "usage: UpdateTool verify MANIFEST|DIR PUBLIC_KEY [--kind N]\n"
+     "usage: UpdateTool verify MANIFEST|DIR PUBLIC_KEY [--kind N] [--exclude PATTERN]...\n"
      "  --kind N             check the signature for the path of this update kind\n"
+     "  --exclude PATTERN    files left out with manifest --exclude: not reported as not listed\n"
      "Checks MANIFEST.sig against one or two public key lines (comma-separated), then the folder:\n"
      "every listed file there with its SIZE and digests, every file there listed.\n"
      "example: UpdateTool verify release\\UpdateConfig.ini <public key line> --kind 1\n"},

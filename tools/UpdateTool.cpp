@@ -29,7 +29,7 @@ const ToolCommand kCommands[] = {
     {"keygen", RunKeygenCommand, "keygen PRIVATE_KEY_FILE"},
     {"pubkey", RunPubkeyCommand, "pubkey PRIVATE_KEY_FILE"},
     {"sign", RunSignCommand, "sign MANIFEST --key PRIVATE_KEY_FILE --kind N [--expires DAYS]"},
-    {"verify", RunVerifyCommand, "verify MANIFEST PUBLIC_KEY [--kind N]"},
+    {"verify", RunVerifyCommand, "verify MANIFEST|DIR PUBLIC_KEY [--kind N] [--exclude PATTERN]..."},
 };
 
 int Usage() {
