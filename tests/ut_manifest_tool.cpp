@@ -6,6 +6,7 @@
 
 #include "manifest/CompareDataFiles.h"
 #include "manifest/CompareProgramFiles.h"
+#include "manifest/ReleaseNames.h"
 #include "platform/base/Win32Handles.h"
 #include "platform/fs/MD5.h"
 #include "platform/ini/ConfigFile.h"
@@ -218,9 +219,11 @@ TEST_F(ManifestToolTest, BadUsageExitsWithTwoAndOneLine) {
         "program " + strDir,                              // no version
         "program " + strDir + " --version",               // no value
         "program " + strDir + " --version \"\"",
-        "program " + strDir + " --version 1 --notify x",
-        "program " + strDir + " --version 1 --unconditional -1",
-        "program " + strDir + " --version 1 --colour red",
+        "program " + strDir + " --version 1",             // no region
+        "program " + strDir + " --version 1 --region",
+        "program " + strDir + " --version 1 --region CN --notify x",
+        "program " + strDir + " --version 1 --region CN --unconditional -1",
+        "program " + strDir + " --version 1 --region CN --colour red",
         "data " + strDir + " --version 1",                // data sets have no header
         "data " + strDir + " -o",
     };
@@ -252,7 +255,7 @@ TEST_F(ManifestToolTest, RefusesToPublishNamesTheClientWouldMisread) {
         ASSERT_TRUE(WriteFileBytes(dir / "ok.dll", "ok"));
         ASSERT_TRUE(WriteFileBytes(dir / c.pszFile, "x"));
         const ToolRun run = RunManifestTool(m_tmp, std::string(c.pszKind) + " " + Quoted(dir.Path()) +
-                                                       (std::string(c.pszKind) == "program" ? " --version 1" : ""));
+                                                       (std::string(c.pszKind) == "program" ? " --version 1 --region \"\"" : ""));
         EXPECT_EQ(1u, run.dwExit);
         EXPECT_NE(std::string::npos, run.strError.find(c.pszFile)) << run.strError;
         EXPECT_FALSE(FileExists(dir / "UpdateConfig.ini"));
@@ -260,8 +263,55 @@ TEST_F(ManifestToolTest, RefusesToPublishNamesTheClientWouldMisread) {
     }
 }
 
+TEST(ReleaseNames, TheClientsOwnStateIsNeverPartOfARelease) {
+    const struct {
+        const char* pszName;
+        bool bState;
+    } rows[] = {
+        {"config.dat", true},   {"CONFIG.DAT", true},     {"UserConfig.dat", true}, {"UpdateRecord.dat", true},
+        {"UPDATE\\x", true},    {"update/x", true},       {"a.bak", true},          {"bin\\a.dll.part", true},
+        {"a.part.tag", true},   {"Update.exe", false},    {"UPDATEx\\a", false},    {"bin\\Config.dat", false},
+        {"UPDATE", false},      {"a.bak.dll", false},
+    };
+    for (const auto& row : rows) EXPECT_EQ(row.bState, IsClientStateName(row.pszName)) << row.pszName;
+    const struct {
+        const char* pszPattern;
+        const char* pszName;
+        bool bMatch;
+    } patterns[] = {
+        {"*.pdb", "bin\\A.PDB", true}, {"bin/*.map", "bin\\x.map", true}, {"logs", "logs\\a\\b.txt", true},
+        {"?.dll", "誠.dll", true},       {"log", "logs\\a.txt", false},     {"*.pdb", "a.pdb.txt", false},
+    };
+    for (const auto& row : patterns) {
+        EXPECT_EQ(row.bMatch, MatchesReleasePattern(row.pszPattern, row.pszName)) << row.pszPattern << " " << row.pszName;
+    }
+}
+
+TEST_F(ManifestToolTest, TheClientsOwnStateAndFolderLitterAreLeftOutAndNamed) {
+    const char* const kLeftOut[] = {"Config.dat", "UserConfig.dat", "UpdateRecord.dat", "UPDATE\\Update.log",
+                                    "UPDATE\\x",   "a.bak",          "bin\\a.dll.part",  "Thumbs.db",
+                                    "bin\\desktop.ini", "old.sig"};
+    for (const char* pszName : kLeftOut) ASSERT_TRUE(WriteFileBytes(m_strRelease + pszName, "not released"));
+    ASSERT_TRUE(WriteFileBytes(m_strRelease + "bin\\a.pdb", "symbols"));
+    ASSERT_TRUE(WriteFileBytes(m_strRelease + "logs\\run.txt", "log"));
+    const ToolRun run = RunManifestTool(m_tmp, "program " + Quoted(m_strRelease) +
+                                                   " --version 1 --region CN --exclude *.PDB --exclude logs");
+    ASSERT_EQ(0u, run.dwExit) << run.strError;
+    CConfigFile manifest(m_strRelease + "UpdateConfig.ini");
+    std::vector<std::string> vecKeys;
+    manifest.ReadSection("FILES", vecKeys);
+    std::vector<std::string> vecExpected;
+    for (const ReleaseFile& file : kRelease) vecExpected.push_back(file.pszName);   // Update.exe among them
+    EXPECT_EQ(vecExpected, vecKeys);
+    for (const char* pszName : kLeftOut) {
+        EXPECT_NE(std::string::npos, run.strError.find(std::string("left out: ") + pszName + " (")) << run.strError;
+    }
+    EXPECT_NE(std::string::npos, run.strError.find("left out: bin\\a.pdb (--exclude *.PDB)")) << run.strError;
+    EXPECT_NE(std::string::npos, run.strError.find("left out: logs\\run.txt (--exclude logs)")) << run.strError;
+}
+
 TEST_F(ManifestToolTest, AMissingDirectoryFails) {
-    const ToolRun run = RunManifestTool(m_tmp, "program " + Quoted(m_tmp / "nowhere\\") + " --version 1");
+    const ToolRun run = RunManifestTool(m_tmp, "program " + Quoted(m_tmp / "nowhere\\") + " --version 1 --region CN");
     EXPECT_EQ(1u, run.dwExit);
     EXPECT_FALSE(run.strError.empty());
 }

@@ -417,7 +417,7 @@ TEST(UpdateToolSigning, KeygenManifestVerifyRoundTrip) {
     ASSERT_TRUE(WriteFileBytes(strRelease + "UpdateConfig.ini.sig", "left from an earlier release"));
     run = RunTool(tmp, "manifest program " + Q(strRelease) + " --version 4.0.1008 --key " + Q(strKey) + " --expires 30");
     EXPECT_EQ(2u, run.dwExit) << "a signature names the path it is served at: --kind is required";
-    run = RunTool(tmp, "manifest program " + Q(strRelease) + " --version 4.0.1008 --key " + Q(strKey) +
+    run = RunTool(tmp, "manifest program " + Q(strRelease) + " --version 4.0.1008 --region CN --key " + Q(strKey) +
                            " --kind 1 --expires 30");
     ASSERT_EQ(0u, run.dwExit) << run.strError;
     const std::string strManifestPath = strRelease + "UpdateConfig.ini";

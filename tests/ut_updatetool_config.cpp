@@ -88,6 +88,8 @@ TEST(UpdateToolConfig, SetGetDumpRoundTripThroughTheRealProgram) {
         {"誠", "診", "誠"},                       // trail byte '\' ends the argument
         {"Update", "WebSiteURL", "http://example.test/a b"},
         {"update", "VERSION", "4.0.1008.0101"},   // replaces, whatever the case
+        {"Update", "ServerIP", "https://update.example.test"},
+        {"Update", "ServerPort", "65535"},
     };
     for (const Set& s : sets) {
         const ToolRun run = RunTool(tmp, {"config", "set", strFile, s.pszSection, s.pszKey, s.pszValue});
@@ -122,7 +124,8 @@ TEST(UpdateToolConfig, SetGetDumpRoundTripThroughTheRealProgram) {
     const ToolRun dump = RunTool(tmp, {"config", "dump", strFile});
     EXPECT_EQ(0u, dump.dwExit) << dump.strErr;
     EXPECT_EQ(file.GetText(), dump.strOut);
-    EXPECT_EQ(Gbk("[Update]\r\nVersion=4.0.1008.0101\r\nRegion=城市\r\nWebSiteURL=http://example.test/a b\r\n\r\n"
+    EXPECT_EQ(Gbk("[Update]\r\nVersion=4.0.1008.0101\r\nRegion=城市\r\nWebSiteURL=http://example.test/a b\r\nServerIP=https://update.example.test\r\n"
+                  "ServerPort=65535\r\n\r\n"
                   "[誠]\r\n診=誠\r\n"),
               dump.strOut);
 }
@@ -146,11 +149,14 @@ TEST(UpdateToolConfig, ImportReplacesTheWholeContentFromStandardInput) {
     CCryptConfigFile replaced(strFile, "");
     EXPECT_EQ("[Server]\r\nUseProxy=1\r\n", replaced.GetText());
 
-    run = RunTool(tmp, {"config", "import", strFile}, "");
-    EXPECT_EQ(0u, run.dwExit) << run.strErr;
-    CCryptConfigFile emptied(strFile, "");
-    EXPECT_TRUE(emptied.Exists());
-    EXPECT_EQ("", emptied.GetText());
+    // An input that would empty the file, or hand the client a value it misreads: refused, nothing changed.
+    const std::string strBefore = ReadFileBytes(strFile);
+    for (const char* pszInput : {"", "\r\n; only a comment\r\n", "[Update]\r\nServerPort=abc\r\n"}) {
+        run = RunTool(tmp, {"config", "import", strFile}, pszInput);
+        EXPECT_EQ(2u, run.dwExit) << pszInput;
+        EXPECT_EQ(1u, LineCount(run.strErr)) << run.strErr;
+        EXPECT_EQ(strBefore, ReadFileBytes(strFile)) << pszInput;
+    }
 }
 
 TEST(UpdateToolConfig, Md5PrintsTheLibrarysDigest) {
@@ -204,6 +210,12 @@ TEST(UpdateToolConfig, ErrorsExitWithTwoAndOneLine) {
         {"config", "get", strDamaged, "Update", "Version"},
         {"config", "set", strDamaged, "Update", "Version", "2"},
         {"config", "import", strDamaged},
+        {"config", "set", strGood, "Update", "PublicKey", "BPq1mMr6cSRN0Fo0bLt0"},   // a truncated key line
+        {"config", "set", strGood, "update", "serverport", "abc"},
+        {"config", "set", strGood, "Update", "ServerPort2", "65536"},
+        {"config", "set", strGood, "Update", "ServerIP", "ftp://host"},
+        {"config", "set", strGood, "Update", "ServerIP2", "a b"},
+        {"config", "set", strGood, "Server", "Connections", "9"},
         {"config", "dump", tmp.Path()},
         {"md5"},
         {"md5", strMissing},
@@ -221,4 +233,63 @@ TEST(UpdateToolConfig, ErrorsExitWithTwoAndOneLine) {
     EXPECT_EQ(strDamagedBytes, ReadFileBytes(strDamaged));
     EXPECT_EQ(strGoodBytes, ReadFileBytes(strGood));
     EXPECT_FALSE(FileExists(strMissing));
+}
+
+// Help is asked for: on standard output, exit 0, nothing read or written.
+TEST(UpdateToolConfig, HelpForEveryCommandExitsWithZero) {
+    TempDir tmp;
+    const std::string strKey = tmp / "key.pem";
+    const std::vector<std::vector<std::string>> cases = {
+        {"help"}, {"--help"}, {"help", "manifest"}, {"config", "--help"}, {"config", "set", "--help"},
+        {"md5", "--help"}, {"manifest", "program", "--help"}, {"manifest", "data", "--help"},
+        {"keygen", "--help"}, {"keygen", strKey, "--help"}, {"pubkey", "--help"}, {"sign", "--help"},
+        {"verify", "--help"},
+    };
+    for (const std::vector<std::string>& vecArgs : cases) {
+        const ToolRun run = RunTool(tmp, vecArgs);
+        EXPECT_EQ(0u, run.dwExit) << vecArgs[0] << " " << vecArgs.back();
+        EXPECT_EQ("usage: UpdateTool ", run.strOut.substr(0, 18)) << run.strOut;
+        EXPECT_EQ("", run.strErr);
+    }
+    EXPECT_NE(std::string::npos, RunTool(tmp, {"sign", "--help"}).strOut.find("--kind N")) << "required options named";
+    const ToolRun unknown = RunTool(tmp, {"keygen", "--foo"});
+    EXPECT_EQ(2u, unknown.dwExit);
+    EXPECT_NE(std::string::npos, unknown.strErr.find("--foo"));
+    EXPECT_FALSE(FileExists(strKey));
+    EXPECT_FALSE(FileExists("--help"));
+    EXPECT_FALSE(FileExists("--foo"));
+}
+
+// A valid signature over a folder that is not the release: every difference named, exit 1.
+TEST(UpdateToolConfig, VerifyChecksTheFolderAgainstTheManifest) {
+    TempDir tmp;
+    const std::string strKey = tmp / "key.pem";
+    const std::string strRelease = tmp / "release";
+    ASSERT_TRUE(WriteFileBytes(strRelease + "\\bin\\a.dll", "0123456789"));
+    ASSERT_TRUE(WriteFileBytes(strRelease + "\\b.dll", "b"));
+    ASSERT_TRUE(WriteFileBytes(strRelease + "\\c.dll", "c"));
+    ASSERT_TRUE(WriteFileBytes(strRelease + "\\Config.dat", "the publisher's own"));
+    ToolRun run = RunTool(tmp, {"keygen", strKey});
+    ASSERT_EQ(0u, run.dwExit) << run.strErr;
+    const std::string strPublic = run.strOut.substr(0, run.strOut.find('\n'));
+    run = RunTool(tmp, {"manifest", "program", strRelease, "--version", "2", "--region", "", "--key", strKey, "--kind", "1"});
+    ASSERT_EQ(0u, run.dwExit) << run.strErr;
+    run = RunTool(tmp, {"verify", strRelease, strPublic, "--kind", "1"});
+    EXPECT_EQ(0u, run.dwExit) << run.strOut;
+    EXPECT_EQ("Target: /1/UpdateConfig.ini\nvalid\n", run.strOut);
+
+    ASSERT_TRUE(WriteFileBytes(strRelease + "\\bin\\a.dll", "012345678901"));
+    ASSERT_TRUE(DeleteFileA((strRelease + "\\b.dll").c_str()));
+    ASSERT_TRUE(WriteFileBytes(strRelease + "\\extra.dll", "x"));
+    ASSERT_TRUE(WriteFileBytes(strRelease + "\\c.dll", "C"));
+    run = RunTool(tmp, {"verify", strRelease + "\\UpdateConfig.ini", strPublic, "--kind", "1"});
+    EXPECT_EQ(1u, run.dwExit);
+    const std::string strMD5Line = "changed: c.dll (MD5 4a8a08f09d37b73795649038408b5f33, found ";
+    EXPECT_EQ("Target: /1/UpdateConfig.ini\nvalid\nmissing: b.dll\nchanged: bin\\a.dll (SIZE 10, found 12)\n" +
+                  strMD5Line,
+              run.strOut.substr(0, run.strOut.find(strMD5Line) + strMD5Line.size()));
+    EXPECT_NE(std::string::npos, run.strOut.find("\nnot listed: extra.dll\n")) << run.strOut;
+    run = RunTool(tmp, {"verify", strRelease, strPublic, "--kind", "1", "--exclude", "EXTRA.*"});
+    EXPECT_EQ(std::string::npos, run.strOut.find("not listed")) << run.strOut;
+    EXPECT_EQ(2u, RunTool(tmp, {"verify", strRelease, strPublic, "--colour"}).dwExit);
 }

@@ -1,10 +1,13 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/base/Text.h"
+#include "platform/crypto/EcdsaP256.h"
 #include "platform/ini/CryptConfigFile.h"
 #include "platform/ini/IniDocument.h"
+#include "tools/ManifestSigning.h"
 #include "tools/ToolCommands.h"
 #include "tools/ToolConsole.h"
 
@@ -54,6 +57,62 @@ int Get(const char* pszPath, const char* pszSection, const char* pszKey) {
     return WriteOutText(strValue + "\n") ? 0 : Fail("cannot write to standard output", pszPath);
 }
 
+bool IsHostLabelChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+}
+
+// A host name or IPv4 address: dot-separated labels of letters, digits and '-'
+// (syntax only; whether it resolves is the client's business).
+bool IsHostText(const std::string& strHost) {
+    if (strHost.empty() || strHost.size() > 253) return false;
+    size_t nStart = 0;
+    while (true) {
+        const size_t nDot = strHost.find('.', nStart);
+        const std::string strLabel = strHost.substr(nStart, nDot == std::string::npos ? std::string::npos : nDot - nStart);
+        if (strLabel.empty() || strLabel.size() > 63 || strLabel.front() == '-' || strLabel.back() == '-') return false;
+        for (char c : strLabel) {
+            if (!IsHostLabelChar(c)) return false;
+        }
+        if (nDot == std::string::npos) return true;
+        nStart = nDot + 1;
+    }
+}
+
+bool IsServerText(const std::string& strValue) {
+    for (const char* pszScheme : {"http://", "https://"}) {
+        const size_t nLen = std::strlen(pszScheme);
+        if (strValue.size() > nLen && SameTextIgnoringCase(strValue.substr(0, nLen), pszScheme)) {
+            return IsHostText(strValue.substr(nLen));
+        }
+    }
+    return IsHostText(strValue);
+}
+
+// The values the client reads as numbers, keys or servers: one it would
+// misread stops updates on every installation it reaches. Empty when the
+// value is fit (or the key is not one of these), else why not.
+std::string CheckKnownValue(const std::string& strSection, const std::string& strKey, const std::string& strValue) {
+    const auto Is = [&](const char* pszSection, const char* pszKey) {
+        return SameTextIgnoringCase(strSection, pszSection) && SameTextIgnoringCase(strKey, pszKey);
+    };
+    int nNumber = 0;
+    if (Is("Update", "PublicKey")) {
+        std::vector<CEcdsaP256PublicKey> vecKeys;
+        if (!ParsePublicKeyList(strValue, vecKeys)) {
+            return "Update PublicKey must be one or two base64 P-256 key lines separated by a comma";
+        }
+    } else if (Is("Update", "ServerPort") || Is("Update", "ServerPort2")) {
+        if (!ParseWholeNumber(strValue.c_str(), 0, 65535, nNumber)) return "Update " + strKey + " must be a whole number 0-65535";
+    } else if (Is("Update", "ServerIP") || Is("Update", "ServerIP2")) {
+        if (!IsServerText(strValue)) {
+            return "Update " + strKey + " must be a host name, an IPv4 address or http://host, https://host";
+        }
+    } else if (Is("Server", "Connections")) {
+        if (!ParseWholeNumber(strValue.c_str(), 1, 8, nNumber)) return "Server Connections must be a whole number 1-8";
+    }
+    return std::string();
+}
+
 int Set(const char* pszPath, const char* pszSection, const char* pszKey, const char* pszValue) {
     std::string strSection;
     std::string strKey;
@@ -64,6 +123,8 @@ int Set(const char* pszPath, const char* pszSection, const char* pszKey, const c
     if (!IniDocument::IsStorable(strSection, strKey, strValue)) {
         return Usage("section, key or value cannot be stored (empty name, line break, ']' or '=' in a name)");
     }
+    const std::string strWhy = CheckKnownValue(pszSection, pszKey, pszValue);
+    if (!strWhy.empty()) return Usage(strWhy.c_str());
     CCryptConfigFile file(pszPath, "");
     if (file.IsDamaged()) return Fail(kDamaged, pszPath);
     if (file.WriteString(pszSection, pszKey, pszValue) != 0) return Fail("cannot be written", pszPath);
@@ -73,6 +134,23 @@ int Set(const char* pszPath, const char* pszSection, const char* pszKey, const c
 int Import(const char* pszPath) {
     std::string strText;
     if (!ReadAllInput(strText)) return Fail("cannot read standard input", pszPath);
+    // An empty or unreadable input would empty the file: refused, the file left as it is.
+    IniDocument doc;
+    doc.Parse(strText);
+    bool bHasKey = false;
+    for (const std::string& strSection : doc.SectionNames()) {
+        for (const std::string& strKey : doc.KeyNames(strSection)) {
+            bHasKey = true;
+            std::string strSectionText, strKeyText, strValue;
+            if (!GbkToUtf8(strSection, strSectionText) || !GbkToUtf8(strKey, strKeyText) ||
+                !GbkToUtf8(*doc.Find(strSection, strKey), strValue)) {
+                return Fail("standard input is not GBK text (left as it is)", pszPath);
+            }
+            const std::string strWhy = CheckKnownValue(strSectionText, strKeyText, strValue);
+            if (!strWhy.empty()) return Fail((strWhy + " (left as it is)").c_str(), pszPath);
+        }
+    }
+    if (!bHasKey) return Fail("standard input holds no [section] with a key=value line (left as it is)", pszPath);
     CCryptConfigFile file(pszPath, "");
     if (file.IsDamaged()) return Fail(kDamaged, pszPath);
     if (file.ReplaceText(strText) != 0) return Fail("cannot be written", pszPath);

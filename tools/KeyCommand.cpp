@@ -17,6 +17,11 @@ int RunKeygenCommand(int argc, char** argv) {
         return 2;
     }
     const std::string strPath = argv[0];
+    // An option given by mistake ("--help") must never become the key file's name.
+    if (strPath.size() > 1 && strPath[0] == '-') {
+        ToolPrintf(stderr, "UpdateTool keygen: unknown option %s (usage: keygen PRIVATE_KEY_FILE)\n", strPath.c_str());
+        return 2;
+    }
     // Checked before the work too, so the common mistake costs nothing; the
     // exclusive creation below is what really guarantees it.
     if (GetFileAttributesW(Utf8ToWide(strPath).c_str()) != INVALID_FILE_ATTRIBUTES) {

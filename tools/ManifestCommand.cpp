@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "manifest/ManifestName.h"
+#include "manifest/ReleaseNames.h"
 #include "platform/base/Text.h"
 #include "platform/base/Win32Handles.h"
 #include "platform/fs/DirectoryEx.h"
@@ -34,6 +35,7 @@ struct ManifestOptions {
     std::string strKey;     // private key file: sign the manifest
     int nKind = 0;          // update kind the manifest is served under (its signature's Target)
     int nExpiryDays = 0;    // 0: the signature never expires
+    std::vector<std::string> vecExclude;   // --exclude patterns (manifest/ReleaseNames.h)
 };
 
 struct FoundFile {
@@ -47,9 +49,9 @@ struct FoundFile {
 
 int Usage(const char* pszWhy) {
     ToolPrintf(stderr,
-                 "UpdateTool manifest: %s (usage: manifest program DIR --version V [--region R] "
-                 "[--unconditional N] [--notify N] [-o OUT] [--key PRIVATE_KEY_FILE --kind N [--expires DAYS]] | "
-                 "manifest data DIR [-o OUT] [--key PRIVATE_KEY_FILE --kind N [--expires DAYS]])\n",
+                 "UpdateTool manifest: %s (usage: manifest program DIR --version V --region R "
+                 "[--unconditional N] [--notify N] [-o OUT] [--exclude PATTERN]... [--key PRIVATE_KEY_FILE --kind N [--expires DAYS]] | "
+                 "manifest data DIR [-o OUT] [--exclude PATTERN]... [--key PRIVATE_KEY_FILE --kind N [--expires DAYS]])\n",
                  pszWhy);
     return 2;
 }
@@ -70,6 +72,7 @@ int ParseOptions(int argc, char** argv, ManifestOptions& options) {
     options.strDir = argv[1];
 
     bool bHasVersion = false;
+    bool bHasRegion = false;
     for (int i = 2; i < argc; ++i) {
         const std::string strOption = argv[i];
         if (i + 1 >= argc) return Usage(("missing value after " + strOption).c_str());
@@ -82,6 +85,9 @@ int ParseOptions(int argc, char** argv, ManifestOptions& options) {
             if (!ParseExpiryDays(pszValue, options.nExpiryDays)) return Usage("--expires needs a number of days (1-36500)");
         } else if (strOption == "--kind") {
             if (!ParseUpdateKind(pszValue, options.nKind)) return Usage("--kind needs an update kind (1-65535)");
+        } else if (strOption == "--exclude") {
+            if (!*pszValue) return Usage("--exclude needs a PATTERN");
+            options.vecExclude.push_back(pszValue);
         } else if (!options.bProgram) {
             return Usage(("unknown option for data: " + strOption).c_str());
         } else if (strOption == "--version") {
@@ -89,6 +95,7 @@ int ParseOptions(int argc, char** argv, ManifestOptions& options) {
             bHasVersion = true;
         } else if (strOption == "--region") {
             options.strRegion = pszValue;
+            bHasRegion = true;
         } else if (strOption == "--unconditional") {
             if (!ParseCount(pszValue, options.nUnconditional)) return Usage("--unconditional needs a number");
         } else if (strOption == "--notify") {
@@ -98,6 +105,8 @@ int ParseOptions(int argc, char** argv, ManifestOptions& options) {
         }
     }
     if (options.bProgram && (!bHasVersion || options.strVersion.empty())) return Usage("--version is required");
+    // A forgotten region would differ from every installation's and show them all the notification.
+    if (options.bProgram && !bHasRegion) return Usage("--region is required (--region \"\" for none)");
     if (options.strDir.empty()) return Usage("empty directory");
     if (options.nExpiryDays > 0 && options.strKey.empty()) return Usage("--expires needs --key");
     // The signature names the path the manifest is served at: without the kind there is none.
@@ -263,6 +272,17 @@ int RunManifestCommand(int argc, char** argv) {
         // The manifest and its signature from an earlier run are not part of the release.
         if (SamePath(strPath, strOut) || SamePath(strPath, strDefaultOut) ||
             SamePath(strPath, strOut + kSignatureSuffix) || SamePath(strPath, strDefaultOut + kSignatureSuffix)) {
+            continue;
+        }
+        // Never published: a client would install it over its own state, or it is no part of the program.
+        if (const char* pszReason = ReleaseLeftOutReason(file.strName)) {
+            ToolPrintf(stderr, "left out: %s (%s)\n", file.strName.c_str(), pszReason);
+            continue;
+        }
+        const auto itPattern = std::find_if(options.vecExclude.begin(), options.vecExclude.end(),
+                                            [&](const std::string& strPattern) { return MatchesReleasePattern(strPattern, file.strName); });
+        if (itPattern != options.vecExclude.end()) {
+            ToolPrintf(stderr, "left out: %s (--exclude %s)\n", file.strName.c_str(), itPattern->c_str());
             continue;
         }
         // Listed, the private key would be published with the release.

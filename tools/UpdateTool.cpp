@@ -11,6 +11,7 @@
 #include "tools/ManifestCommand.h"
 #include "tools/ToolCommands.h"
 #include "tools/ToolConsole.h"
+#include "tools/ToolHelp.h"
 
 namespace {
 
@@ -24,11 +25,11 @@ struct ToolCommand {
 const ToolCommand kCommands[] = {
     {"config", RunConfigCommand, "config dump|get|set|import FILE ..."},
     {"md5", RunMd5Command, "md5 FILE"},
-    {"manifest", RunManifestCommand, "manifest program|data DIR ... [--key PRIVATE_KEY_FILE [--expires DAYS]]"},
+    {"manifest", RunManifestCommand, "manifest program|data DIR ... [--key PRIVATE_KEY_FILE --kind N [--expires DAYS]]"},
     {"keygen", RunKeygenCommand, "keygen PRIVATE_KEY_FILE"},
     {"pubkey", RunPubkeyCommand, "pubkey PRIVATE_KEY_FILE"},
-    {"sign", RunSignCommand, "sign MANIFEST --key PRIVATE_KEY_FILE [--expires DAYS]"},
-    {"verify", RunVerifyCommand, "verify MANIFEST PUBLIC_KEY"},
+    {"sign", RunSignCommand, "sign MANIFEST --key PRIVATE_KEY_FILE --kind N [--expires DAYS]"},
+    {"verify", RunVerifyCommand, "verify MANIFEST|DIR PUBLIC_KEY [--kind N] [--exclude PATTERN]..."},
     {"patch", RunPatchCommand, "patch make OLD NEW OUT | patch apply OLD PATCH OUT"},
     {"compress", RunCompressCommand, "compress IN OUT"},
     {"decompress", RunDecompressCommand, "decompress IN OUT SIZE"},
@@ -43,6 +44,32 @@ int Usage() {
     }
     ToolPrintf(stderr, "\n");
     return 2;
+}
+
+bool IsHelpOption(const char* pszArg) { return std::strcmp(pszArg, "--help") == 0 || std::strcmp(pszArg, "/?") == 0; }
+
+// Help asked for: on standard output, exit 0.
+int Help(const ToolCommand* pCommand) {
+    if (pCommand) {
+        const char* pszText = CommandHelpText(pCommand->pszName);
+        if (pszText) {
+            ToolPrintf(stdout, "%s", pszText);
+        } else {
+            ToolPrintf(stdout, "usage: UpdateTool %s\n", pCommand->pszUsage);
+        }
+        return 0;
+    }
+    ToolPrintf(stdout, "usage: UpdateTool COMMAND ...\n");
+    for (const ToolCommand& command : kCommands) ToolPrintf(stdout, "  UpdateTool %s\n", command.pszUsage);
+    ToolPrintf(stdout, "UpdateTool COMMAND --help (or UpdateTool help COMMAND) shows every option and an example.\n");
+    return 0;
+}
+
+const ToolCommand* FindCommand(const char* pszName) {
+    for (const ToolCommand& command : kCommands) {
+        if (std::strcmp(pszName, command.pszName) == 0) return &command;
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -60,8 +87,16 @@ int main() {
     const int argc = static_cast<int>(vecArgs.size()) + 1;
     char** argv = vecArgv.data();
     if (argc < 2) return Usage();
-    for (const ToolCommand& command : kCommands) {
-        if (std::strcmp(argv[1], command.pszName) == 0) return command.pfnRun(argc - 2, argv + 2);
+    if (std::strcmp(argv[1], "help") == 0 || IsHelpOption(argv[1])) {
+        if (argc == 2) return Help(nullptr);
+        const ToolCommand* pCommand = FindCommand(argv[2]);
+        return pCommand ? Help(pCommand) : Usage();
     }
-    return Usage();
+    const ToolCommand* pCommand = FindCommand(argv[1]);
+    if (!pCommand) return Usage();
+    // Asked anywhere on a command's line, help is all that happens: nothing is read or written.
+    for (int i = 2; i < argc; ++i) {
+        if (IsHelpOption(argv[i])) return Help(pCommand);
+    }
+    return pCommand->pfnRun(argc - 2, argv + 2);
 }
