@@ -188,13 +188,19 @@ TEST(NotifyDialog, ReturnsTheAnswerOfTheButtonPressed) {
     }
 }
 
-TEST(NotifyDialog, EnterDoesNotAnswer) {
-    NotifyRun run;
-    ASSERT_TRUE(run.Start("4.0.1007.0715", "4.0.1008.0801"));
-    ::PostMessageA(run.Dlg(), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-    EXPECT_EQ(run.Result(500), -2);
-    ClickControl(run.Dlg(), IDC_BTN_UPGRADE);
-    EXPECT_EQ(run.Result(), IDYES);
+TEST(NotifyDialog, AnswersByKeyboard) {
+    // Keys go to the dialog's queue, where the dialog manager reads them as typed.
+    const struct {
+        WPARAM nKey;
+        int nResult;
+    } cases[] = {{VK_RETURN, IDYES}, {VK_ESCAPE, IDNO}};
+    for (const auto& c : cases) {
+        NotifyRun run;
+        ASSERT_TRUE(run.Start("4.0.1007.0715", "4.0.1008.0801"));
+        ::PostMessageA(run.Dlg(), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);  // a stray IDOK answers nothing
+        ::PostMessageA(run.Dlg(), WM_KEYDOWN, c.nKey, 1);
+        EXPECT_EQ(run.Result(), c.nResult) << c.nKey;
+    }
 }
 
 TEST(NotifyDialog, DragsByTheTopBandOnly) {

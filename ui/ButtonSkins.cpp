@@ -6,9 +6,9 @@ void SkinCaptionButton(CImageButtonX& button) {
     button.SetNormalImage(IDP_BTN_NORMAL, nullptr);
     button.SetOverImage(IDP_BTN_HOVER, nullptr);
     button.SetSelectImage(IDP_BTN_PRESSED, nullptr);
-    button.SetTextColor(1, RGB(51, 51, 51));
-    button.SetTextColor(2, RGB(255, 255, 255));
-    button.SetTextColor(3, RGB(255, 255, 255));
+    button.SetTextColor(CImageButtonX::kNormal, RGB(51, 51, 51));
+    button.SetTextColor(CImageButtonX::kHover, RGB(255, 255, 255));
+    button.SetTextColor(CImageButtonX::kPressed, RGB(255, 255, 255));
     button.SetShowText(true);
 }
 

@@ -38,6 +38,7 @@ const MessageMap<CDlgNotify>& CDlgNotify::GetMessageMap() {
         MapBnClicked<CDlgNotify>(IDC_BTN_UPGRADE, &CDlgNotify::OnBtnUpgrade),
         MapBnClicked<CDlgNotify>(IDC_BTN_LATER, &CDlgNotify::OnBtnLater),
         MapBnClicked<CDlgNotify>(IDC_BTN_CLOSE, &CDlgNotify::OnBtnLater),
+        MapBnClicked<CDlgNotify>(IDCANCEL, &CDlgNotify::OnBtnLater),  // Esc: as the close mark
         MapCtlColor<CDlgNotify>(&CDlgNotify::OnCtlColor),
         MapLButtonDown<CDlgNotify>(&CDlgNotify::OnLButtonDown),
         MapBnClicked<CDlgNotify>(IDC_LINK, &CDlgNotify::OnLinkClicked),
@@ -64,22 +65,23 @@ void CDlgNotify::DoDataExchange(CDataExchange* pDX) {
 BOOL CDlgNotify::OnInitDialog() {
     CImageDialog::OnInitDialog();
     SetWindowText("QOVA升级通知");
-    SetBackPicture(2, IDP_NOTIFY_FACE, nullptr, false);
+    SetBackPicture(kSkinSplitEdges, IDP_NOTIFY_FACE, nullptr, false);
 
     SkinCaptionButton(m_btnLater);
     SkinCaptionButton(m_btnUpgrade);
     SkinCloseMark(m_btnCloseX);
 
     for (CStaticText* pText : {&m_txtCurVersion, &m_txtNewVersion}) {
-        pText->SetFontSize(12, 0);
+        pText->SetFontSize(CStaticText::kDialogTextPixels, CStaticText::kSizePixels);
         pText->SetTextColor(kTextColor);
         pText->SetBold(true);
     }
-    m_txtLink.SetFontSize(12, 0);
+    m_txtLink.SetFontSize(CStaticText::kDialogTextPixels, CStaticText::kSizePixels);
     m_txtLink.SetTextColor(kTextColor);
     m_txtLink.SetUnderline(true);
     m_txtLink.SetHoverCursor(::LoadCursorW(nullptr, MAKEINTRESOURCEW(32649)));  // IDC_HAND
 
+    SetDefaultButton(IDC_BTN_UPGRADE);
     PlaceAboveTaskbar();
     return TRUE;
 }

@@ -2,7 +2,7 @@
 // CDlgNotify: the upgrade notice a silent program update shows after it has
 // installed a new version. It shows the installed and the new version above
 // the taskbar at the right edge of the screen and returns the user's answer:
-// IDYES for "立即升级", IDNO for "下次升级 " and for the close mark.
+// IDYES for "立即升级", IDNO for "下次升级 ", the close mark and Esc; Enter upgrades.
 #include <windows.h>
 
 #include "platform/dialog/AfxString.h"

@@ -90,25 +90,25 @@ void CDlgUpdate::DoDataExchange(CDataExchange* pDX) {
 BOOL CDlgUpdate::OnInitDialog() {
     CImageDialog::OnInitDialog();
     SetWindowText(kWindowText);
-    SetBackPicture(2, IDP_UPDATE_FACE, nullptr, false);
+    SetBackPicture(kSkinSplitEdges, IDP_UPDATE_FACE, nullptr, false);
 
     m_picIcon.SetPicture(IDP_ICON_OFFER, nullptr);
     m_picHeading.SetPicture(IDP_HEAD_OFFER, nullptr);
 
-    m_txtTitle.SetFontSize(12, 0);
+    m_txtTitle.SetFontSize(CStaticText::kDialogTextPixels, CStaticText::kSizePixels);
     m_txtTitle.SetTextColor(kTitleColor);
-    m_txtTitle.SetAligns(0);
+    m_txtTitle.SetAligns(CStaticText::kAlignLeft);
     m_txtTitle.SetBold(true);
 
     SkinCaptionButton(m_btnClose);
     SkinCaptionButton(m_btnUpdate);
     SkinCloseMark(m_btnCloseX);
 
-    m_txtNewVersion.SetFontSize(12, 0);
+    m_txtNewVersion.SetFontSize(CStaticText::kDialogTextPixels, CStaticText::kSizePixels);
     m_txtNewVersion.SetTextColor(kTextColor);
     m_txtNewVersion.SetBold(true);
 
-    m_txtMessage.SetFontSize(12, 0);
+    m_txtMessage.SetFontSize(CStaticText::kDialogTextPixels, CStaticText::kSizePixels);
     m_txtMessage.SetTextColor(kTextColor);
     m_txtMessage.SetBold(false);
 
@@ -139,6 +139,8 @@ void CDlgUpdate::HideOfferLine() {
 }
 
 void CDlgUpdate::ShowCheckState(EDialogState eState) {
+    // Enter upgrades while it is offered and closes otherwise (the upgrade button hides on failure).
+    SetDefaultButton(eState == EDialogState::Offer ? IDC_BTN_UPDATE : IDC_BTN_CLOSE, IDC_BTN_CLOSE);
     if (eState == EDialogState::Offer) {
         m_picIcon.SetPicture(IDP_ICON_OFFER, nullptr);
         m_picHeading.SetPicture(IDP_HEAD_OFFER, nullptr);

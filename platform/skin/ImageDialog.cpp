@@ -156,8 +156,28 @@ void CImageDialog::DoDataExchange(CDataExchange* pDX) { CDialog::DoDataExchange(
 
 void CImageDialog::OnOK() {}
 
+void CImageDialog::SetDefaultButton(UINT nId, UINT nFallbackId) {
+    m_nDefaultId = nId;
+    m_nDefaultFallbackId = nFallbackId;
+}
+
+UINT CImageDialog::DefaultButton() const {
+    // A hidden button must not be pressed by Enter: it stands for a step the dialog has left.
+    for (UINT nId : {m_nDefaultId, m_nDefaultFallbackId}) {
+        HWND hButton = nId && m_hWnd ? ::GetDlgItem(m_hWnd, static_cast<int>(nId)) : nullptr;
+        if (hButton && ::IsWindowVisible(hButton) && ::IsWindowEnabled(hButton)) return nId;
+    }
+    return 0;
+}
+
 bool CImageDialog::OnMessage(UINT nMsg, WPARAM wParam, LPARAM lParam, LRESULT* pResult) {
     switch (nMsg) {
+    case DM_GETDEFID: {
+        const UINT nId = DefaultButton();
+        // Without one the dialog manager sends IDOK, which OnOK ignores.
+        *pResult = nId ? MAKELRESULT(nId, DC_HASDEFID) : 0;
+        return true;
+    }
     case WM_ERASEBKGND:
         if (!EnsureFace()) return false;
         PaintFace(reinterpret_cast<HDC>(wParam));

@@ -4,8 +4,9 @@
 // erase, so nothing flickers; the skin widgets copy the part under themselves
 // from the same bitmap (PaintParentFace), so they look transparent.
 //
-// Keyboard: a skinned dialog has no default button, so Enter does nothing;
-// Esc and Alt+F4 end it with IDCANCEL as the framework does.
+// Keyboard: Enter presses the default button the derived dialog names for
+// its state (SetDefaultButton), or does nothing while none is shown; Esc and
+// Alt+F4 end it with IDCANCEL as the framework does.
 //
 // Display scale: the dialog takes its window's DPI when it opens and each one
 // WM_DPICHANGED brings later (a per-monitor aware program dragged to a monitor
@@ -26,8 +27,8 @@ public:
     ~CImageDialog() override;
 
     // Takes PNG resource nResId of hInst (nullptr: the application) as the face.
-    // nImageType: 1 stretches the picture over the window; 2 draws it at 1:1
-    // with its halves anchored to the edges (see SkinImageType). bFlag true
+    // nImageType (SkinImageType): kSkinStretch stretches the picture over the
+    // window; kSkinSplitEdges draws it at 1:1 with its halves anchored to the edges. bFlag true
     // also sizes the window to the picture. False when the picture is missing.
     bool SetBackPicture(int nImageType, UINT nResId, HINSTANCE hInst, bool bFlag);
 
@@ -36,6 +37,11 @@ public:
     bool PaintFaceUnder(HWND hChild, HDC hdc);
 
     HBRUSH OnCtlColor(HDC hdc, HWND hWnd, UINT nCtlColor);
+
+    // The button Enter presses: nId, or nFallbackId while nId is hidden or
+    // disabled; 0 for none. Answered through DM_GETDEFID, so the dialog
+    // manager never marks an owner-drawn button as default (its face stays).
+    void SetDefaultButton(UINT nId, UINT nFallbackId = 0);
 
     // The DPI the dialog is laid out for; before it has a window, the system DPI.
     UINT GetDpi() const;
@@ -61,13 +67,17 @@ private:
     CAlphaBitmap m_picture;
     UINT m_nPictureId = 0;
     HINSTANCE m_hPictureInst = nullptr;
+    UINT DefaultButton() const;
+
+    UINT m_nDefaultId = 0;
+    UINT m_nDefaultFallbackId = 0;
     UINT m_nDpi = 0;         // 0 until the window exists
     UniqueGdiObject m_font;  // the dialog font at m_nDpi, once it differs from the template's
     int m_nImageType = kDefaultImageType;
     UniqueGdiObject m_face;  // rendered face, client-sized
     SIZE m_faceSize = {0, 0};
 
-    static const int kDefaultImageType = 2;
+    static const int kDefaultImageType = kSkinSplitEdges;
 };
 
 // The DPI a skin widget draws at: its CImageDialog parent's, else its window's.

@@ -59,7 +59,7 @@ HFONT CStaticText::GetDrawFont() {
     HGDIOBJ hBase = GetFont() ? static_cast<HGDIOBJ>(GetFont()) : ::GetStockObject(DEFAULT_GUI_FONT);
     ::GetObjectW(hBase, sizeof(lf), &lf);
     if (m_nFontSize > 0) {
-        const int nPerInch = m_nFontFlag == 1 ? 72 : static_cast<int>(kSkinDesignDpi);
+        const int nPerInch = m_nFontFlag == kSizePoints ? 72 : static_cast<int>(kSkinDesignDpi);
         lf.lfHeight = -::MulDiv(m_nFontSize, static_cast<int>(SkinDpiOf(m_hWnd)), nPerInch);
         lf.lfWidth = 0;
     }

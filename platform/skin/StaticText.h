@@ -12,11 +12,15 @@
 class CStaticText : public CSkinStatic {
 public:
     enum Align { kAlignLeft = 0, kAlignCenter = 1, kAlignRight = 2 };
+    // The unit of SetFontSize.
+    enum SizeUnit { kSizePixels = 0, kSizePoints = 1 };
+    // The dialog font's 9 points in pixels at 100 %.
+    static const int kDialogTextPixels = 12;
 
     CStaticText() = default;
 
-    // nFlag 0: nSize is the character height in pixels at 100 % (96 DPI);
-    // 1: in points. Either is drawn at the dialog's DPI. 0 or less keeps the
+    // nFlag kSizePixels: nSize is the character height in pixels at 100 % (96 DPI);
+    // kSizePoints: in points. Either is drawn at the dialog's DPI. 0 or less keeps the
     // dialog font's size.
     void SetFontSize(int nSize, int nFlag);
     virtual void SetTextColor(COLORREF crColor);

@@ -42,30 +42,30 @@ protected:
     BOOL OnInitDialog() override {
         CImageDialog::OnInitDialog();
         SetWindowText("QOVA皮肤控件");
-        SetBackPicture(2, IDP_UPDATE_FACE, nullptr, false);
+        SetBackPicture(kSkinSplitEdges, IDP_UPDATE_FACE, nullptr, false);
         m_picIcon.SetPicture(IDP_ICON_OFFER, nullptr);
         m_picHeading.SetPicture(IDP_HEAD_OFFER, nullptr);
-        m_txtTitle.SetFontSize(12, 0);
+        m_txtTitle.SetFontSize(CStaticText::kDialogTextPixels, CStaticText::kSizePixels);
         m_txtTitle.SetTextColor(RGB(233, 247, 254));
-        m_txtTitle.SetAligns(0);
+        m_txtTitle.SetAligns(CStaticText::kAlignLeft);
         m_txtTitle.SetBold(true);
         for (CImageButtonX* pButton : {&m_btnClose, &m_btnUpdate}) {
             pButton->SetNormalImage(IDP_BTN_NORMAL, nullptr);
             pButton->SetOverImage(IDP_BTN_HOVER, nullptr);
             pButton->SetSelectImage(IDP_BTN_PRESSED, nullptr);
-            pButton->SetTextColor(1, kDark);
-            pButton->SetTextColor(2, kWhite);
-            pButton->SetTextColor(3, kWhite);
+            pButton->SetTextColor(CImageButtonX::kNormal, kDark);
+            pButton->SetTextColor(CImageButtonX::kHover, kWhite);
+            pButton->SetTextColor(CImageButtonX::kPressed, kWhite);
             pButton->SetShowText(true);
         }
         m_btnCloseX.SetNormalImage(IDP_CLOSEX_NORMAL, nullptr);
         m_btnCloseX.SetOverImage(IDP_CLOSEX_HOVER, nullptr);
         m_btnCloseX.SetSelectImage(IDP_CLOSEX_PRESSED, nullptr);
-        m_txtNewVersion.SetFontSize(12, 0);
+        m_txtNewVersion.SetFontSize(CStaticText::kDialogTextPixels, CStaticText::kSizePixels);
         m_txtNewVersion.SetTextColor(kDark);
         m_txtNewVersion.SetBold(true);
         m_txtNewVersion.SetWindowText("4.0.1008.0801");
-        m_txtMessage.SetFontSize(12, 0);
+        m_txtMessage.SetFontSize(CStaticText::kDialogTextPixels, CStaticText::kSizePixels);
         m_txtMessage.SetTextColor(kDark);
         m_progress.SetBmpResource(IDB_PROGRESS_TRACK, IDB_PROGRESS_LEFT, IDB_PROGRESS_MIDDLE, IDB_PROGRESS_RIGHT);
         m_progress.SetRange(0, 5);
