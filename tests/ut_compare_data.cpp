@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <bcrypt.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "manifest/CompareProgramFiles.h"
 #include "platform/base/Win32Handles.h"
 #include "platform/fs/DigestCache.h"
+#include "platform/fs/FileContents.h"
 #include "platform/ini/ConfigFile.h"
 #include "support/TempDir.h"
 
@@ -156,6 +158,24 @@ TEST(DigestCache, UnchangedFilesAreNotReadAndEveryChangeIsStillSeen) {
              ASSERT_TRUE(MoveFileExA((strRoot + "other.tmp").c_str(), strPath.c_str(), MOVEFILE_REPLACE_EXISTING));
          },
          1, true, -1},
+        {"digests kept longer than 7 days ago",
+         [](const std::string&, const std::string& strCache) {
+             // Every entry's hashing time set to the epoch, the section's checksum made anew.
+             std::string strBytes = ReadFileBytes(strCache);
+             const size_t nHead = strBytes.find("\r\n") + 2, nBody = strBytes.find("\r\n", nHead) + 2;
+             std::string strHead = strBytes.substr(nHead, nBody - 2 - nHead), strBody;
+             for (size_t nAt = nBody; nAt < strBytes.size();) {
+                 const size_t nEnd = strBytes.find("\r\n", nAt);
+                 const std::string strLine = strBytes.substr(nAt, nEnd - nAt);
+                 strBody += strLine.substr(0, strLine.rfind('\t')) + "\t1\r\n";
+                 nAt = nEnd + 2;
+             }
+             strHead.erase(strHead.rfind('\t'));   // "@\t<key>\t<count>"
+             char szSum[17];
+             snprintf(szSum, sizeof(szSum), "%llx", ContentChecksum(strHead.substr(2) + "\r\n" + strBody));
+             ASSERT_TRUE(WriteFileBytes(strCache, strBytes.substr(0, nHead) + strHead + "\t" + szSum + "\r\n" + strBody));
+         },
+         2, false, 0},
         {"damaged cache",
          [](const std::string&, const std::string& strCache) {
              std::string strBytes = ReadFileBytes(strCache);
@@ -165,7 +185,7 @@ TEST(DigestCache, UnchangedFilesAreNotReadAndEveryChangeIsStillSeen) {
          },
          2, false, 0},
         {"cache garbage", [](const std::string&, const std::string& strCache) {
-             ASSERT_TRUE(WriteFileBytes(strCache, "QOVA digest cache 1\r\n@\tMD5\t"));
+             ASSERT_TRUE(WriteFileBytes(strCache, "QOVA digest cache 2\r\n@\tMD5\t"));
          },
          2, false, 0},
         {"cache from another directory",

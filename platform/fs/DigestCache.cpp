@@ -9,14 +9,27 @@
 
 namespace {
 
-const char kHeader[] = "QOVA digest cache 1\r\n";
+const char kHeader[] = "QOVA digest cache 2\r\n";
 const char kSectionMark[] = "@\t";
 // A file changed within this long before it was hashed may be written again
 // within the same tick of the file system's clock, leaving its times as they
 // were: its digest is not kept (the next run hashes it again).
 constexpr uint64_t kSettleTime = 10000000;   // 1 s in FILETIME units
+// Damage that leaves the times alone (a bad sector, a write through a mapped
+// view, a tool that restores times) is caught by hashing every file again
+// after this long, whatever the cache says.
+constexpr uint64_t kMaxEntryAge = 7ull * 24 * 3600 * 10000000;   // 7 days in FILETIME units
 
-uint64_t Join(DWORD dwHigh, DWORD dwLow) { return (static_cast<uint64_t>(dwHigh) << 32) | dwLow; }
+uint64_t NowFileTime() {
+    FILETIME ftNow;
+    GetSystemTimeAsFileTime(&ftNow);
+    return (static_cast<uint64_t>(ftNow.dwHighDateTime) << 32) | ftNow.dwLowDateTime;
+}
+
+// Times that are unset or ahead of the clock say nothing about the contents.
+bool TimesAreSound(const S_FileIdentity& id, uint64_t nNow) {
+    return id.nLastWrite != 0 && id.nChange != 0 && id.nLastWrite <= nNow && id.nChange <= nNow;
+}
 
 std::string Hex(uint64_t n) {
     char szText[17];
@@ -58,14 +71,16 @@ std::string SectionKey(const std::string& strAlgorithm, const std::string& strRo
     return strAlgorithm + "\t" + strRoot;
 }
 
-std::string EntryLine(const std::string& strName, const S_FileIdentity& id, const std::string& strDigest) {
+std::string EntryLine(const std::string& strName, const S_FileIdentity& id, const std::string& strDigest,
+                      uint64_t nHashed) {
     return strName + "\t" + Hex(id.nSize) + "\t" + Hex(id.nLastWrite) + "\t" + Hex(id.nChange) + "\t" +
-           Hex(id.nVolume) + "\t" + Hex(id.nIndex) + "\t" + strDigest + "\r\n";
+           Hex(id.nVolume) + "\t" + Hex(id.nIndex) + "\t" + strDigest + "\t" + Hex(nHashed) + "\r\n";
 }
 
-bool ParseEntry(const std::string& strLine, std::string& strName, S_FileIdentity& id, std::string& strDigest) {
+bool ParseEntry(const std::string& strLine, std::string& strName, S_FileIdentity& id, std::string& strDigest,
+                uint64_t& nHashed) {
     const std::vector<std::string> vecFields = Split(strLine, '\t');
-    if (vecFields.size() != 7 || vecFields[0].empty() || vecFields[6].empty()) return false;
+    if (vecFields.size() != 8 || vecFields[0].empty() || vecFields[6].empty()) return false;
     for (char c : vecFields[6]) {
         if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
     }
@@ -73,7 +88,7 @@ bool ParseEntry(const std::string& strLine, std::string& strName, S_FileIdentity
     strDigest = vecFields[6];
     return ParseHex(vecFields[1], id.nSize) && ParseHex(vecFields[2], id.nLastWrite) &&
            ParseHex(vecFields[3], id.nChange) && ParseHex(vecFields[4], id.nVolume) &&
-           ParseHex(vecFields[5], id.nIndex);
+           ParseHex(vecFields[5], id.nIndex) && ParseHex(vecFields[7], nHashed);
 }
 
 // Tabs and line breaks would break the format: such a root is never cached.
@@ -175,7 +190,7 @@ void CDigestCache::Load() {
             for (size_t n = 0; n < nCount; ++n) {
                 std::string strName;
                 S_Entry entry;
-                if (!ParseEntry(vecLines[i + 1 + n], strName, entry.identity, entry.strDigest)) {
+                if (!ParseEntry(vecLines[i + 1 + n], strName, entry.identity, entry.strDigest, entry.nHashed)) {
                     entries.clear();
                     m_bDirty = true;
                     break;
@@ -198,11 +213,14 @@ long CDigestCache::GetFileDigest(const std::string& strName, std::string& strDig
     if (!hFile) return -1;
 
     S_FileIdentity before;
-    const bool bKnown = !m_strCacheFile.empty() && GetFileIdentity(hFile.get(), m_nVolume, before);
+    const uint64_t nNow = NowFileTime();
+    const bool bKnown = !m_strCacheFile.empty() && GetFileIdentity(hFile.get(), m_nVolume, before) &&
+                        TimesAreSound(before, nNow);
     if (bKnown) {
         const auto it = m_entries.find(strName);
         if (it != m_entries.end()) {
-            if (it->second.identity == before) {
+            const uint64_t nHashed = it->second.nHashed;
+            if (it->second.identity == before && nHashed <= nNow && nNow - nHashed < kMaxEntryAge) {
                 it->second.bUsed = true;
                 strDigest = it->second.strDigest;
                 return 0;
@@ -219,14 +237,12 @@ long CDigestCache::GetFileDigest(const std::string& strName, std::string& strDig
     // Kept under the identity taken before the read: a write during the read
     // moves the change time of a settled file away from it, so the next run reads
     // the file again.
-    FILETIME ftNow;
-    GetSystemTimeAsFileTime(&ftNow);
-    const uint64_t nNow = Join(ftNow.dwHighDateTime, ftNow.dwLowDateTime);
     const uint64_t nLatest = before.nChange > before.nLastWrite ? before.nChange : before.nLastWrite;
     if (nLatest < nNow && nNow - nLatest >= kSettleTime) {
         S_Entry& entry = m_entries[strName];
         entry.identity = before;
         entry.strDigest = strDigest;
+        entry.nHashed = nNow;
         entry.bUsed = true;
         m_bDirty = true;
     }
@@ -243,7 +259,7 @@ bool CDigestCache::Save() {
             bAllUsed = false;
             continue;
         }
-        strBody += EntryLine(item.first, item.second.identity, item.second.strDigest);
+        strBody += EntryLine(item.first, item.second.identity, item.second.strDigest, item.second.nHashed);
         ++nCount;
     }
     if (!m_bDirty && bAllUsed) return true;   // the file already says exactly this

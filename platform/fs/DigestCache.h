@@ -7,7 +7,9 @@
 // file index. The volume is the root directory's (one query per cache: see
 // GetFileIdentity); a volume mounted below the root shares it. Every write and every time set moves the change time, so bytes
 // put back under their old last-write time are still noticed; a file replaced
-// by another has another index. Anything else - no entry, an entry that differs
+// by another has another index. A digest kept for 7 days is taken again from
+// the bytes, and a file whose times are unset or ahead of the clock is always
+// read. Anything else - no entry, an entry that differs
 // in any of these, a cache file that is missing, damaged or was made for
 // another directory or algorithm - means the file is hashed from its bytes, as
 // without a cache: a kept digest is only ever what hashing gave for the same file.
@@ -65,7 +67,8 @@ private:
     struct S_Entry {
         S_FileIdentity identity;
         std::string strDigest;
-        bool bUsed = false;   // written back by Save()
+        uint64_t nHashed = 0;   // FILETIME of the hashing; too old or ahead of the clock: hashed again
+        bool bUsed = false;     // written back by Save()
     };
 
     void Load();
