@@ -52,14 +52,31 @@ void CUpdateLog::Write(const std::string& strEvent, const std::string& strDetail
     WriteFile(hLog.get(), strLine.data(), static_cast<DWORD>(strLine.size()), &dwWritten, nullptr);
 }
 
+namespace {
+
+bool IsControl(char ch) { return static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F; }
+
+}  // namespace
+
+// Whatever a value holds (a server's text, a manifest's VERSION, -d:), it
+// stays inside its own field: a control character is written as \xHH and
+// forces the quotes, so no value can end a line or fake another one.
 std::string LogField(const char* pszName, const std::string& strValue) {
-    const bool bQuote = strValue.empty() || strValue.find_first_of(" =\"\t") != std::string::npos;
+    bool bQuote = strValue.empty() || strValue.find_first_of(" =\"\t") != std::string::npos;
+    for (char ch : strValue) bQuote = bQuote || IsControl(ch);
     std::string strField = std::string(" ") + pszName + "=";
     if (!bQuote) return strField + strValue;
     strField += '"';
     for (char ch : strValue) {
+        if (IsControl(ch)) {
+            static const char kHex[] = "0123456789abcdef";
+            const unsigned char uch = static_cast<unsigned char>(ch);
+            strField += "\\x";
+            strField += kHex[uch >> 4];
+            strField += kHex[uch & 0x0F];
+            continue;
+        }
         if (ch == '"') strField += '\\';
-        if (ch == '\r' || ch == '\n') ch = ' ';
         strField += ch;
     }
     return strField + '"';

@@ -331,7 +331,8 @@ TEST(SilentProgram, TheLogSaysWhyAndNeverStopsARun) {
         std::string("manifest refused name=UpdateConfig.ini reason=\"") + SignatureCheckText(ESignatureCheck::BadSignature);
     const struct {
         const char* pszName;
-        int nSetUp;   // 0 nothing, 1 signed by another key, 2 a file broken off, 3 no server, 4 full log, 5 log unwritable
+        int nSetUp;   // 0 nothing, 1 signed by another key, 2 a file broken off, 3 no server, 4 full log, 5 log unwritable,
+                      // 6 a held backup, 7 UpdateRecord.dat a directory, 8 control characters in the version
         bool bInstalled;
         std::string strLine;
     } cases[] = {
@@ -347,6 +348,8 @@ TEST(SilentProgram, TheLogSaysWhyAndNeverStopsARun) {
         {"an UpdateRecord.dat that is a directory", 7, true,
          "best-effort call=WriteUpdateRecord file=<app>UpdateRecord.dat error="},
         {"no product key to write", 0, true, "best-effort call=WriteProductRegistry file=HKLM\\SOFTWARE\\QOVA error=2"},
+        // A value cannot end its line or fake another one.
+        {"control characters in a logged value", 8, true, "version=\"4.0\\x1b[2K\\x0bend\""},
     };
     const std::string strOldLog(300 * 1024, 'x');
     for (const auto& c : cases) {
@@ -362,6 +365,7 @@ TEST(SilentProgram, TheLogSaysWhyAndNeverStopsARun) {
         UiProcess holder;
         if (c.nSetUp == 6) ASSERT_TRUE(WriteFileBytes(inst.App("stale.bak"), "old") && inst.Hold(holder, "stale.bak", "r"));
         if (c.nSetUp == 7) ASSERT_TRUE(CreateDirectoryA(inst.App("UpdateRecord.dat").c_str(), nullptr));
+        if (c.nSetUp == 8) ASSERT_TRUE(inst.SetConfig("Update", "Version", "4.0\x1b[2K\x0b" "end"));
         if (c.nSetUp == 5) {
             CreateDirectoryA(inst.App("UPDATE").c_str(), nullptr);
             ASSERT_TRUE(CreateDirectoryA(inst.App("UPDATE\\Update.log").c_str(), nullptr));
@@ -378,6 +382,7 @@ TEST(SilentProgram, TheLogSaysWhyAndNeverStopsARun) {
         EXPECT_NE(std::string::npos, strLog.find(strLine)) << c.pszName << "\n" << strLog;
         EXPECT_EQ(0u, strLog.find("20")) << c.pszName << ": each line starts with its time";
         EXPECT_EQ(std::string::npos, strLog.find("-----BEGIN")) << c.pszName << ": no key material";
+        EXPECT_EQ(std::string::npos, strLog.find_first_of("\x1b\x0b")) << c.pszName << ": no raw control character";
         if (c.nSetUp == 4) {
             EXPECT_EQ(strOldLog, ReadFileBytes(inst.App("UPDATE\\Update.log.1"))) << c.pszName;
             EXPECT_LT(strLog.size(), 4096u) << c.pszName;
