@@ -14,6 +14,7 @@
 #include "install/UpdateRecord.h"
 #include "manifest/CompareDataFiles.h"
 #include "manifest/CompareProgramFiles.h"
+#include "manifest/ReleaseNames.h"
 #include "manifest/VersionOrder.h"
 #include "platform/base/Text.h"
 #include "platform/fs/DirectoryEx.h"
@@ -193,6 +194,7 @@ bool CUpdateRun::LogManifestResult() {
 // files an interrupted run left staged with the right digest.
 const S_RunOutcome& CUpdateRun::Compare() {
     CompareWithInstallation();
+    SkipClientState();
     CConfigFile manifest(ManifestPath());
     manifest.ReadString("Version", "VERSION", "", m_head.strVersion);
     manifest.ReadString("Version", "REGION", "", m_head.strRegion);
@@ -222,6 +224,26 @@ void CUpdateRun::CompareWithInstallation() {
     if (CompareProgramFiles(checkInfo, m_vecChanged) < 0) {
         m_log.Write("compare", "failed" + LogField("manifest", ManifestPath()) + " reason=\"no FILES to compare\"");
     }
+}
+
+// A release never replaces the installation's own state (Config.dat, UPDATE\,
+// backups, parts): such an entry is left out, the rest installs.
+void CUpdateRun::SkipClientState() {
+    const std::string& strApp = m_setup.strAppPath;
+    const std::string& strTarget = m_setup.strTargetPath;
+    // Names as seen from the application directory: a data set's own Config.dat is not the client's.
+    const std::string strPrefix = strTarget.size() >= strApp.size() && strTarget.compare(0, strApp.size(), strApp) == 0
+                                      ? strTarget.substr(strApp.size())
+                                      : std::string();
+    std::vector<S_UpdateFileInfo> vecKept;
+    for (S_UpdateFileInfo& info : m_vecChanged) {
+        if (IsClientStateName(strPrefix + info.strFileName)) {
+            m_log.Write("compare", "skipped" + LogField("file", info.strFileName) + " reason=\"the client's own state\"");
+            continue;
+        }
+        vecKept.push_back(std::move(info));
+    }
+    m_vecChanged.swap(vecKept);
 }
 
 // fetch on the caller's thread.

@@ -121,6 +121,7 @@ private:
     bool RecoverInterruptedInstall();
     bool LogManifestResult();
     void CompareWithInstallation();
+    void SkipClientState();
     S_InstallTraces MakeTraces() const;
     void AddManifestCopy(S_InstallTraces& traces) const;
     std::string ManifestPath() const { return m_setup.strDownloadPath + m_policy.strManifestName; }

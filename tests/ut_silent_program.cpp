@@ -217,6 +217,34 @@ TEST(SilentProgram, InstallsBelowAFolderOutsideEveryCodePage) {
     EXPECT_NE(std::string::npos, strManifest.find("MD5=" + Md5Hex("a file new in this version")));
 }
 
+// A release made from an installed copy carries the publisher's own state:
+// the client keeps its own and installs the rest.
+TEST(SilentProgram, AReleaseNeverReplacesTheClientsOwnState) {
+    TestInstallation inst(kInstalled, "CN", false);
+    ASSERT_TRUE(inst.Install(kOldFiles));
+    const std::string strOwnConfig = ReadFileBytes(inst.App("Config.dat"));
+    ProgramRelease release = Release(kOffered);
+    release.vecFiles.push_back({"Config.dat", "the publisher's own configuration"});
+    release.vecFiles.push_back({"UPDATE\\Update.log", "the publisher's log"});
+    release.vecFiles.push_back({"bin\\plugin.dll.bak", "a backup"});
+    ASSERT_TRUE(inst.PublishProgram(release));
+    ASSERT_TRUE(inst.Serve());
+
+    ASSERT_TRUE(inst.RunUpdate("-silent"));
+    ExpectFiles(inst, kNewFiles, "the rest of the release");
+    EXPECT_EQ(kOffered, inst.InstalledVersion());
+    EXPECT_NE(strOwnConfig, ReadFileBytes(inst.App("Config.dat"))) << "the version moved on in the own file";
+    EXPECT_EQ("127.0.0.1", inst.ConfigValue("Update", "ServerIP"));
+    EXPECT_FALSE(FileExists(inst.App("bin\\plugin.dll.bak")));
+    const std::string strLog = ReadFileBytes(inst.App("UPDATE\\Update.log"));
+    EXPECT_EQ(std::string::npos, strLog.find("the publisher's log"));
+    EXPECT_NE(std::string::npos, strLog.find("compare skipped file=Config.dat reason=\"the client's own state\""))
+        << strLog;
+    EXPECT_EQ(std::vector<std::string>({"/1/UpdateConfig.ini", "/1/QOVA.dll", "/1/bin/plugin.dll",
+                                        u8"/1/bin/地图/extra.dat"}),
+              TestServer::First().RequestLogInRuns(1));
+}
+
 TEST(SilentProgram, ALockedFileIsMovedAsideAndItsBackupGoesNextRun) {
     TestInstallation inst(kInstalled, "CN", false);
     ASSERT_TRUE(inst.Install(kOldFiles));
