@@ -126,39 +126,15 @@ TransferStep CFileTransfer::AfterHeaders() {
     uint64_t nLength = 0;
     // Without a length the end of the body cannot be told from a dropped connection.
     const bool bLength = m_pRequest->ContentLength(nLength);
-    ETransferFailure eOutside = ETransferFailure::None;
     m_bOpenLength = false;
+    std::optional<TransferStep> refused;
     if (dwStatus == 200 && bLength) {
-        // Refused before the part is touched: what is there may still be continued elsewhere.
-        if (Outside(nLength, eOutside)) return EndAttempt(TransferStep::TryNext, eOutside);
-        // A weak ETag cannot continue a body; Last-Modified then stands in.
-        std::string strValidator = m_pRequest->Header(L"ETag");
-        if (strValidator.compare(0, 2, "W/") == 0) strValidator.clear();
-        if (strValidator.empty()) strValidator = m_pRequest->Header(L"Last-Modified");
-        if (m_bound.nMaxSize != S_FileBound::kUnknown) strValidator.clear();  // never continued (see the constructor)
-        if (!m_part.StartOver(strValidator, nLength))
-            return EndAttempt(TransferStep::GiveUp, ETransferFailure::LocalWrite, GetLastError());
-        m_nTotal = nLength;
+        refused = TakeWholeBody(nLength);
     } else if (dwStatus == 200 && (IsChunked(m_pRequest->Header(L"Transfer-Encoding")) ||
                                    m_bound.nSize != S_FileBound::kUnknown)) {
-        // Chunked: WinHTTP knows where the body ends. Ended by the connection:
-        // only a file of known size, read up to that size.
-        if (!m_part.StartOver(std::string(), 0))
-            return EndAttempt(TransferStep::GiveUp, ETransferFailure::LocalWrite, GetLastError());
-        m_bOpenLength = true;
-        m_nTotal = m_bound.nSize != S_FileBound::kUnknown ? m_bound.nSize : m_bound.nMaxSize;
+        refused = TakeOpenBody();
     } else if (dwStatus == 206 && m_bResuming && bLength) {
-        uint64_t nFirst = 0, nLast = 0, nTotal = 0;
-        if (!ParseContentRange(m_pRequest->Header(L"Content-Range"), nFirst, nLast, nTotal) ||
-            nFirst != m_part.Have() || nLast + 1 != nTotal || nLength != nTotal - nFirst ||
-            (m_part.Total() != 0 && nTotal != m_part.Total())) {
-            m_part.Discard();  // not the rest of what is there: the next attempt starts over
-            return EndAttempt(TransferStep::Broke, ETransferFailure::BrokenBody);
-        }
-        if (Outside(nTotal, eOutside)) return EndAttempt(TransferStep::TryNext, eOutside);
-        if (!m_part.Continue()) return EndAttempt(TransferStep::GiveUp, ETransferFailure::LocalWrite, GetLastError());
-        m_nTotal = nTotal;
-        m_bContinuing = true;
+        refused = TakeRestOfPart(nLength);
     } else if (dwStatus == 416 && m_bResuming) {
         m_part.Discard();
         return EndAttempt(TransferStep::Broke, ETransferFailure::BrokenBody);
@@ -166,12 +142,54 @@ TransferStep CFileTransfer::AfterHeaders() {
         m_end.dwStatus = dwStatus;
         return EndAttempt(TransferStep::TryNext, ETransferFailure::HttpStatus);
     }
+    if (refused) return *refused;
     m_clock.emplace();
     if (m_nTotal == 0) {
         // Reading the (empty) end lets WinHTTP keep the connection for the next file.
         return Begin(Phase::ReadingEnd, m_pRequest->BeginRead(1), m_clock->WindowLeft());
     }
     return NextBodyStep();
+}
+
+std::optional<TransferStep> CFileTransfer::TakeWholeBody(uint64_t nLength) {
+    ETransferFailure eOutside = ETransferFailure::None;
+    // Refused before the part is touched: what is there may still be continued elsewhere.
+    if (Outside(nLength, eOutside)) return EndAttempt(TransferStep::TryNext, eOutside);
+    // A weak ETag cannot continue a body; Last-Modified then stands in.
+    std::string strValidator = m_pRequest->Header(L"ETag");
+    if (strValidator.compare(0, 2, "W/") == 0) strValidator.clear();
+    if (strValidator.empty()) strValidator = m_pRequest->Header(L"Last-Modified");
+    if (m_bound.nMaxSize != S_FileBound::kUnknown) strValidator.clear();  // never continued (see the constructor)
+    if (!m_part.StartOver(strValidator, nLength))
+        return EndAttempt(TransferStep::GiveUp, ETransferFailure::LocalWrite, GetLastError());
+    m_nTotal = nLength;
+    return std::nullopt;
+}
+
+std::optional<TransferStep> CFileTransfer::TakeOpenBody() {
+    // Chunked: WinHTTP knows where the body ends. Ended by the connection:
+    // only a file of known size, read up to that size.
+    if (!m_part.StartOver(std::string(), 0))
+        return EndAttempt(TransferStep::GiveUp, ETransferFailure::LocalWrite, GetLastError());
+    m_bOpenLength = true;
+    m_nTotal = m_bound.nSize != S_FileBound::kUnknown ? m_bound.nSize : m_bound.nMaxSize;
+    return std::nullopt;
+}
+
+std::optional<TransferStep> CFileTransfer::TakeRestOfPart(uint64_t nLength) {
+    uint64_t nFirst = 0, nLast = 0, nTotal = 0;
+    if (!ParseContentRange(m_pRequest->Header(L"Content-Range"), nFirst, nLast, nTotal) ||
+        nFirst != m_part.Have() || nLast + 1 != nTotal || nLength != nTotal - nFirst ||
+        (m_part.Total() != 0 && nTotal != m_part.Total())) {
+        m_part.Discard();  // not the rest of what is there: the next attempt starts over
+        return EndAttempt(TransferStep::Broke, ETransferFailure::BrokenBody);
+    }
+    ETransferFailure eOutside = ETransferFailure::None;
+    if (Outside(nTotal, eOutside)) return EndAttempt(TransferStep::TryNext, eOutside);
+    if (!m_part.Continue()) return EndAttempt(TransferStep::GiveUp, ETransferFailure::LocalWrite, GetLastError());
+    m_nTotal = nTotal;
+    m_bContinuing = true;
+    return std::nullopt;
 }
 
 TransferStep CFileTransfer::AfterRead(DWORD cbRead, CProgressReporter& reporter) {

@@ -67,6 +67,12 @@ private:
     enum class Phase { Sending, Receiving, Querying, ReadingBuffered, ReadingBulk, ReadingEnd };
 
     TransferStep AfterHeaders();
+    // The kinds of answer a body is taken from: a 200 with a length, a 200
+    // without one (chunked, or a file of known size), a 206 continuing the
+    // part. Nothing when the body is to be read, else how the attempt ended.
+    std::optional<TransferStep> TakeWholeBody(uint64_t nLength);
+    std::optional<TransferStep> TakeOpenBody();
+    std::optional<TransferStep> TakeRestOfPart(uint64_t nLength);
     TransferStep AfterRead(DWORD cbRead, CProgressReporter& reporter);
     TransferStep NextBodyStep();
     TransferStep Begin(Phase phase, bool bStarted, DWORD dwLimitMs);

@@ -112,6 +112,9 @@ struct S_FetchHooks {
     std::function<void(size_t, const std::string&)> fnValidator;
 };
 
+// The most files FetchFiles keeps in flight.
+constexpr unsigned int kMaxFetchConnections = 8;
+
 class CQOVAUpdateIntf {
 public:
     CQOVAUpdateIntf(const std::vector<S_UpdateSerivceAddr>& vecServers, bool bUseProxy);

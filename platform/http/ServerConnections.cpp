@@ -1,0 +1,60 @@
+#include "platform/http/ServerConnections.h"
+
+#include <utility>
+
+#include "platform/base/Text.h"
+#include "platform/http/UrlPath.h"
+
+std::string ServerText(const S_UpdateSerivceAddr& server) {
+    return server.strServerIP + ":" + std::to_string(EffectiveServerPort(server.nServerPort));
+}
+
+CServerConnections::CServerConnections(std::vector<S_UpdateSerivceAddr> vecServers, bool bUseProxy, HANDLE hAbort)
+    : m_vecServers(std::move(vecServers)), m_bUseProxy(bUseProxy), m_hAbort(hAbort) {
+    m_vecConnects.resize(m_vecServers.size());
+}
+
+HINTERNET CServerConnections::Open(size_t nServer) {
+    UniqueInternet& hConnect = m_vecConnects[nServer];
+    if (hConnect) return hConnect.get();
+    if (!m_bProxiesChosen) {
+        m_bProxiesChosen = true;
+        m_vecProxies.assign(m_vecServers.size(), S_ProxyChoice());
+        if (m_bUseProxy) {
+            std::vector<std::pair<std::string, unsigned short>> vecHosts;
+            for (const S_UpdateSerivceAddr& server : m_vecServers)
+                vecHosts.emplace_back(server.strServerIP, EffectiveServerPort(server.nServerPort));
+            m_vecProxies = ChooseProxies(vecHosts, m_hAbort);
+        }
+    }
+    const HINTERNET hSession = Session(m_vecProxies[nServer]);
+    if (!hSession) return nullptr;
+    const S_UpdateSerivceAddr& server = m_vecServers[nServer];
+    hConnect.reset(WinHttpConnect(hSession, WidenAscii(server.strServerIP).c_str(),
+                                  EffectiveServerPort(server.nServerPort), 0));
+    return hConnect.get();
+}
+
+HINTERNET CServerConnections::Session(const S_ProxyChoice& proxy) {
+    UniqueInternet& hSession = m_mapSessions[proxy];
+    if (hSession) return hSession.get();
+    // A proxy goes into the session: Wine ignores one set on a request.
+    switch (proxy.eKind) {
+    case S_ProxyChoice::EKind::Direct:
+        hSession.reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                   WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
+        break;
+    case S_ProxyChoice::EKind::Default:
+        hSession.reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                   WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
+        break;
+    case S_ProxyChoice::EKind::Named:
+        hSession.reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy.wstrProxy.c_str(),
+                                   WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
+        break;
+    }
+    if (!hSession) return nullptr;
+    DWORD dwMaxConns = kMaxFetchConnections;  // each transfer in flight on a connection of its own
+    WinHttpSetOption(hSession.get(), WINHTTP_OPTION_MAX_CONNS_PER_SERVER, &dwMaxConns, sizeof(dwMaxConns));
+    return hSession.get();
+}
