@@ -1,5 +1,6 @@
 #include "platform/http/AsyncRequest.h"
 
+#include <atomic>
 #include <cwchar>
 
 namespace {
@@ -18,9 +19,22 @@ struct RequestContext {
     std::shared_ptr<RequestMemory> pMemory;
     DWORD dwBytes = 0;  // bytes available or read by the last operation
     DWORD dwError = 0;  // non-zero when the last operation failed
+    // The thread inside a Begin call: a completion it sees itself needs no event.
+    std::atomic<DWORD> dwStartingThread{0};
+    bool bCompletedInline = false;  // touched only by the starting thread
 };
 
 namespace {
+
+// WinHTTP completes many steps within the call that starts them (the answer
+// already buffered): those are taken at once, sparing an event and a wait.
+void Completed(RequestContext* pContext) {
+    if (pContext->dwStartingThread.load() == GetCurrentThreadId()) {
+        pContext->bCompletedInline = true;
+    } else {
+        SetEvent(pContext->pMemory->hDone.get());
+    }
+}
 
 void CALLBACK OnRequestStatus(HINTERNET, DWORD_PTR dwContext, DWORD dwStatus, LPVOID pInfo, DWORD dwInfoLength) {
     auto* pContext = reinterpret_cast<RequestContext*>(dwContext);
@@ -29,22 +43,22 @@ void CALLBACK OnRequestStatus(HINTERNET, DWORD_PTR dwContext, DWORD dwStatus, LP
     case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
     case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
         pContext->dwError = 0;
-        SetEvent(pContext->pMemory->hDone.get());
+        Completed(pContext);
         break;
     case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
         pContext->dwError = 0;
         pContext->dwBytes = pInfo ? *static_cast<DWORD*>(pInfo) : 0;
-        SetEvent(pContext->pMemory->hDone.get());
+        Completed(pContext);
         break;
     case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
         pContext->dwError = 0;
         pContext->dwBytes = dwInfoLength;
-        SetEvent(pContext->pMemory->hDone.get());
+        Completed(pContext);
         break;
     case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR: {
         auto* pResult = static_cast<WINHTTP_ASYNC_RESULT*>(pInfo);
         pContext->dwError = pResult && pResult->dwError ? pResult->dwError : ERROR_WINHTTP_INTERNAL_ERROR;
-        SetEvent(pContext->pMemory->hDone.get());
+        Completed(pContext);
         break;
     }
     case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
@@ -96,22 +110,40 @@ bool CAsyncRequest::AddHeaders(const std::wstring& wstrHeaders) {
 
 bool CAsyncRequest::BeginSend() {
     DWORD_PTR dwContext = reinterpret_cast<DWORD_PTR>(m_pContext);
+    Starting();
     return Started(WinHttpSendRequest(m_hRequest.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0,
                                       0, dwContext));
 }
 
-bool CAsyncRequest::BeginReceive() { return Started(WinHttpReceiveResponse(m_hRequest.get(), nullptr)); }
+bool CAsyncRequest::BeginReceive() {
+    Starting();
+    return Started(WinHttpReceiveResponse(m_hRequest.get(), nullptr));
+}
 
-bool CAsyncRequest::BeginQueryAvailable() { return Started(WinHttpQueryDataAvailable(m_hRequest.get(), nullptr)); }
+bool CAsyncRequest::BeginQueryAvailable() {
+    Starting();
+    return Started(WinHttpQueryDataAvailable(m_hRequest.get(), nullptr));
+}
 
 bool CAsyncRequest::BeginRead(DWORD cbWant) {
+    Starting();
     return Started(WinHttpReadData(m_hRequest.get(), m_pMemory->pData.get(), cbWant, nullptr));
 }
 
+void CAsyncRequest::Starting() {
+    m_pContext->bCompletedInline = false;
+    m_pContext->dwStartingThread.store(GetCurrentThreadId());
+}
+
 bool CAsyncRequest::Started(BOOL bStarted) {
+    m_pContext->dwStartingThread.store(0);
     m_bPending = bStarted != FALSE;
     return m_bPending;
 }
+
+bool CAsyncRequest::CompletedInline() const { return m_bPending && m_pContext->bCompletedInline; }
+
+void CAsyncRequest::SignalCompletion() { SetEvent(m_pMemory->hDone.get()); }
 
 bool CAsyncRequest::Finished(DWORD& cbBytes) {
     m_bPending = false;

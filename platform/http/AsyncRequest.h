@@ -49,6 +49,11 @@ public:
     bool BeginQueryAvailable();
     bool BeginRead(DWORD cbWant);
     HANDLE Event() const { return m_pMemory->hDone.get(); }
+    // The step just started has completed within its Begin call: Finished()
+    // may be asked at once, and Event() was not signalled for it.
+    bool CompletedInline() const;
+    // Signals Event() for a step that completed inline but is taken later.
+    void SignalCompletion();
     // After Event(): false when the operation failed; cbBytes is what
     // QueryAvailable found or Read brought.
     bool Finished(DWORD& cbBytes);
@@ -69,6 +74,7 @@ public:
     bool UseLogonCredentialsForProxy();
 
 private:
+    void Starting();
     bool Started(BOOL bStarted);
 
     std::shared_ptr<RequestMemory>& m_pMemory;  // the slot's, kept alive by the context too

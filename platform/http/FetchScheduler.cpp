@@ -103,7 +103,8 @@ void CFetchScheduler::Attempt(size_t i) {
         }
         if (hConnect) {
             if (file.nAttempts == 0) file.dwServerStart = GetTickCount();
-            Follow(i, file.pTransfer->Start(hConnect, m_links.vecMemory[file.nSlot], file.dwServerStart));
+            Follow(i, file.pTransfer->Start(hConnect, m_links.vecMemory[file.nSlot], file.dwServerStart,
+                                            m_reporter));
             return;
         }
         if (!TellsMore(file.failure)) {

@@ -23,6 +23,9 @@ const DWORD kConnectLimitMs = 10000;
 const DWORD kAnswerLimitMs = 20000;
 // Rounds of a proxy's 407 answered with the user's logon credentials.
 const int kProxyAuthRounds = 2;
+// Steps taken one after the other when each completes within its call; then
+// the other transfers get their turn.
+const int kInlineSteps = 8;
 
 // "bytes <first>-<last>/<total>"; false for anything else.
 bool ParseContentRange(const std::string& strValue, uint64_t& nFirst, uint64_t& nLast, uint64_t& nTotal) {
@@ -42,7 +45,12 @@ bool IsChunked(const std::string& strTransferEncoding) {
 }  // namespace
 
 CFileTransfer::CFileTransfer(std::wstring wstrUrlPath, std::string strLocalFile, const S_FileBound& bound)
-    : m_wstrUrlPath(std::move(wstrUrlPath)), m_bound(bound), m_part(std::move(strLocalFile)) {
+    : m_wstrUrlPath(std::move(wstrUrlPath)), m_bound(bound), m_part(std::move(strLocalFile)) {}
+
+bool CFileTransfer::OpenPart() {
+    if (m_bPartOpen) return true;
+    if (!m_part.Open()) return false;
+    m_bPartOpen = true;
     // A bounded file (manifest, .sig) is small and never continued: a hostile
     // answer must not leave bytes for the next run to build on. A part of
     // another length than the one expected is a stale mirror's.
@@ -50,13 +58,16 @@ CFileTransfer::CFileTransfer(std::wstring wstrUrlPath, std::string strLocalFile,
         (m_bound.nSize != S_FileBound::kUnknown && m_part.Total() != 0 && m_part.Total() != m_bound.nSize)) {
         m_part.Discard();
     }
+    return true;
 }
 
 // The request goes first: an operation under way still writes into its memory, not into the part.
 CFileTransfer::~CFileTransfer() { m_pRequest.reset(); }
 
 TransferStep CFileTransfer::Start(HINTERNET hConnect, std::shared_ptr<RequestMemory>& pMemory,
-                                  DWORD dwServerStart) {
+                                  DWORD dwServerStart, CProgressReporter& reporter) {
+    // The part first: what it holds decides the request.
+    if (!OpenPart()) return EndAttempt(TransferStep::GiveUp, ETransferFailure::LocalWrite, GetLastError());
     m_pRequest = std::make_unique<CAsyncRequest>(pMemory);
     m_dwWholeDeadline = dwServerStart + m_bound.dwWholeMs;
     m_clock.reset();
@@ -81,14 +92,24 @@ TransferStep CFileTransfer::Start(HINTERNET hConnect, std::shared_ptr<RequestMem
             return EndAttempt(TransferStep::TryNext, ETransferFailure::Unreachable, GetLastError());
     }
     const TransferStep step = Begin(Phase::Sending, m_pRequest->BeginSend(), kConnectLimitMs);
-    // Opening a file costs about as much as a small request under Wine: done
-    // while the server answers.
-    if (step == TransferStep::Pending && !m_part.Open())
-        return EndAttempt(TransferStep::GiveUp, ETransferFailure::LocalWrite, GetLastError());
-    return step;
+    return step == TransferStep::Pending ? TakeInline(reporter) : step;
 }
 
 TransferStep CFileTransfer::OnEvent(CProgressReporter& reporter) {
+    const TransferStep step = Next(reporter);
+    return step == TransferStep::Pending ? TakeInline(reporter) : step;
+}
+
+TransferStep CFileTransfer::TakeInline(CProgressReporter& reporter) {
+    TransferStep step = TransferStep::Pending;
+    for (int i = 0; i < kInlineSteps && step == TransferStep::Pending && m_pRequest->CompletedInline(); ++i)
+        step = Next(reporter);
+    // Still one done and not taken: its event brings the transport back to it.
+    if (step == TransferStep::Pending && m_pRequest->CompletedInline()) m_pRequest->SignalCompletion();
+    return step;
+}
+
+TransferStep CFileTransfer::Next(CProgressReporter& reporter) {
     DWORD cbBytes = 0;
     if (!m_pRequest->Finished(cbBytes)) return Failed(m_pRequest->Error());
     switch (m_phase) {

@@ -30,6 +30,7 @@ enum class TransferStep {
 class CFileTransfer {
 public:
     // A part left by an earlier transfer is continued only when the bound allows it.
+    // Nothing on disk is touched before the first Start.
     CFileTransfer(std::wstring wstrUrlPath, std::string strLocalFile, const S_FileBound& bound);
     ~CFileTransfer();
     // A copy the caller keeps, by its validator (an ETag, else a Last-Modified
@@ -44,7 +45,8 @@ public:
 
     // Starts an attempt on hConnect with the slot's request memory;
     // dwServerStart: when the first attempt on this server began (the bound's dwWholeMs counts from it).
-    TransferStep Start(HINTERNET hConnect, std::shared_ptr<RequestMemory>& pMemory, DWORD dwServerStart);
+    TransferStep Start(HINTERNET hConnect, std::shared_ptr<RequestMemory>& pMemory, DWORD dwServerStart,
+                       CProgressReporter& reporter);
     HANDLE Event() const { return m_pRequest->Event(); }
     // Tick count by which the current step must have completed.
     DWORD Deadline() const { return m_dwDeadline; }
@@ -66,6 +68,12 @@ public:
 private:
     enum class Phase { Sending, Receiving, Querying, ReadingBuffered, ReadingBulk, ReadingEnd };
 
+    // Follows the step that completed, starting the next one.
+    TransferStep Next(CProgressReporter& reporter);
+    // Takes the steps that completed within the calls that started them.
+    TransferStep TakeInline(CProgressReporter& reporter);
+    // Opens the part at the first attempt, dropping what the bound does not allow to continue.
+    bool OpenPart();
     TransferStep AfterHeaders();
     // The kinds of answer a body is taken from: a 200 with a length, a 200
     // without one (chunked, or a file of known size), a 206 continuing the
@@ -93,6 +101,7 @@ private:
     const std::wstring m_wstrUrlPath;
     const S_FileBound m_bound;
     CPartFile m_part;
+    bool m_bPartOpen = false;
     std::unique_ptr<CAsyncRequest> m_pRequest;
     std::optional<CBodyClock> m_clock;
     Phase m_phase = Phase::Sending;

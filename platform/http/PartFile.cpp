@@ -28,15 +28,6 @@ std::wstring FullPathW(const char* pszPath) {
     return wstrFull;
 }
 
-bool FileSize(const std::string& strPath, uint64_t& nSize) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(Utf8ToWide(strPath).c_str(), GetFileExInfoStandard, &data) ||
-        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return false;
-    nSize = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    return true;
-}
-
 std::string ReadSmallFile(const std::string& strPath, bool& bFound) {
     UniqueFile hFile(CreateFileW(Utf8ToWide(strPath).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     bFound = static_cast<bool>(hFile);
@@ -64,23 +55,7 @@ std::string TagValue(const std::string& strTag, const char* pszKey) {
 }  // namespace
 
 CPartFile::CPartFile(std::string strTarget)
-    : m_strTarget(std::move(strTarget)), m_strPart(m_strTarget + ".part"), m_strTag(m_strPart + ".tag") {
-    // Without a tag a part left there is simply overwritten (Open, StartOver).
-    bool bTagFound = false;
-    const std::string strTag = ReadSmallFile(m_strTag, bTagFound);
-    if (!bTagFound) return;
-    m_bTagOnDisk = true;
-    const std::string strValidator = TagValue(strTag, kValidatorKey);
-    const std::string strLength = TagValue(strTag, kLengthKey);
-    uint64_t nHave = 0;
-    if (!strValidator.empty() && !strLength.empty() && FileSize(m_strPart, nHave) && nHave > 0) {
-        m_strValidator = strValidator;
-        m_nTotal = std::strtoull(strLength.c_str(), nullptr, 10);
-        m_nHave = nHave;
-        return;
-    }
-    DeleteTag();  // nothing that can be continued
-}
+    : m_strTarget(std::move(strTarget)), m_strPart(m_strTarget + ".part"), m_strTag(m_strPart + ".tag") {}
 
 CPartFile::~CPartFile() {
     m_hFile.reset();
@@ -95,9 +70,32 @@ CPartFile::~CPartFile() {
 
 bool CPartFile::Open() {
     if (m_hFile) return true;
-    m_hFile.reset(CreateFileW(Utf8ToWide(m_strPart).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-    return static_cast<bool>(m_hFile);
+    HANDLE hFile = CreateFileW(Utf8ToWide(m_strPart).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const DWORD dwOpened = GetLastError();
+    m_hFile.reset(hFile);
+    if (!m_hFile) return false;
+    // Only a part that was there can have a tag worth reading; not looking
+    // for one spares a failed open, a directory scan under Wine.
+    if (dwOpened == ERROR_ALREADY_EXISTS) TakeOverTag();
+    return true;
+}
+
+void CPartFile::TakeOverTag() {
+    bool bTagFound = false;
+    const std::string strTag = ReadSmallFile(m_strTag, bTagFound);
+    if (!bTagFound) return;  // a part without a tag is simply overwritten (StartOver)
+    m_bTagOnDisk = true;
+    const std::string strValidator = TagValue(strTag, kValidatorKey);
+    const std::string strLength = TagValue(strTag, kLengthKey);
+    LARGE_INTEGER size = {};
+    if (!strValidator.empty() && !strLength.empty() && GetFileSizeEx(m_hFile.get(), &size) && size.QuadPart > 0) {
+        m_strValidator = strValidator;
+        m_nTotal = std::strtoull(strLength.c_str(), nullptr, 10);
+        m_nHave = static_cast<uint64_t>(size.QuadPart);
+        return;
+    }
+    DeleteTag();  // nothing that can be continued
 }
 
 bool CPartFile::StartOver(const std::string& strValidator, uint64_t nTotal) {

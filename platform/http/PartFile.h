@@ -13,8 +13,7 @@
 
 class CPartFile {
 public:
-    // Takes over what an earlier transfer left for strTarget: a part with its
-    // tag; a part without one is deleted.
+    // Nothing on disk is looked at before Open.
     explicit CPartFile(std::string strTarget);
     // Closes the part: kept with its tag when it holds bytes and a validator,
     // else deleted.
@@ -22,13 +21,15 @@ public:
     CPartFile(const CPartFile&) = delete;
     CPartFile& operator=(const CPartFile&) = delete;
 
-    // Bytes on disk and the If-Range value that continues them; nothing to
-    // continue when either is empty.
+    // After Open: bytes on disk and the If-Range value that continues them;
+    // nothing to continue when either is empty.
     uint64_t Have() const { return m_nHave; }
     const std::string& Validator() const { return m_strValidator; }
     uint64_t Total() const { return m_nTotal; }
 
-    // Opens (creating) the part for an attempt; false when it cannot be written.
+    // Opens (creating) the part; false when it cannot be written. Takes over
+    // what an earlier transfer left: a part with its tag (a tag without its
+    // part is ignored, and overwritten when a new one is saved).
     bool Open();
     // The answer starts the file over (200) or continues it (206, at Have()).
     // strValidator: the answer's strong ETag, else its Last-Modified, else empty.
@@ -42,6 +43,7 @@ public:
     bool Commit();
 
 private:
+    void TakeOverTag();
     void SaveTag();
     void DeleteTag();
 
