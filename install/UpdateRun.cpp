@@ -291,7 +291,10 @@ void CUpdateRun::FetchFailed(const S_TransferFailure& failure) {
         Stop(ERunStage::Fetch, ERunResult::Damaged);
         return;
     }
-    Stop(ERunStage::Fetch, ERunResult::FetchFailed);
+    // A download that could not start or store its files is this machine's
+    // failure: the dialog must not blame the connection.
+    Stop(ERunStage::Fetch,
+         failure.eReason == ETransferFailure::LocalWrite ? ERunResult::LocalFailure : ERunResult::FetchFailed);
 }
 
 void CUpdateRun::FetchCancelled() {
