@@ -57,7 +57,8 @@ TEST(SilentUpdater, BuildsThePathsOfEachKind) {
 }
 
 TEST(SilentUpdater, RefusesNamesThatLeaveTheApplicationDirectoryAndASecondInit) {
-    for (const char* pszName : {"..", "..\\..", "Skin\\..\\..", "C:\\Windows", "\\Windows"}) {
+    // UPDATE and UpdateState are the road's own: a data set there would install into them.
+    for (const char* pszName : {"..", "..\\..", "Skin\\..\\..", "C:\\Windows", "\\Windows", "update", "UpdateState\\x"}) {
         CSilentUpdater updater;
         EXPECT_FALSE(updater.InitData(3, pszName)) << pszName;
         EXPECT_FALSE(updater.IsInitialised()) << pszName;
