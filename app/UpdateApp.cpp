@@ -8,6 +8,7 @@
 #include "app/CommandLine.h"
 #include "platform/base/CommandLineArgs.h"
 #include "app/SilentUpdater.h"
+#include "platform/fs/DirectoryEx.h"
 #include "ui/DlgUpdate.h"
 
 namespace {
@@ -54,8 +55,12 @@ BOOL CUpdateApp::InitInstance() {
     // No ActiveX control containment: the program hosts no ActiveX controls.
     SetRegistryKey(kRegistryKey);
 
-    // A second updater leaves at once, before reading a single argument.
+    // A second updater leaves at once, before reading a single argument; so
+    // does one while a run of another session or user holds this installation.
     if (!AcquireInstanceMutex()) return FALSE;
+    std::string strAppPath;
+    CDirectoryEx::GetApplicationPath(strAppPath);
+    if (!m_installationLock.Acquire(strAppPath)) return FALSE;
 
     const S_CommandLine cmd = ParseCommandLine(GetCommandLineArguments());
     if (cmd.bSilent) {

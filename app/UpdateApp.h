@@ -4,20 +4,9 @@
 // returns FALSE so that no message loop follows.
 #include <windows.h>
 
+#include "app/InstallationLock.h"
 #include "platform/base/Win32Handles.h"
 #include "platform/dialog/WinApp.h"
-
-// Releases the mutex (harmless when this thread does not own it) and closes it.
-// CreateMutexW gives NULL on failure; INVALID_HANDLE_VALUE is no mutex either
-// (it is the current-process pseudo handle), so both mean "nothing held".
-struct ReleaseMutexFn {
-    void operator()(HANDLE h) const {
-        if (h == INVALID_HANDLE_VALUE) return;
-        ::ReleaseMutex(h);
-        ::CloseHandle(h);
-    }
-};
-using UniqueOwnedMutex = UniqueAny<HANDLE, ReleaseMutexFn, nullptr>;
 
 class CUpdateApp : public CWinApp {
 public:
@@ -32,4 +21,5 @@ public:
 
 private:
     UniqueOwnedMutex m_hMutex;
+    CInstallationLock m_installationLock;   // after the mutex: released first
 };

@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
     request.strVersion = "1";   // older than the manifest's: the files are compared
     request.strRegion = "CN";
     // As a run does: the first comparison finds no cache and writes one.
-    request.strDigestCache = strDir + "UPDATE\\Digests.cache";
+    request.strDigestCache = strDir + "UpdateState\\Digests.cache";
 
     std::vector<std::string> vecNames;
     {

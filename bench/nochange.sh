@@ -94,7 +94,7 @@ unchanged big || { echo "the no-change run changed the installation" >&2; exit 1
 cp "$data/release/3/config.ini" "$data/manifest.ini"
 for i in 1 2 3; do
   wine "$build/bench/nochange_bench.exe" compare "$(windir "$data/manifest.ini")" "$(windir "$data/big/Maps")" \
-    "$(windir "$data/big/UPDATE/Digests.cache")" </dev/null >"$data/cmp.out" 2>&1 || { cat "$data/cmp.out"; exit 1; }
+    "$(windir "$data/big/UpdateState/Digests.cache")" </dev/null >"$data/cmp.out" 2>&1 || { cat "$data/cmp.out"; exit 1; }
   [ "$(field listed "$data/cmp.out")" = 0 ] || { echo "the comparison listed files"; cat "$data/cmp.out"; exit 1; }
   cmp_runs+=("$(field seconds "$data/cmp.out")")
 done

@@ -19,6 +19,14 @@ std::string Serialize(const std::string& strValidator, const std::string& strBod
     return std::string(kHeader) + strValidator + "\r\n" + szSum + "\r\n" + strBody;
 }
 
+// An entity tag, strong or weak: the only validator that says "this very
+// file". A date says only "not modified since", and a publisher who restores
+// an older manifest restores its older date too.
+bool IsEntityTag(const std::string& strValidator) {
+    const size_t nQuote = strValidator.compare(0, 2, "W/") == 0 ? 2 : 0;
+    return strValidator.size() >= nQuote + 2 && strValidator[nQuote] == '"' && strValidator.back() == '"';
+}
+
 bool Parse(const std::string& strText, std::string& strValidator, std::string& strBody) {
     const size_t nHeader = sizeof(kHeader) - 1;
     if (strText.compare(0, nHeader, kHeader) != 0) return false;
@@ -28,19 +36,20 @@ bool Parse(const std::string& strText, std::string& strValidator, std::string& s
     if (nSumEnd != nValidatorEnd + 2 + 16) return false;
     strValidator = strText.substr(nHeader, nValidatorEnd - nHeader);
     strBody = strText.substr(nSumEnd + 2);
-    return !strValidator.empty() && Serialize(strValidator, strBody) == strText;
+    // A copy an earlier version kept by its Last-Modified date is no copy.
+    return IsEntityTag(strValidator) && Serialize(strValidator, strBody) == strText;
 }
 
 }  // namespace
 
-CKeptManifests::CKeptManifests(const std::string& strAppPath, int nUpdateType,
+CKeptManifests::CKeptManifests(const std::string& strStateDir, int nUpdateType,
                                const std::vector<std::string>& vecNames)
     : m_vecNames(vecNames) {
     for (const std::string& strName : vecNames) {
         S_Kept kept;
-        kept.strPath = strAppPath + "UPDATE\\Kept-" + std::to_string(nUpdateType) + "-" + strName;
+        if (!strStateDir.empty()) kept.strPath = strStateDir + "Kept-" + std::to_string(nUpdateType) + "-" + strName;
         std::string strText;
-        if (ReadWholeFile(kept.strPath, strText) == FileReadResult::Read &&
+        if (!kept.strPath.empty() && ReadWholeFile(kept.strPath, strText) == FileReadResult::Read &&
             !Parse(strText, kept.strValidator, kept.strBody)) {
             DeleteFileW(Utf8ToWide(kept.strPath).c_str());   // damaged: the full fetch replaces it
             kept.strValidator.clear();
@@ -81,10 +90,10 @@ bool CKeptManifests::UsedKept() const {
 void CKeptManifests::KeepAccepted(const std::string& strDownloadPath) {
     for (size_t i = 0; i < m_vecKept.size(); ++i) {
         S_Kept& kept = m_vecKept[i];
-        if (!kept.bFetched) continue;
+        if (!kept.bFetched || kept.strPath.empty()) continue;
         std::string strBody;
         // Best effort: without a kept copy the next fetch is made in full.
-        if (kept.strAnswer.empty() ||
+        if (!IsEntityTag(kept.strAnswer) ||
             ReadWholeFile(strDownloadPath + m_vecNames[i], strBody) != FileReadResult::Read) {
             DeleteFileW(Utf8ToWide(kept.strPath).c_str());
             continue;
@@ -96,7 +105,7 @@ void CKeptManifests::KeepAccepted(const std::string& strDownloadPath) {
 
 void CKeptManifests::Discard() {
     for (size_t i = 0; i < m_vecKept.size(); ++i) {
-        DeleteFileW(Utf8ToWide(m_vecKept[i].strPath).c_str());
+        if (!m_vecKept[i].strPath.empty()) DeleteFileW(Utf8ToWide(m_vecKept[i].strPath).c_str());
         m_vecKept[i] = S_Kept{m_vecKept[i].strPath, "", "", false, false, ""};
         m_vecConditions[i].clear();
     }

@@ -1,8 +1,10 @@
 #pragma once
-// Copies of accepted manifests (and their ".sig") kept in the application's
-// "UPDATE\" directory with the validator their answer carried (ETag, else
-// Last-Modified), so that the next fetch asks "only if changed" and a server
-// with nothing new answers 304 in a few hundred bytes instead of the manifest.
+// Copies of accepted manifests (and their ".sig") kept in the road's state
+// directory with the ETag their answer carried, so that the next fetch asks
+// "only if changed" and a server with nothing new answers 304 in a few
+// hundred bytes instead of the manifest. An answer without an ETag is not
+// kept: a Last-Modified date cannot tell a restored older manifest from the
+// kept newer one, so such a server gets a full fetch every time.
 //
 // A kept copy stands for the server's answer only: it is staged and checked
 // exactly as a fetched one (with a key, the signature again, Expires included).
@@ -13,8 +15,9 @@
 
 class CKeptManifests {
 public:
-    // The kept copies of vecNames (fetched for update kind nUpdateType) below strAppPath.
-    CKeptManifests(const std::string& strAppPath, int nUpdateType, const std::vector<std::string>& vecNames);
+    // The kept copies of vecNames (fetched for update kind nUpdateType) in
+    // strStateDir; an empty strStateDir keeps none.
+    CKeptManifests(const std::string& strStateDir, int nUpdateType, const std::vector<std::string>& vecNames);
 
     // One per name: the validator to send, empty where no usable copy is kept.
     const std::vector<std::string>& Conditions() const { return m_vecConditions; }

@@ -87,7 +87,7 @@ bool FetchManifest(const S_ManifestRequest& request, S_FetchedManifest& fetched)
     const std::vector<S_ServerTally> vecServers = request.pUpdateIntf->Tally();
     std::vector<size_t> vecServed;
     if (trust.eTrust == ETrust::Unsigned) {
-        CKeptManifests kept(request.strAppPath, request.nUpdateType, {request.strManifestName});
+        CKeptManifests kept(request.strStateDir, request.nUpdateType, {request.strManifestName});
         if (!FetchFrom(request, {request.strManifestName}, {AnswerBound(kMaxManifestBytes)}, 0, kept, vecServed,
                        fetched.failure)) {
             return false;
@@ -103,7 +103,7 @@ bool FetchManifest(const S_ManifestRequest& request, S_FetchedManifest& fetched)
     // The client checks against the path it asks for, never against the .sig's claim.
     const std::string strTarget = ManifestTarget(request.nUpdateType, request.strManifestName);
     const std::string strAccepted = ReadAcceptedSigned(request.strAppPath, request.strRecordName);
-    CKeptManifests kept(request.strAppPath, request.nUpdateType, {request.strManifestName, strSignatureName});
+    CKeptManifests kept(request.strStateDir, request.nUpdateType, {request.strManifestName, strSignatureName});
     // A hostile first server must not stop the update: a refused pair sends the next server on.
     size_t nFirstServer = 0;
     while (nFirstServer < vecServers.size()) {
@@ -123,6 +123,7 @@ bool FetchManifest(const S_ManifestRequest& request, S_FetchedManifest& fetched)
             fetched.bSigned = true;
             fetched.strRecordName = request.strRecordName;
             fetched.strSigned = sig.strSigned;
+            fetched.strExpires = sig.strExpires;
             fetched.strServer = vecServers[vecServed[0]].strServer;
             return true;
         }

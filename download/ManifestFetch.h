@@ -31,6 +31,7 @@ struct S_ManifestRequest {
     std::string strManifestName;   // "UpdateConfig.ini" or "config.ini"
     EManifestLayout layout = EManifestLayout::Program;
     std::string strRecordName;     // [Signature] key (SignatureRecordName)
+    std::string strStateDir;       // where accepted manifests are kept, ending in '\'; empty: none kept
 };
 
 // How a manifest fetch ended.
@@ -48,6 +49,7 @@ struct S_FetchedManifest {
                                    // staged files are then judged by SHA-256
     std::string strRecordName;
     std::string strSigned;         // the accepted Signed time
+    std::string strExpires;        // its Expires (empty: none), checked again right before the install
     std::string strServer;         // "ip:port" that served the manifest taken; empty when none was
     struct S_Refusal {
         std::string strServer;     // "ip:port" that served the manifest

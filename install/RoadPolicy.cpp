@@ -43,6 +43,7 @@ EDialogState DialogStateFor(ERunResult eResult) {
     case ERunResult::ManifestUnavailable:
     case ERunResult::FetchFailed: return EDialogState::ConnectionFailed;
     case ERunResult::InstallFailed:
+    case ERunResult::LocalFailure:
     case ERunResult::UnsafeName:
     case ERunResult::ManifestRefused:
     case ERunResult::TrustBroken:
@@ -68,6 +69,7 @@ S_EndActions EndActionsFor(ERoad eRoad, ERunResult eResult) {
         break;
     case ERunResult::UpToDate:     // the dialog's check leaves the fetched manifest staged
     case ERunResult::FetchFailed:  // the dialog's next opening continues what arrived; a silent run starts afresh
+    case ERunResult::LocalFailure:
     case ERunResult::Damaged:
         actions.bDeleteStaging = !bDialog;
         break;
@@ -99,6 +101,7 @@ const char* RunResultText(ERunResult eResult) {
     case ERunResult::ManifestRefused: return "manifest-refused";
     case ERunResult::TrustBroken: return "trust-broken";
     case ERunResult::FetchFailed: return "fetch-failed";
+    case ERunResult::LocalFailure: return "local-failure";
     case ERunResult::Damaged: return "damaged";
     case ERunResult::Unreadable: return "unreadable";
     case ERunResult::InstallFailed: return "install-failed";

@@ -53,6 +53,7 @@ enum class ERunResult {
     ManifestRefused,       // its signature check failed (eSignature)
     TrustBroken,           // the installation's PublicKey cannot be read
     FetchFailed,           // a file that no server delivered
+    LocalFailure,          // the fetch could not run or store its files here (no thread, a full disk): no server's doing
     Damaged,               // a staged file that is not the manifest's (strFile)
     Unreadable,            // a staged file that could not be read to be checked (strFile, dwError)
     InstallFailed,         // a file that could not be put in place (strFile, dwError): the old release is back

@@ -41,8 +41,6 @@ CStagedFileCheck::CStagedFileCheck(EStagedDigest digest)
     : m_eDigest(digest), m_digest(digest == EStagedDigest::Sha256 ? BCRYPT_SHA256_ALGORITHM : BCRYPT_MD5_ALGORITHM) {}
 
 std::string CStagedFileCheck::DigestOf(const std::string& strStagedPath) {
-    const auto it = m_mapReusedDigests.find(strStagedPath);
-    if (it != m_mapReusedDigests.end()) return it->second;
     std::string strDigest;
     if (m_digest.GetFileDigest(strStagedPath.c_str(), strDigest) != 0) {
         m_dwReadError = GetLastError();
@@ -61,7 +59,6 @@ bool CStagedFileCheck::IsReusable(const std::string& strStagedPath, const S_Upda
         strDigest = DigestOf(strStagedPath);
         if (strDigest.empty() || strDigest != info.strMD5) return false;
     }
-    m_mapReusedDigests[strStagedPath] = strDigest;
     return true;
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 // Checks a staged (downloaded) file against its manifest entry before anything
-// is installed from it. One object serves one run: it holds the run's single
-// digest object and remembers the digests it computed for reuse, so a file is
-// digested at most once.
+// is installed from it. One object serves one run and holds its single digest
+// object. The install gate hashes every file again, also one judged reusable
+// moments or (in the dialog) minutes before: the staging directory may have
+// been written to since.
 //
 // A release whose manifest was signed is judged by SHA-256 ("SHA256") and
 // SIZE: MD5 does not pin a file's contents (colliding files can be made), so
@@ -10,7 +11,6 @@
 // and SIZE as the rules below say.
 #include <windows.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -37,9 +37,7 @@ public:
 
     // The reuse rule for a copy left by an earlier, interrupted run. MD5: true
     // when strStagedPath exists and its digest equals info.strMD5 byte for
-    // byte (letter case counts). SHA-256: true when it passes IsIntact. A file
-    // found reusable must not be changed for the rest of the run: its digest is
-    // remembered for IsIntact.
+    // byte (letter case counts). SHA-256: true when it passes IsIntact.
     bool IsReusable(const std::string& strStagedPath, const S_UpdateFileInfo& info);
 
     // The install gate: true when strStagedPath exists, when info.strSize is
@@ -59,7 +57,6 @@ private:
 
     EStagedDigest m_eDigest;
     DWORD m_dwReadError = 0;   // why the last PassesGate could not read its file (0: it could)
-    std::map<std::string, std::string> m_mapReusedDigests;   // staged path -> digest
     CFileDigest m_digest;
 };
 

@@ -30,7 +30,7 @@ std::string UtcNow() {
 }  // namespace
 
 CUpdateLog::CUpdateLog(const std::string& strAppPath)
-    : m_strDir(strAppPath + kUpdateDir), m_strPath(strAppPath + kUpdateLogName) {}
+    : m_strDir(strAppPath + kStateDir), m_strPath(strAppPath + kUpdateLogName) {}
 
 void CUpdateLog::Write(const std::string& strEvent, const std::string& strDetails) const {
     CreateDirectoryW(Utf8ToWide(m_strDir).c_str(), nullptr);   // best effort, as every step below

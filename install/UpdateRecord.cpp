@@ -60,7 +60,11 @@ bool WriteUpdateRecordSection(const std::string& strAppDir, const std::string& s
 
 bool WriteProductRegistry(const std::string& strAppDir, const std::string& strNewVersion, DWORD* pdwError) {
     HKEY hKey = nullptr;
-    LSTATUS lError = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ | KEY_WRITE, &hKey);
+    // The key lies where the installer made it: a 32-bit installer's is in
+    // the 32-bit view (WOW6432Node), which a 64-bit program does not see by default.
+    LSTATUS lError = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ | KEY_WRITE | KEY_WOW64_64KEY, &hKey);
+    if (lError == ERROR_FILE_NOT_FOUND)
+        lError = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ | KEY_WRITE | KEY_WOW64_32KEY, &hKey);
     if (lError == ERROR_SUCCESS) {
         UniqueHKey key(hKey);
         lError = SetStringValue(key.get(), L"InstallPath", strAppDir);

@@ -101,10 +101,13 @@ const S_RunOutcome& CUpdateRun::Check() {
 // finished (its old contents are kept under "*.bak" names); while one cannot
 // be put back nothing else may happen to the installation.
 bool CUpdateRun::Start() {
+    // Before the first log line and the journal: an earlier version kept them in UPDATE\.
+    const int nMoved = MoveEarlierState(m_setup.strAppPath);
     const unsigned int nConnections = m_setup.pUpdateIntf ? m_setup.pUpdateIntf->GetConnections() : 0;
     m_log.Write("start", std::string(RoadText(m_policy.eRoad)) + LogField("kind", m_setup.nUpdateType) +
                              LogField("set", m_setup.strUpdateName) + LogField("version", m_setup.strVersion) +
                              LogField("connections", nConnections));
+    if (nMoved > 0) m_log.Write("start", "state-moved" + LogField("files", nMoved) + LogField("to", kStateDir));
     if (!RecoverInterruptedInstall()) {
         Stop(ERunStage::Start, ERunResult::InstallFailed);
         return false;
@@ -151,6 +154,7 @@ bool CUpdateRun::TakeManifest() {
     request.strManifestName = m_policy.strManifestName;
     request.layout = m_policy.eLayout;
     request.strRecordName = SignatureRecordName(m_setup.nUpdateType, m_setup.strUpdateName, m_policy.strManifestName);
+    request.strStateDir = StateDirPath(m_setup.strAppPath);
     const bool bFetched = FetchManifest(request, m_fetched);
     // Which server served what: a refusal by one server does not end the run while another is left.
     for (const S_FetchedManifest::S_Refusal& refusal : m_fetched.vecRefused) {
@@ -291,7 +295,10 @@ void CUpdateRun::FetchFailed(const S_TransferFailure& failure) {
         Stop(ERunStage::Fetch, ERunResult::Damaged);
         return;
     }
-    Stop(ERunStage::Fetch, ERunResult::FetchFailed);
+    // A download that could not start or store its files is this machine's
+    // failure: the dialog must not blame the connection.
+    Stop(ERunStage::Fetch,
+         failure.eReason == ETransferFailure::LocalWrite ? ERunResult::LocalFailure : ERunResult::FetchFailed);
 }
 
 void CUpdateRun::FetchCancelled() {
@@ -333,6 +340,15 @@ bool CUpdateRun::CheckStagedFiles() {
 
 bool CUpdateRun::Install(const std::function<void()>& fnBeforeFiles) {
     if (!m_pCheck) return false;   // no accepted manifest
+    // The dialog's offer may have stood until the signature ran out.
+    long long nExpires = 0;
+    if (m_fetched.bSigned && ParseUtcTime(m_fetched.strExpires, nExpires) && CurrentUtcTime() > nExpires) {
+        m_outcome.eSignature = ESignatureCheck::Expired;
+        m_log.Write("check", "refused" + LogField("name", m_policy.strManifestName) +
+                                 LogField("reason", SignatureText(ESignatureCheck::Expired)));
+        Stop(ERunStage::Check, ERunResult::ManifestRefused);
+        return false;
+    }
     // Checked as a whole before the first file is touched: a bad download installs nothing.
     if (!CheckStagedFiles()) return false;
     S_InstallTraces traces = MakeTraces();

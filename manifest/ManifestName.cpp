@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/base/Text.h"
+#include "platform/ini/IniDocument.h"
 
 namespace {
 
@@ -89,4 +90,14 @@ bool IsSafeManifestName(const std::string& strName) {
     return !IsBadSegment(strSegment);
 }
 
-bool IsSafeUpdateName(const std::string& strName) { return strName.empty() || IsSafeManifestName(strName); }
+bool IsSafeUpdateName(const std::string& strName) {
+    if (strName.empty()) return true;
+    if (!IsSafeManifestName(strName)) return false;
+    // The name is the set's key in Config.dat [Signature]: one the INI form
+    // would read back as another key ('=', a leading ';' or '[', blanks at
+    // either end) leaves the set without replay protection.
+    std::string strStored;
+    if (!Utf8ToGbk(strName, strStored)) return false;
+    // IsStorable trims what it is given, so a leading blank is looked for here.
+    return strStored[0] != ' ' && IniDocument::IsStorable("Signature", strStored, "2026-12-09T00:00:00Z");
+}

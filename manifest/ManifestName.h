@@ -24,7 +24,8 @@ bool IsSafeManifestName(const std::string& strName);
 
 // True when a data-set name (-d:) may be appended to the application directory:
 // empty (the application directory itself), or a relative name that stays below
-// it as IsSafeManifestName says. The staging directory built from it is deleted
+// it as IsSafeManifestName says and that Config.dat [Signature] can hold as a
+// key of its own (no '=', no leading ';', '[' or blank). The staging directory built from it is deleted
 // after an update, so a name that climbed out (-d:..) would take the
 // installation with it.
 bool IsSafeUpdateName(const std::string& strName);

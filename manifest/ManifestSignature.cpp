@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "manifest/UpdateFileInfo.h"
 #include "platform/fs/FileContents.h"
 #include "platform/ini/IniDocument.h"
 #include "platform/crypto/Base64.h"
@@ -54,6 +55,31 @@ bool IsHexDigest(const std::string& strValue) {
 bool HasSha256(const IniDocument& doc, const std::string& strSection) {
     const std::string* pValue = doc.Find(strSection, "SHA256");
     return pValue && IsHexDigest(*pValue);
+}
+
+// Digits only, and a length the transport can hold a body to (the largest
+// value stands for "unknown" there, which bounds nothing).
+bool HasPlainSize(const IniDocument& doc, const std::string& strSection) {
+    const std::string* pValue = doc.Find(strSection, "SIZE");
+    unsigned long long nBytes = 0;
+    return pValue && ParseManifestSize(*pValue, nBytes) && nBytes != kUnknownSize;
+}
+
+// strSection := the first file section that fails fnHas.
+bool FindFileSection(const std::string& strManifest, EManifestLayout layout,
+                     bool (*fnHas)(const IniDocument&, const std::string&), std::string& strSection) {
+    strSection.clear();
+    IniDocument doc;
+    doc.Parse(strManifest);
+    const std::vector<std::string> vecSections =
+        layout == EManifestLayout::Program ? doc.KeyNames("FILES") : doc.SectionNames();
+    for (const std::string& strName : vecSections) {
+        if (!fnHas(doc, strName)) {
+            strSection = strName;
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -178,18 +204,11 @@ bool SignManifest(const std::string& strManifest, const std::string& strTarget, 
 }
 
 bool FindSectionWithoutSha256(const std::string& strManifest, EManifestLayout layout, std::string& strSection) {
-    strSection.clear();
-    IniDocument doc;
-    doc.Parse(strManifest);
-    const std::vector<std::string> vecSections =
-        layout == EManifestLayout::Program ? doc.KeyNames("FILES") : doc.SectionNames();
-    for (const std::string& strName : vecSections) {
-        if (!HasSha256(doc, strName)) {
-            strSection = strName;
-            return true;
-        }
-    }
-    return false;
+    return FindFileSection(strManifest, layout, HasSha256, strSection);
+}
+
+bool FindSectionWithoutSize(const std::string& strManifest, EManifestLayout layout, std::string& strSection) {
+    return FindFileSection(strManifest, layout, HasPlainSize, strSection);
 }
 
 ESignatureCheck CheckManifestSignature(const std::string& strManifest, const std::string& strSignatureText,
@@ -226,6 +245,8 @@ ESignatureCheck CheckManifestSignature(const std::string& strManifest, const std
     }
     std::string strSection;
     if (FindSectionWithoutSha256(strManifest, layout, strSection)) return ESignatureCheck::NoSha256;
+    // Without a length a file's body is bounded by nothing: any stream fills the disk.
+    if (FindSectionWithoutSize(strManifest, layout, strSection)) return ESignatureCheck::NoSize;
     return ESignatureCheck::Valid;
 }
 
@@ -261,6 +282,7 @@ const char* SignatureCheckText(ESignatureCheck result) {
     case ESignatureCheck::Replayed: return "signed before the newest signature accepted earlier";
     case ESignatureCheck::BadRecord: return "the recorded signing time cannot be read";
     case ESignatureCheck::NoSha256: return "a file section has no SHA256";
+    case ESignatureCheck::NoSize: return "a file section has no plain SIZE";
     }
     return "unknown result";
 }

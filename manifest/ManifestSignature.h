@@ -19,7 +19,8 @@
 // are refused.
 //
 // A signed manifest also gives every file section a "SHA256" (64 hexadecimal
-// digits): MD5 alone does not pin a file's contents.
+// digits): MD5 alone does not pin a file's contents; and a plain "SIZE"
+// (decimal digits only): without one a file's body is bounded by nothing.
 #include <string>
 #include <vector>
 
@@ -71,6 +72,8 @@ enum class EManifestLayout {
 // strSection := the first file section without a "SHA256" of 64 hexadecimal
 // digits (either letter case); false when every file section has one.
 bool FindSectionWithoutSha256(const std::string& strManifest, EManifestLayout layout, std::string& strSection);
+// The same for a "SIZE" that is not a plain decimal number (ParseManifestSize).
+bool FindSectionWithoutSize(const std::string& strManifest, EManifestLayout layout, std::string& strSection);
 
 enum class ESignatureCheck {
     Valid,
@@ -82,12 +85,13 @@ enum class ESignatureCheck {
     Replayed,        // Signed is older than the newest one accepted before
     BadRecord,       // the newest accepted time on record cannot be read
     NoSha256,        // a file section has no SHA256
+    NoSize,          // a file section has no plain SIZE
 };
 
 // The whole check of one manifest asked for at strTarget: signature of it for
 // strTarget by one of vecKeys (none: nothing verifies), Expires not before nNow, Signed not older than
 // strNewestAccepted (a time as above; empty when nothing was accepted yet),
-// SHA256 in every file section. sig receives the parsed signature.
+// SHA256 and a plain SIZE in every file section. sig receives the parsed signature.
 ESignatureCheck CheckManifestSignature(const std::string& strManifest, const std::string& strSignatureText,
                                        const std::string& strTarget, EManifestLayout layout, const std::vector<CEcdsaP256PublicKey>& vecKeys,
                                        long long nNow, const std::string& strNewestAccepted, S_ManifestSignature& sig);

@@ -35,10 +35,14 @@ bool IsClientStateName(const std::string& strRelativeName) {
         EqualsName(strRelativeName, "UpdateRecord.dat")) {
         return true;
     }
-    // The log, the staging directory and the kept manifests live below UPDATE\.
-    if (strRelativeName.size() > 7 && SameAscii(strRelativeName.c_str(), "update", 6) &&
-        (strRelativeName[6] == '\\' || strRelativeName[6] == '/')) {
-        return true;
+    // The staging directories live below UPDATE\, the journal, the log and the
+    // kept manifests below UpdateState\.
+    for (const char* pszDir : {"update", "updatestate"}) {
+        const size_t nLen = std::strlen(pszDir);
+        if (strRelativeName.size() > nLen + 1 && SameAscii(strRelativeName.c_str(), pszDir, nLen) &&
+            (strRelativeName[nLen] == '\\' || strRelativeName[nLen] == '/')) {
+            return true;
+        }
     }
     return EndsWith(strRelativeName, ".bak") || EndsWith(strRelativeName, ".part") ||
            EndsWith(strRelativeName, ".part.tag");

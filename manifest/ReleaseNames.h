@@ -5,7 +5,7 @@
 #include <string>
 
 // True for the installation's own state: Config.dat, UserConfig.dat and
-// UpdateRecord.dat at the top, anything below UPDATE\, and *.bak, *.part and
+// UpdateRecord.dat at the top, anything below UPDATE\ or UpdateState\, and *.bak, *.part and
 // *.part.tag files anywhere (ASCII letter case ignored). A release carrying
 // them would hand every client the publisher's server, region or key.
 // Update.exe itself is not state: it stays updatable.

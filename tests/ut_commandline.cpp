@@ -109,6 +109,8 @@ TEST(CommandLine, UpdateNamesMustStayBelowTheApplicationDirectory) {
         {"\x81", false},               // not UTF-8
         {"\xD5\x5C", false},           // GBK bytes, not UTF-8
         {"地图䶮", false},              // no GBK spelling: Config.dat [Signature] could not name it
+        // Not a [Signature] key of its own: the set would have no replay protection.
+        {"a=b", false},  {";Maps", false},  {"[Maps", false},  {" Maps", false},  {"Maps;[x]", true},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.bSafe, IsSafeUpdateName(c.strName)) << c.strName;

@@ -128,6 +128,7 @@ TEST(EndActionsFor, EachRoadActsOnTheOutcomeItself) {
         {ERunResult::ManifestRefused, false, false, false, false, kError},
         {ERunResult::TrustBroken, false, false, false, false, kError},
         {ERunResult::FetchFailed, false, false, true, false, kNoConnection},
+        {ERunResult::LocalFailure, false, false, true, false, kError},   // no thread, a full disk: not the server
         {ERunResult::Damaged, false, false, true, false, kError},
         {ERunResult::Cancelled, false, false, false, false, kClosed},
     };
@@ -146,6 +147,11 @@ TEST(EndActionsFor, EachRoadActsOnTheOutcomeItself) {
         EXPECT_EQ(c.bDeleteDialog, dialog.bDeleteStaging) << pszName;
         EXPECT_EQ(c.eDialog, dialog.eDialogState) << pszName;
     }
+    // The dialog's download thread that cannot start asked nothing of a server: an update error.
+    TempDir dir;
+    CUpdateRun run(S_RunSetup{1, nullptr, nullptr, "", "", dir.Path()}, PolicyFor(ERoad::Dialog, 1));
+    run.FetchFailed(S_TransferFailure{ETransferFailure::LocalWrite});
+    EXPECT_EQ(kError, run.Actions().eDialogState) << RunResultText(run.Outcome().eResult);
 }
 
 TEST(PolicyFor, EachRoadsVersionRuleAndTraces) {

@@ -271,7 +271,8 @@ TEST(ReleaseNames, TheClientsOwnStateIsNeverPartOfARelease) {
         {"config.dat", true},   {"CONFIG.DAT", true},     {"UserConfig.dat", true}, {"UpdateRecord.dat", true},
         {"UPDATE\\x", true},    {"update/x", true},       {"a.bak", true},          {"bin\\a.dll.part", true},
         {"a.part.tag", true},   {"Update.exe", false},    {"UPDATEx\\a", false},    {"bin\\Config.dat", false},
-        {"UPDATE", false},      {"a.bak.dll", false},
+        {"UPDATE", false},      {"a.bak.dll", false},     {"updatestate\\Update.log", true},
+        {"UpdateStatex\\a", false},
     };
     for (const auto& row : rows) EXPECT_EQ(row.bState, IsClientStateName(row.pszName)) << row.pszName;
     const struct {
@@ -288,7 +289,7 @@ TEST(ReleaseNames, TheClientsOwnStateIsNeverPartOfARelease) {
 }
 
 TEST_F(ManifestToolTest, TheClientsOwnStateAndFolderLitterAreLeftOutAndNamed) {
-    const char* const kLeftOut[] = {"Config.dat", "UserConfig.dat", "UpdateRecord.dat", "UPDATE\\Update.log",
+    const char* const kLeftOut[] = {"Config.dat", "UserConfig.dat", "UpdateRecord.dat", "UPDATE\\Update.log", "UpdateState\\Update.log",
                                     "UPDATE\\x",   "a.bak",          "bin\\a.dll.part",  "Thumbs.db",
                                     "bin\\desktop.ini", "old.sig"};
     for (const char* pszName : kLeftOut) ASSERT_TRUE(WriteFileBytes(m_strRelease + pszName, "not released"));

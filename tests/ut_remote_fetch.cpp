@@ -10,6 +10,7 @@
 #include "download/ManifestFetch.h"
 #include "download/RemoteFetch.h"
 #include "manifest/ManifestSignature.h"
+#include "platform/base/Win32Handles.h"
 #include "platform/crypto/EcdsaP256.h"
 #include "platform/http/UpdateIntf.h"
 #include "support/Installation.h"
@@ -221,7 +222,7 @@ TEST(HostileAnswers, EveryAnswerIsBoundedAndAHostileFirstServerCannotStopTheFetc
             bStored = GetRemoteFiles(1, &transport, strStaging, {"f.bin"}, &failure, SizeBounds({strFile.size()}));
         } else {
             bStored = FetchManifest({1, &transport, inst.AppDir(), strStaging, "UpdateConfig.ini",
-                                     EManifestLayout::Program, "Program"},
+                                     EManifestLayout::Program, "Program", inst.App("UpdateState\\")},
                                     fetched);
             failure = fetched.failure;
         }
@@ -325,7 +326,7 @@ TEST(KeptManifests, A304StagesTheKeptCopyAndEverythingElseFetchesInFull) {
         CQOVAUpdateIntf transport({{"127.0.0.1", bNginx ? TestServer::NginxPort() : server.Port()}}, false);
         transport.SetConnections(2);
         const std::string strStaging = inst.App("UPDATE\\Program\\");
-        const std::string strKept = inst.App("UPDATE\\Kept-1-UpdateConfig.ini");
+        const std::string strKept = inst.App("UpdateState\\Kept-1-UpdateConfig.ini");
         for (const auto& step : steps) {
             SCOPED_TRACE(step.pszStep);
             if (step.pPublish) {
@@ -342,7 +343,7 @@ TEST(KeptManifests, A304StagesTheKeptCopyAndEverythingElseFetchesInFull) {
             Sleep(step.dwWaitMs);
             S_FetchedManifest fetched;
             const bool bStored = FetchManifest({1, &transport, inst.AppDir(), strStaging, "UpdateConfig.ini",
-                                                EManifestLayout::Program, "Program"},
+                                                EManifestLayout::Program, "Program", inst.App("UpdateState\\")},
                                                fetched);
             EXPECT_EQ(step.vecStatuses, StatusesSince(bNginx, server, strRoot, nMark));
             EXPECT_EQ(step.bStored, bStored);
@@ -353,3 +354,34 @@ TEST(KeptManifests, A304StagesTheKeptCopyAndEverythingElseFetchesInFull) {
         }
     }
 }
+
+namespace {
+
+// A server with Last-Modified only answers 304 to any If-Modified-Since not
+// before its file's time, also once the older manifest is restored: never asked so.
+TEST(KeptManifests, AServerWithoutETagGetsAFullFetchEveryTime) {
+    TestInstallation inst("4.0.1007.0715", "CN", false);
+    TestServer server = TestServer::First();
+    CQOVAUpdateIntf transport({{"127.0.0.1", server.Port()}}, false);
+    const std::string strPublished = inst.ReleaseDir() + "1\\UpdateConfig.ini";
+    for (int nAgeHours : {1, 48}) {   // the newer manifest, then the older one restored with its older time
+        ASSERT_TRUE(WriteFileBytes(strPublished, "[Version]\r\nVERSION=" + std::to_string(nAgeHours) + "\r\n"));
+        ULARGE_INTEGER time;
+        GetSystemTimeAsFileTime(reinterpret_cast<FILETIME*>(&time));
+        time.QuadPart -= nAgeHours * 36000000000ULL;
+        UniqueFile hFile(CreateFileA(strPublished.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(SetFileTime(hFile.get(), nullptr, nullptr, reinterpret_cast<FILETIME*>(&time)));
+        hFile.reset();
+        ASSERT_TRUE(server.Serve(inst.ReleaseDir()) && server.SetFault("/1/UpdateConfig.ini", "noetag"));
+        S_FetchedManifest fetched;
+        EXPECT_TRUE(FetchManifest({1, &transport, inst.AppDir(), inst.App("UPDATE\\"), "UpdateConfig.ini",
+                                   EManifestLayout::Program, "Program", inst.App("UpdateState\\")}, fetched));
+        EXPECT_EQ(ReadFileBytes(strPublished), ReadFileBytes(inst.App("UPDATE\\UpdateConfig.ini"))) << nAgeHours;
+        const std::vector<std::string> vecRequests = server.RequestDetails();
+        ASSERT_EQ(1u, vecRequests.size());
+        EXPECT_EQ("200", vecRequests[0].substr(vecRequests[0].rfind('\t') + 1)) << nAgeHours;
+    }
+    EXPECT_TRUE(ListTree(inst.App("UpdateState\\")).empty()) << "nothing kept without an ETag";
+}
+
+}  // namespace

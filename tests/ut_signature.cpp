@@ -317,6 +317,10 @@ TEST(Signature, ManifestChecks) {
          EManifestLayout::Program},
         {"a data set's section without SHA256", strDataManifest, Sign(strDataManifest, keyA), &vecA, nNow, "",
          ESignatureCheck::NoSha256, EManifestLayout::Data},
+        {"a listed file without SIZE", Replaced(strManifest, "SIZE=3\r\n", ""), Sign(Replaced(strManifest, "SIZE=3\r\n", ""), keyA),
+         &vecA, nNow, "", ESignatureCheck::NoSize, EManifestLayout::Program},
+        {"a SIZE meaning unknown", Replaced(strManifest, "SIZE=3", "SIZE=18446744073709551615"),
+         Sign(Replaced(strManifest, "SIZE=3", "SIZE=18446744073709551615"), keyA), &vecA, nNow, "", ESignatureCheck::NoSize, EManifestLayout::Program},
         // Every manifest the publisher signed is public: a pair is good only at its own path.
         {"a data set's pair served as the program's manifest", strDataSet, strDataSig, &vecA, nNow, "",
          ESignatureCheck::BadSignature, EManifestLayout::Program},

@@ -65,15 +65,16 @@ TEST(SilentData, UpdatesTheDataSetAndTouchesNothingElseButBackups) {
     // Outside the data set only the backups went.
     std::vector<std::string> vecAfter;
     for (const std::string& strName : ListTree(inst.AppDir()))
-        if (strName.compare(0, 5, "Maps\\") != 0 && strName.compare(0, 7, "UPDATE\\") != 0) vecAfter.push_back(strName);
+        if (strName.compare(0, 5, "Maps\\") != 0 && strName.compare(0, 12, "UpdateState\\") != 0) vecAfter.push_back(strName);
     std::vector<std::string> vecExpected;
     for (const std::string& strName : vecOutside)
-        if (strName.compare(0, 5, "Maps\\") != 0 && strName.compare(0, 7, "UPDATE\\") != 0 && strName != "bin\\old.bak")
+        if (strName.compare(0, 5, "Maps\\") != 0 && strName.compare(0, 12, "UpdateState\\") != 0 && strName != "bin\\old.bak")
             vecExpected.push_back(strName);
     EXPECT_EQ(vecExpected, vecAfter);
-    // What stays in UPDATE\ for the next run: the log, the digests and the accepted manifest.
+    // What stays for the next run, beside the staging directories: the log, the digests and the accepted manifest.
     EXPECT_EQ(std::vector<std::string>({"Digests.cache", "Kept-3-config.ini", "Update.log"}),
-              ListTree(inst.App("UPDATE\\")));
+              ListTree(inst.App("UpdateState\\")));
+    EXPECT_TRUE(ListTree(inst.App("UPDATE\\")).empty());
     EXPECT_FALSE(FileExists(inst.App("Maps\\x.dat.bak")));
     EXPECT_EQ(std::vector<std::string>({kManifestUrl, "/3/city.dat", "/3/roads/main.dat", u8"/3/海/岛/诚.dat"}),
               TestServer::First().RequestLogInRuns(1));   // UTF-8
@@ -142,9 +143,27 @@ TEST(SilentData, AFailedOrDamagedFetchInstallsNothing) {
         EXPECT_FALSE(FileExists(inst.App("Maps\\海\\岛\\诚.dat"))) << c.pszName;
         EXPECT_EQ(kOldManifest, ReadFileBytes(inst.App("Maps\\config.ini"))) << c.pszName;
         EXPECT_EQ(std::vector<std::string>({"Digests.cache", "Kept-3-config.ini", "Update.log"}),
-                  ListTree(inst.App("UPDATE\\")))
-            << c.pszName << ": staging deleted";
+                  ListTree(inst.App("UpdateState\\")))
+            << c.pszName;
+        EXPECT_TRUE(ListTree(inst.App("UPDATE\\")).empty()) << c.pszName << ": staging deleted";
     }
+}
+
+// Without -d: the staging directory is UPDATE\ itself, which a run deletes:
+// the road's state lies beside it, moved there from UPDATE\ once.
+TEST(SilentData, AnEmptyNameLeavesTheRoadsStateInPlace) {
+    TestInstallation inst("4.0.1007.0715", "CN", false);
+    ASSERT_TRUE(inst.Install({{"UPDATE\\Update.log", "an earlier version's line\r\n"}, {"UPDATE\\Digests.cache", "?"}}));
+    ASSERT_TRUE(inst.PublishData(3, {{"a.dat", "new a"}}));
+    ASSERT_TRUE(inst.Serve());
+    for (const char* pszRun : {"installs", "finds nothing new"}) ASSERT_TRUE(inst.RunUpdate("-silent -t:3")) << pszRun;
+    EXPECT_EQ("new a", ReadFileBytes(inst.App("a.dat")));
+    EXPECT_EQ(std::vector<std::string>({"Digests.cache", "Kept-3-config.ini", "Update.log"}),
+              ListTree(inst.App("UpdateState\\")));
+    const std::string strLog = ReadFileBytes(inst.App("UpdateState\\Update.log"));
+    EXPECT_EQ(0u, strLog.find("an earlier version's line")) << strLog;
+    EXPECT_NE(std::string::npos, strLog.find("start state-moved files=2")) << strLog;
+    EXPECT_LT(strLog.find("end installed"), strLog.rfind("start silent-data")) << "the first run's lines survived the second";
 }
 
 TEST(SilentData, StagedCopiesWithTheRightDigestAreReused) {

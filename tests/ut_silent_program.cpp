@@ -226,6 +226,7 @@ TEST(SilentProgram, AReleaseNeverReplacesTheClientsOwnState) {
     ProgramRelease release = Release(kOffered);
     release.vecFiles.push_back({"Config.dat", "the publisher's own configuration"});
     release.vecFiles.push_back({"UPDATE\\Update.log", "the publisher's log"});
+    release.vecFiles.push_back({"UpdateState\\Update.log", "the publisher's log"});
     release.vecFiles.push_back({"bin\\plugin.dll.bak", "a backup"});
     ASSERT_TRUE(inst.PublishProgram(release));
     ASSERT_TRUE(inst.Serve());
@@ -236,7 +237,7 @@ TEST(SilentProgram, AReleaseNeverReplacesTheClientsOwnState) {
     EXPECT_NE(strOwnConfig, ReadFileBytes(inst.App("Config.dat"))) << "the version moved on in the own file";
     EXPECT_EQ("127.0.0.1", inst.ConfigValue("Update", "ServerIP"));
     EXPECT_FALSE(FileExists(inst.App("bin\\plugin.dll.bak")));
-    const std::string strLog = ReadFileBytes(inst.App("UPDATE\\Update.log"));
+    const std::string strLog = ReadFileBytes(inst.App("UpdateState\\Update.log"));
     EXPECT_EQ(std::string::npos, strLog.find("the publisher's log"));
     EXPECT_NE(std::string::npos, strLog.find("compare skipped file=Config.dat reason=\"the client's own state\""))
         << strLog;
@@ -264,7 +265,7 @@ TEST(SilentProgram, ALockedFileIsMovedAsideAndItsBackupGoesNextRun) {
     ExpectFiles(inst, kNewFiles, "next run");
 }
 
-std::string UpdateLog(const TestInstallation& inst) { return ReadFileBytes(inst.App("UPDATE\\Update.log")); }
+std::string UpdateLog(const TestInstallation& inst) { return ReadFileBytes(inst.App("UpdateState\\Update.log")); }
 
 bool HasBackups(const TestInstallation& inst) {
     for (const std::string& strName : ListTree(inst.AppDir()))
@@ -305,7 +306,7 @@ TEST(SilentProgram, AHeldFileIsWaitedOutOrTheWholeOldReleaseStays) {
         EXPECT_EQ(c.bInstalled ? "1" : "0", inst.RecordValue("IsSucceed")) << c.pszName;
         // The held file's own kept copy may stay beside it as a "*.bak" until the next run.
         if (c.bInstalled) EXPECT_FALSE(HasBackups(inst)) << c.pszName << ": no copy kept for putting back is left";
-        EXPECT_FALSE(FileExists(inst.App("UPDATE\\Install.journal"))) << c.pszName;
+        EXPECT_FALSE(FileExists(inst.App("UpdateState\\Install.journal"))) << c.pszName;
         const std::string strLog = UpdateLog(inst);
         EXPECT_NE(std::string::npos, strLog.find(c.bInstalled ? "install done files=3 moved-aside=0 waited-ms="
                                                                : "install failed file=bin\\plugin.dll error="))
@@ -342,7 +343,7 @@ TEST(SilentProgram, ARunKilledWhilePuttingFilesInPlaceIsUndoneByTheNext) {
     ASSERT_TRUE(inst.RunUpdate("-silent"));
     ExpectFiles(inst, kOldFiles, "undone");
     EXPECT_FALSE(FileExists(inst.App("bin\\地图\\extra.dat")));
-    EXPECT_FALSE(FileExists(inst.App("UPDATE\\Install.journal")));
+    EXPECT_FALSE(FileExists(inst.App("UpdateState\\Install.journal")));
     EXPECT_FALSE(HasBackups(inst));
     EXPECT_EQ(kInstalled, inst.InstalledVersion());
     EXPECT_NE(std::string::npos, UpdateLog(inst).find("recover rolled-back")) << UpdateLog(inst);
@@ -389,14 +390,14 @@ TEST(SilentProgram, TheLogSaysWhyAndNeverStopsARun) {
                                           "Program", "QOVA.dll", nullptr));
         }
         if (c.nSetUp == 3) ASSERT_TRUE(inst.SetConfig("Update", "ServerPort", "1"));   // nothing listens there
-        if (c.nSetUp == 4) ASSERT_TRUE(WriteFileBytes(inst.App("UPDATE\\Update.log"), strOldLog));
+        if (c.nSetUp == 4) ASSERT_TRUE(WriteFileBytes(inst.App("UpdateState\\Update.log"), strOldLog));
         UiProcess holder;
         if (c.nSetUp == 6) ASSERT_TRUE(WriteFileBytes(inst.App("stale.bak"), "old") && inst.Hold(holder, "stale.bak", "r"));
         if (c.nSetUp == 7) ASSERT_TRUE(CreateDirectoryA(inst.App("UpdateRecord.dat").c_str(), nullptr));
         if (c.nSetUp == 8) ASSERT_TRUE(inst.SetConfig("Update", "Version", "4.0\x1b[2K\x0b" "end"));
         if (c.nSetUp == 5) {
-            CreateDirectoryA(inst.App("UPDATE").c_str(), nullptr);
-            ASSERT_TRUE(CreateDirectoryA(inst.App("UPDATE\\Update.log").c_str(), nullptr));
+            CreateDirectoryA(inst.App("UpdateState").c_str(), nullptr);
+            ASSERT_TRUE(CreateDirectoryA(inst.App("UpdateState\\Update.log").c_str(), nullptr));
         }
         ASSERT_TRUE(inst.Serve());
         if (c.nSetUp == 2) ASSERT_TRUE(TestServer::First().SetFault("/1/bin/plugin.dll", "drop"));
@@ -412,7 +413,7 @@ TEST(SilentProgram, TheLogSaysWhyAndNeverStopsARun) {
         EXPECT_EQ(std::string::npos, strLog.find("-----BEGIN")) << c.pszName << ": no key material";
         EXPECT_EQ(std::string::npos, strLog.find_first_of("\x1b\x0b")) << c.pszName << ": no raw control character";
         if (c.nSetUp == 4) {
-            EXPECT_EQ(strOldLog, ReadFileBytes(inst.App("UPDATE\\Update.log.1"))) << c.pszName;
+            EXPECT_EQ(strOldLog, ReadFileBytes(inst.App("UpdateState\\Update.log.1"))) << c.pszName;
             EXPECT_LT(strLog.size(), 4096u) << c.pszName;
         }
     }
@@ -486,8 +487,8 @@ TEST(SilentProgram, AFailedOrDamagedDownloadInstallsNothing) {
         EXPECT_EQ(kInstalled, inst.InstalledVersion()) << c.pszName;
         EXPECT_FALSE(FileExists(inst.App("UpdateRecord.dat"))) << c.pszName;
         EXPECT_FALSE(FileExists(inst.App("UPDATE\\Program\\UpdateConfig.ini"))) << c.pszName << ": staging deleted";
-        EXPECT_EQ(std::vector<std::string>({"Config.dat", "QOVA.dll", "UPDATE\\Digests.cache",
-                                            "UPDATE\\Kept-1-UpdateConfig.ini", "UPDATE\\Update.log", "Update.exe",
+        EXPECT_EQ(std::vector<std::string>({"Config.dat", "QOVA.dll", "Update.exe", "UpdateState\\Digests.cache",
+                                            "UpdateState\\Kept-1-UpdateConfig.ini", "UpdateState\\Update.log",
                                             "UserConfig.dat", "bin\\plugin.dll", "readme.txt"}),
                   ListTree(inst.AppDir()))
             << c.pszName << ": nothing left behind";

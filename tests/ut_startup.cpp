@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "app/InstallationLock.h"
 #include "app/SilentUpdater.h"
 #include "app/UpdateApp.h"
 #include "platform/base/Win32Handles.h"
@@ -56,7 +57,8 @@ TEST(SilentUpdater, BuildsThePathsOfEachKind) {
 }
 
 TEST(SilentUpdater, RefusesNamesThatLeaveTheApplicationDirectoryAndASecondInit) {
-    for (const char* pszName : {"..", "..\\..", "Skin\\..\\..", "C:\\Windows", "\\Windows"}) {
+    // UPDATE and UpdateState are the road's own: a data set there would install into them.
+    for (const char* pszName : {"..", "..\\..", "Skin\\..\\..", "C:\\Windows", "\\Windows", "update", "UpdateState\\x"}) {
         CSilentUpdater updater;
         EXPECT_FALSE(updater.InitData(3, pszName)) << pszName;
         EXPECT_FALSE(updater.IsInitialised()) << pszName;
@@ -175,6 +177,27 @@ TEST_F(UpdateExeCopy, SecondCopyQuitsAtOnceWithoutTouchingAnything) {
         EXPECT_EQ(setBefore, ListDirectory(m_dir.Path())) << pszArgs;
     }
     ReleaseMutex(hHeld.get());
+}
+
+// The installation's own lock is global and names the directory however it is
+// spelled. Wine has one session: this process holding it stands in for another's run.
+TEST_F(UpdateExeCopy, ARunIsRefusedWhileAnotherHoldsTheInstallation) {
+    const std::wstring strName = InstallationLockName(m_dir.Path());
+    EXPECT_EQ(0u, strName.find(L"Global\\QOVAUpdate."));
+    for (const std::string& strSpelling : {"\\\\?\\" + m_dir.Path(), m_dir.Path() + "x\\..\\", std::string(CharUpperA(&std::string(m_dir.Path())[0]))})
+        EXPECT_EQ(strName, InstallationLockName(strSpelling)) << strSpelling;
+    EXPECT_NE(strName, InstallationLockName(ProductBinDir()));
+    const std::set<std::string> setBefore = ListDirectory(m_dir.Path());
+    {
+        CInstallationLock held;
+        ASSERT_TRUE(held.Acquire(m_dir.Path()));
+        for (const char* pszArgs : {"-silent", "-silent -t:3 -d:Skin", ""}) {
+            EXPECT_TRUE(RunProgram(m_strExe, pszArgs, 10000).bEnded) << pszArgs;
+            EXPECT_EQ(setBefore, ListDirectory(m_dir.Path())) << pszArgs << ": nothing touched";
+        }
+    }
+    EXPECT_TRUE(RunProgram(m_strExe, "-silent", 60000).bEnded);
+    EXPECT_NE(setBefore, ListDirectory(m_dir.Path())) << "released: the next run goes ahead";
 }
 
 TEST_F(UpdateExeCopy, SilentRunsStartAndEndCleanly) {

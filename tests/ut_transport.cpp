@@ -13,12 +13,42 @@
 #include <vector>
 
 #include "platform/fs/DirectoryEx.h"
+#include "platform/http/BodyClock.h"
 #include "platform/http/UpdateIntf.h"
 #include "support/ReportWindow.h"
 #include "support/TempDir.h"
 #include "support/TestServer.h"
 
 namespace {
+
+// The body's rules on a clock the test drives: 4 KiB in every 20 s, and at
+// least 1 KiB/s on average over any 60 s. Bytes arrive every dwEveryMs; when
+// does the transfer stall (0: not within 200 s)?
+TEST(BodyClock, ATrickleBelowTheFloorStallsWithinItsWindow) {
+    const struct {
+        uint64_t nFirst, nEach;
+        DWORD dwEveryMs, dwStallsAtMs;
+    } cases[] = {
+        {4096, 4096, 20000, 60000},        // passes the short rule, not the floor
+        {1024, 1024, 1000, 0},             // the floor exactly
+        {104 * 1024, 4096, 19000, 79000},  // a burst counts for 60 s, no more
+    };
+    for (const auto& c : cases) {
+        const DWORD dwStart = 0xFFFF0000u;   // across the tick count's wrap
+        CBodyClock clock(dwStart);
+        uint64_t nBytes = c.nFirst - c.nEach;
+        DWORD dwAt = 0, dwStalled = 0;
+        while (dwStalled == 0 && dwAt < 200000) {
+            // The transport waits for the next bytes no longer than WindowLeft.
+            const DWORD dwLeft = clock.WindowLeft(dwStart + dwAt);
+            dwAt += c.dwEveryMs;
+            nBytes += c.nEach;
+            if (dwLeft < c.dwEveryMs) dwStalled = dwAt - c.dwEveryMs + dwLeft;
+            else if (!clock.Received(nBytes, dwStart + dwAt)) dwStalled = dwAt;
+        }
+        EXPECT_EQ(c.dwStallsAtMs, dwStalled) << c.nEach << " every " << c.dwEveryMs;
+    }
+}
 
 const UINT kNotifyMsg = 0x65A;
 const char kFaultPath[] = "/1/f.bin";

@@ -37,14 +37,28 @@ std::string RecordValue(const std::string& strAppDir, const std::string& strSect
     return strValue;
 }
 
-bool KeyExists() {
+bool KeyExists(REGSAM samView = KEY_WOW64_64KEY) {
     HKEY hKey = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ | samView, &hKey) != ERROR_SUCCESS) return false;
     RegCloseKey(hKey);
     return true;
 }
 
-void DeleteProductKey() { RegDeleteTreeA(HKEY_LOCAL_MACHINE, kProductKey); }
+void DeleteProductKey() {
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kProductKey, KEY_WOW64_64KEY, 0);
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kProductKey, KEY_WOW64_32KEY, 0);
+}
+
+// "Version" in one view of the registry; empty when missing.
+std::string ViewVersion(REGSAM samView) {
+    char szData[64] = {};
+    DWORD cbData = sizeof(szData) - 1;
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ | samView, &hKey) != ERROR_SUCCESS) return "";
+    RegQueryValueExA(hKey, "Version", nullptr, nullptr, reinterpret_cast<BYTE*>(szData), &cbData);
+    RegCloseKey(hKey);
+    return szData;
+}
 
 struct RegValue {
     bool bFound = false;
@@ -143,10 +157,25 @@ protected:
     void TearDown() override { DeleteProductKey(); }
 };
 
-TEST_F(ProductRegistryTest, AMissingKeyIsNeverCreated) {
-    ASSERT_FALSE(KeyExists());
-    EXPECT_FALSE(WriteProductRegistry("C:\\QOVA\\", "4.0.1008"));
-    EXPECT_FALSE(KeyExists());
+// The key is written where an installer made it (a 32-bit one: WOW6432Node), never created.
+TEST_F(ProductRegistryTest, TheKeyIsOpenedInTheViewWhereItExists) {
+    const struct {
+        bool b64, b32;   // the key exists in that view
+        const char *psz64, *psz32;
+    } cases[] = {{true, false, "4.1", ""}, {false, true, "", "4.1"}, {true, true, "4.1", ""}, {false, false, "", ""}};
+    for (const auto& c : cases) {
+        DeleteProductKey();
+        for (REGSAM samView : {c.b64 ? KEY_WOW64_64KEY : 0, c.b32 ? KEY_WOW64_32KEY : 0}) {
+            HKEY hKey = nullptr;
+            if (samView) ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_WRITE | samView, nullptr, &hKey, nullptr));
+            if (hKey) RegCloseKey(hKey);
+        }
+        ASSERT_EQ(c.b64, KeyExists(KEY_WOW64_64KEY)) << "the views are apart";
+        EXPECT_EQ(c.b64 || c.b32, WriteProductRegistry("C:\\QOVA\\", "4.1")) << c.b64 << c.b32;
+        EXPECT_EQ(c.psz64, ViewVersion(KEY_WOW64_64KEY)) << c.b64 << c.b32;
+        EXPECT_EQ(c.psz32, ViewVersion(KEY_WOW64_32KEY)) << c.b64 << c.b32;
+        EXPECT_EQ(c.b32, KeyExists(KEY_WOW64_32KEY)) << "nothing created";
+    }
 }
 
 TEST_F(ProductRegistryTest, WritesBothValuesAsStringsWithTheirZeroByte) {

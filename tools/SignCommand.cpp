@@ -169,6 +169,13 @@ int RunSignCommand(int argc, char** argv) {
                    strShown.c_str());
         return 1;
     }
+    if (FindSectionWithoutSize(strManifest, GuessManifestLayout(strManifestPath, strManifest), strSection)) {
+        std::string strShown;
+        if (!GbkToUtf8(strSection, strShown)) strShown = strSection;
+        ToolPrintf(stderr, "UpdateTool sign: %s: file section without a plain SIZE: %s\n", strManifestPath.c_str(),
+                   strShown.c_str());
+        return 1;
+    }
     S_ManifestSignature sig;
     if (strManifest.size() > kMaxManifestBytes) {
         ToolPrintf(stderr, "UpdateTool sign: %s: larger than the %llu bytes clients accept\n",

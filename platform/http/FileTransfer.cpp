@@ -64,6 +64,12 @@ bool CFileTransfer::OpenPart() {
 // The request goes first: an operation under way still writes into its memory, not into the part.
 CFileTransfer::~CFileTransfer() { m_pRequest.reset(); }
 
+void CFileTransfer::SetCondition(std::string strValidator) {
+    const size_t nQuote = strValidator.compare(0, 2, "W/") == 0 ? 2 : 0;
+    const bool bTag = strValidator.size() >= nQuote + 2 && strValidator[nQuote] == '"' && strValidator.back() == '"';
+    m_strCondition = bTag ? std::move(strValidator) : std::string();
+}
+
 TransferStep CFileTransfer::Start(HINTERNET hConnect, std::shared_ptr<RequestMemory>& pMemory,
                                   DWORD dwServerStart, CProgressReporter& reporter) {
     // The part first: what it holds decides the request.
@@ -84,10 +90,7 @@ TransferStep CFileTransfer::Start(HINTERNET hConnect, std::shared_ptr<RequestMem
         if (!m_pRequest->AddHeaders(wstrHeaders))
             return EndAttempt(TransferStep::TryNext, ETransferFailure::Unreachable, GetLastError());
     } else if (!m_strCondition.empty()) {
-        // An entity tag is quoted (or W/"..."); anything else is a date.
-        const bool bTag = m_strCondition[0] == '"' || m_strCondition.compare(0, 2, "W/") == 0;
-        const std::wstring wstrHeaders =
-            (bTag ? L"If-None-Match: " : L"If-Modified-Since: ") + WidenAscii(m_strCondition) + L"\r\n";
+        const std::wstring wstrHeaders = L"If-None-Match: " + WidenAscii(m_strCondition) + L"\r\n";
         if (!m_pRequest->AddHeaders(wstrHeaders))
             return EndAttempt(TransferStep::TryNext, ETransferFailure::Unreachable, GetLastError());
     }
@@ -143,7 +146,6 @@ TransferStep CFileTransfer::AfterHeaders() {
         return EndAttempt(TransferStep::Stored, ETransferFailure::None);
     }
     m_strAnswerValidator = m_pRequest->Header(L"ETag");
-    if (m_strAnswerValidator.empty()) m_strAnswerValidator = m_pRequest->Header(L"Last-Modified");
     uint64_t nLength = 0;
     // Without a length the end of the body cannot be told from a dropped connection.
     const bool bLength = m_pRequest->ContentLength(nLength);

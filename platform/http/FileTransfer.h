@@ -33,12 +33,13 @@ public:
     // Nothing on disk is touched before the first Start.
     CFileTransfer(std::wstring wstrUrlPath, std::string strLocalFile, const S_FileBound& bound);
     ~CFileTransfer();
-    // A copy the caller keeps, by its validator (an ETag, else a Last-Modified
-    // date): the request asks with If-None-Match or If-Modified-Since, and a 304
-    // ends the transfer as Stored with NotModified(), the local file untouched.
-    void SetCondition(std::string strValidator) { m_strCondition = std::move(strValidator); }
+    // A copy the caller keeps, by its ETag: the request asks with
+    // If-None-Match, and a 304 ends the transfer as Stored with NotModified(),
+    // the local file untouched. Anything but an entity tag asks nothing: a
+    // date (If-Modified-Since) would take a restored older file for the kept one.
+    void SetCondition(std::string strValidator);
     bool NotModified() const { return m_bNotModified; }
-    // The stored answer's ETag, else its Last-Modified; empty when it had neither.
+    // The stored answer's ETag; empty when it had none.
     const std::string& AnswerValidator() const { return m_strAnswerValidator; }
     CFileTransfer(const CFileTransfer&) = delete;
     CFileTransfer& operator=(const CFileTransfer&) = delete;

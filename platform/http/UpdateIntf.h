@@ -103,12 +103,12 @@ struct S_FetchHooks {
     // Called on the fetching thread once file i is stored, with the index of the server it came from.
     std::function<void(size_t, size_t)> fnStored;
     // Per file, for copies the caller keeps (a shorter list leaves the rest
-    // unconditional): the kept copy's validator, an ETag or else a Last-Modified
-    // date, sent as If-None-Match or If-Modified-Since. A 304 counts as file i
-    // delivered with its local file untouched, and calls fnNotModified instead of fnStored.
+    // unconditional): the kept copy's ETag, sent as If-None-Match (anything
+    // else is not sent). A 304 counts as file i delivered with its local file
+    // untouched, and calls fnNotModified instead of fnStored.
     std::vector<std::string> vecConditions;
     std::function<void(size_t, size_t)> fnNotModified;
-    // Called with fnStored: the answer's ETag, else its Last-Modified (empty when it had neither).
+    // Called with fnStored: the answer's ETag (empty when it had none).
     std::function<void(size_t, const std::string&)> fnValidator;
 };
 

@@ -44,6 +44,8 @@ Further kinds, combinable with a comma:
                           server between two attempts
   norange                 Range and If-Range are ignored: always 200 and the
                           whole file
+  noetag                  no ETag: Last-Modified only, and a 304 for an
+                          If-Modified-Since not before the file's time
 """
 
 import argparse
@@ -67,7 +69,7 @@ FAULT_KINDS = {"404", "500", "drop", "short", "long", "stall", "pause", "hang", 
 HOSTILE_KINDS = ("chunked", "nolength", "bigtrickle", "slowchunks", "headreset")
 SLOW_BYTES = 1024
 SLOW_PERIOD_S = 1.0
-MODIFIER_KINDS = {"swap", "norange"}
+MODIFIER_KINDS = {"swap", "norange", "noetag"}
 
 
 def valid_kind(kind):
@@ -230,7 +232,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_header("Content-Type", self.content_type)
         self.send_header("Content-Length", str(length))
         if self.validators:
-            self.send_header("ETag", self.validators[0])
+            if not self.no_etag:
+                self.send_header("ETag", self.validators[0])
             self.send_header("Last-Modified", self.validators[1])
             self.send_header("Accept-Ranges", "bytes")
         if content_range:
@@ -260,6 +263,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         byte_range, if_range = self.headers.get("Range"), self.headers.get("If-Range")
         root, faults, self.entry, delay_s = self.server.state.record(path, self.conn_id, byte_range, if_range)
         self.validators = None
+        self.no_etag = "noetag" in faults
         self.content_type = "application/octet-stream"
         if delay_s and self.server.state.stopping.wait(delay_s):
             return
@@ -282,7 +286,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             legacy = [k for k in ("stall", "pause", "drop", "short", "long", "trickle") if k in faults]
             if not legacy and self.not_modified(st):
                 self.send_response(304)
-                self.send_header("ETag", self.validators[0])
+                if not self.no_etag:
+                    self.send_header("ETag", self.validators[0])
                 self.send_header("Last-Modified", self.validators[1])
                 self.end_headers()
                 return
@@ -296,7 +301,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def not_modified(self, st):
         """As a static server answers a conditional GET: the ETag decides when asked for."""
         tags = self.headers.get("If-None-Match")
-        if tags is not None:
+        if tags is not None and not self.no_etag:
             tags = [t.strip() for t in tags.split(",")]
             return "*" in tags or any(t in (self.validators[0], "W/" + self.validators[0]) for t in tags)
         since = self.headers.get("If-Modified-Since")

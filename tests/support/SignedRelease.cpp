@@ -42,6 +42,7 @@ const std::vector<S_SignedCase>& SignedCases() {
         {"older signed manifest replayed", ESigned::Replayed},
         {"file with the manifest's MD5 but other content", ESigned::Md5Collision},
         {"file section without SHA256", ESigned::NoSha256},
+        {"file section without a plain SIZE", ESigned::NoSize},
         {"malformed PublicKey", ESigned::MalformedKey},
         {"no PublicKey", ESigned::NoKey},
     };
@@ -66,6 +67,7 @@ bool PrepareSignedCase(const TestInstallation& inst, ESigned eCase, const std::s
         }
     }
     if (eCase == ESigned::NoSha256 && !Replace(strManifest, "SHA256=", "SHA-256=")) return false;
+    if (eCase == ESigned::NoSize && !Replace(strManifest, "SIZE=", "SIZE=+")) return false;
 
     const long long nNow = CurrentUtcTime();
     long long nSigned = nNow - kHour;

@@ -19,6 +19,7 @@ enum class ESigned {
     Md5Collision,          // one file served with other bytes of its size, the manifest's
                            // MD5 made to match them (as a collision would), SHA256 the good file's
     NoSha256,              // one file section without SHA256, signed that way
+    NoSize,                // one file section whose SIZE is not a plain number ("+N"), signed that way
     MalformedKey,          // PublicKey is not a key line: no update at all
     NoKey,                 // no PublicKey (the release is signed all the same): as before
 };
