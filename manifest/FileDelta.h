@@ -11,7 +11,8 @@
 //
 // Digests are lower-case hexadecimal, all of one kind in a section: SHA-256
 // (64 digits) in a signed release, MD5 (32) otherwise, the same kind the client
-// compares installed files with. Each way is published at the name
+// compares installed files with (a client that checks signatures takes only
+// SHA-256 ones: eDigest says which). Each way is published at the name
 // DeltaRemoteName gives, below the kind's folder, named after its digest.
 #include <functional>
 #include <string>

@@ -13,6 +13,7 @@
 #include "platform/base/Win32Handles.h"
 #include "platform/fs/DirectoryEx.h"
 #include "platform/fs/MD5.h"
+#include "platform/fs/Sha256.h"
 #include "platform/ini/ConfigFile.h"
 #include "support/TempDir.h"
 
@@ -404,6 +405,25 @@ TEST_F(ManifestToolTest, DeltaFromEarlierReleasesListsPatchesAndCopiesThatSave) 
     ASSERT_EQ(0u, RunManifestTool(m_tmp, strArgs).dwExit);
     EXPECT_TRUE(strManifest == ReadFileBytes(m_strRelease + "UpdateConfig.ini"));
     EXPECT_TRUE(strPatch == ReadFileBytes(m_strRelease + big.vecPatches[0].strRemoteName));
+
+    // Signed: SHA-256 digests inside the signature, and the published ways are no part of the release.
+    const std::string strKey = m_tmp / "k.pem";   // outside the release
+    const ToolRun keygen = RunTool(m_tmp, "keygen " + Quoted(strKey));
+    ASSERT_EQ(0u, keygen.dwExit) << keygen.strError;
+    ASSERT_EQ(0u, RunManifestTool(m_tmp, strArgs + " --key " + Quoted(strKey) + " --kind 1").dwExit);
+    CConfigFile manifest(m_strRelease + "UpdateConfig.ini");
+    S_FileDelta signedBig;
+    ASSERT_TRUE(ReadFileDelta([&](const std::string& strName) { return manifest.FindValue("bin\\big.dll", strName); },
+                              Read(manifest, "bin\\big.dll", "SIZE"), signedBig));
+    ASSERT_EQ(2u, signedBig.vecPatches.size());
+    EXPECT_EQ(EDeltaDigest::Sha256, signedBig.eDigest);
+    std::string strBaseSha;
+    CSha256().GetFileSHA256((strOld1 + "bin\\big.dll").c_str(), strBaseSha);
+    EXPECT_EQ(strBaseSha, signedBig.vecPatches[0].strBase);
+    EXPECT_TRUE(FileExists(m_strRelease + signedBig.vecPatches[0].strRemoteName));
+    const std::string strPublicKey = keygen.strOutput.substr(0, keygen.strOutput.find_first_of("\r\n"));
+    const ToolRun verify = RunTool(m_tmp, "verify " + Quoted(m_strRelease) + " " + strPublicKey + " --kind 1");
+    EXPECT_EQ(0u, verify.dwExit) << verify.strError << verify.strOutput;
 }
 
 TEST(FileDelta, AMalformedKeyLeavesTheWholeFileOnly) {

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -111,13 +113,58 @@ void MakeJob(const S_ReleaseDeltaOptions& options, const std::vector<S_ReleaseFi
     }
 }
 
-// Two at a time: each patch holds its two files and a suffix array in memory.
+// Memory of one job, after platform/delta: a patch holds both files, a suffix
+// array and its streams (about 5 bytes per old byte and 3 per new one); a copy
+// streams through a window of the file's size, at most 128 MiB, and its tables.
+unsigned long long JobMemory(const S_DeltaJob& job, const std::vector<S_ReleaseFile>& vecFiles,
+                             const std::vector<std::vector<S_OldFile>>& vecOld) {
+    const unsigned long long nNew = vecFiles[job.nFile].nSize;
+    if (job.kind == EDeltaWayKind::Patch) return 5 * vecOld[job.nFile][job.nFrom].nSize + 3 * nNew;
+    return 3 * std::min(nNew, 128ULL << 20) + (16ULL << 20);
+}
+
+// Jobs run at once only while their memory together stays within the limit;
+// a job that needs more than the limit runs alone.
+class MemoryBudget {
+public:
+    explicit MemoryBudget(unsigned long long nLimit) : m_nLimit(nLimit) {}
+    void Take(unsigned long long n) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_nInUse == 0 || m_nInUse + n <= m_nLimit; });
+        m_nInUse += n;
+    }
+    void Give(unsigned long long n) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_nInUse -= n;
+        }
+        m_changed.notify_all();
+    }
+
+private:
+    const unsigned long long m_nLimit;
+    unsigned long long m_nInUse = 0;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+};
+
+// Two at a time, within 10 times the largest earlier file (at least 1 GiB).
 void RunJobs(const S_ReleaseDeltaOptions& options, const std::vector<S_ReleaseFile>& vecFiles,
-             std::vector<S_DeltaJob>& vecJobs) {
+             const std::vector<std::vector<S_OldFile>>& vecOld, std::vector<S_DeltaJob>& vecJobs) {
+    unsigned long long nLargestOld = 0;
+    for (const S_DeltaJob& job : vecJobs) {
+        if (job.kind == EDeltaWayKind::Patch) nLargestOld = std::max(nLargestOld, vecOld[job.nFile][job.nFrom].nSize);
+    }
+    MemoryBudget budget(std::max(10 * nLargestOld, 1ULL << 30));
     std::atomic<size_t> next(0);
     auto work = [&] {
         CFileDigest digest(DigestAlgorithm(options.bSha256));
-        for (size_t n; (n = next++) < vecJobs.size();) MakeJob(options, vecFiles, digest, vecJobs[n]);
+        for (size_t n; (n = next++) < vecJobs.size();) {
+            const unsigned long long nMemory = JobMemory(vecJobs[n], vecFiles, vecOld);
+            budget.Take(nMemory);
+            MakeJob(options, vecFiles, digest, vecJobs[n]);
+            budget.Give(nMemory);
+        }
     };
     const unsigned nWorkers = std::min(2u, std::max(1u, std::thread::hardware_concurrency()));
     std::vector<std::thread> vecThreads;
@@ -185,13 +232,18 @@ bool DecideWays(const S_ReleaseDeltaOptions& options, std::vector<S_ReleaseFile>
     return true;
 }
 
-// What a client holding release nFrom takes for the file: nothing, a patch, the copy or the file.
-unsigned long long BytesTaken(const S_ReleaseFile& file, const S_OldFile& old) {
-    if (old.bExists && old.strDigest == file.strDigest) return 0;
+struct S_Taken {
+    const char* pszWay;   // "same", "patch", "copy" or "file"
+    unsigned long long nBytes;
+};
+
+// What a client holding the earlier file takes: nothing, a patch from it, the copy or the file.
+S_Taken Taken(const S_ReleaseFile& file, const S_OldFile& old) {
+    if (old.bExists && old.strDigest == file.strDigest) return {"same", 0};
     for (const S_DeltaWay& patch : file.delta.vecPatches) {
-        if (old.bExists && patch.strBase == old.strDigest) return patch.nSize;
+        if (old.bExists && patch.strBase == old.strDigest) return {"patch", patch.nSize};
     }
-    return file.delta.bHasCopy ? file.delta.copy.nSize : file.nSize;
+    return file.delta.bHasCopy ? S_Taken{"copy", file.delta.copy.nSize} : S_Taken{"file", file.nSize};
 }
 
 double Percent(unsigned long long nPart, unsigned long long nWhole) { return nWhole ? 100.0 * nPart / nWhole : 0.0; }
@@ -205,9 +257,9 @@ void PrintReport(const S_ReleaseDeltaOptions& options, const std::vector<S_Relea
         nFull += file.nSize;
         std::string strLine = file.strName + ": " + std::to_string(file.nSize) + " bytes";
         for (size_t j = 0; j < options.vecFrom.size(); ++j) {
-            const unsigned long long nTaken = BytesTaken(file, vecOld[i][j]);
-            vecTotal[j] += nTaken;
-            strLine += "; from " + options.vecShown[j] + ": " + std::to_string(nTaken);
+            const S_Taken taken = Taken(file, vecOld[i][j]);
+            vecTotal[j] += taken.nBytes;
+            strLine += "; from " + options.vecShown[j] + ": " + taken.pszWay + " " + std::to_string(taken.nBytes);
         }
         ToolPrintf(stdout, "%s\n", strLine.c_str());
     }
@@ -239,7 +291,7 @@ bool PublishReleaseDeltas(const S_ReleaseDeltaOptions& options, std::vector<S_Re
     const ScopeExit cleanUp([&] {
         for (const S_DeltaJob& job : vecJobs) DeleteFileW(Utf8ToWide(job.strTemp).c_str());   // best effort: a leftover is only litter
     });
-    RunJobs(options, vecFiles, vecJobs);
+    RunJobs(options, vecFiles, vecOld, vecJobs);
     if (!DecideWays(options, vecFiles, vecOld, vecJobs, strError)) return false;
     PrintReport(options, vecFiles, vecOld);
     return true;

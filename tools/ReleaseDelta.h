@@ -12,7 +12,7 @@
 #include "manifest/FileDelta.h"
 
 // Files above this get no patch: making one holds both files and the suffix
-// array in memory (about 9 bytes per byte), with two made at once.
+// array in memory (about 5 bytes per old byte and 3 per new one).
 constexpr unsigned long long kMaxPatchedFileSize = 1ULL << 30;
 
 struct S_ReleaseFile {
@@ -29,7 +29,8 @@ struct S_ReleaseDeltaOptions {
     bool bSha256 = false;                // digests: SHA-256 (signed release) or MD5
 };
 
-// Makes the patches and copies (several at once), writes the kept ones, fills
+// Makes the patches and copies (two at once, within 10 times the largest
+// earlier file's memory, at least 1 GiB), writes the kept ones, fills
 // each file's delta and prints per file and in total the bytes a client with
 // each earlier release takes. Output is the same for the same inputs. False
 // with strError when an earlier release or the store cannot be read or written.
