@@ -28,6 +28,9 @@ void AppendIfChanged(CConfigFile& manifest, CDigestCache& digests, const std::st
     manifest.ReadString(strName, "MODIFYTIME", "", info.strModifyTime);
     manifest.ReadString(strName, "SIZE", "", info.strSize);
     manifest.ReadString(strName, "SHA256", "", info.strSHA256);
+    // Best effort: a malformed delta leaves the whole file as the only way.
+    ReadFileDelta([&](const std::string& strKey) { return manifest.FindValue(strName, strKey); }, info.strSize,
+                  info.delta);
     vecFiles.push_back(std::move(info));
 }
 

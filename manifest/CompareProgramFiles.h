@@ -21,7 +21,7 @@ class CDigestCache;
 int CompareProgramFiles(S_UpdateCheckInfo& checkInfo, std::vector<S_UpdateFileInfo>& vecFiles);
 
 // The per-file rule both comparisons share: appends {name, MODIFYTIME, SIZE, MD5,
-// SHA256} of section strName unless the file strName below the digests' root
+// SHA256, the delta keys} of section strName unless the file strName below the digests' root
 // exists and its MD5 equals the manifest's "MD5" byte for byte. A digest that
 // cannot be computed differs.
 void AppendIfChanged(CConfigFile& manifest, CDigestCache& digests, const std::string& strName,

@@ -1,9 +1,12 @@
 #pragma once
 // One file that a manifest comparison found to need updating. The update list
 // is a std::vector of these in manifest order; every field is copied from the
-// manifest as is, a missing value left empty.
+// manifest as is, a missing value left empty; delta is read strictly
+// (manifest/FileDelta.h).
 #include <string>
 #include <vector>
+
+#include "manifest/FileDelta.h"
 
 struct S_UpdateFileInfo {
     std::string strFileName;     // relative to the comparison's root, '\'-separated
@@ -11,6 +14,7 @@ struct S_UpdateFileInfo {
     std::string strSize;         // "SIZE": decimal bytes
     std::string strMD5;          // "MD5": the expected digest text
     std::string strSHA256;       // "SHA256": the expected digest of a signed release
+    S_FileDelta delta;           // patches and compressed copy, when listed and well-formed
 };
 
 // The one reader of "SIZE": decimal digits only, no sign, no blanks, no value

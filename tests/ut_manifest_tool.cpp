@@ -1,14 +1,19 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <map>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "manifest/CompareDataFiles.h"
 #include "manifest/CompareProgramFiles.h"
+#include "manifest/FileDelta.h"
 #include "manifest/ReleaseNames.h"
 #include "platform/base/Win32Handles.h"
+#include "platform/fs/DirectoryEx.h"
 #include "platform/fs/MD5.h"
+#include "platform/fs/Sha256.h"
 #include "platform/ini/ConfigFile.h"
 #include "support/TempDir.h"
 
@@ -16,36 +21,50 @@ namespace {
 
 struct ToolRun {
     DWORD dwExit = 0xFFFFFFFF;
-    std::string strError;   // what the tool wrote to stderr
+    std::string strError;    // what the tool wrote to stderr
+    std::string strOutput;   // and to stdout
 };
 
-// Runs the real build/bin/UpdateTool.exe with "manifest " + strArgs.
-ToolRun RunManifestTool(const TempDir& tmp, const std::string& strArgs) {
+// Runs the real build/bin/UpdateTool.exe with strArgs.
+ToolRun RunTool(const TempDir& tmp, const std::string& strArgs) {
     ToolRun run;
     const std::string strErrFile = tmp / "tool-stderr.txt";
+    const std::string strOutFile = tmp / "tool-stdout.txt";
     SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
     UniqueFile err(CreateFileA(strErrFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile out(CreateFileA(strOutFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
     UniqueFile nul(CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
                                OPEN_EXISTING, 0, nullptr));
-    if (!err || !nul) return run;
+    if (!err || !out || !nul) {
+        run.strError = "cannot open the standard handles: error " + std::to_string(GetLastError());
+        return run;
+    }
 
     STARTUPINFOA si = {};
     si.cb = sizeof(si);
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdInput = nul.get();
-    si.hStdOutput = nul.get();
+    si.hStdOutput = out.get();
     si.hStdError = err.get();
     PROCESS_INFORMATION pi = {};
-    std::string strCommand = "\"" + ProductBinDir() + "UpdateTool.exe\" manifest " + strArgs;
-    if (!CreateProcessA(nullptr, &strCommand[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) return run;
+    std::string strCommand = "\"" + ProductBinDir() + "UpdateTool.exe\" " + strArgs;
+    if (!CreateProcessA(nullptr, &strCommand[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+        run.strError = "cannot start UpdateTool: error " + std::to_string(GetLastError());
+        return run;
+    }
     UniqueHandle process(pi.hProcess);
     UniqueHandle thread(pi.hThread);
     if (WaitForSingleObject(process.get(), 120000) == WAIT_OBJECT_0) GetExitCodeProcess(process.get(), &run.dwExit);
     err.reset();
+    out.reset();
     run.strError = ReadFileBytes(strErrFile);
+    run.strOutput = ReadFileBytes(strOutFile);
     return run;
 }
+
+ToolRun RunManifestTool(const TempDir& tmp, const std::string& strArgs) { return RunTool(tmp, "manifest " + strArgs); }
 
 // A '\' right before the closing quote would escape it: double a trailing one.
 std::string Quoted(const std::string& strPath) {
@@ -315,6 +334,136 @@ TEST_F(ManifestToolTest, AMissingDirectoryFails) {
     const ToolRun run = RunManifestTool(m_tmp, "program " + Quoted(m_tmp / "nowhere\\") + " --version 1 --region CN");
     EXPECT_EQ(1u, run.dwExit);
     EXPECT_FALSE(run.strError.empty());
+}
+
+// An executable-like file: structured, compressible, not repetitive.
+std::string Program(unsigned nSeed, size_t cb) {
+    std::mt19937 random(nSeed);
+    std::string strBytes;
+    while (strBytes.size() < cb) strBytes += "call " + std::to_string(random() % 5000) + "; ";
+    return strBytes.substr(0, cb);
+}
+
+std::string Noise(unsigned nSeed, size_t cb) {
+    std::mt19937 random(nSeed);
+    std::string strBytes(cb, '\0');
+    for (char& c : strBytes) c = static_cast<char>(random());
+    return strBytes;
+}
+
+TEST_F(ManifestToolTest, DeltaFromEarlierReleasesListsPatchesAndCopiesThatSave) {
+    const std::string strOld1 = m_tmp / "old1\\", strOld2 = m_tmp / "old2\\";
+    const std::string strBig = Program(1, 300000);
+    std::string strBigNew = strBig, strBigOld2 = strBig;
+    strBigNew.replace(1000, 40, Program(2, 40)).insert(150000, "inserted code");
+    strBigOld2.replace(90000, 5000, Program(3, 5000));
+    for (const ReleaseFile& file : kRelease) ASSERT_TRUE(WriteFileBytes(strOld1 + file.pszName, file.strBytes));
+    ASSERT_TRUE(WriteFileBytes(strOld1 + "bin\\big.dll", strBig));
+    ASSERT_TRUE(WriteFileBytes(strOld2 + "bin\\big.dll", strBigOld2));
+    ASSERT_TRUE(WriteFileBytes(strOld1 + "noise.bin", Noise(4, 60000)));
+    ASSERT_TRUE(WriteFileBytes(m_strRelease + "bin\\big.dll", strBigNew));
+    ASSERT_TRUE(WriteFileBytes(m_strRelease + "noise.bin", Noise(5, 60000)));
+    ASSERT_TRUE(WriteFileBytes(m_strInstall + "bin\\big.dll", strBig));
+    ASSERT_TRUE(WriteFileBytes(m_strInstall + "noise.bin", Noise(4, 60000)));
+
+    const std::string strArgs = "program " + Quoted(m_strRelease) + " --version 2 --region CN --delta-from " +
+                                Quoted(strOld1) + " --delta-from " + Quoted(strOld2);
+    const ToolRun run = RunManifestTool(m_tmp, strArgs);
+    ASSERT_EQ(0u, run.dwExit) << run.strError;
+    EXPECT_NE(std::string::npos, run.strOutput.find("total: ")) << run.strOutput;
+
+    // What a client that knows no patches sees: the same changed files, the new keys read beside.
+    S_UpdateCheckInfo request{m_strInstall, m_strRelease + "UpdateConfig.ini", "1", "CN", ""};
+    std::vector<S_UpdateFileInfo> vecList;
+    ASSERT_EQ(0, CompareProgramFiles(request, vecList));
+    ASSERT_EQ((std::vector<std::string>{"bin\\big.dll", "noise.bin"}), Names(vecList));
+    const S_FileDelta& big = vecList[0].delta;
+    ASSERT_EQ(2u, big.vecPatches.size());
+    EXPECT_TRUE(big.bHasCopy);
+    EXPECT_FALSE(vecList[1].delta.bHasCopy);             // noise does not compress,
+    EXPECT_TRUE(vecList[1].delta.vecPatches.empty());    // nor does a patch between two noises save
+    CMD5 md5;
+    for (size_t i = 0; i < 2; ++i) {
+        const std::string strBase = (i == 0 ? strOld1 : strOld2) + "bin\\big.dll";
+        std::string strBaseDigest, strPatchDigest;
+        md5.GetFileMD5(strBase.c_str(), strBaseDigest);
+        EXPECT_EQ(strBaseDigest, big.vecPatches[i].strBase);
+        const std::string strPatch = m_strRelease + big.vecPatches[i].strRemoteName;
+        md5.GetFileMD5(strPatch.c_str(), strPatchDigest);
+        EXPECT_EQ(big.vecPatches[i].strDigest, strPatchDigest);
+        EXPECT_EQ(big.vecPatches[i].nSize, ReadFileBytes(strPatch).size());
+        EXPECT_LE(big.vecPatches[i].nSize * 10, big.copy.nSize * 9);
+        const std::string strOut = m_tmp / ("applied" + std::to_string(i));
+        const ToolRun apply = RunTool(m_tmp, "patch apply " + Quoted(strBase) + " " + Quoted(strPatch) + " " + Quoted(strOut));
+        ASSERT_EQ(0u, apply.dwExit) << apply.strError;
+        EXPECT_TRUE(ReadFileBytes(strOut) == strBigNew);
+    }
+
+    // Same inputs, same bytes: the manifest and every published way.
+    const std::string strManifest = ReadFileBytes(m_strRelease + "UpdateConfig.ini");
+    const std::string strPatch = ReadFileBytes(m_strRelease + big.vecPatches[0].strRemoteName);
+    CDirectoryEx::DeleteDirectory(m_strRelease + "UPDATE");
+    ASSERT_EQ(0u, RunManifestTool(m_tmp, strArgs).dwExit);
+    EXPECT_TRUE(strManifest == ReadFileBytes(m_strRelease + "UpdateConfig.ini"));
+    EXPECT_TRUE(strPatch == ReadFileBytes(m_strRelease + big.vecPatches[0].strRemoteName));
+
+    // Signed: SHA-256 digests inside the signature, and the published ways are no part of the release.
+    const std::string strKey = m_tmp / "k.pem";   // outside the release
+    const ToolRun keygen = RunTool(m_tmp, "keygen " + Quoted(strKey));
+    ASSERT_EQ(0u, keygen.dwExit) << keygen.strError;
+    ASSERT_EQ(0u, RunManifestTool(m_tmp, strArgs + " --key " + Quoted(strKey) + " --kind 1").dwExit);
+    CConfigFile manifest(m_strRelease + "UpdateConfig.ini");
+    S_FileDelta signedBig;
+    ASSERT_TRUE(ReadFileDelta([&](const std::string& strName) { return manifest.FindValue("bin\\big.dll", strName); },
+                              Read(manifest, "bin\\big.dll", "SIZE"), signedBig));
+    ASSERT_EQ(2u, signedBig.vecPatches.size());
+    EXPECT_EQ(EDeltaDigest::Sha256, signedBig.eDigest);
+    std::string strBaseSha;
+    CSha256().GetFileSHA256((strOld1 + "bin\\big.dll").c_str(), strBaseSha);
+    EXPECT_EQ(strBaseSha, signedBig.vecPatches[0].strBase);
+    EXPECT_TRUE(FileExists(m_strRelease + signedBig.vecPatches[0].strRemoteName));
+    const std::string strPublicKey = keygen.strOutput.substr(0, keygen.strOutput.find_first_of("\r\n"));
+    const ToolRun verify = RunTool(m_tmp, "verify " + Quoted(m_strRelease) + " " + strPublicKey + " --kind 1");
+    EXPECT_EQ(0u, verify.dwExit) << verify.strError << verify.strOutput;
+}
+
+TEST(FileDelta, AMalformedKeyLeavesTheWholeFileOnly) {
+    const std::string strMd5(32, 'a'), strSha(64, 'b');
+    const struct {
+        std::map<std::string, std::string> keys;
+        bool bRead;
+        size_t nPatches;
+    } rows[] = {
+        {{}, true, 0},
+        {{{"COPYSIZE", "90"}, {"COPYDIGEST", strMd5}, {"PATCH1BASE", strMd5}, {"PATCH1SIZE", "9"},
+          {"PATCH1DIGEST", strMd5}, {"PATCH3BASE", strMd5}}, true, 1},   // numbering ends at the first gap
+        {{{"PATCH1BASE", strSha}, {"PATCH1SIZE", "9"}, {"PATCH1DIGEST", strSha}}, true, 1},
+        {{{"PATCH1BASE", strMd5}, {"PATCH1SIZE", "9"}, {"PATCH1DIGEST", strSha}}, false, 0},   // two kinds
+        {{{"PATCH1BASE", strMd5}, {"PATCH1SIZE", "9"}}, false, 0},
+        {{{"PATCH1BASE", std::string(32, 'A')}, {"PATCH1SIZE", "9"}, {"PATCH1DIGEST", strMd5}}, false, 0},
+        {{{"PATCH1BASE", strMd5.substr(1)}, {"PATCH1SIZE", "9"}, {"PATCH1DIGEST", strMd5}}, false, 0},
+        {{{"COPYSIZE", "100"}, {"COPYDIGEST", strMd5}}, false, 0},   // not below the file's SIZE
+        {{{"COPYSIZE", "0"}, {"COPYDIGEST", strMd5}}, false, 0},
+        {{{"COPYSIZE", " 9"}, {"COPYDIGEST", strMd5}}, false, 0},
+        {{{"COPYDIGEST", strMd5}}, false, 0},
+        {{{"COPYSIZE", "90"}, {"COPYDIGEST", strMd5}, {"PATCH1BASE", strMd5}, {"PATCH1SIZE", "9"},
+          {"PATCH1DIGEST", strMd5}, {"PATCH2SIZE", "9"}}, false, 0},   // a later patch spoils them all
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(::testing::Message() << "row " << (&row - rows));
+        S_FileDelta delta;
+        delta.bHasCopy = true;
+        const auto find = [&](const std::string& strKey) -> const std::string* {
+            const auto it = row.keys.find(strKey);
+            return it == row.keys.end() ? nullptr : &it->second;
+        };
+        EXPECT_EQ(row.bRead, ReadFileDelta(find, "100", delta));
+        EXPECT_EQ(row.nPatches, delta.vecPatches.size());
+        EXPECT_EQ(row.bRead && row.keys.count("COPYSIZE") != 0, delta.bHasCopy);
+        if (row.nPatches) {
+            EXPECT_EQ(kDeltaFolder + delta.vecPatches[0].strDigest + ".patch", delta.vecPatches[0].strRemoteName);
+        }
+    }
 }
 
 }  // namespace

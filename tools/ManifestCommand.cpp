@@ -11,6 +11,7 @@
 
 #include "manifest/ManifestName.h"
 #include "manifest/ReleaseNames.h"
+#include "manifest/UpdateFileInfo.h"
 #include "platform/base/Text.h"
 #include "platform/base/Win32Handles.h"
 #include "platform/fs/DirectoryEx.h"
@@ -20,6 +21,7 @@
 #include "platform/crypto/PrivateKeyFile.h"
 #include "platform/ini/IniDocument.h"
 #include "tools/ManifestSigning.h"
+#include "tools/ReleaseDelta.h"
 #include "tools/ToolConsole.h"
 
 namespace {
@@ -36,6 +38,15 @@ struct ManifestOptions {
     int nKind = 0;          // update kind the manifest is served under (its signature's Target)
     int nExpiryDays = 0;    // 0: the signature never expires
     std::vector<std::string> vecExclude;   // --exclude patterns (manifest/ReleaseNames.h)
+    std::vector<std::string> vecDeltaFrom; // --delta-from: earlier releases to make patches from
+};
+
+struct ManifestPaths {
+    std::string strRoot;         // the release folder, ending in '\'
+    std::string strOut;          // the manifest to write
+    std::string strDefaultOut;   // DIR\UpdateConfig.ini or DIR\config.ini
+    std::string strKey;          // the private key file's full path, empty without --key
+    std::vector<std::string> vecDeltaFrom;   // full paths ending in '\'
 };
 
 struct FoundFile {
@@ -45,13 +56,16 @@ struct FoundFile {
     std::string strModifyTime;
     std::string strMD5;
     std::string strSHA256;
+    S_FileDelta delta;           // with --delta-from
 };
 
 int Usage(const char* pszWhy) {
     ToolPrintf(stderr,
                  "UpdateTool manifest: %s (usage: manifest program DIR --version V --region R "
-                 "[--unconditional N] [--notify N] [-o OUT] [--exclude PATTERN]... [--key PRIVATE_KEY_FILE --kind N [--expires DAYS]] | "
-                 "manifest data DIR [-o OUT] [--exclude PATTERN]... [--key PRIVATE_KEY_FILE --kind N [--expires DAYS]])\n",
+                 "[--unconditional N] [--notify N] [-o OUT] [--exclude PATTERN]... [--delta-from OLD_DIR]... "
+                 "[--key PRIVATE_KEY_FILE --kind N [--expires DAYS]] | "
+                 "manifest data DIR [-o OUT] [--exclude PATTERN]... [--delta-from OLD_DIR]... "
+                 "[--key PRIVATE_KEY_FILE --kind N [--expires DAYS]])\n",
                  pszWhy);
     return 2;
 }
@@ -88,6 +102,9 @@ int ParseOptions(int argc, char** argv, ManifestOptions& options) {
         } else if (strOption == "--exclude") {
             if (!*pszValue) return Usage("--exclude needs a PATTERN");
             options.vecExclude.push_back(pszValue);
+        } else if (strOption == "--delta-from") {
+            if (!*pszValue) return Usage("--delta-from needs a directory");
+            options.vecDeltaFrom.push_back(pszValue);
         } else if (!options.bProgram) {
             return Usage(("unknown option for data: " + strOption).c_str());
         } else if (strOption == "--version") {
@@ -112,6 +129,7 @@ int ParseOptions(int argc, char** argv, ManifestOptions& options) {
     // The signature names the path the manifest is served at: without the kind there is none.
     if (!options.strKey.empty() && options.nKind == 0) return Usage("--key needs --kind");
     if (options.strKey.empty() && options.nKind != 0) return Usage("--kind needs --key");
+    if (options.vecDeltaFrom.size() > kMaxFilePatches) return Usage("at most 16 --delta-from");
     return 0;
 }
 
@@ -206,6 +224,7 @@ IniDocument BuildManifest(const ManifestOptions& options, const std::vector<Foun
         doc.Set(file.strStoredName, "SHA256", file.strSHA256);
         doc.Set(file.strStoredName, "SIZE", file.strSize);
         doc.Set(file.strStoredName, "MODIFYTIME", file.strModifyTime);
+        SetFileDeltaKeys(doc, file.strStoredName, file.delta);
     }
     return doc;
 }
@@ -241,57 +260,76 @@ std::string FirstUnreadableName(const ManifestOptions& options, const std::vecto
     return std::string();
 }
 
-}  // namespace
+// A full path ending in '\\' of a folder that exists; empty otherwise.
+std::string FolderPath(const std::string& strGiven) {
+    std::string strPath = FullPath(strGiven);
+    if (strPath.empty() || !PathIsDirectoryW(Utf8ToWide(strPath).c_str())) return std::string();
+    if (!EndsWithSeparator(strPath)) strPath += '\\';
+    return strPath;
+}
 
-int RunManifestCommand(int argc, char** argv) {
-    ManifestOptions options;
-    if (const int nUsage = ParseOptions(argc, argv, options)) return nUsage;
+int ResolvePaths(const ManifestOptions& options, ManifestPaths& paths) {
+    paths.strRoot = FolderPath(options.strDir);
+    if (paths.strRoot.empty()) return Fail("not a directory: " + options.strDir);
+    paths.strDefaultOut = paths.strRoot + (options.bProgram ? kProgramManifestName : kDataManifestName);
+    paths.strOut = options.strOut.empty() ? paths.strDefaultOut : FullPath(options.strOut);
+    if (paths.strOut.empty()) return Fail("bad output path: " + options.strOut);
+    paths.strKey = options.strKey.empty() ? std::string() : FullPath(options.strKey);
+    for (const std::string& strFrom : options.vecDeltaFrom) {
+        paths.vecDeltaFrom.push_back(FolderPath(strFrom));
+        if (paths.vecDeltaFrom.back().empty()) return Fail("not a directory: " + strFrom);
+    }
+    return 0;
+}
 
-    std::string strRoot = FullPath(options.strDir);
-    if (strRoot.empty() || !PathIsDirectoryW(Utf8ToWide(strRoot).c_str())) return Fail("not a directory: " + options.strDir);
-    if (!EndsWithSeparator(strRoot)) strRoot += '\\';
+enum class EFound { Listed, LeftOut, Refused };
 
-    const std::string strDefaultOut = strRoot + (options.bProgram ? kProgramManifestName : kDataManifestName);
-    const std::string strOut = options.strOut.empty() ? strDefaultOut : FullPath(options.strOut);
-    if (strOut.empty()) return Fail("bad output path: " + options.strOut);
+// Whether a file found below the folder is listed. A file that must never be
+// published at all refuses the whole release (strWhy).
+EFound ClassifyFound(const ManifestOptions& options, const ManifestPaths& paths, const FoundFile& file,
+                     std::string& strWhy) {
+    const std::string strPath = paths.strRoot + file.strName;
+    // The manifest and its signature from an earlier run are not part of the release.
+    for (const std::string* pOut : {&paths.strOut, &paths.strDefaultOut}) {
+        if (SamePath(strPath, *pOut) || SamePath(strPath, *pOut + kSignatureSuffix)) return EFound::LeftOut;
+    }
+    // Patches and copies published with this or an earlier release.
+    const size_t cchStore = sizeof(kDeltaFolder) - 1;
+    if (file.strName.size() > cchStore && SamePath(file.strName.substr(0, cchStore), kDeltaFolder)) return EFound::LeftOut;
+    // Never published: a client would install it over its own state, or it is no part of the program.
+    if (const char* pszReason = ReleaseLeftOutReason(file.strName)) {
+        ToolPrintf(stderr, "left out: %s (%s)\n", file.strName.c_str(), pszReason);
+        return EFound::LeftOut;
+    }
+    const auto itPattern = std::find_if(options.vecExclude.begin(), options.vecExclude.end(),
+                                        [&](const std::string& strPattern) { return MatchesReleasePattern(strPattern, file.strName); });
+    if (itPattern != options.vecExclude.end()) {
+        ToolPrintf(stderr, "left out: %s (--exclude %s)\n", file.strName.c_str(), itPattern->c_str());
+        return EFound::LeftOut;
+    }
+    // Listed, the private key would be published with the release.
+    if (!paths.strKey.empty() && SamePath(strPath, paths.strKey)) {
+        strWhy = "the private key file is inside the release directory: " + strPath;
+    } else if (HoldsPrivateKey(strPath)) {   // whatever --key says: a key file listed would be published
+        strWhy = "a private key file is inside the release directory: " + strPath;
+    } else if (!IsSafeManifestName(file.strName)) {
+        strWhy = "file name the client would refuse: " + file.strName;
+    }
+    return strWhy.empty() ? EFound::Listed : EFound::Refused;
+}
 
-    // The key first: a bad key fails before the digests of a whole release are computed.
-    CEcdsaP256PrivateKey key;
-    const std::string strKeyPath = options.strKey.empty() ? std::string() : FullPath(options.strKey);
-    if (!options.strKey.empty() && !LoadSigningKey("manifest", options.strKey, key)) return 1;
-
+// The files the manifest lists, with their digests, in the manifest's order.
+int SelectReleaseFiles(const ManifestOptions& options, const ManifestPaths& paths, std::vector<FoundFile>& vecFiles) {
     std::vector<FoundFile> vecFound;
     std::string strError;
-    if (!CollectFiles(strRoot, "", vecFound, strError)) return Fail(strError);
-
-    std::vector<FoundFile> vecFiles;
+    if (!CollectFiles(paths.strRoot, "", vecFound, strError)) return Fail(strError);
     CMD5 md5;
     CSha256 sha256;
     for (FoundFile& file : vecFound) {
-        const std::string strPath = strRoot + file.strName;
-        // The manifest and its signature from an earlier run are not part of the release.
-        if (SamePath(strPath, strOut) || SamePath(strPath, strDefaultOut) ||
-            SamePath(strPath, strOut + kSignatureSuffix) || SamePath(strPath, strDefaultOut + kSignatureSuffix)) {
-            continue;
-        }
-        // Never published: a client would install it over its own state, or it is no part of the program.
-        if (const char* pszReason = ReleaseLeftOutReason(file.strName)) {
-            ToolPrintf(stderr, "left out: %s (%s)\n", file.strName.c_str(), pszReason);
-            continue;
-        }
-        const auto itPattern = std::find_if(options.vecExclude.begin(), options.vecExclude.end(),
-                                            [&](const std::string& strPattern) { return MatchesReleasePattern(strPattern, file.strName); });
-        if (itPattern != options.vecExclude.end()) {
-            ToolPrintf(stderr, "left out: %s (--exclude %s)\n", file.strName.c_str(), itPattern->c_str());
-            continue;
-        }
-        // Listed, the private key would be published with the release.
-        if (!strKeyPath.empty() && SamePath(strPath, strKeyPath)) {
-            return Fail("the private key file is inside the release directory: " + strPath);
-        }
-        // Whatever --key says: a key file listed would be published with the release.
-        if (HoldsPrivateKey(strPath)) return Fail("a private key file is inside the release directory: " + strPath);
-        if (!IsSafeManifestName(file.strName)) return Fail("file name the client would refuse: " + file.strName);
+        const EFound found = ClassifyFound(options, paths, file, strError);
+        if (found == EFound::Refused) return Fail(strError);
+        if (found == EFound::LeftOut) continue;
+        const std::string strPath = paths.strRoot + file.strName;
         md5.GetFileMD5(strPath.c_str(), file.strMD5);
         sha256.GetFileSHA256(strPath.c_str(), file.strSHA256);
         if (file.strMD5.empty() || file.strSHA256.empty()) return Fail("cannot read " + strPath);
@@ -299,7 +337,33 @@ int RunManifestCommand(int argc, char** argv) {
     }
     std::sort(vecFiles.begin(), vecFiles.end(),
               [](const FoundFile& a, const FoundFile& b) { return a.strStoredName < b.strStoredName; });   // GBK bytes, unsigned
+    return 0;
+}
 
+// Patches from the earlier releases and compressed copies, in the digest kind
+// the client checks with: SHA-256 for a signed release, MD5 otherwise.
+int AddDeltas(const ManifestOptions& options, const ManifestPaths& paths, std::vector<FoundFile>& vecFiles) {
+    S_ReleaseDeltaOptions deltaOptions;
+    deltaOptions.strRoot = paths.strRoot;
+    deltaOptions.vecFrom = paths.vecDeltaFrom;
+    deltaOptions.vecShown = options.vecDeltaFrom;
+    deltaOptions.bSha256 = !options.strKey.empty();
+    std::vector<S_ReleaseFile> vecRelease;
+    for (const FoundFile& file : vecFiles) {
+        S_ReleaseFile release;
+        release.strName = file.strName;
+        ParseManifestSize(file.strSize, release.nSize);
+        release.strDigest = deltaOptions.bSha256 ? file.strSHA256 : file.strMD5;
+        vecRelease.push_back(std::move(release));
+    }
+    std::string strError;
+    if (!PublishReleaseDeltas(deltaOptions, vecRelease, strError)) return Fail(strError);
+    for (size_t i = 0; i < vecFiles.size(); ++i) vecFiles[i].delta = std::move(vecRelease[i].delta);
+    return 0;
+}
+
+int WriteManifest(const ManifestOptions& options, const ManifestPaths& paths, const CEcdsaP256PrivateKey& key,
+                  const std::vector<FoundFile>& vecFiles) {
     const std::string strText = BuildManifest(options, vecFiles).Serialize();
     const std::string strBad = FirstUnreadableName(options, vecFiles, strText);
     if (!strBad.empty()) {
@@ -311,17 +375,34 @@ int RunManifestCommand(int argc, char** argv) {
                     " bytes clients accept");
 
     // A reader never sees half a manifest.
-    if (!ReplaceFileContents(strOut, strText)) return Fail("cannot write " + strOut);
-    ToolPrintf(stdout, "%s: %u files\n", strOut.c_str(), static_cast<unsigned>(vecFiles.size()));
-    if (key.IsSet()) {
-        S_ManifestSignature sig;
-        // A .sig left from an earlier manifest no longer matches: clients refuse the pair, as they should.
-        const std::string strTarget =
-            ManifestTarget(options.nKind, options.bProgram ? kProgramManifestName : kDataManifestName);
-        if (!WriteSignatureBeside("manifest", strOut, strText, strTarget, key, options.nExpiryDays, sig)) return 1;
-        ToolPrintf(stdout, "%s%s: Target=%s Signed=%s Expires=%s\n", strOut.c_str(), kSignatureSuffix,
-                    sig.strTarget.c_str(), sig.strSigned.c_str(),
-                    sig.strExpires.empty() ? "(never)" : sig.strExpires.c_str());
-    }
+    if (!ReplaceFileContents(paths.strOut, strText)) return Fail("cannot write " + paths.strOut);
+    ToolPrintf(stdout, "%s: %u files\n", paths.strOut.c_str(), static_cast<unsigned>(vecFiles.size()));
+    if (!key.IsSet()) return 0;
+    S_ManifestSignature sig;
+    // A .sig left from an earlier manifest no longer matches: clients refuse the pair, as they should.
+    const std::string strTarget = ManifestTarget(options.nKind, options.bProgram ? kProgramManifestName : kDataManifestName);
+    if (!WriteSignatureBeside("manifest", paths.strOut, strText, strTarget, key, options.nExpiryDays, sig)) return 1;
+    ToolPrintf(stdout, "%s%s: Target=%s Signed=%s Expires=%s\n", paths.strOut.c_str(), kSignatureSuffix,
+               sig.strTarget.c_str(), sig.strSigned.c_str(), sig.strExpires.empty() ? "(never)" : sig.strExpires.c_str());
     return 0;
+}
+
+}  // namespace
+
+int RunManifestCommand(int argc, char** argv) {
+    ManifestOptions options;
+    if (const int nUsage = ParseOptions(argc, argv, options)) return nUsage;
+    ManifestPaths paths;
+    if (const int rc = ResolvePaths(options, paths)) return rc;
+
+    // The key first: a bad key fails before the digests of a whole release are computed.
+    CEcdsaP256PrivateKey key;
+    if (!options.strKey.empty() && !LoadSigningKey("manifest", options.strKey, key)) return 1;
+
+    std::vector<FoundFile> vecFiles;
+    if (const int rc = SelectReleaseFiles(options, paths, vecFiles)) return rc;
+    if (!options.vecDeltaFrom.empty()) {
+        if (const int rc = AddDeltas(options, paths, vecFiles)) return rc;
+    }
+    return WriteManifest(options, paths, key, vecFiles);
 }
