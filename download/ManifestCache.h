@@ -11,10 +11,14 @@
 #include <string>
 #include <vector>
 
+class IFailureSink;
+
 class CKeptManifests {
 public:
-    // The kept copies of vecNames (fetched for update kind nUpdateType) below strAppPath.
-    CKeptManifests(const std::string& strAppPath, int nUpdateType, const std::vector<std::string>& vecNames);
+    // The kept copies of vecNames (fetched for update kind nUpdateType) below
+    // strAppPath. A kept copy that cannot be deleted is told to pLog (may be null).
+    CKeptManifests(const std::string& strAppPath, int nUpdateType, const std::vector<std::string>& vecNames,
+                   const IFailureSink* pLog);
 
     // One per name: the validator to send, empty where no usable copy is kept.
     const std::vector<std::string>& Conditions() const { return m_vecConditions; }
@@ -44,4 +48,5 @@ private:
     std::vector<S_Kept> m_vecKept;
     std::vector<std::string> m_vecConditions;
     std::vector<std::string> m_vecNames;
+    const IFailureSink* m_pLog;
 };

@@ -23,6 +23,8 @@
 #include "manifest/ManifestSignature.h"
 #include "platform/http/UpdateIntf.h"
 
+class IFailureSink;
+
 struct S_ManifestRequest {
     int nUpdateType = 0;
     CQOVAUpdateIntf* pUpdateIntf = nullptr;
@@ -31,6 +33,7 @@ struct S_ManifestRequest {
     std::string strManifestName;   // "UpdateConfig.ini" or "config.ini"
     EManifestLayout layout = EManifestLayout::Program;
     std::string strRecordName;     // [Signature] key (SignatureRecordName)
+    const IFailureSink* pLog = nullptr;   // the run's log: deletions that fail; null: told to nobody
 };
 
 // How a manifest fetch ended.

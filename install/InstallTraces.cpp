@@ -3,10 +3,10 @@
 #include <windows.h>
 
 #include "config/ReleaseTrust.h"
-#include "install/FailureLog.h"
 #include "install/FileInstaller.h"
 #include "install/UpdateLog.h"
 #include "install/UpdateRecord.h"
+#include "platform/base/FailureLog.h"
 #include "platform/ini/CryptConfigFile.h"
 
 namespace {
