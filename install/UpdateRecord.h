@@ -29,7 +29,8 @@ std::string UpdateRecordPath(const std::string& strAppDir);
 // Sets "InstallPath" = strAppDir and "Version" = strNewVersion (REG_SZ, zero
 // byte counted) under HKEY_LOCAL_MACHINE\SOFTWARE\QOVA. The key is only opened,
 // never created: without it, or without the right to write it, nothing happens
-// (false). With pdwError, the registry's error (ERROR_SUCCESS when both were set).
+// (false). With pdwError, the registry's error (ERROR_SUCCESS when both were set;
+// ERROR_FILE_NOT_FOUND: the key is absent).
 bool WriteProductRegistry(const std::string& strAppDir, const std::string& strNewVersion, DWORD* pdwError = nullptr);
 
 // The key WriteProductRegistry writes, as the log names it.
