@@ -2,7 +2,6 @@
 
 #include <shellapi.h>
 
-#include "ui/ButtonSkins.h"
 #include "ui/resource.h"
 
 namespace {
@@ -28,7 +27,9 @@ RECT PlaceAboveTaskbar(const RECT& rcTaskbar, const RECT& rcDialog, const RECT& 
 }
 
 CDlgNotify::CDlgNotify()
-    : CSkinnedDialog({IDD_NOTIFY, IDP_NOTIFY_FACE, "QOVA升级通知", kTextColor, IDC_BTN_CLOSE}) {}
+    : CSkinnedDialog({IDD_NOTIFY, IDP_NOTIFY_FACE, "QOVA升级通知", kTextColor, IDC_BTN_UPGRADE, IDC_BTN_LATER,
+                      IDC_BTN_CLOSE},
+                     GetMessageMap(), this) {}
 
 CDlgNotify::~CDlgNotify() = default;
 
@@ -43,25 +44,16 @@ const MessageMap<CDlgNotify>& CDlgNotify::GetMessageMap() {
     return map;
 }
 
-bool CDlgNotify::OnDialogMessage(UINT nMsg, WPARAM wParam, LPARAM lParam, LRESULT* pResult) {
-    return GetMessageMap().Dispatch(*this, nMsg, wParam, lParam, pResult);
-}
-
 void CDlgNotify::DoDataExchange(CDataExchange* pDX) {
     CSkinnedDialog::DoDataExchange(pDX);
     DDX_Text(pDX, IDC_TXT_CURVERSION, m_strCurVersion);
     DDX_Text(pDX, IDC_TXT_NOTIFY_NEWVER, m_strNewVersion);
-    DDX_Control(pDX, IDC_BTN_UPGRADE, m_btnUpgrade);
-    DDX_Control(pDX, IDC_BTN_LATER, m_btnLater);
     DDX_Control(pDX, IDC_TXT_CURVERSION, m_txtCurVersion);
     DDX_Control(pDX, IDC_TXT_NOTIFY_NEWVER, m_txtNewVersion);
 }
 
 BOOL CDlgNotify::OnInitDialog() {
     CSkinnedDialog::OnInitDialog();
-    SkinCaptionButton(m_btnLater);
-    SkinCaptionButton(m_btnUpgrade);
-
     SkinText(m_txtCurVersion, kTextColor, true);
     SkinText(m_txtNewVersion, kTextColor, true);
     SkinText(m_txtLink, kTextColor, false);

@@ -7,7 +7,6 @@
 
 #include "platform/dialog/AfxString.h"
 #include "platform/dialog/MessageMap.h"
-#include "platform/skin/ImageButtonX.h"
 #include "platform/skin/StaticText.h"
 #include "ui/SkinnedDialog.h"
 
@@ -33,14 +32,11 @@ public:
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
-    bool OnDialogMessage(UINT nMsg, WPARAM wParam, LPARAM lParam, LRESULT* pResult) override;
 
     void OnBtnUpgrade();
     void OnBtnLater();
     void OnLinkClicked();
 
-    CImageButtonX m_btnUpgrade;
-    CImageButtonX m_btnLater;
     CStaticText m_txtCurVersion;
     CStaticText m_txtNewVersion;
     CStaticText m_txtLink;  // prepared as a link; the templates have no control for it

@@ -9,7 +9,6 @@
 #include "install/MainClient.h"
 #include "install/UpdatePaths.h"
 #include "platform/fs/DirectoryEx.h"
-#include "ui/ButtonSkins.h"
 #include "ui/DownloadPlan.h"
 #include "ui/resource.h"
 
@@ -40,7 +39,10 @@ void CenterOnWorkArea(HWND hWnd) {
 
 }  // namespace
 
-CDlgUpdate::CDlgUpdate() : CSkinnedDialog({IDD_UPDATE, IDP_UPDATE_FACE, kWindowText, kTextColor, IDC_BTN_CLOSEX}) {}
+CDlgUpdate::CDlgUpdate()
+    : CSkinnedDialog({IDD_UPDATE, IDP_UPDATE_FACE, kWindowText, kTextColor, IDC_BTN_UPDATE, IDC_BTN_CLOSE,
+                      IDC_BTN_CLOSEX},
+                     GetMessageMap(), this) {}
 
 CDlgUpdate::~CDlgUpdate() {
     if (m_pDownThread) {
@@ -65,14 +67,8 @@ const MessageMap<CDlgUpdate>& CDlgUpdate::GetMessageMap() {
     return map;
 }
 
-bool CDlgUpdate::OnDialogMessage(UINT nMsg, WPARAM wParam, LPARAM lParam, LRESULT* pResult) {
-    return GetMessageMap().Dispatch(*this, nMsg, wParam, lParam, pResult);
-}
-
 void CDlgUpdate::DoDataExchange(CDataExchange* pDX) {
     CSkinnedDialog::DoDataExchange(pDX);
-    DDX_Control(pDX, IDC_BTN_CLOSE, m_btnClose);
-    DDX_Control(pDX, IDC_BTN_UPDATE, m_btnUpdate);
     DDX_Control(pDX, IDC_PROGRESS, m_progress);
     DDX_Control(pDX, IDC_PIC_ICON, m_picIcon);
     DDX_Control(pDX, IDC_PIC_HEADING, m_picHeading);
@@ -88,9 +84,6 @@ BOOL CDlgUpdate::OnInitDialog() {
 
     SkinText(m_txtTitle, kTitleColor, true);
     m_txtTitle.SetAligns(CStaticText::kAlignLeft);
-
-    SkinCaptionButton(m_btnClose);
-    SkinCaptionButton(m_btnUpdate);
 
     SkinText(m_txtNewVersion, kTextColor, true);
     SkinText(m_txtMessage, kTextColor, false);
@@ -118,7 +111,7 @@ void CDlgUpdate::HideOfferLine() {
     m_txtNewVersion.ShowWindow(SW_HIDE);
     if (CWnd* pCanUpdate = GetDlgItem(IDC_TXT_CANUPDATE)) pCanUpdate->ShowWindow(SW_HIDE);
     if (CWnd* pQuestion = GetDlgItem(IDC_TXT_QUESTION)) pQuestion->ShowWindow(SW_HIDE);
-    m_btnUpdate.ShowWindow(SW_HIDE);
+    m_btnAccept.ShowWindow(SW_HIDE);
 }
 
 void CDlgUpdate::ShowCheckState(EDialogState eState) {

@@ -18,7 +18,6 @@
 #include "manifest/UpdateFileInfo.h"
 #include "platform/dialog/MessageMap.h"
 #include "platform/http/UpdateIntf.h"
-#include "platform/skin/ImageButtonX.h"
 #include "platform/skin/PNGPicture.h"
 #include "platform/skin/ProgressBar.h"
 #include "platform/skin/StaticText.h"
@@ -33,7 +32,6 @@ public:
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
-    bool OnDialogMessage(UINT nMsg, WPARAM wParam, LPARAM lParam, LRESULT* pResult) override;
 
     void OnBtnClose();
     void OnBtnUpdate();
@@ -48,8 +46,6 @@ protected:
     // A download or installation that ended early: its message, the rest stays.
     void ShowFailure();
 
-    CImageButtonX m_btnClose;
-    CImageButtonX m_btnUpdate;
     CProgressBar m_progress;
     CPNGPicture m_picIcon;
     CPNGPicture m_picHeading;

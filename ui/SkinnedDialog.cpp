@@ -1,9 +1,12 @@
 #include "ui/SkinnedDialog.h"
 
+#include <utility>
+
 #include "ui/ButtonSkins.h"
 #include "ui/DragByTopBand.h"
 
-CSkinnedDialog::CSkinnedDialog(const S_Skin& skin) : CImageDialog(skin.nTemplateId, nullptr), m_skin(skin) {}
+CSkinnedDialog::CSkinnedDialog(const S_Skin& skin, DialogMessageFn fnDialogMessage)
+    : CImageDialog(skin.nTemplateId, nullptr), m_skin(skin), m_fnDialogMessage(std::move(fnDialogMessage)) {}
 
 const MessageMap<CSkinnedDialog>& CSkinnedDialog::GetMessageMap() {
     static const MessageMap<CSkinnedDialog> map = {
@@ -14,13 +17,15 @@ const MessageMap<CSkinnedDialog>& CSkinnedDialog::GetMessageMap() {
 }
 
 bool CSkinnedDialog::OnMessage(UINT nMsg, WPARAM wParam, LPARAM lParam, LRESULT* pResult) {
-    return OnDialogMessage(nMsg, wParam, lParam, pResult) ||
+    return m_fnDialogMessage(nMsg, wParam, lParam, pResult) ||
            GetMessageMap().Dispatch(*this, nMsg, wParam, lParam, pResult) ||
            CImageDialog::OnMessage(nMsg, wParam, lParam, pResult);
 }
 
 void CSkinnedDialog::DoDataExchange(CDataExchange* pDX) {
     CImageDialog::DoDataExchange(pDX);
+    DDX_Control(pDX, m_skin.nAcceptId, m_btnAccept);
+    DDX_Control(pDX, m_skin.nDeclineId, m_btnDecline);
     DDX_Control(pDX, m_skin.nCloseMarkId, m_btnCloseX);
 }
 
@@ -28,6 +33,8 @@ BOOL CSkinnedDialog::OnInitDialog() {
     CImageDialog::OnInitDialog();
     SetWindowText(m_skin.pszWindowText);
     SetBackPicture(kSkinSplitEdges, m_skin.nFaceId, nullptr, false);
+    SkinCaptionButton(m_btnDecline);
+    SkinCaptionButton(m_btnAccept);
     SkinCloseMark(m_btnCloseX);
     return TRUE;
 }
