@@ -360,7 +360,8 @@ TEST(SilentProgram, TheLogSaysWhyAndNeverStopsARun) {
     const struct {
         const char* pszName;
         int nSetUp;   // 0 nothing, 1 signed by another key, 2 a file broken off, 3 no server, 4 full log, 5 log unwritable,
-                      // 6 a held backup, 7 UpdateRecord.dat a directory, 8 control characters in the version
+                      // 6 a held backup, 7 UpdateRecord.dat a directory, 8 control characters in the version,
+                      // 9 a damaged kept manifest held
         bool bInstalled;
         std::string strLine;
     } cases[] = {
@@ -373,6 +374,8 @@ TEST(SilentProgram, TheLogSaysWhyAndNeverStopsARun) {
         // Failures the run survives, each with its call, file and Win32 error.
         {"a backup held without delete sharing", 6, true,
          "best-effort call=DeleteFileW file=<app>stale.bak error=32"},
+        {"a damaged kept manifest held without delete sharing", 9, true,
+         "best-effort call=DeleteFileW file=<app>UPDATE\\Kept-1-UpdateConfig.ini error=32"},
         {"an UpdateRecord.dat that is a directory", 7, true,
          "best-effort call=WriteUpdateRecord file=<app>UpdateRecord.dat error="},
         // An absent key is a normal installation: a note, no failure.
@@ -393,6 +396,10 @@ TEST(SilentProgram, TheLogSaysWhyAndNeverStopsARun) {
         if (c.nSetUp == 4) ASSERT_TRUE(WriteFileBytes(inst.App("UPDATE\\Update.log"), strOldLog));
         UiProcess holder;
         if (c.nSetUp == 6) ASSERT_TRUE(WriteFileBytes(inst.App("stale.bak"), "old") && inst.Hold(holder, "stale.bak", "r"));
+        if (c.nSetUp == 9) {
+            ASSERT_TRUE(WriteFileBytes(inst.App("UPDATE\\Kept-1-UpdateConfig.ini"), "damaged") &&
+                        inst.Hold(holder, "UPDATE\\Kept-1-UpdateConfig.ini", "r"));
+        }
         if (c.nSetUp == 7) ASSERT_TRUE(CreateDirectoryA(inst.App("UpdateRecord.dat").c_str(), nullptr));
         if (c.nSetUp == 8) ASSERT_TRUE(inst.SetConfig("Update", "Version", "4.0\x1b[2K\x0b" "end"));
         if (c.nSetUp == 5) {
