@@ -106,6 +106,7 @@ public:
 private:
     bool Attempt(size_t nFirstServer, S_TransferFailure& failure, ESignatureCheck& eCheck, S_ManifestSignature& sig);
     void Accept(const S_ManifestSignature& sig, const std::string& strServer, S_FetchedManifest& fetched);
+    void DeletePair() const;
 
     const S_ManifestRequest& m_request;
     const S_ReleaseTrust& m_trust;
@@ -123,7 +124,7 @@ bool CSignedPair::Fetch(const std::vector<S_ServerTally>& vecServers, S_FetchedM
     while (nFirstServer < vecServers.size()) {
         ESignatureCheck eCheck = ESignatureCheck::Valid;
         S_ManifestSignature sig;
-        if (!Attempt(nFirstServer, fetched.failure, eCheck, sig)) return false;  // none further to ask
+        if (!Attempt(nFirstServer, fetched.failure, eCheck, sig)) break;  // none further to ask
         const std::string& strServer = vecServers[m_vecServed[0]].strServer;
         if (eCheck == ESignatureCheck::Valid) {
             Accept(sig, strServer, fetched);
@@ -139,26 +140,29 @@ bool CSignedPair::Fetch(const std::vector<S_ServerTally>& vecServers, S_FetchedM
         fetched.eSignature = eCheck;
         nFirstServer = std::min(m_vecServed[0], m_vecServed[1]) + 1;
     }
+    DeletePair();   // what a fetch that failed part way left
     return false;
 }
 
 // One attempt from server nFirstServer on: false when none of them delivered
-// the pair, else eCheck is its check. Unless it passed, nothing of the pair
-// stays in staging where a later step could read it.
+// the pair, else eCheck is its check. A refused pair is deleted at once.
 bool CSignedPair::Attempt(size_t nFirstServer, S_TransferFailure& failure, ESignatureCheck& eCheck,
                           S_ManifestSignature& sig) {
     // Both in one go (several connections), or the .sig only after the manifest (one).
     const bool bDelivered = FetchFrom(m_request, {m_request.strManifestName, m_strSignatureName},
                                       {AnswerBound(kMaxManifestBytes), AnswerBound(kMaxSignatureBytes)},
                                       nFirstServer, m_kept, m_vecServed, failure);
-    if (bDelivered) {
-        eCheck = VerifyManifestFile(m_strManifestPath, m_strTarget, m_request.layout, m_trust.vecKeys,
-                                    CurrentUtcTime(), m_strAccepted, sig);
-        if (eCheck == ESignatureCheck::Valid) return true;
-    }
+    if (!bDelivered) return false;
+    eCheck = VerifyManifestFile(m_strManifestPath, m_strTarget, m_request.layout, m_trust.vecKeys, CurrentUtcTime(),
+                                m_strAccepted, sig);
+    if (eCheck != ESignatureCheck::Valid) DeletePair();
+    return true;
+}
+
+// Nothing of a pair that was not accepted stays where a later step could read it.
+void CSignedPair::DeletePair() const {
     DeleteFileLogged(m_request.pLog, m_strManifestPath);
     DeleteFileLogged(m_request.pLog, m_request.strDownloadPath + m_strSignatureName);
-    return bDelivered;
 }
 
 void CSignedPair::Accept(const S_ManifestSignature& sig, const std::string& strServer, S_FetchedManifest& fetched) {
