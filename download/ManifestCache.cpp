@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "platform/base/Text.h"
+#include "platform/base/FailureLog.h"
 #include "platform/fs/DirectoryEx.h"
 #include "platform/fs/FileContents.h"
 
@@ -43,15 +43,15 @@ bool Parse(const std::string& strText, std::string& strValidator, std::string& s
 }  // namespace
 
 CKeptManifests::CKeptManifests(const std::string& strStateDir, int nUpdateType,
-                               const std::vector<std::string>& vecNames)
-    : m_vecNames(vecNames) {
+                               const std::vector<std::string>& vecNames, const IFailureSink* pLog)
+    : m_vecNames(vecNames), m_pLog(pLog) {
     for (const std::string& strName : vecNames) {
         S_Kept kept;
         if (!strStateDir.empty()) kept.strPath = strStateDir + "Kept-" + std::to_string(nUpdateType) + "-" + strName;
         std::string strText;
         if (!kept.strPath.empty() && ReadWholeFile(kept.strPath, strText) == FileReadResult::Read &&
             !Parse(strText, kept.strValidator, kept.strBody)) {
-            DeleteFileW(Utf8ToWide(kept.strPath).c_str());   // damaged: the full fetch replaces it
+            DeleteFileLogged(m_pLog, kept.strPath);   // damaged: the full fetch replaces it
             kept.strValidator.clear();
             kept.strBody.clear();
         }
@@ -95,17 +95,17 @@ void CKeptManifests::KeepAccepted(const std::string& strDownloadPath) {
         // Best effort: without a kept copy the next fetch is made in full.
         if (!IsEntityTag(kept.strAnswer) ||
             ReadWholeFile(strDownloadPath + m_vecNames[i], strBody) != FileReadResult::Read) {
-            DeleteFileW(Utf8ToWide(kept.strPath).c_str());
+            DeleteFileLogged(m_pLog, kept.strPath);
             continue;
         }
         CDirectoryEx::CreateParentDirectory(kept.strPath);
-        if (!ReplaceFileContents(kept.strPath, Serialize(kept.strAnswer, strBody))) DeleteFileW(Utf8ToWide(kept.strPath).c_str());
+        if (!ReplaceFileContents(kept.strPath, Serialize(kept.strAnswer, strBody))) DeleteFileLogged(m_pLog, kept.strPath);
     }
 }
 
 void CKeptManifests::Discard() {
     for (size_t i = 0; i < m_vecKept.size(); ++i) {
-        if (!m_vecKept[i].strPath.empty()) DeleteFileW(Utf8ToWide(m_vecKept[i].strPath).c_str());
+        if (!m_vecKept[i].strPath.empty()) DeleteFileLogged(m_pLog, m_vecKept[i].strPath);
         m_vecKept[i] = S_Kept{m_vecKept[i].strPath, "", "", false, false, ""};
         m_vecConditions[i].clear();
     }

@@ -13,11 +13,15 @@
 #include <string>
 #include <vector>
 
+class IFailureSink;
+
 class CKeptManifests {
 public:
     // The kept copies of vecNames (fetched for update kind nUpdateType) in
-    // strStateDir; an empty strStateDir keeps none.
-    CKeptManifests(const std::string& strStateDir, int nUpdateType, const std::vector<std::string>& vecNames);
+    // strStateDir; an empty strStateDir keeps none. A kept copy that cannot be
+    // deleted is told to pLog (may be null).
+    CKeptManifests(const std::string& strStateDir, int nUpdateType, const std::vector<std::string>& vecNames,
+                   const IFailureSink* pLog);
 
     // One per name: the validator to send, empty where no usable copy is kept.
     const std::vector<std::string>& Conditions() const { return m_vecConditions; }
@@ -47,4 +51,5 @@ private:
     std::vector<S_Kept> m_vecKept;
     std::vector<std::string> m_vecConditions;
     std::vector<std::string> m_vecNames;
+    const IFailureSink* m_pLog;
 };

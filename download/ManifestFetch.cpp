@@ -9,6 +9,7 @@
 #include "config/ReleaseTrust.h"
 #include "download/ManifestCache.h"
 #include "manifest/ManifestName.h"
+#include "platform/base/FailureLog.h"
 #include "platform/base/Text.h"
 #include "platform/fs/DirectoryEx.h"
 
@@ -70,6 +71,111 @@ bool FetchFrom(const S_ManifestRequest& request, const std::vector<std::string>&
     return bAll;
 }
 
+// Without a key: the manifest alone, taken as delivered.
+bool FetchUnsigned(const S_ManifestRequest& request, const std::vector<S_ServerTally>& vecServers,
+                   S_FetchedManifest& fetched) {
+    CKeptManifests kept(request.strStateDir, request.nUpdateType, {request.strManifestName}, request.pLog);
+    std::vector<size_t> vecServed;
+    if (!FetchFrom(request, {request.strManifestName}, {AnswerBound(kMaxManifestBytes)}, 0, kept, vecServed,
+                   fetched.failure)) {
+        return false;
+    }
+    kept.KeepAccepted(request.strDownloadPath);
+    fetched.eResult = EManifestFetch::Accepted;
+    fetched.strServer = vecServers[vecServed[0]].strServer;
+    return true;
+}
+
+// With a key: the manifest and its .sig, fetched together and checked before
+// either is used.
+class CSignedPair {
+public:
+    CSignedPair(const S_ManifestRequest& request, const S_ReleaseTrust& trust)
+        : m_request(request),
+          m_trust(trust),
+          m_strSignatureName(request.strManifestName + kSignatureSuffix),
+          m_strManifestPath(request.strDownloadPath + request.strManifestName),
+          // The client checks against the path it asks for, never against the .sig's claim.
+          m_strTarget(ManifestTarget(request.nUpdateType, request.strManifestName)),
+          m_strAccepted(ReadAcceptedSigned(request.strAppPath, request.strRecordName)),
+          m_kept(request.strStateDir, request.nUpdateType, {request.strManifestName, m_strSignatureName}, request.pLog) {}
+
+    // The servers from the first on, until one delivers a pair that passes.
+    bool Fetch(const std::vector<S_ServerTally>& vecServers, S_FetchedManifest& fetched);
+
+private:
+    bool Attempt(size_t nFirstServer, S_TransferFailure& failure, ESignatureCheck& eCheck, S_ManifestSignature& sig);
+    void Accept(const S_ManifestSignature& sig, const std::string& strServer, S_FetchedManifest& fetched);
+    void DeletePair() const;
+
+    const S_ManifestRequest& m_request;
+    const S_ReleaseTrust& m_trust;
+    const std::string m_strSignatureName;
+    const std::string m_strManifestPath;
+    const std::string m_strTarget;
+    const std::string m_strAccepted;
+    CKeptManifests m_kept;
+    std::vector<size_t> m_vecServed;   // of the last attempt: the server each of the pair came from
+};
+
+bool CSignedPair::Fetch(const std::vector<S_ServerTally>& vecServers, S_FetchedManifest& fetched) {
+    // A hostile first server must not stop the update: a refused pair sends the next server on.
+    size_t nFirstServer = 0;
+    while (nFirstServer < vecServers.size()) {
+        ESignatureCheck eCheck = ESignatureCheck::Valid;
+        S_ManifestSignature sig;
+        if (!Attempt(nFirstServer, fetched.failure, eCheck, sig)) break;  // none further to ask
+        const std::string& strServer = vecServers[m_vecServed[0]].strServer;
+        if (eCheck == ESignatureCheck::Valid) {
+            Accept(sig, strServer, fetched);
+            return true;
+        }
+        if (m_kept.UsedKept()) {
+            // A 304 cannot lengthen a signature's life: the kept pair goes, the same server is asked in full.
+            m_kept.Discard();
+            continue;
+        }
+        fetched.vecRefused.push_back({strServer, eCheck});
+        fetched.eResult = EManifestFetch::Refused;
+        fetched.eSignature = eCheck;
+        nFirstServer = std::min(m_vecServed[0], m_vecServed[1]) + 1;
+    }
+    DeletePair();   // what a fetch that failed part way left
+    return false;
+}
+
+// One attempt from server nFirstServer on: false when none of them delivered
+// the pair, else eCheck is its check. A refused pair is deleted at once.
+bool CSignedPair::Attempt(size_t nFirstServer, S_TransferFailure& failure, ESignatureCheck& eCheck,
+                          S_ManifestSignature& sig) {
+    // Both in one go (several connections), or the .sig only after the manifest (one).
+    const bool bDelivered = FetchFrom(m_request, {m_request.strManifestName, m_strSignatureName},
+                                      {AnswerBound(kMaxManifestBytes), AnswerBound(kMaxSignatureBytes)},
+                                      nFirstServer, m_kept, m_vecServed, failure);
+    if (!bDelivered) return false;
+    eCheck = VerifyManifestFile(m_strManifestPath, m_strTarget, m_request.layout, m_trust.vecKeys, CurrentUtcTime(),
+                                m_strAccepted, sig);
+    if (eCheck != ESignatureCheck::Valid) DeletePair();
+    return true;
+}
+
+// Nothing of a pair that was not accepted stays where a later step could read it.
+void CSignedPair::DeletePair() const {
+    DeleteFileLogged(m_request.pLog, m_strManifestPath);
+    DeleteFileLogged(m_request.pLog, m_request.strDownloadPath + m_strSignatureName);
+}
+
+void CSignedPair::Accept(const S_ManifestSignature& sig, const std::string& strServer, S_FetchedManifest& fetched) {
+    m_kept.KeepAccepted(m_request.strDownloadPath);
+    fetched.eResult = EManifestFetch::Accepted;
+    fetched.eSignature = ESignatureCheck::Valid;
+    fetched.bSigned = true;
+    fetched.strRecordName = m_request.strRecordName;
+    fetched.strSigned = sig.strSigned;
+    fetched.strExpires = sig.strExpires;
+    fetched.strServer = strServer;
+}
+
 }  // namespace
 
 bool FetchManifest(const S_ManifestRequest& request, S_FetchedManifest& fetched) {
@@ -85,66 +191,9 @@ bool FetchManifest(const S_ManifestRequest& request, S_FetchedManifest& fetched)
         return false;
     }
     const std::vector<S_ServerTally> vecServers = request.pUpdateIntf->Tally();
-    std::vector<size_t> vecServed;
-    if (trust.eTrust == ETrust::Unsigned) {
-        CKeptManifests kept(request.strStateDir, request.nUpdateType, {request.strManifestName});
-        if (!FetchFrom(request, {request.strManifestName}, {AnswerBound(kMaxManifestBytes)}, 0, kept, vecServed,
-                       fetched.failure)) {
-            return false;
-        }
-        kept.KeepAccepted(request.strDownloadPath);
-        fetched.eResult = EManifestFetch::Accepted;
-        fetched.strServer = vecServers[vecServed[0]].strServer;
-        return true;
-    }
-
-    const std::string strSignatureName = request.strManifestName + kSignatureSuffix;
-    const std::string strManifestPath = request.strDownloadPath + request.strManifestName;
-    // The client checks against the path it asks for, never against the .sig's claim.
-    const std::string strTarget = ManifestTarget(request.nUpdateType, request.strManifestName);
-    const std::string strAccepted = ReadAcceptedSigned(request.strAppPath, request.strRecordName);
-    CKeptManifests kept(request.strStateDir, request.nUpdateType, {request.strManifestName, strSignatureName});
-    // A hostile first server must not stop the update: a refused pair sends the next server on.
-    size_t nFirstServer = 0;
-    while (nFirstServer < vecServers.size()) {
-        // Both in one go (several connections), or the .sig only after the manifest (one).
-        if (!FetchFrom(request, {request.strManifestName, strSignatureName},
-                       {AnswerBound(kMaxManifestBytes), AnswerBound(kMaxSignatureBytes)}, nFirstServer, kept,
-                       vecServed, fetched.failure)) {
-            break;  // no server from nFirstServer on delivered: none further to ask
-        }
-        S_ManifestSignature sig;
-        const ESignatureCheck result = VerifyManifestFile(strManifestPath, strTarget, request.layout, trust.vecKeys,
-                                                          CurrentUtcTime(), strAccepted, sig);
-        if (result == ESignatureCheck::Valid) {
-            kept.KeepAccepted(request.strDownloadPath);
-            fetched.eResult = EManifestFetch::Accepted;
-            fetched.eSignature = ESignatureCheck::Valid;
-            fetched.bSigned = true;
-            fetched.strRecordName = request.strRecordName;
-            fetched.strSigned = sig.strSigned;
-            fetched.strExpires = sig.strExpires;
-            fetched.strServer = vecServers[vecServed[0]].strServer;
-            return true;
-        }
-        DeleteFileW(Utf8ToWide(strManifestPath).c_str());
-        DeleteFileW(Utf8ToWide(request.strDownloadPath + strSignatureName).c_str());
-        if (kept.UsedKept()) {
-            // A 304 cannot lengthen a signature's life: the kept pair goes, the same server is asked in full.
-            kept.Discard();
-            continue;
-        }
-        fetched.vecRefused.push_back({vecServers[vecServed[0]].strServer, result});
-        fetched.eResult = EManifestFetch::Refused;
-        fetched.eSignature = result;
-        // Nothing of a refused manifest stays where a later step could read it.
-        DeleteFileW(Utf8ToWide(strManifestPath).c_str());
-        DeleteFileW(Utf8ToWide(request.strDownloadPath + strSignatureName).c_str());
-        nFirstServer = std::min(vecServed[0], vecServed[1]) + 1;
-    }
-    DeleteFileW(Utf8ToWide(strManifestPath).c_str());
-    DeleteFileW(Utf8ToWide(request.strDownloadPath + strSignatureName).c_str());
-    return false;
+    if (trust.eTrust == ETrust::Unsigned) return FetchUnsigned(request, vecServers, fetched);
+    CSignedPair pair(request, trust);
+    return pair.Fetch(vecServers, fetched);
 }
 
 void RecordAcceptedManifest(const std::string& strAppPath, const S_FetchedManifest& fetched) {

@@ -23,6 +23,8 @@
 #include "manifest/ManifestSignature.h"
 #include "platform/http/UpdateIntf.h"
 
+class IFailureSink;
+
 struct S_ManifestRequest {
     int nUpdateType = 0;
     CQOVAUpdateIntf* pUpdateIntf = nullptr;
@@ -32,6 +34,7 @@ struct S_ManifestRequest {
     EManifestLayout layout = EManifestLayout::Program;
     std::string strRecordName;     // [Signature] key (SignatureRecordName)
     std::string strStateDir;       // where accepted manifests are kept, ending in '\'; empty: none kept
+    const IFailureSink* pLog = nullptr;   // the run's log: deletions that fail; null: told to nobody
 };
 
 // How a manifest fetch ended.

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "install/FailureLog.h"
+#include "platform/base/FailureLog.h"
 #include "platform/base/Text.h"
 #include "platform/base/Win32Handles.h"
 #include "platform/fs/DirectoryEx.h"
@@ -29,7 +29,7 @@ bool Exists(const std::string& strPath) { return GetFileAttributesW(Utf8ToWide(s
 
 // Keeps strTarget's contents at strRollback. A hard link costs nothing; a copy
 // goes under a temporary name first, so strRollback never names half a file.
-bool KeepRollbackCopy(const std::string& strTarget, const std::string& strRollback, const CUpdateLog* pLog) {
+bool KeepRollbackCopy(const std::string& strTarget, const std::string& strRollback, const IFailureSink* pLog) {
     if (CreateHardLinkW(Utf8ToWide(strRollback).c_str(), Utf8ToWide(strTarget).c_str(), nullptr)) return true;
     const std::string strPartial = strRollback + ".~.bak";
     if (CopyFileW(Utf8ToWide(strTarget).c_str(), Utf8ToWide(strPartial).c_str(), FALSE) &&
@@ -46,7 +46,7 @@ bool KeepRollbackCopy(const std::string& strTarget, const std::string& strRollba
 // the copy moved in. dwError says why neither worked: the move aside's error
 // tells a held file (worth waiting for) from a stale ".bak" (not).
 bool TryReplace(const std::string& strTemp, const std::string& strTarget, DWORD& dwError, bool& bMovedAside,
-                const CUpdateLog* pLog) {
+                const IFailureSink* pLog) {
     if (MoveOver(strTemp, strTarget)) return true;
     const std::string strBackup = strTarget + ".bak";
     // No MOVEFILE_REPLACE_EXISTING: a ".bak" that survived the clean-up is never overwritten.
@@ -95,7 +95,7 @@ bool IsHeldFileError(DWORD dwError) {
 }
 
 S_PlaceResult PlaceFile(const std::string& strSource, const std::string& strTarget, const std::string& strRollback,
-                        const S_LockWait& wait, const CUpdateLog* pLog) {
+                        const S_LockWait& wait, const IFailureSink* pLog) {
     // A directory of that name would be moved aside whole by the fall-back,
     // taking every file in it out of the installation.
     if (PathIsDirectoryW(Utf8ToWide(strTarget).c_str())) {

@@ -28,7 +28,7 @@
 
 #include <string>
 
-class CUpdateLog;
+class IFailureSink;
 
 // How long a held file is waited for.
 struct S_LockWait {
@@ -52,9 +52,9 @@ bool IsHeldFileError(DWORD dwError);
 // target present, its old contents are first kept at strRollback (a name that
 // must not exist yet), to be put back with RestoreFile or dropped with
 // DeleteFileW once the run is over. A temporary file that cannot be removed
-// again goes to pLog (install/FailureLog.h).
+// again goes to pLog (platform/base/FailureLog.h).
 S_PlaceResult PlaceFile(const std::string& strSource, const std::string& strTarget, const std::string& strRollback,
-                        const S_LockWait& wait = S_LockWait(), const CUpdateLog* pLog = nullptr);
+                        const S_LockWait& wait = S_LockWait(), const IFailureSink* pLog = nullptr);
 
 // Undoes PlaceFile: the contents kept at strRollback go back to strTarget;
 // without them, a target that did not exist before (bExisted false) is

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "config/ReleaseTrust.h"
-#include "install/FailureLog.h"
+#include "platform/base/FailureLog.h"
 #include "install/FileInstaller.h"
 #include "install/UpdatePaths.h"
 #include "install/UpdateLog.h"

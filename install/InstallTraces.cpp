@@ -3,10 +3,10 @@
 #include <windows.h>
 
 #include "config/ReleaseTrust.h"
-#include "install/FailureLog.h"
 #include "install/FileInstaller.h"
 #include "install/UpdateLog.h"
 #include "install/UpdateRecord.h"
+#include "platform/base/FailureLog.h"
 #include "platform/ini/CryptConfigFile.h"
 
 namespace {
@@ -22,6 +22,11 @@ bool WriteConfigVersion(const CUpdateLog& log, const S_InstallTraces& traces) {
 bool WriteRegistry(const CUpdateLog& log, const S_InstallTraces& traces) {
     DWORD dwError = ERROR_SUCCESS;
     WriteProductRegistry(traces.strAppPath, traces.strNewVersion, &dwError);
+    if (dwError == ERROR_FILE_NOT_FOUND) {
+        // An installation without the key is a normal one (it is never created): no failure, a note.
+        log.Write("registry", "not-written" + LogField("key", kProductRegistryKey) + LogField("reason", "absent"));
+        return true;
+    }
     return LogIfError(log, "WriteProductRegistry", kProductRegistryKey, dwError);
 }
 

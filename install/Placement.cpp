@@ -1,9 +1,9 @@
 #include "install/Placement.h"
 
-#include "install/FailureLog.h"
 #include "install/FileInstaller.h"
 #include "install/InstallJournal.h"
 #include "install/UpdateLog.h"
+#include "platform/base/FailureLog.h"
 #include "platform/base/Text.h"
 
 namespace {

@@ -52,6 +52,10 @@ void CUpdateLog::Write(const std::string& strEvent, const std::string& strDetail
     WriteFile(hLog.get(), strLine.data(), static_cast<DWORD>(strLine.size()), &dwWritten, nullptr);
 }
 
+void CUpdateLog::BestEffortFailed(const char* pszCall, const std::string& strPath, DWORD dwError) const {
+    Write("best-effort", LogField("call", pszCall).substr(1) + LogField("file", strPath) + LogField("error", dwError));
+}
+
 namespace {
 
 bool IsControl(char ch) { return static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F; }

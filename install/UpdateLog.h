@@ -10,7 +10,11 @@
 // Writing is best effort: a log that cannot be written never changes a run.
 #include <string>
 
-class CUpdateLog {
+#include "platform/base/FailureLog.h"
+
+// Also the failure channel's sink: a best-effort failure is one
+// "best-effort call=… file=… error=…" line.
+class CUpdateLog final : public IFailureSink {
 public:
     // The log of the installation whose directory is strAppPath (ending in '\').
     explicit CUpdateLog(const std::string& strAppPath);
@@ -19,6 +23,8 @@ public:
     void Write(const std::string& strEvent, const std::string& strDetails) const;
 
     const std::string& Path() const { return m_strPath; }
+
+    void BestEffortFailed(const char* pszCall, const std::string& strPath, DWORD dwError) const override;
 
 private:
     std::string m_strDir;

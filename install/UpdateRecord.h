@@ -30,7 +30,8 @@ std::string UpdateRecordPath(const std::string& strAppDir);
 // byte counted) under HKEY_LOCAL_MACHINE\SOFTWARE\QOVA, in the 64-bit view of
 // the registry where the key exists there, else in the 32-bit view. The key is
 // only opened, never created: without it in either view, or without the right
-// to write it, nothing happens (false). With pdwError, the registry's error (ERROR_SUCCESS when both were set).
+// to write it, nothing happens (false). With pdwError, the registry's error
+// (ERROR_SUCCESS when both were set; ERROR_FILE_NOT_FOUND: the key is absent).
 bool WriteProductRegistry(const std::string& strAppDir, const std::string& strNewVersion, DWORD* pdwError = nullptr);
 
 // The key WriteProductRegistry writes, as the log names it.

@@ -5,7 +5,6 @@
 
 #include "config/ClientConfig.h"
 #include "download/RemoteFetch.h"
-#include "install/FailureLog.h"
 #include "install/InstallJournal.h"
 #include "install/MainClient.h"
 #include "install/Placement.h"
@@ -16,6 +15,7 @@
 #include "manifest/CompareProgramFiles.h"
 #include "manifest/ReleaseNames.h"
 #include "manifest/VersionOrder.h"
+#include "platform/base/FailureLog.h"
 #include "platform/base/Text.h"
 #include "platform/fs/DirectoryEx.h"
 #include "platform/http/UpdateIntf.h"
@@ -155,6 +155,7 @@ bool CUpdateRun::TakeManifest() {
     request.layout = m_policy.eLayout;
     request.strRecordName = SignatureRecordName(m_setup.nUpdateType, m_setup.strUpdateName, m_policy.strManifestName);
     request.strStateDir = StateDirPath(m_setup.strAppPath);
+    request.pLog = &m_log;
     const bool bFetched = FetchManifest(request, m_fetched);
     // Which server served what: a refusal by one server does not end the run while another is left.
     for (const S_FetchedManifest::S_Refusal& refusal : m_fetched.vecRefused) {

@@ -14,7 +14,7 @@
 //   end      End: the staging directory as the road wants it; the log's last line
 //
 // What differs between the roads is data (S_RoadPolicy, install/RoadPolicy.h).
-// A failure the run survives goes to the log through install/FailureLog.h. How a run ended is a
+// A failure the run survives goes to the log through platform/base/FailureLog.h. How a run ended is a
 // typed outcome (S_RunOutcome) naming the stage and the reason; the log
 // (UPDATE\Update.log) gets a line for each stage.
 #include <windows.h>

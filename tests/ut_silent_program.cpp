@@ -361,7 +361,8 @@ TEST(SilentProgram, TheLogSaysWhyAndNeverStopsARun) {
     const struct {
         const char* pszName;
         int nSetUp;   // 0 nothing, 1 signed by another key, 2 a file broken off, 3 no server, 4 full log, 5 log unwritable,
-                      // 6 a held backup, 7 UpdateRecord.dat a directory, 8 control characters in the version
+                      // 6 a held backup, 7 UpdateRecord.dat a directory, 8 control characters in the version,
+                      // 9 a damaged kept manifest held
         bool bInstalled;
         std::string strLine;
     } cases[] = {
@@ -374,9 +375,12 @@ TEST(SilentProgram, TheLogSaysWhyAndNeverStopsARun) {
         // Failures the run survives, each with its call, file and Win32 error.
         {"a backup held without delete sharing", 6, true,
          "best-effort call=DeleteFileW file=<app>stale.bak error=32"},
+        {"a damaged kept manifest held without delete sharing", 9, true,
+         "best-effort call=DeleteFileW file=<app>UPDATE\\Kept-1-UpdateConfig.ini error=32"},
         {"an UpdateRecord.dat that is a directory", 7, true,
          "best-effort call=WriteUpdateRecord file=<app>UpdateRecord.dat error="},
-        {"no product key to write", 0, true, "best-effort call=WriteProductRegistry file=HKLM\\SOFTWARE\\QOVA error=2"},
+        // An absent key is a normal installation: a note, no failure.
+        {"no product key to write", 0, true, "registry not-written key=HKLM\\SOFTWARE\\QOVA reason=absent"},
         // A value cannot end its line or fake another one.
         {"control characters in a logged value", 8, true, "version=\"4.0\\x1b[2K\\x0bend\""},
     };
@@ -393,6 +397,10 @@ TEST(SilentProgram, TheLogSaysWhyAndNeverStopsARun) {
         if (c.nSetUp == 4) ASSERT_TRUE(WriteFileBytes(inst.App("UpdateState\\Update.log"), strOldLog));
         UiProcess holder;
         if (c.nSetUp == 6) ASSERT_TRUE(WriteFileBytes(inst.App("stale.bak"), "old") && inst.Hold(holder, "stale.bak", "r"));
+        if (c.nSetUp == 9) {
+            ASSERT_TRUE(WriteFileBytes(inst.App("UPDATE\\Kept-1-UpdateConfig.ini"), "damaged") &&
+                        inst.Hold(holder, "UPDATE\\Kept-1-UpdateConfig.ini", "r"));
+        }
         if (c.nSetUp == 7) ASSERT_TRUE(CreateDirectoryA(inst.App("UpdateRecord.dat").c_str(), nullptr));
         if (c.nSetUp == 8) ASSERT_TRUE(inst.SetConfig("Update", "Version", "4.0\x1b[2K\x0b" "end"));
         if (c.nSetUp == 5) {
@@ -412,6 +420,7 @@ TEST(SilentProgram, TheLogSaysWhyAndNeverStopsARun) {
         EXPECT_EQ(0u, strLog.find("20")) << c.pszName << ": each line starts with its time";
         EXPECT_EQ(std::string::npos, strLog.find("-----BEGIN")) << c.pszName << ": no key material";
         EXPECT_EQ(std::string::npos, strLog.find_first_of("\x1b\x0b")) << c.pszName << ": no raw control character";
+        EXPECT_EQ(std::string::npos, strLog.find("call=WriteProductRegistry")) << c.pszName << ": the key is only absent";
         if (c.nSetUp == 4) {
             EXPECT_EQ(strOldLog, ReadFileBytes(inst.App("UpdateState\\Update.log.1"))) << c.pszName;
             EXPECT_LT(strLog.size(), 4096u) << c.pszName;

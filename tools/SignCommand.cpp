@@ -61,21 +61,40 @@ void ListFolder(const std::string& strRoot, const std::string& strRelative, std:
     } while (FindNextFileW(find.get(), &data));
 }
 
-// The folder beside the manifest against the manifest: every listed file there
-// with its SIZE and digests, every file there listed (or never part of a
-// release). One line per difference on standard output; the number of them.
-int CheckReleaseFolder(const std::string& strManifestPath, const std::string& strManifest, EManifestLayout eLayout,
-                       const std::vector<std::string>& vecExclude) {
-    std::string strRoot = strManifestPath;
-    const size_t nSeparator = strRoot.find_last_of("\\/");
-    strRoot = nSeparator == std::string::npos ? std::string() : strRoot.substr(0, nSeparator + 1);
-    const std::string strManifestName = strManifestPath.substr(strRoot.size());
-    IniDocument doc;
-    doc.Parse(strManifest);
+// One listed file against its SIZE and digests: false, with its line printed, when it differs.
+bool ListedFileMatches(const IniDocument& doc, const std::string& strStored, const std::string& strName,
+                       const std::string& strPath, CMD5& md5, CSha256& sha256) {
+    WIN32_FILE_ATTRIBUTE_DATA attributes;
+    if (!GetFileAttributesExW(Utf8ToWide(strPath).c_str(), GetFileExInfoStandard, &attributes) ||
+        (attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        ToolPrintf(stdout, "missing: %s\n", strName.c_str());
+        return false;
+    }
+    const std::string strSize = std::to_string((static_cast<unsigned long long>(attributes.nFileSizeHigh) << 32) |
+                                               attributes.nFileSizeLow);
+    const std::string* pSize = doc.Find(strStored, "SIZE");
+    const std::string* pMD5 = doc.Find(strStored, "MD5");
+    const std::string* pSHA256 = doc.Find(strStored, "SHA256");
+    std::string strFound;
+    if (pSize && *pSize != strSize) {
+        ToolPrintf(stdout, "changed: %s (SIZE %s, found %s)\n", strName.c_str(), pSize->c_str(), strSize.c_str());
+    } else if (pMD5 && (md5.GetFileMD5(strPath.c_str(), strFound) != 0 || !SameTextIgnoringCase(strFound, *pMD5))) {
+        ToolPrintf(stdout, "changed: %s (MD5 %s, found %s)\n", strName.c_str(), pMD5->c_str(), strFound.c_str());
+    } else if (pSHA256 &&
+               (sha256.GetFileSHA256(strPath.c_str(), strFound) != 0 || !SameTextIgnoringCase(strFound, *pSHA256))) {
+        ToolPrintf(stdout, "changed: %s (SHA256 %s, found %s)\n", strName.c_str(), pSHA256->c_str(), strFound.c_str());
+    } else {
+        return true;
+    }
+    return false;
+}
+
+// Every file the manifest lists, below strRoot; setListed receives their names, lowered.
+int CheckListedFiles(const IniDocument& doc, EManifestLayout eLayout, const std::string& strRoot,
+                     std::set<std::string>& setListed) {
     const std::vector<std::string> vecListed =
         eLayout == EManifestLayout::Program ? doc.KeyNames("FILES") : doc.SectionNames();
     int nDifferences = 0;
-    std::set<std::string> setListed;
     CMD5 md5;
     CSha256 sha256;
     for (const std::string& strStored : vecListed) {
@@ -85,32 +104,15 @@ int CheckReleaseFolder(const std::string& strManifestPath, const std::string& st
             if (c == '/') c = '\\';
         }
         setListed.insert(Lowered(strName));
-        const std::string strPath = strRoot + strName;
-        WIN32_FILE_ATTRIBUTE_DATA attributes;
-        if (!GetFileAttributesExW(Utf8ToWide(strPath).c_str(), GetFileExInfoStandard, &attributes) ||
-            (attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            ToolPrintf(stdout, "missing: %s\n", strName.c_str());
-            ++nDifferences;
-            continue;
-        }
-        const std::string strSize = std::to_string((static_cast<unsigned long long>(attributes.nFileSizeHigh) << 32) |
-                                                   attributes.nFileSizeLow);
-        const std::string* pSize = doc.Find(strStored, "SIZE");
-        const std::string* pMD5 = doc.Find(strStored, "MD5");
-        const std::string* pSHA256 = doc.Find(strStored, "SHA256");
-        std::string strFound;
-        if (pSize && *pSize != strSize) {
-            ToolPrintf(stdout, "changed: %s (SIZE %s, found %s)\n", strName.c_str(), pSize->c_str(), strSize.c_str());
-        } else if (pMD5 && (md5.GetFileMD5(strPath.c_str(), strFound) != 0 || !SameTextIgnoringCase(strFound, *pMD5))) {
-            ToolPrintf(stdout, "changed: %s (MD5 %s, found %s)\n", strName.c_str(), pMD5->c_str(), strFound.c_str());
-        } else if (pSHA256 &&
-                   (sha256.GetFileSHA256(strPath.c_str(), strFound) != 0 || !SameTextIgnoringCase(strFound, *pSHA256))) {
-            ToolPrintf(stdout, "changed: %s (SHA256 %s, found %s)\n", strName.c_str(), pSHA256->c_str(), strFound.c_str());
-        } else {
-            continue;
-        }
-        ++nDifferences;
+        if (!ListedFileMatches(doc, strStored, strName, strRoot + strName, md5, sha256)) ++nDifferences;
     }
+    return nDifferences;
+}
+
+// Every file in the folder that is not listed, but for those no release carries.
+int CheckUnlistedFiles(const std::string& strRoot, const std::string& strManifestName,
+                       const std::set<std::string>& setListed, const std::vector<std::string>& vecExclude) {
+    int nDifferences = 0;
     std::vector<std::string> vecPresent;
     ListFolder(strRoot.empty() ? std::string(".\\") : strRoot, "", vecPresent);
     for (const std::string& strName : vecPresent) {
@@ -125,6 +127,20 @@ int CheckReleaseFolder(const std::string& strManifestPath, const std::string& st
         ++nDifferences;
     }
     return nDifferences;
+}
+
+// The folder beside the manifest against the manifest: every listed file there
+// with its SIZE and digests, every file there listed (or never part of a
+// release). One line per difference on standard output; the number of them.
+int CheckReleaseFolder(const std::string& strManifestPath, const std::string& strManifest, EManifestLayout eLayout,
+                       const std::vector<std::string>& vecExclude) {
+    const size_t nSeparator = strManifestPath.find_last_of("\\/");
+    const std::string strRoot = nSeparator == std::string::npos ? std::string() : strManifestPath.substr(0, nSeparator + 1);
+    IniDocument doc;
+    doc.Parse(strManifest);
+    std::set<std::string> setListed;
+    const int nDifferences = CheckListedFiles(doc, eLayout, strRoot, setListed);
+    return nDifferences + CheckUnlistedFiles(strRoot, strManifestPath.substr(strRoot.size()), setListed, vecExclude);
 }
 
 }  // namespace

@@ -2,9 +2,6 @@
 
 #include <shellapi.h>
 
-#include "ui/ButtonSkins.h"
-#include "ui/DialogLayout.h"
-#include "ui/DragByTopBand.h"
 #include "ui/resource.h"
 
 namespace {
@@ -29,7 +26,10 @@ RECT PlaceAboveTaskbar(const RECT& rcTaskbar, const RECT& rcDialog, const RECT& 
     return rc;
 }
 
-CDlgNotify::CDlgNotify() : CImageDialog(IDD_NOTIFY, nullptr) {}
+CDlgNotify::CDlgNotify()
+    : CSkinnedDialog({IDD_NOTIFY, IDP_NOTIFY_FACE, "QOVA升级通知", kTextColor, IDC_BTN_UPGRADE, IDC_BTN_LATER,
+                      IDC_BTN_CLOSE},
+                     GetMessageMap(), this) {}
 
 CDlgNotify::~CDlgNotify() = default;
 
@@ -39,45 +39,24 @@ const MessageMap<CDlgNotify>& CDlgNotify::GetMessageMap() {
         MapBnClicked<CDlgNotify>(IDC_BTN_LATER, &CDlgNotify::OnBtnLater),
         MapBnClicked<CDlgNotify>(IDC_BTN_CLOSE, &CDlgNotify::OnBtnLater),
         MapBnClicked<CDlgNotify>(IDCANCEL, &CDlgNotify::OnBtnLater),  // Esc: as the close mark
-        MapCtlColor<CDlgNotify>(&CDlgNotify::OnCtlColor),
-        MapLButtonDown<CDlgNotify>(&CDlgNotify::OnLButtonDown),
         MapBnClicked<CDlgNotify>(IDC_LINK, &CDlgNotify::OnLinkClicked),
     };
     return map;
 }
 
-bool CDlgNotify::OnMessage(UINT nMsg, WPARAM wParam, LPARAM lParam, LRESULT* pResult) {
-    return GetMessageMap().Dispatch(*this, nMsg, wParam, lParam, pResult) ||
-           CImageDialog::OnMessage(nMsg, wParam, lParam, pResult);
-}
-
 void CDlgNotify::DoDataExchange(CDataExchange* pDX) {
-    CImageDialog::DoDataExchange(pDX);
+    CSkinnedDialog::DoDataExchange(pDX);
     DDX_Text(pDX, IDC_TXT_CURVERSION, m_strCurVersion);
     DDX_Text(pDX, IDC_TXT_NOTIFY_NEWVER, m_strNewVersion);
-    DDX_Control(pDX, IDC_BTN_UPGRADE, m_btnUpgrade);
-    DDX_Control(pDX, IDC_BTN_LATER, m_btnLater);
-    DDX_Control(pDX, IDC_BTN_CLOSE, m_btnCloseX);
     DDX_Control(pDX, IDC_TXT_CURVERSION, m_txtCurVersion);
     DDX_Control(pDX, IDC_TXT_NOTIFY_NEWVER, m_txtNewVersion);
 }
 
 BOOL CDlgNotify::OnInitDialog() {
-    CImageDialog::OnInitDialog();
-    SetWindowText("QOVA升级通知");
-    SetBackPicture(kSkinSplitEdges, IDP_NOTIFY_FACE, nullptr, false);
-
-    SkinCaptionButton(m_btnLater);
-    SkinCaptionButton(m_btnUpgrade);
-    SkinCloseMark(m_btnCloseX);
-
-    for (CStaticText* pText : {&m_txtCurVersion, &m_txtNewVersion}) {
-        pText->SetFontSize(CStaticText::kDialogTextPixels, CStaticText::kSizePixels);
-        pText->SetTextColor(kTextColor);
-        pText->SetBold(true);
-    }
-    m_txtLink.SetFontSize(CStaticText::kDialogTextPixels, CStaticText::kSizePixels);
-    m_txtLink.SetTextColor(kTextColor);
+    CSkinnedDialog::OnInitDialog();
+    SkinText(m_txtCurVersion, kTextColor, true);
+    SkinText(m_txtNewVersion, kTextColor, true);
+    SkinText(m_txtLink, kTextColor, false);
     m_txtLink.SetUnderline(true);
     m_txtLink.SetHoverCursor(::LoadCursorW(nullptr, MAKEINTRESOURCEW(32649)));  // IDC_HAND
 
@@ -95,7 +74,7 @@ void CDlgNotify::PlaceAboveTaskbar() {
     ::GetWindowRect(::GetDesktopWindow(), &rcDesktop);
     RECT rcWorkArea = rcDesktop;
     ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &rcWorkArea, 0);
-    const int nMargin = LayoutDialog(IDD_NOTIFY, GetDpi()).nTaskbarMargin;
+    const int nMargin = Layout().nTaskbarMargin;
     RECT rc = ::PlaceAboveTaskbar(rcTaskbar, rcDialog, rcDesktop, rcWorkArea, nMargin);
     MoveWindow(rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, TRUE);
 }
@@ -103,26 +82,6 @@ void CDlgNotify::PlaceAboveTaskbar() {
 void CDlgNotify::OnBtnUpgrade() { EndDialog(IDYES); }
 
 void CDlgNotify::OnBtnLater() { EndDialog(IDNO); }
-
-HBRUSH CDlgNotify::OnCtlColor(HDC hdc, HWND hWnd, UINT nCtlColor) {
-    HBRUSH hBrush = CImageDialog::OnCtlColor(hdc, hWnd, nCtlColor);
-    if (nCtlColor == CTLCOLOR_STATIC) {
-        ::SetBkMode(hdc, TRANSPARENT);
-        ::SetTextColor(hdc, kTextColor);
-        return static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
-    }
-    return hBrush;
-}
-
-bool CDlgNotify::GetLayout(UINT nDpi, SkinWindowLayout& layout) {
-    layout = LayoutDialog(IDD_NOTIFY, nDpi);
-    return true;
-}
-
-void CDlgNotify::OnLButtonDown(UINT nFlags, POINT point) {
-    DragByTopBand(m_hWnd, point, LayoutDialog(IDD_NOTIFY, GetDpi()).nBandHeight);
-    CImageDialog::OnLButtonDown(nFlags, point);
-}
 
 void CDlgNotify::OnLinkClicked() {
     if (m_strWebSiteURL.IsEmpty()) return;  // nothing to open

@@ -7,9 +7,8 @@
 
 #include "platform/dialog/AfxString.h"
 #include "platform/dialog/MessageMap.h"
-#include "platform/skin/ImageButtonX.h"
-#include "platform/skin/ImageDialog.h"
 #include "platform/skin/StaticText.h"
+#include "ui/SkinnedDialog.h"
 
 // The dialog's new rectangle: its size kept, its right edge nMargin pixels
 // (5 at 100 %, LayoutDialog's nTaskbarMargin at the dialog's DPI) left of the
@@ -21,7 +20,7 @@
 RECT PlaceAboveTaskbar(const RECT& rcTaskbar, const RECT& rcDialog, const RECT& rcDesktop,
                        const RECT& rcWorkArea, int nMargin);
 
-class CDlgNotify : public CImageDialog {
+class CDlgNotify : public CSkinnedDialog {
 public:
     CDlgNotify();
     ~CDlgNotify() override;
@@ -33,18 +32,11 @@ public:
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
-    bool OnMessage(UINT nMsg, WPARAM wParam, LPARAM lParam, LRESULT* pResult) override;
-    bool GetLayout(UINT nDpi, SkinWindowLayout& layout) override;
 
     void OnBtnUpgrade();
     void OnBtnLater();
-    HBRUSH OnCtlColor(HDC hdc, HWND hWnd, UINT nCtlColor);
-    void OnLButtonDown(UINT nFlags, POINT point);
     void OnLinkClicked();
 
-    CImageButtonX m_btnUpgrade;
-    CImageButtonX m_btnLater;
-    CImageButtonX m_btnCloseX;
     CStaticText m_txtCurVersion;
     CStaticText m_txtNewVersion;
     CStaticText m_txtLink;  // prepared as a link; the templates have no control for it

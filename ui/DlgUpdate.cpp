@@ -9,10 +9,7 @@
 #include "install/MainClient.h"
 #include "install/UpdatePaths.h"
 #include "platform/fs/DirectoryEx.h"
-#include "ui/ButtonSkins.h"
 #include "ui/DownloadPlan.h"
-#include "ui/DialogLayout.h"
-#include "ui/DragByTopBand.h"
 #include "ui/resource.h"
 
 namespace {
@@ -42,7 +39,10 @@ void CenterOnWorkArea(HWND hWnd) {
 
 }  // namespace
 
-CDlgUpdate::CDlgUpdate() : CImageDialog(IDD_UPDATE, nullptr) {}
+CDlgUpdate::CDlgUpdate()
+    : CSkinnedDialog({IDD_UPDATE, IDP_UPDATE_FACE, kWindowText, kTextColor, IDC_BTN_UPDATE, IDC_BTN_CLOSE,
+                      IDC_BTN_CLOSEX},
+                     GetMessageMap(), this) {}
 
 CDlgUpdate::~CDlgUpdate() {
     if (m_pDownThread) {
@@ -61,24 +61,14 @@ const MessageMap<CDlgUpdate>& CDlgUpdate::GetMessageMap() {
     static const MessageMap<CDlgUpdate> map = {
         MapBnClicked<CDlgUpdate>(IDC_BTN_CLOSE, &CDlgUpdate::OnBtnClose),
         MapBnClicked<CDlgUpdate>(IDC_BTN_CLOSEX, &CDlgUpdate::OnBtnClose),
-        MapLButtonDown<CDlgUpdate>(&CDlgUpdate::OnLButtonDown),
         MapBnClicked<CDlgUpdate>(IDC_BTN_UPDATE, &CDlgUpdate::OnBtnUpdate),
-        MapCtlColor<CDlgUpdate>(&CDlgUpdate::OnCtlColor),
         MapMessage<CDlgUpdate>(WM_UPDATE_NOTIFY, &CDlgUpdate::OnUpdateNotify),
     };
     return map;
 }
 
-bool CDlgUpdate::OnMessage(UINT nMsg, WPARAM wParam, LPARAM lParam, LRESULT* pResult) {
-    return GetMessageMap().Dispatch(*this, nMsg, wParam, lParam, pResult) ||
-           CImageDialog::OnMessage(nMsg, wParam, lParam, pResult);
-}
-
 void CDlgUpdate::DoDataExchange(CDataExchange* pDX) {
-    CImageDialog::DoDataExchange(pDX);
-    DDX_Control(pDX, IDC_BTN_CLOSE, m_btnClose);
-    DDX_Control(pDX, IDC_BTN_UPDATE, m_btnUpdate);
-    DDX_Control(pDX, IDC_BTN_CLOSEX, m_btnCloseX);
+    CSkinnedDialog::DoDataExchange(pDX);
     DDX_Control(pDX, IDC_PROGRESS, m_progress);
     DDX_Control(pDX, IDC_PIC_ICON, m_picIcon);
     DDX_Control(pDX, IDC_PIC_HEADING, m_picHeading);
@@ -88,29 +78,15 @@ void CDlgUpdate::DoDataExchange(CDataExchange* pDX) {
 }
 
 BOOL CDlgUpdate::OnInitDialog() {
-    CImageDialog::OnInitDialog();
-    SetWindowText(kWindowText);
-    SetBackPicture(kSkinSplitEdges, IDP_UPDATE_FACE, nullptr, false);
-
+    CSkinnedDialog::OnInitDialog();
     m_picIcon.SetPicture(IDP_ICON_OFFER, nullptr);
     m_picHeading.SetPicture(IDP_HEAD_OFFER, nullptr);
 
-    m_txtTitle.SetFontSize(CStaticText::kDialogTextPixels, CStaticText::kSizePixels);
-    m_txtTitle.SetTextColor(kTitleColor);
+    SkinText(m_txtTitle, kTitleColor, true);
     m_txtTitle.SetAligns(CStaticText::kAlignLeft);
-    m_txtTitle.SetBold(true);
 
-    SkinCaptionButton(m_btnClose);
-    SkinCaptionButton(m_btnUpdate);
-    SkinCloseMark(m_btnCloseX);
-
-    m_txtNewVersion.SetFontSize(CStaticText::kDialogTextPixels, CStaticText::kSizePixels);
-    m_txtNewVersion.SetTextColor(kTextColor);
-    m_txtNewVersion.SetBold(true);
-
-    m_txtMessage.SetFontSize(CStaticText::kDialogTextPixels, CStaticText::kSizePixels);
-    m_txtMessage.SetTextColor(kTextColor);
-    m_txtMessage.SetBold(false);
+    SkinText(m_txtNewVersion, kTextColor, true);
+    SkinText(m_txtMessage, kTextColor, false);
 
     m_progress.SetBmpResource(IDB_PROGRESS_TRACK, IDB_PROGRESS_LEFT, IDB_PROGRESS_MIDDLE, IDB_PROGRESS_RIGHT, nullptr);
     m_progress.SetRange(0, 100);
@@ -135,7 +111,7 @@ void CDlgUpdate::HideOfferLine() {
     m_txtNewVersion.ShowWindow(SW_HIDE);
     if (CWnd* pCanUpdate = GetDlgItem(IDC_TXT_CANUPDATE)) pCanUpdate->ShowWindow(SW_HIDE);
     if (CWnd* pQuestion = GetDlgItem(IDC_TXT_QUESTION)) pQuestion->ShowWindow(SW_HIDE);
-    m_btnUpdate.ShowWindow(SW_HIDE);
+    m_btnAccept.ShowWindow(SW_HIDE);
 }
 
 void CDlgUpdate::ShowCheckState(EDialogState eState) {
@@ -162,26 +138,6 @@ void CDlgUpdate::ShowFailure() {
 }
 
 void CDlgUpdate::OnBtnClose() { EndDialog(IDOK); }
-
-bool CDlgUpdate::GetLayout(UINT nDpi, SkinWindowLayout& layout) {
-    layout = LayoutDialog(IDD_UPDATE, nDpi);
-    return true;
-}
-
-void CDlgUpdate::OnLButtonDown(UINT nFlags, POINT point) {
-    DragByTopBand(m_hWnd, point, LayoutDialog(IDD_UPDATE, GetDpi()).nBandHeight);
-    CImageDialog::OnLButtonDown(nFlags, point);
-}
-
-HBRUSH CDlgUpdate::OnCtlColor(HDC hdc, HWND hWnd, UINT nCtlColor) {
-    HBRUSH hBrush = CImageDialog::OnCtlColor(hdc, hWnd, nCtlColor);
-    if (nCtlColor == CTLCOLOR_STATIC) {
-        ::SetBkMode(hdc, TRANSPARENT);
-        ::SetTextColor(hdc, kTextColor);
-        return static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
-    }
-    return hBrush;
-}
 
 void CDlgUpdate::OnBtnUpdate() {
     // An earlier thread is stopped and waited for before it goes away.

@@ -18,13 +18,12 @@
 #include "manifest/UpdateFileInfo.h"
 #include "platform/dialog/MessageMap.h"
 #include "platform/http/UpdateIntf.h"
-#include "platform/skin/ImageButtonX.h"
-#include "platform/skin/ImageDialog.h"
 #include "platform/skin/PNGPicture.h"
 #include "platform/skin/ProgressBar.h"
 #include "platform/skin/StaticText.h"
+#include "ui/SkinnedDialog.h"
 
-class CDlgUpdate : public CImageDialog {
+class CDlgUpdate : public CSkinnedDialog {
 public:
     CDlgUpdate();
     // Stops a running download and waits for it before anything goes away.
@@ -33,13 +32,9 @@ public:
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
-    bool OnMessage(UINT nMsg, WPARAM wParam, LPARAM lParam, LRESULT* pResult) override;
-    bool GetLayout(UINT nDpi, SkinWindowLayout& layout) override;
 
     void OnBtnClose();
-    void OnLButtonDown(UINT nFlags, POINT point);
     void OnBtnUpdate();
-    HBRUSH OnCtlColor(HDC hdc, HWND hWnd, UINT nCtlColor);
     LRESULT OnUpdateNotify(WPARAM wParam, LPARAM lParam);
 
     void CheckForUpdate();
@@ -51,9 +46,6 @@ protected:
     // A download or installation that ended early: its message, the rest stays.
     void ShowFailure();
 
-    CImageButtonX m_btnClose;
-    CImageButtonX m_btnUpdate;
-    CImageButtonX m_btnCloseX;
     CProgressBar m_progress;
     CPNGPicture m_picIcon;
     CPNGPicture m_picHeading;

@@ -1,8 +1,8 @@
 #pragma once
 // The skinned dialogs have no caption: a press in their top band (30 client
 // pixels at 100 %, LayoutDialog's nBandHeight at the dialog's DPI) starts a
-// window move, as a press on a caption would. Both dialogs' OnLButtonDown
-// call DragByTopBand and then the framework's default handling.
+// window move, as a press on a caption would. CSkinnedDialog's OnLButtonDown
+// calls DragByTopBand and then the framework's default handling.
 #include <windows.h>
 
 // True when a press at this client point (signed y) starts a move.
