@@ -7,8 +7,9 @@
 // What matches nothing goes to an extra stream. The four streams are zstd
 // frames (docs/patches.md has the layout).
 //
+// The matching runs three times with different rules, the smallest patch kept.
 // Memory while making: about 5 bytes per byte of the old file plus 2 per byte
-// of the new one. Files above kDeltaMaxFileSize are refused (TooLargeToPatch).
+// of the new one (up to 4 when most of it matches nothing). Files above kDeltaMaxFileSize are refused (TooLargeToPatch).
 #include <cstdint>
 #include <string>
 
