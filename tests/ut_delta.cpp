@@ -107,11 +107,12 @@ TEST(DeltaPatch, BadPatchesFailCleanlyAndLeaveNoOutput) {
     strVersion1[8] = 1;
     strMethod2[12] = 2;
     // Ten bytes of old, ten of new: one entry adding all of them.
-    const std::string strOld10(10, 'a'), strAddAll = "\x0a\x00\x00";
+    using namespace std::string_literals;   // the streams hold zero bytes
+    const std::string strOld10(10, 'a'), strAddAll = "\x0a\x00\x00"s;
     const std::string gapPastEnd[] = {strAddAll, "\x0a", "\x01", ""};
     const std::string zeroValue[] = {strAddAll, "\x03", std::string(1, '\0'), ""};
-    const std::string addPastOld[] = {"\x05\x00\x02\x05\x00\x00", "", "", ""};
-    const std::string extraMissing[] = {"\x05\x05\x00", "", "", "abc"};
+    const std::string addPastOld[] = {"\x05\x00\x02\x05\x00\x00"s, "", "", ""};
+    const std::string extraMissing[] = {"\x05\x05\x00"s, "", "", "abc"};
     struct Row {
         const char* pszName;
         std::string strPatch, strOld;

@@ -149,7 +149,8 @@ DeltaError Applier::Run(const DeltaInputFile& patch, std::uint64_t offset, const
     for (int i = 0; i < kStreamCount && e == DeltaError::None; offset += h.streamSize[i++])
         e = m_streams[i].Open(patch, offset, h.streamSize[i]);
     if (e == DeltaError::None) e = NextGap(0);
-    // A seek further than either file is long cannot come from the maker.
+    // A seek, or an old position, further out than both files are long cannot
+    // come from the maker; with the sizes below INT64_MAX / 4 nothing here wraps.
     const std::int64_t bound = m_oldSize + static_cast<std::int64_t>(m_newSize);
     while (e == DeltaError::None && m_newPos < m_newSize) {
         std::uint64_t entry[3] = {};
@@ -161,8 +162,9 @@ DeltaError Applier::Run(const DeltaInputFile& patch, std::uint64_t offset, const
         const std::int64_t seek = delta_format::Unzigzag(entry[2]);
         if (bEnd || cbAdd > m_newSize - m_newPos || cbExtra > m_newSize - m_newPos - cbAdd) return DeltaError::Damaged;
         if (seek > bound || seek < -bound) return DeltaError::Damaged;
-        if ((e = Add(cbAdd)) == DeltaError::None) e = Extra(cbExtra);
+        if ((e = Add(cbAdd)) != DeltaError::None || (e = Extra(cbExtra)) != DeltaError::None) return e;
         m_oldPos += seek;
+        if (m_oldPos > bound || m_oldPos < -bound) return DeltaError::Damaged;
     }
     if (e == DeltaError::None && m_nextNonzero != kNone) return DeltaError::Damaged;   // differences left over
     for (int i = 0; i < kStreamCount && e == DeltaError::None; ++i) e = m_streams[i].Finish();
@@ -182,7 +184,7 @@ DeltaError ApplyDeltaPatch(const std::string& strOld, const std::string& strPatc
     std::size_t cbHeader = 0;
     DeltaError e = delta_format::ReadHeader(header, cbRead, h, cbHeader);
     if (e != DeltaError::None) return e;
-    if (h.newSize > cbMax || h.newSize > static_cast<std::uint64_t>(INT64_MAX / 2)) return DeltaError::TooLarge;
+    if (h.newSize > cbMax || h.newSize > static_cast<std::uint64_t>(INT64_MAX / 4)) return DeltaError::TooLarge;
     std::uint64_t total = cbHeader;
     for (std::uint64_t cb : h.streamSize)
         if (!AddChecked(total, cb, total)) return DeltaError::Damaged;
@@ -191,7 +193,7 @@ DeltaError ApplyDeltaPatch(const std::string& strOld, const std::string& strPatc
 
     DeltaMappedFile old;
     if (!old.Open(strOld)) return DeltaError::OldUnreadable;
-    if (old.Size() != h.oldSize || h.oldSize > static_cast<std::uint64_t>(INT64_MAX / 2))
+    if (old.Size() != h.oldSize || h.oldSize > static_cast<std::uint64_t>(INT64_MAX / 4))
         return DeltaError::WrongBase;
 
     DeltaOutputFile out;
