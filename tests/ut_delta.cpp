@@ -44,6 +44,21 @@ int RunTool(const std::vector<std::string>& vecArgs) {
     return static_cast<int>(dwExit);
 }
 
+// A patch of the current format from decoded streams, as a maker with a fault would write it.
+std::string CraftedPatch(size_t cbOld, size_t cbNew, const std::string (&streams)[delta_format::kStreamCount]) {
+    delta_format::Header h;
+    h.oldSize = cbOld;
+    h.newSize = cbNew;
+    std::string strFrames;
+    for (int i = 0; i < delta_format::kStreamCount; ++i) {
+        std::string strFrame;
+        ZstdCompressBuffer(reinterpret_cast<const unsigned char*>(streams[i].data()), streams[i].size(), strFrame);
+        h.streamSize[i] = strFrame.size();
+        strFrames += strFrame;
+    }
+    return delta_format::WriteHeader(h) + strFrames;
+}
+
 struct RoundTripRow {
     const char* pszName;
     std::string strOld, strNew;
@@ -55,7 +70,10 @@ struct RoundTripRow {
 TEST(DeltaPatch, RoundTripsAndStaysSmall) {
     const std::string strOld = Executable(1 << 20, 0, 0);
     const std::string strNew = Executable(1 << 20, 0x1000, 300000);
+    std::string strSprinkled = strOld;   // nonzero differences in every buffer the apply fills
+    for (size_t i = 50; i < strSprinkled.size(); i += 100) strSprinkled[i] = static_cast<char>(strSprinkled[i] + 7);
     const std::vector<RoundTripRow> rows = {
+        {"a byte changed every 100", strOld, strSprinkled, strOld.size() / 20},
         {"rebuilt executable", strOld, strNew, strNew.size() / 50},
         {"empty old", "", strNew, strNew.size()},
         {"empty new", strOld, "", 200},
@@ -84,8 +102,17 @@ TEST(DeltaPatch, BadPatchesFailCleanlyAndLeaveNoOutput) {
     const std::string strPatch = ReadFileBytes(tmp / "good");
     std::string strDamaged = strPatch;
     for (size_t i = 56; i < strDamaged.size(); i += 97) strDamaged[i] = static_cast<char>(strDamaged[i] ^ 0x5A);
-    std::string strBadMagic = strPatch;
+    std::string strBadMagic = strPatch, strVersion1 = strPatch, strMethod2 = strPatch;
     strBadMagic[0] = 'X';
+    strVersion1[8] = 1;
+    strMethod2[12] = 2;
+    // Ten bytes of old, ten of new: one entry adding all of them.
+    using namespace std::string_literals;   // the streams hold zero bytes
+    const std::string strOld10(10, 'a'), strAddAll = "\x0a\x00\x00"s;
+    const std::string gapPastEnd[] = {strAddAll, "\x0a", "\x01", ""};
+    const std::string zeroValue[] = {strAddAll, "\x03", std::string(1, '\0'), ""};
+    const std::string addPastOld[] = {"\x05\x00\x02\x05\x00\x00"s, "", "", ""};
+    const std::string extraMissing[] = {"\x05\x05\x00"s, "", "", "abc"};
     struct Row {
         const char* pszName;
         std::string strPatch, strOld;
@@ -99,6 +126,12 @@ TEST(DeltaPatch, BadPatchesFailCleanlyAndLeaveNoOutput) {
         {"longer than the bound", strPatch, strOld, strNew.size() - 1, DeltaError::TooLarge},
         {"not a patch", strBadMagic, strOld, strNew.size(), DeltaError::NotAPatch},
         {"another base", strPatch, strOld + "x", strNew.size(), DeltaError::WrongBase},
+        {"format version 1", strVersion1, strOld, strNew.size(), DeltaError::UnsupportedVersion},
+        {"unknown method", strMethod2, strOld, strNew.size(), DeltaError::UnsupportedVersion},
+        {"a gap past the differences", CraftedPatch(10, 10, gapPastEnd), strOld10, 10, DeltaError::Damaged},
+        {"a zero difference stored", CraftedPatch(10, 10, zeroValue), strOld10, 10, DeltaError::Damaged},
+        {"adding past the old file", CraftedPatch(10, 10, addPastOld), strOld10, 10, DeltaError::Damaged},
+        {"extra stream too short", CraftedPatch(10, 10, extraMissing), strOld10, 10, DeltaError::Damaged},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.pszName);

@@ -2,12 +2,14 @@
 // Makes a binary patch from an old file to a new one by approximate matching
 // (C. Percival, "Naive differences of executable code", 2003): a suffix array
 // of the old file finds long matches; around them a bytewise difference stream
-// absorbs the few changed bytes (a rebuilt executable's shifted addresses), so
-// that it compresses to almost nothing; what matches nothing goes to an extra
-// stream. The three streams are zstd frames (docs/patches.md has the layout).
+// absorbs the few changed bytes (a rebuilt executable's shifted addresses);
+// only its nonzero bytes are stored, each after the count of zeros before it.
+// What matches nothing goes to an extra stream. The four streams are zstd
+// frames (docs/patches.md has the layout).
 //
-// Memory while making: about 5 bytes per byte of the old file plus 3 per byte
-// of the new one. Files above kDeltaMaxFileSize are refused (TooLargeToPatch).
+// The matching runs three times with different rules, the smallest patch kept.
+// Memory while making: about 5 bytes per byte of the old file plus 2 per byte
+// of the new one (up to 4 when most of it matches nothing). Files above kDeltaMaxFileSize are refused (TooLargeToPatch).
 #include <cstdint>
 #include <string>
 

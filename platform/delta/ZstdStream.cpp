@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr int kLevel = 19;
 constexpr std::size_t kChunk = 1 << 17;
 
 struct CCtxOwner {
@@ -29,7 +28,7 @@ DeltaError ZstdCompressFile(const std::string& strIn, const std::string& strOut)
     if (!in.Open(strIn)) return DeltaError::InputUnreadable;
     CCtxOwner ctx;
     if (!ctx.p) return DeltaError::OutOfMemory;
-    ZSTD_CCtx_setParameter(ctx.p, ZSTD_c_compressionLevel, kLevel);
+    ZSTD_CCtx_setParameter(ctx.p, ZSTD_c_compressionLevel, kZstdPatchLevel);
     ZSTD_CCtx_setParameter(ctx.p, ZSTD_c_checksumFlag, 1);
     ZSTD_CCtx_setParameter(ctx.p, ZSTD_c_enableLongDistanceMatching, 1);
     ZSTD_CCtx_setParameter(ctx.p, ZSTD_c_windowLog, WindowLogFor(in.Size(), delta_format::kCopyMaxWindowLog));
@@ -78,10 +77,10 @@ DeltaError ZstdDecompressFile(const std::string& strIn, const std::string& strOu
     return out.Commit() ? DeltaError::None : DeltaError::OutputUnwritable;
 }
 
-bool ZstdCompressBuffer(const unsigned char* p, std::size_t cb, std::string& strOut) {
+bool ZstdCompressBuffer(const unsigned char* p, std::size_t cb, std::string& strOut, int level) {
     CCtxOwner ctx;
     if (!ctx.p) return false;
-    ZSTD_CCtx_setParameter(ctx.p, ZSTD_c_compressionLevel, kLevel);
+    ZSTD_CCtx_setParameter(ctx.p, ZSTD_c_compressionLevel, level);
     ZSTD_CCtx_setParameter(ctx.p, ZSTD_c_checksumFlag, 1);
     ZSTD_CCtx_setParameter(ctx.p, ZSTD_c_windowLog, WindowLogFor(cb, delta_format::kStreamWindowLog));
     try {

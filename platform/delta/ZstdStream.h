@@ -17,8 +17,10 @@ DeltaError ZstdCompressFile(const std::string& strIn, const std::string& strOut)
 // no strOut) when the result would exceed cbMax or the frame is damaged.
 DeltaError ZstdDecompressFile(const std::string& strIn, const std::string& strOut, std::uint64_t cbMax);
 
-// One frame of a patch stream, level 19, window at most 8 MiB; false when out of memory.
-bool ZstdCompressBuffer(const unsigned char* p, std::size_t cb, std::string& strOut);
+// The level of patch streams and compressed copies.
+constexpr int kZstdPatchLevel = 19;
+// One frame of a patch stream, window at most 8 MiB; false when out of memory.
+bool ZstdCompressBuffer(const unsigned char* p, std::size_t cb, std::string& strOut, int level = kZstdPatchLevel);
 
 // Decodes one zstd frame held at [offset, offset + cb) of a file, as much as the caller asks for.
 class ZstdFrameReader {
