@@ -80,6 +80,11 @@ TEST(InstallFile, AStaleBakThatCannotGoKeepsALockedTargetOld) {
     EXPECT_EQ(std::vector<std::string>({"client.exe", "client.exe.bak"}), ListTree(dir / "app\\"));
 }
 
+std::string CharUpperCopy(std::string str) {
+    for (char& c : str) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    return str;
+}
+
 std::string ConfigValue(const std::string& strApp, const char* pszSection, const char* pszKey) {
     CCryptConfigFile config(strApp + "Config.dat", "");
     std::string strValue;
@@ -90,7 +95,7 @@ std::string ConfigValue(const std::string& strApp, const char* pszSection, const
 // A run killed while putting files in place leaves its journal; the next run's
 // start acts on it, and on nothing but this installation's files as the run put them.
 TEST(InstallJournal, TheNextRunUndoesOrFinishesWhatAKilledRunLeft) {
-    enum { Install, Commit, Torn, Other, DotDot, Junction, KeptOutside, FutureSigned, LaterContents, Held, Format1, Deep };
+    enum { Install, Commit, Torn, Other, DotDot, Junction, KeptOutside, FutureSigned, LaterContents, Held, Format1, Spelling, Deep };
     const struct {
         const char* pszName;
         int nCase;
@@ -110,11 +115,12 @@ TEST(InstallJournal, TheNextRunUndoesOrFinishesWhatAKilledRunLeft) {
         {"a target that holds other contents since", LaterContents, ERecovery::RolledBack, "later a", false, false},
         {"held without sharing: it stays for the next run", Held, ERecovery::Unreadable, "new a", true, true},
         {"format 1: put back, never a deletion", Format1, ERecovery::RolledBack, "old a", true, false},
-        {"an installation about 250 characters deep", Install + Deep, ERecovery::RolledBack, "old a", false, false},
+        {"the installation spelt \\\\?\\ and in capitals", Spelling, ERecovery::RolledBack, "old a", false, false},
+        {"an installation about 250 characters deep", Deep, ERecovery::RolledBack, "old a", false, false},
     };
     for (const auto& c : cases) {
         TempDir dir;
-        const std::string strApp = dir / (c.nCase == Install + Deep ? std::string(250 - dir.Path().size(), 'd') + "\\" : "app\\");
+        const std::string strApp = dir / (c.nCase == Deep ? std::string(250 - dir.Path().size(), 'd') + "\\" : "app\\");
         const std::string strOther = dir / "other\\";
         ASSERT_TRUE(WriteFileBytes(strApp + "a.dll", "old a"));
         ASSERT_TRUE(WriteFileBytes(strApp + "UPDATE\\Program\\a.dll", "new a"));
@@ -143,7 +149,8 @@ TEST(InstallJournal, TheNextRunUndoesOrFinishesWhatAKilledRunLeft) {
             vecFiles.push_back(file);
         }
         const std::string strBase = c.nCase == Other ? strOther : c.nCase == DotDot ? strApp + "..\\other\\"
-                                  : c.nCase == Junction ? strApp + "UPDATE\\j\\" : strApp;
+                                  : c.nCase == Junction ? strApp + "UPDATE\\j\\"
+                                  : c.nCase == Spelling ? "\\\\?\\" + CharUpperCopy(strApp) : strApp;
         for (S_JournalFile& file : vecFiles) {
             const std::string strName = file.strTarget.substr(strApp.size());
             file.strTarget = strBase + strName;
