@@ -391,7 +391,8 @@ TEST(SilentProgram, TheLogSaysWhyAndNeverStopsARun) {
     const struct {
         const char* pszName;
         int nSetUp;   // 0 nothing, 1 signed by another key, 2 a file broken off, 3 no server, 4 full log, 5 log unwritable,
-                      // 6 a held backup, 7 UpdateRecord.dat a directory, 8 control characters in the version
+                      // 6 a held backup, 7 UpdateRecord.dat a directory, 8 control characters in the version,
+                      // 9 a second entry for one file
         bool bInstalled;
         std::string strLine;
     } cases[] = {
@@ -409,12 +410,16 @@ TEST(SilentProgram, TheLogSaysWhyAndNeverStopsARun) {
         {"no product key to write", 0, true, "best-effort call=WriteProductRegistry file=HKLM\\SOFTWARE\\QOVA error=2"},
         // A value cannot end its line or fake another one.
         {"control characters in a logged value", 8, true, "version=\"4.0\\x1b[2K\\x0bend\""},
+        // Another spelling of one file would share its kept copy in the journal.
+        {"a second entry for the same file", 9, true, "compare refused file=BIN//plugin.dll reason=\"a second entry for the same file\""},
     };
     const std::string strOldLog(300 * 1024, 'x');
     for (const auto& c : cases) {
         TestInstallation inst(kInstalled, "CN", false);
         ASSERT_TRUE(inst.Install(kOldFiles));
-        ASSERT_TRUE(inst.PublishProgram(Release(kOffered)));
+        ProgramRelease release = Release(kOffered);
+        if (c.nSetUp == 9) release.vecFiles.push_back({"BIN//plugin.dll", "new plugin"});
+        ASSERT_TRUE(inst.PublishProgram(release));
         if (c.nSetUp == 1) {
             ASSERT_TRUE(PrepareSignedCase(inst, ESigned::OtherKey, inst.ReleaseDir() + "1\\", "UpdateConfig.ini",
                                           "Program", "QOVA.dll", nullptr));
