@@ -210,8 +210,8 @@ struct S_Bounds {
     std::wstring strUpdate;   // empty when there is none
 };
 
-bool MakeBounds(const std::string& strAppPath, S_Bounds& bounds) {
-    if (!FinalDirectoryPath(strAppPath, bounds.strApp)) return false;
+bool MakeBounds(const std::string& strAppPath, S_Bounds& bounds, DWORD& dwError) {
+    if (!FinalDirectoryPath(strAppPath, bounds.strApp, &dwError)) return false;
     if (!FinalDirectoryPath(strAppPath + kUpdateDir, bounds.strUpdate)) bounds.strUpdate.clear();
     return true;
 }
@@ -314,7 +314,7 @@ S_InstallTraces SafeTraces(const CUpdateLog& log, const std::string& strAppPath,
         traces.bWriteRecord = false;
     }
     if (!traces.strManifestCopyFrom.empty()) {
-        std::string strFrom, strTo, strUpdate;
+        std::string strFrom, strTo;
         std::wstring strFromDir;
         std::string strFromParent;
         const bool bNames = FullPath(traces.strManifestCopyFrom, strFrom) && FullPath(traces.strManifestCopyTo, strTo) &&
@@ -436,7 +436,15 @@ S_RecoveryResult RecoverInterruptedInstall(const std::string& strAppPath) {
     std::vector<S_JournalFile> vecFiles;
     S_InstallTraces traces;
     S_Bounds bounds;
-    if (!Parse(strText, bCommitted, vecFiles, traces) || !MakeBounds(strAppPath, bounds)) {
+    DWORD dwBoundsError = ERROR_SUCCESS;
+    if (!MakeBounds(strAppPath, bounds, dwBoundsError)) {
+        // Without the installation's own final path nothing can be checked: not now.
+        result.eRecovery = ERecovery::Unreadable;
+        result.strFile = strAppPath;
+        result.dwError = dwBoundsError;
+        return result;
+    }
+    if (!Parse(strText, bCommitted, vecFiles, traces)) {
         DeleteJournal(log, strPath);
         result.eRecovery = ERecovery::Damaged;
         return result;

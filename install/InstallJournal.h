@@ -69,7 +69,8 @@ enum class ERecovery {
     RolledBack,   // every old file is back
     Finished,     // the committed installation's traces are written
     Stuck,        // a file could not be put back: the journal stays for the next run
-    Unreadable,   // a journal that cannot be opened now (held): it stays, untouched, with its kept copies
+    Unreadable,   // a journal that cannot be read now (held), or an installation whose final path
+                  // cannot be had: it stays, untouched, with its kept copies
     Damaged,      // a journal that is not one: removed, nothing done
 };
 
