@@ -4,10 +4,13 @@
 #include <cctype>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "install/FileInstaller.h"
 #include "install/InstallJournal.h"
+#include "install/Placement.h"
+#include "install/UpdateLog.h"
 #include "install/StagedFileCheck.h"
 #include "platform/base/Win32Handles.h"
 #include "platform/ini/CryptConfigFile.h"
@@ -195,6 +198,41 @@ TEST(InstallJournal, TheNextRunUndoesOrFinishesWhatAKilledRunLeft) {
         EXPECT_TRUE(FileExists(strOther + "n.dll.~7.none.bak")) << c.pszName;
         EXPECT_FALSE(FileExists(strOther + "Config.dat")) << c.pszName;
     }
+}
+
+// A commit that cannot be written (the journal held) followed by a journal
+// that cannot be deleted: the next run must not take the complete release away.
+TEST(InstallJournal, AFailedCommitLeavesNothingToTakeTheReleaseAway) {
+    TempDir dir;
+    const std::string strApp = dir / "app\\";
+    ASSERT_TRUE(WriteFileBytes(strApp + "a.dll", "old a"));
+    ASSERT_TRUE(WriteFileBytes(strApp + "UPDATE\\Program\\a.dll", "new a"));
+    ASSERT_TRUE(WriteFileBytes(strApp + "UPDATE\\Program\\n.dll", "new n"));
+    S_Placement placement;
+    placement.strSourceDir = strApp + "UPDATE\\Program\\";
+    placement.strTargetDir = strApp;
+    placement.vecNames = {"n.dll", "a.dll"};
+    placement.traces.strAppPath = strApp;
+    // a.dll is held until the journal is, so the commit comes while the journal is held.
+    UniqueFile hTarget = Hold(strApp + "a.dll", FILE_SHARE_READ);
+    ASSERT_TRUE(hTarget);
+    UniqueFile hJournal;
+    std::thread holder([&] {
+        for (int i = 0; i < 200 && !hJournal; ++i, Sleep(10)) hJournal = Hold(InstallJournalPath(strApp), FILE_SHARE_READ);
+        hTarget.reset();
+    });
+    const S_PlacementResult placed = PlaceAllOrNothing(placement, CUpdateLog(strApp));
+    holder.join();
+    ASSERT_TRUE(hJournal) << "the journal was never held";
+    hJournal.reset();
+    EXPECT_TRUE(placed.bPlaced);
+    ASSERT_TRUE(FileExists(InstallJournalPath(strApp))) << "still the uncommitted journal";
+
+    const S_RecoveryResult recovery = RecoverInterruptedInstall(strApp);
+    EXPECT_EQ(ERecovery::RolledBack, recovery.eRecovery);
+    EXPECT_EQ(0u, recovery.nFiles);
+    EXPECT_EQ("new a", ReadFileBytes(strApp + "a.dll"));
+    EXPECT_EQ("new n", ReadFileBytes(strApp + "n.dll"));
 }
 
 TEST(StagedFileCheck, InstallGateAndReuseRule) {
