@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <bcrypt.h>
 
+#include <cstring>
+
 #include "config/ReleaseTrust.h"
 #include "install/FailureLog.h"
 #include "install/FileInstaller.h"

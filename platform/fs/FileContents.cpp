@@ -74,7 +74,7 @@ bool ReplaceFileContents(const std::string& strPath, const std::string& strBytes
 
 std::wstring LongPathW(const std::string& strPath) {
     std::wstring strWide = Utf8ToWide(strPath);
-    // CreateDirectoryW's limit is the lowest of the plain form's.
+    // MAX_PATH - 12 is the plain form's lowest limit (CreateDirectoryW's).
     if (strWide.size() < MAX_PATH - 12 || strWide.compare(0, 4, L"\\\\?\\") == 0) return strWide;
     const DWORD cch = GetFullPathNameW(strWide.c_str(), 0, nullptr, nullptr);
     if (cch == 0) return strWide;
@@ -89,7 +89,7 @@ std::wstring LongPathW(const std::string& strPath) {
 std::string RandomHexName() {
     unsigned char bytes[8] = {};
     if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, bytes, sizeof(bytes), BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
-        // Never the same name twice in a process, and still created new: a clash only fails.
+        // Still hard to guess; and the file is created new, so a clash only fails.
         LARGE_INTEGER li = {};
         QueryPerformanceCounter(&li);
         const unsigned long long n = static_cast<unsigned long long>(li.QuadPart) ^ (GetCurrentProcessId() * 0x9E3779B97F4A7C15ULL);
