@@ -9,60 +9,75 @@
 #include "platform/base/Text.h"
 #include "platform/base/Win32Handles.h"
 #include "platform/fs/DirectoryEx.h"
+#include "platform/fs/FileContents.h"
 
 namespace {
 
-// Copies and forces the copy to disk, so that the move that follows can never
+std::wstring W(const std::string& strPath) { return LongPathW(strPath); }
+
+// A copy created new under a name nobody could plant (never written through a
+// link left there), forced to disk so that the move that follows can never
 // publish a file whose blocks are still in the cache when the power fails.
-bool CopyAndFlush(const std::string& strSource, const std::string& strTemp) {
-    if (!CopyFileW(Utf8ToWide(strSource).c_str(), Utf8ToWide(strTemp).c_str(), FALSE)) return false;
-    UniqueFile hTemp(CreateFileW(Utf8ToWide(strTemp).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-    return hTemp && FlushFileBuffers(hTemp.get());
+bool CopyAndFlush(const std::string& strSource, const std::string& strBase, std::string& strTemp) {
+    UniqueFile hTemp = CreateUniqueFile(strBase, ".bak", strTemp);
+    if (!hTemp) {
+        strTemp.clear();
+        return false;
+    }
+    return CopyIntoAndFlush(strSource, hTemp.get());
 }
 
 bool MoveOver(const std::string& strFrom, const std::string& strTo) {
-    return MoveFileExW(Utf8ToWide(strFrom).c_str(), Utf8ToWide(strTo).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    return MoveFileExW(W(strFrom).c_str(), W(strTo).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
-bool Exists(const std::string& strPath) { return GetFileAttributesW(Utf8ToWide(strPath).c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::string& strPath) { return GetFileAttributesW(W(strPath).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // Keeps strTarget's contents at strRollback. A hard link costs nothing; a copy
-// goes under a temporary name first, so strRollback never names half a file.
+// (FAT, exFAT, a share) goes under a temporary name first, flushed, so
+// strRollback never names half a file, not even after a power cut. A target
+// that is not there gets an empty file: the proof that this run made it new.
 bool KeepRollbackCopy(const std::string& strTarget, const std::string& strRollback, const IFailureSink* pLog) {
-    if (CreateHardLinkW(Utf8ToWide(strRollback).c_str(), Utf8ToWide(strTarget).c_str(), nullptr)) return true;
-    const std::string strPartial = strRollback + ".~.bak";
-    if (CopyFileW(Utf8ToWide(strTarget).c_str(), Utf8ToWide(strPartial).c_str(), FALSE) &&
-        MoveFileExW(Utf8ToWide(strPartial).c_str(), Utf8ToWide(strRollback).c_str(), MOVEFILE_WRITE_THROUGH)) {
+    if (!Exists(strTarget)) {
+        UniqueFile hMarker(CreateFileW(W(strRollback).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+        return hMarker && FlushFileBuffers(hMarker.get());
+    }
+    if (CreateHardLinkW(W(strRollback).c_str(), W(strTarget).c_str(), nullptr)) return true;
+    std::string strPartial;
+    if (CopyAndFlush(strTarget, strRollback, strPartial) &&
+        MoveFileExW(W(strPartial).c_str(), W(strRollback).c_str(), MOVEFILE_WRITE_THROUGH)) {
         return true;
     }
     const DWORD dwError = GetLastError();
-    DeleteFileLogged(pLog, strPartial);   // best effort: a "*.bak" the next run removes anyway
+    if (!strPartial.empty()) DeleteFileLogged(pLog, strPartial);   // best effort: a "*.bak" the next run removes anyway
     SetLastError(dwError);
     return false;
 }
 
-// The temporary copy over the target, or the target moved aside to ".bak" and
-// the copy moved in. dwError says why neither worked: the move aside's error
+// strFrom moved over the target, or the target moved aside to strAside and
+// strFrom moved in. dwError says why neither worked: the move aside's error
 // tells a held file (worth waiting for) from a stale ".bak" (not).
-bool TryReplace(const std::string& strTemp, const std::string& strTarget, DWORD& dwError, bool& bMovedAside,
-                const IFailureSink* pLog) {
-    if (MoveOver(strTemp, strTarget)) return true;
-    const std::string strBackup = strTarget + ".bak";
+bool TryReplace(const std::string& strFrom, const std::string& strTarget, const std::string& strAside, DWORD& dwError,
+                bool& bMovedAside, const IFailureSink* pLog) {
+    if (MoveOver(strFrom, strTarget)) return true;
     // No MOVEFILE_REPLACE_EXISTING: a ".bak" that survived the clean-up is never overwritten.
-    if (!MoveFileExW(Utf8ToWide(strTarget).c_str(), Utf8ToWide(strBackup).c_str(), 0)) {
+    if (!MoveFileExW(W(strTarget).c_str(), W(strAside).c_str(), MOVEFILE_WRITE_THROUGH)) {
         dwError = GetLastError();
         return false;
     }
-    if (MoveOver(strTemp, strTarget)) {
+    if (MoveOver(strFrom, strTarget)) {
         bMovedAside = true;
         return true;
     }
     dwError = GetLastError();
-    // Put the old file back rather than leave the name empty.
-    LogIfFalse(pLog, "MoveFileExW", strBackup, MoveFileExW(Utf8ToWide(strBackup).c_str(), Utf8ToWide(strTarget).c_str(), 0));
+    // Put the old file back rather than leave the name empty; the caller checks the name afterwards.
+    LogIfFalse(pLog, "MoveFileExW", strAside, MoveFileExW(W(strAside).c_str(), W(strTarget).c_str(), MOVEFILE_WRITE_THROUGH));
     return false;
 }
+
+// A name beside the target for moving it aside while something runs it.
+std::string FreshAsideName(const std::string& strTarget) { return strTarget + ".~" + RandomHexName() + ".bak"; }
 
 // Runs fnStep until it succeeds, fails with an error that is not a hold, or
 // the budget is spent; the pauses between attempts double up to the longest.
@@ -98,65 +113,70 @@ S_PlaceResult PlaceFile(const std::string& strSource, const std::string& strTarg
                         const S_LockWait& wait, const IFailureSink* pLog) {
     // A directory of that name would be moved aside whole by the fall-back,
     // taking every file in it out of the installation.
-    if (PathIsDirectoryW(Utf8ToWide(strTarget).c_str())) {
+    if (PathIsDirectoryW(W(strTarget).c_str())) {
         S_PlaceResult result;
         result.dwError = ERROR_DIRECTORY;
         return result;
     }
     CDirectoryEx::CreateParentDirectory(strTarget);
 
-    const std::string strTemp = strTarget + ".~" + std::to_string(GetCurrentProcessId()) + ".bak";
-    bool bTempMade = false;
+    std::string strTemp;
     bool bTempInPlace = false;   // true once the temporary name no longer exists
     ScopeExit dropTemp([&] {
-        if (bTempMade && !bTempInPlace) DeleteFileLogged(pLog, strTemp);
+        if (!strTemp.empty() && !bTempInPlace) DeleteFileLogged(pLog, strTemp);
     });
     bool bRollbackDone = strRollback.empty();
 
     bool bMovedAside = false;
     S_PlaceResult result = WithWaits(wait, [&](DWORD& dwError) {
-        if (!bTempMade) {
-            if (!CopyAndFlush(strSource, strTemp)) {
+        if (strTemp.empty()) {
+            std::string strMade;
+            if (!CopyAndFlush(strSource, strTarget, strMade)) {
                 dwError = GetLastError();
-                DeleteFileLogged(pLog, strTemp);   // a partial copy is not worth keeping
+                if (!strMade.empty()) DeleteFileLogged(pLog, strMade);   // a partial copy is not worth keeping
                 return false;
             }
-            bTempMade = true;
+            strTemp = strMade;
         }
         if (!bRollbackDone) {
-            if (Exists(strTarget) && !KeepRollbackCopy(strTarget, strRollback, pLog)) {
+            if (!KeepRollbackCopy(strTarget, strRollback, pLog)) {
                 dwError = GetLastError();
                 return false;
             }
             bRollbackDone = true;
         }
-        bTempInPlace = TryReplace(strTemp, strTarget, dwError, bMovedAside, pLog);
+        bTempInPlace = TryReplace(strTemp, strTarget, strTarget + ".bak", dwError, bMovedAside, pLog);
         return bTempInPlace;
     });
     result.bMovedAside = bMovedAside;
     return result;
 }
 
-S_PlaceResult RestoreFile(const std::string& strTarget, const std::string& strRollback, bool bExisted,
-                          const S_LockWait& wait) {
-    if (!strRollback.empty() && Exists(strRollback)) {
-        return WithWaits(wait, [&](DWORD& dwError) {
-            if (MoveOver(strRollback, strTarget)) return true;
-            dwError = GetLastError();
-            return false;
-        });
-    }
-    if (bExisted) {
-        // No copy was kept, so the file was never replaced.
-        S_PlaceResult result;
-        result.bOk = true;
-        return result;
-    }
-    return WithWaits(wait, [&](DWORD& dwError) {
-        if (DeleteFileW(Utf8ToWide(strTarget).c_str())) return true;
-        dwError = GetLastError();
-        return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND;
+S_PlaceResult PutBackFile(const std::string& strKept, const std::string& strTarget, const S_LockWait& wait,
+                          const IFailureSink* pLog) {
+    bool bMovedAside = false;
+    S_PlaceResult result = WithWaits(wait, [&](DWORD& dwError) {
+        return TryReplace(strKept, strTarget, FreshAsideName(strTarget), dwError, bMovedAside, pLog);
     });
+    result.bMovedAside = bMovedAside;
+    return result;
+}
+
+S_PlaceResult RemoveTargetFile(const std::string& strTarget, const S_LockWait& wait) {
+    bool bMovedAside = false;
+    S_PlaceResult result = WithWaits(wait, [&](DWORD& dwError) {
+        if (DeleteFileW(W(strTarget).c_str())) return true;
+        dwError = GetLastError();
+        if (dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND) return true;
+        // Running: out of the way under a name the next run's clean-up deletes.
+        if (!MoveFileExW(W(strTarget).c_str(), W(FreshAsideName(strTarget)).c_str(), MOVEFILE_WRITE_THROUGH)) {
+            return false;
+        }
+        bMovedAside = true;
+        return true;
+    });
+    result.bMovedAside = bMovedAside;
+    return result;
 }
 
 bool InstallFile(const std::string& strSource, const std::string& strTarget) {

@@ -4,9 +4,11 @@
 // its new contents.
 //
 //   1. strSource is copied beside the target under a temporary name (same
-//      directory, so the final move is a rename on one volume), flushed to disk;
+//      directory, so the final move is a rename on one volume), created new
+//      and flushed to disk;
 //   2. with a rollback name, the target's old contents are kept there first (a
-//      hard link, else a copy moved into that name), so the run can put them back;
+//      hard link, else a flushed copy moved into that name), so the run can put
+//      them back; a target that is not there gets an empty file of that name;
 //   3. the temporary file is moved over the target (MoveFileExW with
 //      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 //   4. when that move fails because the target is in use (a running program
@@ -19,9 +21,11 @@
 // with a sharing, lock or access error is tried again after 50 ms, doubling to
 // 1 s, for up to 10 s per file in all. Any other failure ends at once.
 //
-// The temporary name is the target's name followed by ".~<process id>.bak": a
-// process killed between steps 1 and 3 leaves a name the next run's "*.bak"
-// clean-up removes. On every other path no temporary file is left behind.
+// The temporary name is the target's name followed by ".~<16 random hex
+// digits>.bak", created with CREATE_NEW: nobody can plant a link there to have
+// the copy written through to another file, and a process killed between
+// steps 1 and 3 leaves a name the next run's "*.bak" clean-up removes. Paths
+// of any length are taken (platform/fs/FileContents.h LongPathW). On every other path no temporary file is left behind.
 // The target's directory is created when missing. A target that is a
 // directory is never replaced.
 #include <windows.h>
@@ -56,12 +60,16 @@ bool IsHeldFileError(DWORD dwError);
 S_PlaceResult PlaceFile(const std::string& strSource, const std::string& strTarget, const std::string& strRollback,
                         const S_LockWait& wait = S_LockWait(), const IFailureSink* pLog = nullptr);
 
-// Undoes PlaceFile: the contents kept at strRollback go back to strTarget;
-// without them, a target that did not exist before (bExisted false) is
-// removed, and one that did was never touched. Waits out a held file as
-// PlaceFile does.
-S_PlaceResult RestoreFile(const std::string& strTarget, const std::string& strRollback, bool bExisted,
-                          const S_LockWait& wait = S_LockWait());
+// Undoes PlaceFile for one file: the kept contents at strKept are moved over
+// strTarget. A target in use is moved aside (to a fresh "*.bak" name, deleted
+// by the next run) and the kept contents moved in, as installing does; a held
+// file is waited out as PlaceFile does.
+S_PlaceResult PutBackFile(const std::string& strKept, const std::string& strTarget, const S_LockWait& wait = S_LockWait(),
+                          const IFailureSink* pLog = nullptr);
+
+// Removes a file that PlaceFile made new; one in use is moved aside to a fresh
+// "*.bak" name instead. Waits as above; a target that is not there is success.
+S_PlaceResult RemoveTargetFile(const std::string& strTarget, const S_LockWait& wait = S_LockWait());
 
 // PlaceFile without a rollback copy. True when strTarget now holds the contents of strSource.
 bool InstallFile(const std::string& strSource, const std::string& strTarget);

@@ -5,22 +5,38 @@
 #include "install/UpdateLog.h"
 #include "platform/base/FailureLog.h"
 #include "platform/base/Text.h"
+#include "platform/fs/FileContents.h"
+#include "platform/fs/FileDigest.h"
+
+#include <bcrypt.h>
 
 namespace {
 
-bool Exists(const std::string& strPath) { return GetFileAttributesW(Utf8ToWide(strPath).c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::string& strPath) { return GetFileAttributesW(LongPathW(strPath).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-std::vector<S_JournalFile> MakePlan(const S_Placement& placement) {
-    const std::string strRollbackSuffix = ".~" + std::to_string(GetCurrentProcessId()) + ".old.bak";
-    std::vector<S_JournalFile> vecPlan;
+// Each target, its kept-copy name and the new contents it will hold, so that a
+// later run can tell the file this run put there from one put there since.
+// False (with the staged file) when a staged file cannot be read.
+bool MakePlan(const S_Placement& placement, std::vector<S_JournalFile>& vecPlan, std::string& strFailed) {
+    const unsigned long dwPid = GetCurrentProcessId();
+    CFileDigest digest(BCRYPT_SHA256_ALGORITHM);
     for (const std::string& strName : placement.vecNames) {
         S_JournalFile file;
         file.strTarget = placement.strTargetDir + strName;
-        file.strRollback = file.strTarget + strRollbackSuffix;
         file.bExisted = Exists(file.strTarget);
+        file.strRollback = KeptCopyName(file.strTarget, dwPid, file.bExisted);
+        const std::string strSource = placement.strSourceDir + strName;
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        if (!GetFileAttributesExW(LongPathW(strSource).c_str(), GetFileExInfoStandard, &data) ||
+            digest.GetFileDigest(strSource.c_str(), file.strNewSha256) != 0) {
+            strFailed = strName;
+            return false;
+        }
+        file.nNewSize = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        file.bKnownContents = true;
         vecPlan.push_back(file);
     }
-    return vecPlan;
+    return true;
 }
 
 // How far the files went.
@@ -52,27 +68,50 @@ S_Progress PlaceEach(const S_Placement& placement, const std::vector<S_JournalFi
 
 void Finish(const S_Placement& placement, const std::vector<S_JournalFile>& vecPlan, CInstallJournal& journal,
             const S_Progress& progress, const CUpdateLog& log) {
-    // Without the commit a kill from here on undoes a complete installation: worth a line, not the run.
-    LogIfFalse(log, "Commit", InstallJournalPath(placement.traces.strAppPath), journal.Commit(placement.traces));
+    const std::string& strApp = placement.traces.strAppPath;
+    const bool bCommitted = LogIfFalse(log, "Commit", InstallJournalPath(strApp), journal.Commit(placement.traces));
+    // A journal still saying "install" must not outlive the kept copies: without
+    // them no later run can take this complete release away, even when the
+    // journal cannot be deleted either.
+    if (!bCommitted) DropRollbackCopies(strApp, vecPlan);
     WriteInstallTraces(placement.traces);
     journal.End();
-    DropRollbackCopies(placement.traces.strAppPath, vecPlan);
+    if (bCommitted) DropRollbackCopies(strApp, vecPlan);
     log.Write("install", "done" + LogField("files", vecPlan.size()) + LogField("moved-aside", progress.nMovedAside) +
                              LogField("waited-ms", progress.dwWaitedMs) +
                              LogField("version", placement.traces.strNewVersion));
 }
 
-void Undo(const std::vector<S_JournalFile>& vecPlan, CInstallJournal& journal, const S_Progress& progress,
-          const CUpdateLog& log, S_PlacementResult& result) {
-    // The file that failed was never replaced: its kept copy is just dropped.
-    DeleteFileLogged(log, vecPlan[progress.nPlaced].strRollback);
+void Undo(const std::string& strApp, const std::vector<S_JournalFile>& vecPlan, CInstallJournal& journal,
+          const S_Progress& progress, const CUpdateLog& log, S_PlacementResult& result) {
+    // The file that failed was never replaced, unless its old contents could not
+    // be moved back after a move aside: then its kept copy goes back in.
+    const S_JournalFile& failed = vecPlan[progress.nPlaced];
+    bool bFailedBack = true;
+    unsigned long dwFailedBackError = 0;
+    if (failed.bExisted && !Exists(failed.strTarget) && Exists(failed.strRollback)) {
+        const S_PlaceResult back = PutBackFile(failed.strRollback, failed.strTarget, S_LockWait(), &log);
+        bFailedBack = back.bOk;
+        dwFailedBackError = back.dwError;
+    } else {
+        DeleteFileLogged(log, failed.strRollback);
+    }
     const std::vector<S_JournalFile> vecDone(vecPlan.begin(), vecPlan.begin() + progress.nPlaced);
-    std::string strStuck;
-    unsigned long dwStuckError = 0;
+    std::string strStuck = bFailedBack ? std::string() : failed.strTarget;
+    unsigned long dwStuckError = dwFailedBackError;
     size_t nRestored = 0;
-    result.bRolledBack = RollBackFiles(vecDone, strStuck, dwStuckError, nRestored);
+    std::string strOtherStuck;
+    unsigned long dwOtherError = 0;
+    result.bRolledBack = RollBackFiles(log, vecDone, strOtherStuck, dwOtherError, nRestored) && bFailedBack;
+    if (strStuck.empty()) {
+        strStuck = strOtherStuck;
+        dwStuckError = dwOtherError;
+    }
     // An installation that could not be undone keeps its journal: the next run undoes the rest.
-    if (result.bRolledBack) journal.End();
+    if (result.bRolledBack) {
+        DropRollbackCopies(strApp, vecDone);
+        journal.End();
+    }
     log.Write("install", "failed" + LogField("file", result.strFile) + LogField("error", result.dwError) +
                              LogField("waited-ms", progress.dwWaitedMs) + LogField("rolled-back", nRestored) +
                              (result.bRolledBack ? "" : LogField("stuck", strStuck) +
@@ -83,9 +122,16 @@ void Undo(const std::vector<S_JournalFile>& vecPlan, CInstallJournal& journal, c
 
 S_PlacementResult PlaceAllOrNothing(const S_Placement& placement, const CUpdateLog& log) {
     S_PlacementResult result;
-    const std::vector<S_JournalFile> vecPlan = MakePlan(placement);
+    std::vector<S_JournalFile> vecPlan;
     CInstallJournal journal(placement.traces.strAppPath);
-    if (!journal.Begin(vecPlan, &result.dwError)) {
+    std::string strUnreadable;
+    if (!MakePlan(placement, vecPlan, strUnreadable)) {
+        result.dwError = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_READ_FAULT;
+        result.strFile = strUnreadable;
+        result.bRolledBack = true;
+        log.Write("install", "failed" + LogField("file", result.strFile) + LogField("error", result.dwError) +
+                                 " reason=staged-unreadable");
+    } else if (!journal.Begin(vecPlan, &result.dwError)) {
         // Without the journal a killed run could leave a mix: nothing is touched.
         result.strFile = InstallJournalPath(placement.traces.strAppPath);
         result.bRolledBack = true;
@@ -98,7 +144,7 @@ S_PlacementResult PlaceAllOrNothing(const S_Placement& placement, const CUpdateL
             result.bPlaced = true;
             return result;
         }
-        Undo(vecPlan, journal, progress, log, result);
+        Undo(placement.traces.strAppPath, vecPlan, journal, progress, log, result);
     }
     if (placement.traces.bWriteRecord) WriteInstallRecord(placement.traces, 0);
     return result;

@@ -44,6 +44,7 @@ EDialogState DialogStateFor(ERunResult eResult) {
     case ERunResult::FetchFailed: return EDialogState::ConnectionFailed;
     case ERunResult::InstallFailed:
     case ERunResult::LocalFailure:
+    case ERunResult::RecoverStuck:
     case ERunResult::UnsafeName:
     case ERunResult::ManifestRefused:
     case ERunResult::TrustBroken:
@@ -79,6 +80,7 @@ S_EndActions EndActionsFor(ERoad eRoad, ERunResult eResult) {
     case ERunResult::TrustBroken:
     case ERunResult::ManifestUnavailable:
     case ERunResult::Unreadable:        // kept: the file may well be intact once whatever holds it lets go
+    case ERunResult::RecoverStuck:      // the installation is a mix until a later run undoes it: no client, no clean-up
     case ERunResult::Cancelled:
         break;
     }
@@ -105,6 +107,7 @@ const char* RunResultText(ERunResult eResult) {
     case ERunResult::Damaged: return "damaged";
     case ERunResult::Unreadable: return "unreadable";
     case ERunResult::InstallFailed: return "install-failed";
+    case ERunResult::RecoverStuck: return "recover-stuck";
     case ERunResult::Cancelled: return "cancelled";
     }
     return "?";

@@ -57,6 +57,7 @@ enum class ERunResult {
     Damaged,               // a staged file that is not the manifest's (strFile)
     Unreadable,            // a staged file that could not be read to be checked (strFile, dwError)
     InstallFailed,         // a file that could not be put in place (strFile, dwError): the old release is back
+    RecoverStuck,          // what an earlier run left could not be undone or read (strFile, dwError): nothing else is touched
     Cancelled,             // the download was stopped (the dialog closed)
 };
 

@@ -7,7 +7,8 @@ namespace {
 
 bool ManifestWasHad(ERunResult eResult) {
     return eResult != ERunResult::ManifestUnavailable && eResult != ERunResult::ManifestRefused &&
-           eResult != ERunResult::TrustBroken && eResult != ERunResult::UnsafeName;
+           eResult != ERunResult::TrustBroken && eResult != ERunResult::UnsafeName &&
+           eResult != ERunResult::RecoverStuck;
 }
 
 }  // namespace

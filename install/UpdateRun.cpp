@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <shlwapi.h>
 
+#include <set>
+
 #include "config/ClientConfig.h"
 #include "download/RemoteFetch.h"
 #include "install/InstallJournal.h"
@@ -51,6 +53,19 @@ std::string TallyFields(const std::vector<S_ServerTally>& vecBefore, const std::
                       LogField("received", tally.nBytes) + LogField("resumed", tally.nResumedBytes);
     }
     return strServers;
+}
+
+// A file name as the file system compares it: upper case by the invariant table, as NTFS folds names.
+std::wstring FoldedName(const std::string& strName) {
+    const std::wstring strWide = Utf8ToWide(strName);
+    if (strWide.empty()) return strWide;
+    const int cch = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, strWide.c_str(), static_cast<int>(strWide.size()),
+                                  nullptr, 0, nullptr, nullptr, 0);
+    if (cch <= 0) return strWide;
+    std::wstring strFolded(static_cast<size_t>(cch), L'\0');
+    LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, strWide.c_str(), static_cast<int>(strWide.size()), &strFolded[0],
+                  cch, nullptr, nullptr, 0);
+    return strFolded;
 }
 
 }  // namespace
@@ -109,7 +124,8 @@ bool CUpdateRun::Start() {
                              LogField("connections", nConnections));
     if (nMoved > 0) m_log.Write("start", "state-moved" + LogField("files", nMoved) + LogField("to", kStateDir));
     if (!RecoverInterruptedInstall()) {
-        Stop(ERunStage::Start, ERunResult::InstallFailed);
+        // Nothing else: no backup deleted (the kept copies are among them), no manifest, no clean-up, no client.
+        Stop(ERunStage::Start, ERunResult::RecoverStuck);
         return false;
     }
     DeleteBackups(m_setup.strAppPath);
@@ -127,11 +143,16 @@ bool CUpdateRun::RecoverInterruptedInstall() {
     case ERecovery::None:
         break;
     case ERecovery::RolledBack:
-        m_log.Write("recover", "rolled-back" + LogField("files", recovery.nFiles));
+        m_log.Write("recover", "rolled-back" + LogField("files", recovery.nFiles) + LogField("left", recovery.nLeft));
         break;
     case ERecovery::Finished:
-        m_log.Write("recover", "finished" + LogField("files", recovery.nFiles));
+        m_log.Write("recover", "finished" + LogField("files", recovery.nFiles) + LogField("left", recovery.nLeft));
         break;
+    case ERecovery::Unreadable:
+        m_log.Write("recover", "unreadable" + LogField("file", recovery.strFile) + LogField("error", recovery.dwError));
+        m_outcome.strFile = recovery.strFile;
+        m_outcome.dwError = recovery.dwError;
+        return false;
     case ERecovery::Stuck:
         m_log.Write("recover", "stuck" + LogField("file", recovery.strFile) + LogField("error", recovery.dwError));
         m_outcome.strFile = recovery.strFile;
@@ -199,6 +220,7 @@ bool CUpdateRun::LogManifestResult() {
 // files an interrupted run left staged with the right digest.
 const S_RunOutcome& CUpdateRun::Compare() {
     CompareWithInstallation();
+    NormaliseNames();
     SkipClientState();
     CConfigFile manifest(ManifestPath());
     manifest.ReadString("Version", "VERSION", "", m_head.strVersion);
@@ -229,6 +251,32 @@ void CUpdateRun::CompareWithInstallation() {
     if (CompareProgramFiles(checkInfo, m_vecChanged) < 0) {
         m_log.Write("compare", "failed" + LogField("manifest", ManifestPath()) + " reason=\"no FILES to compare\"");
     }
+}
+
+// One spelling per file before anything is fetched or journalled: '\' alone
+// as the separator, no empty segment, and one entry per file as Windows tells
+// files apart (letter case folded); a second entry for the same file is
+// refused, else its failure would drop the first one's kept copy.
+void CUpdateRun::NormaliseNames() {
+    std::set<std::wstring> setSeen;
+    std::vector<S_UpdateFileInfo> vecKept;
+    for (S_UpdateFileInfo& info : m_vecChanged) {
+        std::string strName;
+        for (char c : info.strFileName) {
+            if (c == '/') c = '\\';
+            if (c == '\\' && (strName.empty() || strName.back() == '\\')) continue;
+            strName += c;
+        }
+        while (!strName.empty() && strName.back() == '\\') strName.pop_back();
+        if (!setSeen.insert(FoldedName(strName)).second) {
+            m_log.Write("compare", "refused" + LogField("file", info.strFileName) +
+                                       " reason=\"a second entry for the same file\"");
+            continue;
+        }
+        info.strFileName = strName;
+        vecKept.push_back(std::move(info));
+    }
+    m_vecChanged.swap(vecKept);
 }
 
 // A release never replaces the installation's own state (Config.dat, UPDATE\,

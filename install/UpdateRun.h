@@ -121,6 +121,7 @@ private:
     bool RecoverInterruptedInstall();
     bool LogManifestResult();
     void CompareWithInstallation();
+    void NormaliseNames();
     void SkipClientState();
     S_InstallTraces MakeTraces() const;
     void AddManifestCopy(S_InstallTraces& traces) const;

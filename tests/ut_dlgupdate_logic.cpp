@@ -123,6 +123,8 @@ TEST(EndActionsFor, EachRoadActsOnTheOutcomeItself) {
         {ERunResult::UpToDate, false, false, true, false, kUpToDate},
         {ERunResult::Installed, true, true, true, true, kClosed},
         {ERunResult::InstallFailed, true, true, true, true, kError},
+        // What an earlier run left could not be undone: nothing but the log line.
+        {ERunResult::RecoverStuck, false, false, false, false, kError},
         {ERunResult::UnsafeName, false, false, false, false, kError},
         {ERunResult::ManifestUnavailable, false, false, false, false, kNoConnection},
         {ERunResult::ManifestRefused, false, false, false, false, kError},

@@ -2,14 +2,19 @@
 #include <windows.h>
 
 #include <cctype>
+#include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "install/FileInstaller.h"
 #include "install/InstallJournal.h"
+#include "install/Placement.h"
+#include "install/UpdateLog.h"
 #include "install/StagedFileCheck.h"
 #include "platform/base/Win32Handles.h"
 #include "platform/ini/CryptConfigFile.h"
+#include "support/DirectoryLinks.h"
 #include "support/Installation.h"
 #include "support/TempDir.h"
 
@@ -78,60 +83,156 @@ TEST(InstallFile, AStaleBakThatCannotGoKeepsALockedTargetOld) {
     EXPECT_EQ(std::vector<std::string>({"client.exe", "client.exe.bak"}), ListTree(dir / "app\\"));
 }
 
-// A run killed while putting files in place leaves its journal; the next run's start acts on it.
+std::string CharUpperCopy(std::string str) {
+    for (char& c : str) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    return str;
+}
+
+std::string ConfigValue(const std::string& strApp, const char* pszSection, const char* pszKey) {
+    CCryptConfigFile config(strApp + "Config.dat", "");
+    std::string strValue;
+    config.ReadString(pszSection, pszKey, "", strValue);
+    return strValue;
+}
+
+// A run killed while putting files in place leaves its journal; the next run's
+// start acts on it, and on nothing but this installation's files as the run put them.
 TEST(InstallJournal, TheNextRunUndoesOrFinishesWhatAKilledRunLeft) {
+    enum { Install, Commit, Torn, Other, DotDot, Junction, KeptOutside, FutureSigned, LaterContents, Held, Format1, Spelling, Deep };
     const struct {
         const char* pszName;
-        int nState;   // 0 journal of files being put in place, 1 committed, 2 damaged, 3 naming another directory
+        int nCase;
         ERecovery eExpected;
-        const char* pszA;   // a.dll afterwards
+        const char* pszA;   // app\a.dll afterwards
         bool bNewFileStays;
+        bool bJournalStays;
     } cases[] = {
-        {"not committed: the old files come back", 0, ERecovery::RolledBack, "old a", false},
-        {"committed: the traces are written", 1, ERecovery::Finished, "new a", true},
-        {"damaged: nothing is done", 2, ERecovery::Damaged, "new a", true},
-        {"another installation's: nothing is done", 3, ERecovery::Damaged, "new a", true},
+        {"not committed: the old files come back", Install, ERecovery::RolledBack, "old a", false, false},
+        {"committed: the traces are written", Commit, ERecovery::Finished, "new a", true, false},
+        {"damaged: nothing is done", Torn, ERecovery::Damaged, "new a", true, false},
+        {"another installation's: nothing is done", Other, ERecovery::RolledBack, "new a", true, false},
+        {"a target with ..", DotDot, ERecovery::RolledBack, "new a", true, false},
+        {"a target through a link made inside UPDATE", Junction, ERecovery::RolledBack, "new a", true, false},
+        {"a kept copy outside the installation", KeptOutside, ERecovery::RolledBack, "new a", false, false},
+        {"committed with Signed=9999-12-31T23:59:59Z", FutureSigned, ERecovery::Finished, "new a", true, false},
+        {"a target that holds other contents since", LaterContents, ERecovery::RolledBack, "later a", false, false},
+        {"held without sharing: it stays for the next run", Held, ERecovery::Unreadable, "new a", true, true},
+        {"format 1: put back, never a deletion", Format1, ERecovery::RolledBack, "old a", true, false},
+        {"the installation spelt \\\\?\\ and in capitals", Spelling, ERecovery::RolledBack, "old a", false, false},
+        {"an installation about 250 characters deep", Deep, ERecovery::RolledBack, "old a", false, false},
     };
     for (const auto& c : cases) {
         TempDir dir;
-        const std::string strApp = dir / "app\\";
+        const std::string strApp = dir / (c.nCase == Deep ? std::string(250 - dir.Path().size(), 'd') + "\\" : "app\\");
         const std::string strOther = dir / "other\\";
         ASSERT_TRUE(WriteFileBytes(strApp + "a.dll", "old a"));
-        ASSERT_TRUE(WriteFileBytes(strApp + "stage\\a.dll", "new a"));
-        ASSERT_TRUE(WriteFileBytes(strApp + "stage\\n.dll", "new n"));
+        ASSERT_TRUE(WriteFileBytes(strApp + "UPDATE\\Program\\a.dll", "new a"));
+        ASSERT_TRUE(WriteFileBytes(strApp + "UPDATE\\Program\\n.dll", "new n"));
         ASSERT_TRUE(WriteFileBytes(strOther + "a.dll", "other a"));
-        const std::string strBase = c.nState == 3 ? strOther : strApp;
-        const std::vector<S_JournalFile> vecFiles = {{strBase + "a.dll", strBase + "a.dll.~7.old.bak", true},
-                                                     {strBase + "n.dll", strBase + "n.dll.~7.old.bak", false}};
+        ASSERT_TRUE(WriteFileBytes(strOther + "n.dll", "new n"));
+        // What an attacker who can write UPDATE\ plants: an old copy and a "new file" marker outside.
+        ASSERT_TRUE(WriteFileBytes(strOther + "a.dll.~7.old.bak", "planted"));
+        ASSERT_TRUE(WriteFileBytes(strOther + "n.dll.~7.none.bak", ""));
+        DirectoryLinks links;
+        if (c.nCase == Junction && links.Create(strApp + "UPDATE\\j", dir / "other").empty()) {
+            std::printf("[ skipped ] %s: no directory link can be made here\n", c.pszName);
+            continue;
+        }
+        const char* const kNames[] = {"a.dll", "n.dll"};
+        std::vector<S_JournalFile> vecFiles;
+        for (const char* pszName : kNames) {
+            S_JournalFile file;
+            file.strTarget = strApp + pszName;
+            file.bExisted = FileExists(file.strTarget);
+            file.strRollback = KeptCopyName(file.strTarget, 7, file.bExisted);
+            file.bKnownContents = true;
+            file.nNewSize = 5;
+            file.strNewSha256 = Sha256Hex(ReadFileBytes(strApp + "UPDATE\\Program\\" + pszName));
+            ASSERT_TRUE(PlaceFile(strApp + "UPDATE\\Program\\" + pszName, file.strTarget, file.strRollback).bOk) << c.pszName;
+            vecFiles.push_back(file);
+        }
+        const std::string strBase = c.nCase == Other ? strOther : c.nCase == DotDot ? strApp + "..\\other\\"
+                                  : c.nCase == Junction ? strApp + "UPDATE\\j\\"
+                                  : c.nCase == Spelling ? "\\\\?\\" + CharUpperCopy(strApp) : strApp;
+        for (S_JournalFile& file : vecFiles) {
+            const std::string strName = file.strTarget.substr(strApp.size());
+            file.strTarget = strBase + strName;
+            file.strRollback = c.nCase == KeptOutside && file.bExisted ? strOther + "a.dll.~7.old.bak"
+                                                                       : KeptCopyName(file.strTarget, 7, file.bExisted);
+        }
         CInstallJournal journal(strApp);
         ASSERT_TRUE(journal.Begin(vecFiles)) << c.pszName;
-        for (const S_JournalFile& file : vecFiles) {
-            const std::string strName = file.strTarget.substr(strBase.size());
-            ASSERT_TRUE(PlaceFile(strApp + "stage\\" + strName, file.strTarget, file.strRollback).bOk) << c.pszName;
-        }
         S_InstallTraces traces;
-        traces.strAppPath = strApp;
+        traces.strAppPath = strOther;   // never taken: the run knows its own installation
         traces.bWriteConfigVersion = true;
         traces.strNewVersion = "4.0.1008.0101";
-        if (c.nState == 1) ASSERT_TRUE(journal.Commit(traces));
-        if (c.nState == 2) ASSERT_TRUE(WriteFileBytes(InstallJournalPath(strApp), "QOVA-INSTALL-JOURNAL 1\nstate=ins"));
+        traces.strSignatureRecord = "Program";
+        traces.strSigned = c.nCase == FutureSigned ? "9999-12-31T23:59:59Z" : "2026-12-01T00:00:00Z";
+        if (c.nCase == Commit || c.nCase == FutureSigned) ASSERT_TRUE(journal.Commit(traces));
+        if (c.nCase == Torn) ASSERT_TRUE(WriteFileBytes(InstallJournalPath(strApp), "QOVA-INSTALL-JOURNAL 2\nstate=ins"));
+        if (c.nCase == LaterContents) ASSERT_TRUE(WriteFileBytes(strApp + "a.dll", "later a"));
+        if (c.nCase == Format1) {
+            ASSERT_TRUE(WriteFileBytes(InstallJournalPath(strApp), "QOVA-INSTALL-JOURNAL 1\nstate=install\nfile=" + strApp +
+                                                                       "a.dll|" + strApp + "a.dll.~7.old.bak|1\nfile=" + strApp +
+                                                                       "n.dll|" + strApp + "n.dll.~7.old.bak|0\nend\n"));
+        }
+        UniqueFile hHeld = c.nCase == Held ? Hold(InstallJournalPath(strApp), 0) : UniqueFile();
         // The process ends here, killed.
 
         EXPECT_EQ(c.eExpected, RecoverInterruptedInstall(strApp).eRecovery) << c.pszName;
-        EXPECT_EQ(c.pszA, ReadFileBytes(strBase + "a.dll")) << c.pszName;
-        EXPECT_EQ(c.bNewFileStays, FileExists(strBase + "n.dll")) << c.pszName;
-        EXPECT_FALSE(FileExists(InstallJournalPath(strApp))) << c.pszName;
-        EXPECT_EQ(c.nState == 1 ? "4.0.1008.0101" : "",
-                  [&] {
-                      CCryptConfigFile config(strApp + "Config.dat", "");
-                      std::string strVersion;
-                      config.ReadString("Update", "Version", "", strVersion);
-                      return strVersion;
-                  }())
+        hHeld.reset();
+        EXPECT_EQ(c.pszA, ReadFileBytes(strApp + "a.dll")) << c.pszName;
+        EXPECT_EQ(c.bNewFileStays, FileExists(strApp + "n.dll")) << c.pszName;
+        EXPECT_EQ(c.bJournalStays, FileExists(InstallJournalPath(strApp))) << c.pszName;
+        EXPECT_EQ(c.nCase == Commit || c.nCase == FutureSigned ? "4.0.1008.0101" : "", ConfigValue(strApp, "Update", "Version"))
             << c.pszName;
-        if (c.nState < 2) EXPECT_FALSE(FileExists(strApp + "a.dll.~7.old.bak")) << c.pszName;
-        if (c.nState == 3) EXPECT_EQ("other a", ReadFileBytes(strOther + "a.dll.~7.old.bak")) << c.pszName;
+        EXPECT_EQ(c.nCase == Commit ? "2026-12-01T00:00:00Z" : "", ConfigValue(strApp, "Signature", "Program")) << c.pszName;
+        // The kept copy is dropped once acted on; one the journal could not speak for waits for the "*.bak" clean-up.
+        const bool bKeptStays = c.eExpected == ERecovery::Damaged || c.eExpected == ERecovery::Unreadable ||
+                                (c.eExpected == ERecovery::RolledBack && std::string(c.pszA) == "new a");
+        EXPECT_EQ(bKeptStays, FileExists(strApp + "a.dll.~7.old.bak")) << c.pszName << ": the kept copy";
+        // Nothing outside the installation or in UPDATE\ was touched.
+        EXPECT_EQ("other a", ReadFileBytes(strOther + "a.dll")) << c.pszName;
+        EXPECT_EQ("planted", ReadFileBytes(strOther + "a.dll.~7.old.bak")) << c.pszName;
+        EXPECT_TRUE(FileExists(strOther + "n.dll")) << c.pszName;
+        EXPECT_TRUE(FileExists(strOther + "n.dll.~7.none.bak")) << c.pszName;
+        EXPECT_FALSE(FileExists(strOther + "Config.dat")) << c.pszName;
     }
+}
+
+// A commit that cannot be written (the journal held) followed by a journal
+// that cannot be deleted: the next run must not take the complete release away.
+TEST(InstallJournal, AFailedCommitLeavesNothingToTakeTheReleaseAway) {
+    TempDir dir;
+    const std::string strApp = dir / "app\\";
+    ASSERT_TRUE(WriteFileBytes(strApp + "a.dll", "old a"));
+    ASSERT_TRUE(WriteFileBytes(strApp + "UPDATE\\Program\\a.dll", "new a"));
+    ASSERT_TRUE(WriteFileBytes(strApp + "UPDATE\\Program\\n.dll", "new n"));
+    S_Placement placement;
+    placement.strSourceDir = strApp + "UPDATE\\Program\\";
+    placement.strTargetDir = strApp;
+    placement.vecNames = {"n.dll", "a.dll"};
+    placement.traces.strAppPath = strApp;
+    // a.dll is held until the journal is, so the commit comes while the journal is held.
+    UniqueFile hTarget = Hold(strApp + "a.dll", FILE_SHARE_READ);
+    ASSERT_TRUE(hTarget);
+    UniqueFile hJournal;
+    std::thread holder([&] {
+        for (int i = 0; i < 200 && !hJournal; ++i, Sleep(10)) hJournal = Hold(InstallJournalPath(strApp), FILE_SHARE_READ);
+        hTarget.reset();
+    });
+    const S_PlacementResult placed = PlaceAllOrNothing(placement, CUpdateLog(strApp));
+    holder.join();
+    ASSERT_TRUE(hJournal) << "the journal was never held";
+    hJournal.reset();
+    EXPECT_TRUE(placed.bPlaced);
+    ASSERT_TRUE(FileExists(InstallJournalPath(strApp))) << "still the uncommitted journal";
+
+    const S_RecoveryResult recovery = RecoverInterruptedInstall(strApp);
+    EXPECT_EQ(ERecovery::RolledBack, recovery.eRecovery);
+    EXPECT_EQ(0u, recovery.nFiles);
+    EXPECT_EQ("new a", ReadFileBytes(strApp + "a.dll"));
+    EXPECT_EQ("new n", ReadFileBytes(strApp + "n.dll"));
 }
 
 TEST(StagedFileCheck, InstallGateAndReuseRule) {

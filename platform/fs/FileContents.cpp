@@ -1,8 +1,10 @@
 #include "platform/fs/FileContents.h"
 
 #include <windows.h>
+#include <bcrypt.h>
 
 #include <algorithm>
+#include <vector>
 
 #include "platform/base/Text.h"
 #include "platform/base/Win32Handles.h"
@@ -13,12 +15,12 @@ namespace {
 // Configuration files and manifests are small; anything larger is not one of them.
 constexpr LONGLONG kMaxFileSize = 256LL * 1024 * 1024;
 
-bool WriteAll(HANDLE hFile, const std::string& strBytes) {
+bool WriteAll(HANDLE hFile, const char* pBytes, size_t nBytes) {
     size_t nDone = 0;
-    while (nDone < strBytes.size()) {
-        const DWORD dwChunk = static_cast<DWORD>(std::min<size_t>(strBytes.size() - nDone, 1u << 30));
+    while (nDone < nBytes) {
+        const DWORD dwChunk = static_cast<DWORD>(std::min<size_t>(nBytes - nDone, 1u << 30));
         DWORD dwWritten = 0;
-        if (!WriteFile(hFile, strBytes.data() + nDone, dwChunk, &dwWritten, nullptr) || dwWritten == 0) return false;
+        if (!WriteFile(hFile, pBytes + nDone, dwChunk, &dwWritten, nullptr) || dwWritten == 0) return false;
         nDone += dwWritten;
     }
     return true;
@@ -28,7 +30,7 @@ bool WriteAll(HANDLE hFile, const std::string& strBytes) {
 
 FileReadResult ReadWholeFile(const std::string& strPath, std::string& strBytes) {
     strBytes.clear();
-    UniqueFile hFile(CreateFileW(Utf8ToWide(strPath).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    UniqueFile hFile(CreateFileW(LongPathW(strPath).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!hFile) {
         const DWORD dwError = GetLastError();
@@ -51,27 +53,79 @@ FileReadResult ReadWholeFile(const std::string& strPath, std::string& strBytes) 
 }
 
 bool ReplaceFileContents(const std::string& strPath, const std::string& strBytes, bool bDurable) {
-    std::string strDir;
-    if (CDirectoryEx::GetFilePath(strPath, strDir) != 0) strDir = ".";
-    wchar_t szTemp[MAX_PATH] = {};
-    // GetTempFileNameW creates the (empty) file, so the name is ours alone.
-    if (!GetTempFileNameW(Utf8ToWide(strDir).c_str(), L"qcf", 0, szTemp)) return false;
-    const std::wstring strTemp = szTemp;
-    ScopeExit removeTemp([&] { DeleteFileW(strTemp.c_str()); });
-
-    {
-        UniqueFile hFile(CreateFileW(strTemp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!hFile) return false;
-        if (!WriteAll(hFile.get(), strBytes)) return false;
-        if (bDurable && !FlushFileBuffers(hFile.get())) return false;
-    }
-    if (!MoveFileExW(strTemp.c_str(), Utf8ToWide(strPath).c_str(),
+    std::string strTemp;
+    UniqueFile hFile = CreateUniqueFile(strPath, ".tmp", strTemp);
+    if (!hFile) return false;
+    ScopeExit removeTemp([&] {
+        const DWORD dwError = GetLastError();
+        DeleteFileW(LongPathW(strTemp).c_str());
+        SetLastError(dwError);
+    });
+    if (!WriteAll(hFile.get(), strBytes.data(), strBytes.size())) return false;
+    if (bDurable && !FlushFileBuffers(hFile.get())) return false;
+    hFile.reset();
+    if (!MoveFileExW(LongPathW(strTemp).c_str(), LongPathW(strPath).c_str(),
                      MOVEFILE_REPLACE_EXISTING | (bDurable ? MOVEFILE_WRITE_THROUGH : 0))) {
         return false;
     }
     removeTemp.Dismiss();
     return true;
+}
+
+std::wstring LongPathW(const std::string& strPath) {
+    std::wstring strWide = Utf8ToWide(strPath);
+    // MAX_PATH - 12 is the plain form's lowest limit (CreateDirectoryW's).
+    if (strWide.size() < MAX_PATH - 12 || strWide.compare(0, 4, L"\\\\?\\") == 0) return strWide;
+    const DWORD cch = GetFullPathNameW(strWide.c_str(), 0, nullptr, nullptr);
+    if (cch == 0) return strWide;
+    std::wstring strFull(cch, L'\0');
+    const DWORD cchDone = GetFullPathNameW(strWide.c_str(), cch, &strFull[0], nullptr);
+    if (cchDone == 0 || cchDone >= cch) return strWide;
+    strFull.resize(cchDone);
+    if (strFull.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + strFull.substr(2);
+    return L"\\\\?\\" + strFull;
+}
+
+std::string RandomHexName() {
+    unsigned char bytes[8] = {};
+    if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, bytes, sizeof(bytes), BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+        // Still hard to guess; and the file is created new, so a clash only fails.
+        LARGE_INTEGER li = {};
+        QueryPerformanceCounter(&li);
+        const unsigned long long n = static_cast<unsigned long long>(li.QuadPart) ^ (GetCurrentProcessId() * 0x9E3779B97F4A7C15ULL);
+        for (int i = 0; i < 8; ++i) bytes[i] = static_cast<unsigned char>(n >> (8 * i));
+    }
+    static const char kHex[] = "0123456789abcdef";
+    std::string strName;
+    for (unsigned char b : bytes) {
+        strName += kHex[b >> 4];
+        strName += kHex[b & 15];
+    }
+    return strName;
+}
+
+UniqueFile CreateUniqueFile(const std::string& strBase, const std::string& strSuffix, std::string& strName) {
+    strName = strBase + ".~" + RandomHexName() + strSuffix;
+    return UniqueFile(CreateFileW(LongPathW(strName).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool CopyIntoAndFlush(const std::string& strSource, HANDLE hTo) {
+    UniqueFile hFrom(CreateFileW(LongPathW(strSource).c_str(), GENERIC_READ,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!hFrom) return false;
+    std::vector<char> vecBuffer(1u << 20);
+    for (;;) {
+        DWORD dwRead = 0;
+        if (!ReadFile(hFrom.get(), vecBuffer.data(), static_cast<DWORD>(vecBuffer.size()), &dwRead, nullptr)) return false;
+        if (dwRead == 0) break;
+        if (!WriteAll(hTo, vecBuffer.data(), dwRead)) return false;
+    }
+    // The comparisons' digest cache and the manifests' MODIFYTIME speak of the source's time, as CopyFileW kept it.
+    FILETIME ftWrite = {};
+    if (GetFileTime(hFrom.get(), nullptr, nullptr, &ftWrite)) SetFileTime(hTo, nullptr, nullptr, &ftWrite);
+    return FlushFileBuffers(hTo) != FALSE;
 }
 
 unsigned long long ContentChecksum(const std::string& strBytes) {
