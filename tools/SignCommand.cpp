@@ -143,6 +143,25 @@ int CheckReleaseFolder(const std::string& strManifestPath, const std::string& st
     return nDifferences + CheckUnlistedFiles(strRoot, strManifestPath.substr(strRoot.size()), setListed, vecExclude);
 }
 
+// Clients refuse a signed manifest with a file they cannot pin or bound: said now, by section.
+bool SignableFileSections(const std::string& strManifestPath, const std::string& strManifest) {
+    const EManifestLayout eLayout = GuessManifestLayout(strManifestPath, strManifest);
+    std::string strSection;
+    const char* pszMissing = nullptr;
+    if (FindSectionWithoutSha256(strManifest, eLayout, strSection)) {
+        pszMissing = "SHA256";
+    } else if (FindSectionWithoutSize(strManifest, eLayout, strSection)) {
+        pszMissing = "a plain SIZE";
+    } else {
+        return true;
+    }
+    std::string strShown;   // the section name as stored: GBK
+    if (!GbkToUtf8(strSection, strShown)) strShown = strSection;
+    ToolPrintf(stderr, "UpdateTool sign: %s: file section without %s: %s\n", strManifestPath.c_str(), pszMissing,
+               strShown.c_str());
+    return false;
+}
+
 }  // namespace
 
 int RunSignCommand(int argc, char** argv) {
@@ -176,22 +195,7 @@ int RunSignCommand(int argc, char** argv) {
         ToolPrintf(stderr, "UpdateTool sign: cannot read %s\n", strManifestPath.c_str());
         return 1;
     }
-    // Clients refuse a signed manifest with a file they cannot pin: say so now.
-    std::string strSection;
-    if (FindSectionWithoutSha256(strManifest, GuessManifestLayout(strManifestPath, strManifest), strSection)) {
-        std::string strShown;   // the section name as stored: GBK
-        if (!GbkToUtf8(strSection, strShown)) strShown = strSection;
-        ToolPrintf(stderr, "UpdateTool sign: %s: file section without SHA256: %s\n", strManifestPath.c_str(),
-                   strShown.c_str());
-        return 1;
-    }
-    if (FindSectionWithoutSize(strManifest, GuessManifestLayout(strManifestPath, strManifest), strSection)) {
-        std::string strShown;
-        if (!GbkToUtf8(strSection, strShown)) strShown = strSection;
-        ToolPrintf(stderr, "UpdateTool sign: %s: file section without a plain SIZE: %s\n", strManifestPath.c_str(),
-                   strShown.c_str());
-        return 1;
-    }
+    if (!SignableFileSections(strManifestPath, strManifest)) return 1;
     S_ManifestSignature sig;
     if (strManifest.size() > kMaxManifestBytes) {
         ToolPrintf(stderr, "UpdateTool sign: %s: larger than the %llu bytes clients accept\n",
