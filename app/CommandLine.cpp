@@ -3,6 +3,8 @@
 #include <climits>
 #include <cstring>
 
+#include "install/RoadPolicy.h"
+
 namespace {
 
 const char kSilentSwitch[] = "-silent";
@@ -28,6 +30,14 @@ bool HasPrefix(const std::string& strArg, const char* pszPrefix) {
         if (FoldAscii(strArg[i]) != pszPrefix[i]) return false;
     }
     return true;
+}
+
+// Any letter case; the forms people type at a Windows prompt and elsewhere.
+bool IsHelpSwitch(const std::string& strArg) {
+    for (const char* pszHelp : {"/?", "-?", "-h", "/h", "--help", "-help", "/help"}) {
+        if (strArg.size() == std::strlen(pszHelp) && HasPrefix(strArg, pszHelp)) return true;
+    }
+    return false;
 }
 
 bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
@@ -64,7 +74,9 @@ std::string TruncateToCharacters(const std::string& strText, std::size_t nMaxByt
 S_CommandLine ParseCommandLine(const std::vector<std::string>& vecArgs) {
     S_CommandLine cmd;
     for (const std::string& strArg : vecArgs) {
-        if (IsSilentSwitch(strArg)) {
+        if (IsHelpSwitch(strArg)) {
+            cmd.bHelp = true;
+        } else if (IsSilentSwitch(strArg)) {
             cmd.bSilent = true;
         } else if (strArg.size() > 3) {
             if (HasPrefix(strArg, "-t:")) {
@@ -75,4 +87,27 @@ S_CommandLine ParseCommandLine(const std::vector<std::string>& vecArgs) {
         }
     }
     return cmd;
+}
+
+std::string CommandLineUsage() {
+    std::string strUsage =
+        "Usage: Update.exe [-silent] [-t:KIND] [-d:NAME]\r\n"
+        "\r\n"
+        "  (no -silent)   the update dialog: asks the servers and offers what changed\r\n"
+        "  -silent        no dialog: updates the program files (KIND 1) or the data set\r\n"
+        "                 NAME, then ends; any prefix of the switch (-s, -sil) counts\r\n"
+        "  -t:KIND        1 (the default): the program files; any other number: a data set\r\n"
+        "  -d:NAME        the data set's directory below the installation (with -t:KIND)\r\n"
+        "  /?, -h, --help this text\r\n"
+        "\r\n"
+        "  -silent (KIND 1) installs a new release and restarts the client; -silent\r\n"
+        "  -t:KIND -d:NAME installs the data set into NAME\\ and touches nothing else.\r\n"
+        "\r\n"
+        "Exit codes of -silent (the dialog always exits 0):\r\n";
+    for (int nCode = 0; nCode < kSilentExitCodes; ++nCode) {
+        strUsage += "  " + std::to_string(nCode) + "  " + SilentExitMeaning(static_cast<ESilentExit>(nCode)) + "\r\n";
+    }
+    return strUsage + "\r\n"
+                      "Every run writes UpdateState\\Update.log beside Update.exe.\r\n"
+                      "Example: Update.exe -silent -t:3 -d:Skin\r\n";
 }

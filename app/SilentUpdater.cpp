@@ -43,6 +43,6 @@ bool CSilentUpdater::InitData(int nUpdateType, const std::string& strUpdateName)
     return Init(ERoad::SilentData, nUpdateType, strUpdateName);
 }
 
-bool CSilentUpdater::UpdateProgram() { return UpdateProgramSilently(m_setup, AskWithNotification); }
+bool CSilentUpdater::UpdateProgram() { return UpdateProgramSilently(m_setup, AskWithNotification, &m_eEndResult); }
 
-bool CSilentUpdater::UpdateData() { return UpdateDataSilently(m_setup); }
+bool CSilentUpdater::UpdateData() { return UpdateDataSilently(m_setup, &m_eEndResult); }

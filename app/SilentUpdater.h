@@ -33,12 +33,15 @@ public:
     // The silent update of the data set (UpdateDataSilently). False only
     // when the manifest could not be fetched.
     bool UpdateData();
+    // How the last driver's run ended (UnsafeName before any run: InitData refused the name).
+    ERunResult EndResult() const { return m_eEndResult; }
 
     // What the update road is given (LoadRunSetup); its transport is the updater's.
     S_RunSetup m_setup;
     std::string m_strConfigName;      // manifest, relative to the update root and the staging directory
 
 private:
+    ERunResult m_eEndResult = ERunResult::UnsafeName;
     // The setup of eRoad; false (nothing set) when already initialised or
     // the data-set name is unsafe.
     bool Init(ERoad eRoad, int nUpdateType, const std::string& strUpdateName);

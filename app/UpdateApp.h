@@ -1,7 +1,8 @@
 #pragma once
-// The application object: takes the single-instance mutex, reads the command
-// line and runs one update to its end inside InitInstance, which always
-// returns FALSE so that no message loop follows.
+// The application object: reads the command line (the help needs nothing
+// else), takes the single-instance mutex and runs one update to its end
+// inside InitInstance, which always returns FALSE so that no message loop
+// follows; the exit code says how a silent run ended.
 #include <windows.h>
 
 #include "app/InstallationLock.h"
@@ -14,6 +15,8 @@ public:
     ~CUpdateApp() override = default;   // m_hMutex releases and closes the mutex
 
     BOOL InitInstance() override;
+    // The process's exit code: a silent run's ESilentExit, 0 for the dialog and the help.
+    int ExitInstance() override { return m_nExitCode; }
 
     // Creates and owns the named single-instance mutex until destruction. False
     // when another updater already holds it; nothing is kept then.
@@ -22,4 +25,5 @@ public:
 private:
     UniqueOwnedMutex m_hMutex;
     CInstallationLock m_installationLock;   // after the mutex: released first
+    int m_nExitCode = 0;
 };

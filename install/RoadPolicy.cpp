@@ -87,6 +87,41 @@ S_EndActions EndActionsFor(ERoad eRoad, ERunResult eResult) {
     return actions;
 }
 
+ESilentExit SilentExitFor(ERunResult eResult) {
+    switch (eResult) {
+    case ERunResult::Installed:
+    case ERunResult::UpToDate:
+    case ERunResult::Offered: return ESilentExit::Done;   // the dialog's check; a silent run never ends on it
+    case ERunResult::ManifestUnavailable: return ESilentExit::NoServer;
+    case ERunResult::ManifestRefused:
+    case ERunResult::TrustBroken: return ESilentExit::ManifestRefused;
+    case ERunResult::FetchFailed:
+    case ERunResult::Damaged: return ESilentExit::FetchFailed;
+    case ERunResult::LocalFailure:
+    case ERunResult::Unreadable: return ESilentExit::LocalFailure;
+    case ERunResult::InstallFailed:
+    case ERunResult::RecoverStuck: return ESilentExit::InstallFailed;
+    case ERunResult::UnsafeName: return ESilentExit::UnsafeName;
+    case ERunResult::Cancelled: return ESilentExit::Cancelled;
+    }
+    return ESilentExit::InstallFailed;
+}
+
+const char* SilentExitMeaning(ESilentExit eExit) {
+    switch (eExit) {
+    case ESilentExit::Done: return "installed, or nothing to do";
+    case ESilentExit::NoServer: return "no server delivered the manifest";
+    case ESilentExit::ManifestRefused: return "the manifest was refused, or this installation's key is damaged";
+    case ESilentExit::FetchFailed: return "a file was not delivered, or not intact";
+    case ESilentExit::LocalFailure: return "this machine could not fetch, store or read a file";
+    case ESilentExit::InstallFailed: return "the files could not be put in place, or an earlier run not undone";
+    case ESilentExit::Busy: return "another run holds this installation";
+    case ESilentExit::UnsafeName: return "the -d: name would leave the installation";
+    case ESilentExit::Cancelled: return "cancelled";
+    }
+    return "?";
+}
+
 bool ShouldNotify(const S_ManifestHead& head, const std::string& strVersion, const std::string& strRegion) {
     const bool bRegionChanged = head.strRegion != strRegion;
     const bool bNewer = IsVersionGreater(head.strVersion, strVersion);

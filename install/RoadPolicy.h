@@ -61,6 +61,29 @@ enum class ERunResult {
     Cancelled,             // the download was stopped (the dialog closed)
 };
 
+// Exit codes of Update.exe -silent, one per kind of end, so that a scheduler
+// or a support script can tell a failed run from a good one. The dialog's
+// road always exits 0. Documented in README.md and docs/support.md: keep
+// the three in step, and never renumber a code once shipped.
+enum class ESilentExit {
+    Done = 0,                 // installed, or nothing to do (up-to-date)
+    NoServer = 1,             // manifest-unavailable: no server delivered the manifest
+    ManifestRefused = 2,      // manifest-refused, trust-broken: its signature or this installation's key
+    FetchFailed = 3,          // fetch-failed, damaged: a file no server delivered intact
+    LocalFailure = 4,         // local-failure, unreadable: this machine could not fetch, store or read
+    InstallFailed = 5,        // install-failed, recover-stuck: the files could not be put in place
+    Busy = 6,                 // another run holds this installation: nothing was done
+    UnsafeName = 7,           // unsafe-name: the -d: name would leave the installation
+    Cancelled = 8,            // cancelled
+};
+
+constexpr int kSilentExitCodes = 9;   // 0 .. Cancelled
+
+// The code a silent run that ended with eResult exits with.
+ESilentExit SilentExitFor(ERunResult eResult);
+// What a code means, one short line in English, as the usage prints it.
+const char* SilentExitMeaning(ESilentExit eExit);
+
 // The manifest's own keys, read once after it is accepted.
 struct S_ManifestHead {
     std::string strVersion;   // [Version] VERSION

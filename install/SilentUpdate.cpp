@@ -13,7 +13,7 @@ bool ManifestWasHad(ERunResult eResult) {
 
 }  // namespace
 
-bool UpdateProgramSilently(const S_RunSetup& setup, const AskRestartNow& askRestartNow) {
+bool UpdateProgramSilently(const S_RunSetup& setup, const AskRestartNow& askRestartNow, ERunResult* peEnd) {
     CUpdateRun run(setup, PolicyFor(ERoad::SilentProgram, setup.nUpdateType));
     if (run.Check().eResult == ERunResult::Offered && run.Fetch() && run.Install()) {
         // Only a version that is really there is announced.
@@ -27,10 +27,11 @@ bool UpdateProgramSilently(const S_RunSetup& setup, const AskRestartNow& askRest
     const S_EndActions actions = run.Actions();
     if (actions.bRestartClient) StartMainClient(setup.strAppPath, actions.dwRestartDelayMs);
     run.End();
+    if (peEnd) *peEnd = run.Outcome().eResult;
     return ManifestWasHad(run.Outcome().eResult);
 }
 
-bool UpdateDataSilently(const S_RunSetup& setup) {
+bool UpdateDataSilently(const S_RunSetup& setup, ERunResult* peEnd) {
     CUpdateRun run(setup, PolicyFor(ERoad::SilentData, setup.nUpdateType));
     const ERunResult eChecked = run.Check().eResult;
     // Also with nothing changed: the data set takes the fetched manifest.
@@ -38,5 +39,6 @@ bool UpdateDataSilently(const S_RunSetup& setup) {
         if (run.Fetch()) run.Install();
     }
     run.End();
+    if (peEnd) *peEnd = run.Outcome().eResult;
     return ManifestWasHad(run.Outcome().eResult);
 }

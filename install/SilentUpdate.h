@@ -15,9 +15,10 @@ using AskRestartNow = std::function<bool(const std::string& strCurVersion, const
 // (ShouldNotify); the client is started again 5 s after any run that reached
 // the installation, also one that had to put the old release back. False only
 // when the manifest could not be had (the staging directory then stays).
-bool UpdateProgramSilently(const S_RunSetup& setup, const AskRestartNow& askRestartNow);
+// *peEnd (when given): how the run ended.
+bool UpdateProgramSilently(const S_RunSetup& setup, const AskRestartNow& askRestartNow, ERunResult* peEnd = nullptr);
 
 // The silent update of a data set: no version, record, registry, notification
 // or restart; its manifest is copied in once every file is in place. False
-// only when the manifest could not be had.
-bool UpdateDataSilently(const S_RunSetup& setup);
+// only when the manifest could not be had. *peEnd (when given): how the run ended.
+bool UpdateDataSilently(const S_RunSetup& setup, ERunResult* peEnd = nullptr);

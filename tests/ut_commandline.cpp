@@ -16,6 +16,7 @@ struct ParseCase {
     bool bSilent;
     int nUpdateType;
     std::string strUpdateName;
+    bool bHelp = false;
 };
 
 const std::string k259(259, 'a');
@@ -59,12 +60,17 @@ TEST(CommandLine, ParsesArgumentsLeftToRight) {
          std::string(258, 'a')},
         {"character ending at 260 kept", {"-d:" + std::string(257, 'a') + kCheng + "b"}, false, 1,
          std::string(257, 'a') + kCheng},
+        {"help, Windows form", {"/?"}, false, 1, "", true},
+        {"help, long form in capitals", {"--HELP"}, false, 1, "", true},
+        {"help, short form beside a silent run", {"-silent", "-t:3", "-h"}, true, 3, "", true},
+        {"no help: longer or shorter forms", {"--helpx", "-he", "/"}, false, 1, "", false},
     };
     for (const ParseCase& c : cases) {
         const S_CommandLine cmd = ParseCommandLine(c.vecArgs);
         EXPECT_EQ(c.bSilent, cmd.bSilent) << c.pszWhat;
         EXPECT_EQ(c.nUpdateType, cmd.nUpdateType) << c.pszWhat;
         EXPECT_EQ(c.strUpdateName, cmd.strUpdateName) << c.pszWhat;
+        EXPECT_EQ(c.bHelp, cmd.bHelp) << c.pszWhat;
     }
 }
 

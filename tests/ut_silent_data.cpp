@@ -99,9 +99,10 @@ TEST(SilentData, NoManifestOrNoChange) {
     const struct {
         const char* pszName;
         bool bPublished;
+        DWORD dwExit;   // spelled out: a renumbered code breaks every script that reads it
     } cases[] = {
-        {"manifest not fetched: data untouched, backups gone, staging left", false},
-        {"nothing changed: only the manifest is replaced", true},
+        {"manifest not fetched: data untouched, backups gone, staging left", false, 1},
+        {"nothing changed: only the manifest is replaced", true, 0},
     };
     for (const auto& c : cases) {
         TestInstallation inst("4.0.1007.0715", "CN", false);
@@ -110,7 +111,9 @@ TEST(SilentData, NoManifestOrNoChange) {
         if (c.bPublished) ASSERT_TRUE(inst.PublishData(3, kOldMaps));
         ASSERT_TRUE(inst.Serve());
 
-        ASSERT_TRUE(inst.RunUpdate(kArgs)) << c.pszName;
+        DWORD dwExit = 99;
+        ASSERT_TRUE(inst.RunUpdate(kArgs, 60000, &dwExit)) << c.pszName;
+        EXPECT_EQ(c.dwExit, dwExit) << c.pszName;
         ExpectMaps(inst, kOldMaps, c.pszName);
         EXPECT_FALSE(FileExists(inst.App("Maps\\x.dat.bak"))) << c.pszName;
         EXPECT_EQ(c.bPublished ? PublishedManifest(inst) : kOldManifest, ReadFileBytes(inst.App("Maps\\config.ini")))
@@ -138,7 +141,9 @@ TEST(SilentData, AFailedOrDamagedFetchInstallsNothing) {
         ASSERT_TRUE(inst.Serve());
         if (c.pszFault) ASSERT_TRUE(TestServer::First().SetFault("/3/roads/main.dat", c.pszFault));
 
-        ASSERT_TRUE(inst.RunUpdate(kArgs)) << c.pszName;
+        DWORD dwExit = 99;
+        ASSERT_TRUE(inst.RunUpdate(kArgs, 60000, &dwExit)) << c.pszName;
+        EXPECT_EQ(3u, dwExit) << c.pszName << ": a file not delivered intact";
         ExpectMaps(inst, kOldMaps, c.pszName);
         EXPECT_FALSE(FileExists(inst.App("Maps\\海\\岛\\诚.dat"))) << c.pszName;
         EXPECT_EQ(kOldManifest, ReadFileBytes(inst.App("Maps\\config.ini"))) << c.pszName;

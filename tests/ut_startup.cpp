@@ -118,13 +118,24 @@ struct RunResult {
     DWORD dwExitCode = 0;
 };
 
-RunResult RunProgram(const std::string& strExe, const std::string& strArgs, DWORD dwTimeoutMs) {
+// strStdout: a file that receives the program's standard output (none when empty).
+RunResult RunProgram(const std::string& strExe, const std::string& strArgs, DWORD dwTimeoutMs,
+                     const std::string& strStdout = std::string()) {
     RunResult result;
     std::string strCommand = "\"" + strExe + "\" " + strArgs;
     STARTUPINFOA si = {};
     si.cb = sizeof(si);
+    UniqueFile hOut;
+    if (!strStdout.empty()) {
+        SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
+        hOut.reset(CreateFileA(strStdout.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr));
+        if (!hOut) return result;
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdOutput = si.hStdError = hOut.get();
+    }
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(strExe.c_str(), &strCommand[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    if (!CreateProcessA(strExe.c_str(), &strCommand[0], nullptr, nullptr, hOut ? TRUE : FALSE, 0, nullptr, nullptr, &si,
+                        &pi))
         return result;
     UniqueHandle hProcess(pi.hProcess), hThread(pi.hThread);
     result.bStarted = true;
@@ -169,11 +180,14 @@ TEST_F(UpdateExeCopy, SecondCopyQuitsAtOnceWithoutTouchingAnything) {
     ASSERT_NE(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
     const std::set<std::string> setBefore = ListDirectory(m_dir.Path());
 
-    for (const char* pszArgs : {"-silent", "-silent -t:3 -d:Skin", "", "-t:2 -d:Maps"}) {
+    // A silent run says "another run holds this installation" (6); the dialog's code stays 0.
+    for (const auto& c : {std::make_pair("-silent", 6u), std::make_pair("-silent -t:3 -d:Skin", 6u),
+                          std::make_pair("", 0u), std::make_pair("-t:2 -d:Maps", 0u)}) {
+        const char* pszArgs = c.first;
         const RunResult result = RunProgram(m_strExe, pszArgs, 10000);
         ASSERT_TRUE(result.bStarted) << pszArgs;
         EXPECT_TRUE(result.bEnded) << pszArgs;
-        EXPECT_EQ(0u, result.dwExitCode) << pszArgs;
+        EXPECT_EQ(c.second, result.dwExitCode) << pszArgs;
         EXPECT_EQ(setBefore, ListDirectory(m_dir.Path())) << pszArgs;
     }
     ReleaseMutex(hHeld.get());
@@ -192,7 +206,9 @@ TEST_F(UpdateExeCopy, ARunIsRefusedWhileAnotherHoldsTheInstallation) {
         CInstallationLock held;
         ASSERT_TRUE(held.Acquire(m_dir.Path()));
         for (const char* pszArgs : {"-silent", "-silent -t:3 -d:Skin", ""}) {
-            EXPECT_TRUE(RunProgram(m_strExe, pszArgs, 10000).bEnded) << pszArgs;
+            const RunResult result = RunProgram(m_strExe, pszArgs, 10000);
+            EXPECT_TRUE(result.bEnded) << pszArgs;
+            EXPECT_EQ(*pszArgs ? 6u : 0u, result.dwExitCode) << pszArgs;
             EXPECT_EQ(setBefore, ListDirectory(m_dir.Path())) << pszArgs << ": nothing touched";
         }
     }
@@ -201,15 +217,42 @@ TEST_F(UpdateExeCopy, ARunIsRefusedWhileAnotherHoldsTheInstallation) {
 }
 
 TEST_F(UpdateExeCopy, SilentRunsStartAndEndCleanly) {
-    // -d:.. would make the staging directory the installation itself.
-    for (const char* pszArgs : {"-silent", "-SIL -t:3 -d:Skin", "\"\" -t:0", "-silent -t:3 -d:.."}) {
+    // Nobody answers on the configured port: no server (1). -d:.. would make
+    // the staging directory the installation itself: refused (7).
+    for (const auto& c : {std::make_pair("-silent", 1u), std::make_pair("-SIL -t:3 -d:Skin", 1u),
+                          std::make_pair("\"\" -t:0", 1u), std::make_pair("-silent -t:3 -d:..", 7u)}) {
+        const char* pszArgs = c.first;
         const RunResult result = RunProgram(m_strExe, pszArgs, 60000);
         ASSERT_TRUE(result.bStarted) << pszArgs;
         EXPECT_TRUE(result.bEnded) << pszArgs;
-        EXPECT_EQ(0u, result.dwExitCode) << pszArgs;
+        EXPECT_EQ(c.second, result.dwExitCode) << pszArgs;
         EXPECT_TRUE(FileExists(m_strExe)) << pszArgs;
         EXPECT_TRUE(FileExists(m_dir / "Config.dat")) << pszArgs;
     }
+}
+
+// The help needs neither the mutex nor the lock: it answers while a run holds both.
+TEST_F(UpdateExeCopy, HelpPrintsTheCommandLineAndExitCodesAndTouchesNothing) {
+    UniqueHandle hHeld(CreateMutexA(nullptr, TRUE, kMutexName));
+    ASSERT_TRUE(hHeld);
+    CInstallationLock held;
+    ASSERT_TRUE(held.Acquire(m_dir.Path()));
+    const std::set<std::string> setBefore = ListDirectory(m_dir.Path());
+    TempDir outDir;
+    const std::string strOut = outDir / "help.txt";
+    for (const char* pszArgs : {"/?", "--help", "-h", "-silent -t:3 --HELP"}) {
+        const RunResult result = RunProgram(m_strExe, pszArgs, 10000, strOut);
+        ASSERT_TRUE(result.bEnded) << pszArgs;
+        EXPECT_EQ(0u, result.dwExitCode) << pszArgs;
+        const std::string strText = ReadFileBytes(strOut);
+        for (const char* pszPart : {"Usage: Update.exe [-silent] [-t:KIND] [-d:NAME]", "-d:NAME", "(no -silent)",
+                                    "  0  installed, or nothing to do\r\n", "  6  another run holds this installation\r\n",
+                                    "  8  cancelled\r\n"}) {
+            EXPECT_NE(std::string::npos, strText.find(pszPart)) << pszArgs << ": " << pszPart << "\n" << strText;
+        }
+        EXPECT_EQ(setBefore, ListDirectory(m_dir.Path())) << pszArgs << ": no run, no log";
+    }
+    ReleaseMutex(hHeld.get());
 }
 
 TEST(UpdateExe, CarriesItsManifestAndVersion) {

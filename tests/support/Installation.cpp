@@ -122,10 +122,12 @@ bool TestInstallation::PublishData(int nKind, const std::vector<ReleaseFile>& ve
 
 bool TestInstallation::Serve() const { return TestServer::First().Serve(m_strReleaseDir); }
 
-bool TestInstallation::RunUpdate(const std::string& strArgs, DWORD dwTimeoutMs) const {
+bool TestInstallation::RunUpdate(const std::string& strArgs, DWORD dwTimeoutMs, DWORD* pdwExit) const {
     UiProcess process;
     DWORD dwExit = 1;
-    return StartUpdate(process, strArgs) && process.Wait(dwTimeoutMs, &dwExit);
+    const bool bEnded = StartUpdate(process, strArgs) && process.Wait(dwTimeoutMs, &dwExit);
+    if (pdwExit) *pdwExit = dwExit;
+    return bEnded;
 }
 
 bool TestInstallation::StartUpdate(UiProcess& process, const std::string& strArgs) const {

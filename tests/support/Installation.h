@@ -56,8 +56,8 @@ public:
     // Points the first test server at the release directory (clears its faults and log).
     bool Serve() const;
 
-    // Runs Update.exe with the arguments; true when it ended within the time.
-    bool RunUpdate(const std::string& strArgs, DWORD dwTimeoutMs = 60000) const;
+    // Runs Update.exe with the arguments; true when it ended within the time (*pdwExit: its exit code).
+    bool RunUpdate(const std::string& strArgs, DWORD dwTimeoutMs = 60000, DWORD* pdwExit = nullptr) const;
     // Starts Update.exe and returns at once.
     bool StartUpdate(UiProcess& process, const std::string& strArgs) const;
     // Runs the build's UpdateTool.exe with the arguments (quoted when they hold a
