@@ -15,6 +15,7 @@ S_ReleaseTrust ReadReleaseTrust(const std::string& strAppPath) {
     // A damaged file hides whether it holds a key: assume it does, and that it cannot be read.
     if (config.IsDamaged()) {
         trust.eTrust = ETrust::Broken;
+        trust.bConfigDamaged = true;
         return trust;
     }
     std::string strValue;

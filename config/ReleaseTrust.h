@@ -18,6 +18,7 @@ enum class ETrust {
 struct S_ReleaseTrust {
     ETrust eTrust = ETrust::Unsigned;
     std::vector<CEcdsaP256PublicKey> vecKeys;
+    bool bConfigDamaged = false;   // Broken because Config.dat itself cannot be read, not its PublicKey
 };
 
 // From strAppPath + "Config.dat". A PublicKey present but empty is Broken.

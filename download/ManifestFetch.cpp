@@ -80,6 +80,7 @@ bool FetchUnsigned(const S_ManifestRequest& request, const std::vector<S_ServerT
                    fetched.failure)) {
         return false;
     }
+    fetched.bKeptCopy = kept.UsedKept();
     kept.KeepAccepted(request.strDownloadPath);
     fetched.eResult = EManifestFetch::Accepted;
     fetched.strServer = vecServers[vecServed[0]].strServer;
@@ -166,6 +167,7 @@ void CSignedPair::DeletePair() const {
 }
 
 void CSignedPair::Accept(const S_ManifestSignature& sig, const std::string& strServer, S_FetchedManifest& fetched) {
+    fetched.bKeptCopy = m_kept.UsedKept();
     m_kept.KeepAccepted(m_request.strDownloadPath);
     fetched.eResult = EManifestFetch::Accepted;
     fetched.eSignature = ESignatureCheck::Valid;
@@ -183,6 +185,7 @@ bool FetchManifest(const S_ManifestRequest& request, S_FetchedManifest& fetched)
     const S_ReleaseTrust trust = ReadReleaseTrust(request.strAppPath);
     if (trust.eTrust == ETrust::Broken) {
         fetched.eResult = EManifestFetch::TrustBroken;
+        fetched.bConfigDamaged = trust.bConfigDamaged;
         return false;
     }
     if (!request.pUpdateIntf || !IsSafeManifestName(request.strManifestName)) {

@@ -54,6 +54,8 @@ struct S_FetchedManifest {
     std::string strSigned;         // the accepted Signed time
     std::string strExpires;        // its Expires (empty: none), checked again right before the install
     std::string strServer;         // "ip:port" that served the manifest taken; empty when none was
+    bool bKeptCopy = false;        // Accepted: the server answered 304, the copy kept from before was taken
+    bool bConfigDamaged = false;   // TrustBroken: Config.dat itself cannot be read (not only its PublicKey)
     struct S_Refusal {
         std::string strServer;     // "ip:port" that served the manifest
         ESignatureCheck eReason;

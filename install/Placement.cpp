@@ -112,8 +112,20 @@ void Undo(const std::string& strApp, const std::vector<S_JournalFile>& vecPlan, 
         DropRollbackCopies(strApp, vecDone);
         journal.End();
     }
+    // What was put back, by name (below the installation): "rolled-back=0" alone
+    // cannot tell "nothing had been replaced yet" from "nothing could be put back".
+    std::string strPutBack;
+    const size_t kMaxNames = 8;
+    for (size_t i = 0; i < vecDone.size() && i < kMaxNames; ++i) {
+        const std::string& strTarget = vecDone[i].strTarget;
+        const bool bBelow = strTarget.compare(0, strApp.size(), strApp) == 0;
+        strPutBack += (i ? "," : "") + (bBelow ? strTarget.substr(strApp.size()) : strTarget);
+    }
+    if (vecDone.size() > kMaxNames) strPutBack += ",+" + std::to_string(vecDone.size() - kMaxNames);
     log.Write("install", "failed" + LogField("file", result.strFile) + LogField("error", result.dwError) +
                              LogField("waited-ms", progress.dwWaitedMs) + LogField("rolled-back", nRestored) +
+                             LogField("replaced", vecDone.size()) + LogField("put-back", strPutBack) +
+                             LogField("old-release", result.bRolledBack ? "back" : "mixed") +
                              (result.bRolledBack ? "" : LogField("stuck", strStuck) +
                                                             LogField("stuck-error", dwStuckError)));
 }

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <ctime>
 
 #include "install/UpdatePaths.h"
@@ -88,4 +89,23 @@ std::string LogField(const char* pszName, const std::string& strValue) {
 
 std::string LogField(const char* pszName, unsigned long long nValue) {
     return std::string(" ") + pszName + "=" + std::to_string(nValue);
+}
+
+std::string ProgramFileVersion() {
+    // Read from the loaded image: no version.dll, no path to open again.
+    HMODULE hModule = GetModuleHandleW(nullptr);
+    HRSRC hVersion = FindResourceW(hModule, MAKEINTRESOURCEW(VS_VERSION_INFO), MAKEINTRESOURCEW(16));   // RT_VERSION
+    HGLOBAL hData = hVersion ? LoadResource(hModule, hVersion) : nullptr;
+    const BYTE* pData = hData ? static_cast<const BYTE*>(LockResource(hData)) : nullptr;
+    const DWORD cbData = hVersion ? SizeofResource(hModule, hVersion) : 0;
+    if (!pData) return "none";
+    // VS_FIXEDFILEINFO starts with its signature, DWORD-aligned within the resource.
+    for (DWORD nAt = 0; nAt + sizeof(VS_FIXEDFILEINFO) <= cbData; nAt += 4) {
+        VS_FIXEDFILEINFO info;
+        memcpy(&info, pData + nAt, sizeof(info));
+        if (info.dwSignature != 0xFEEF04BD) continue;
+        return std::to_string(HIWORD(info.dwFileVersionMS)) + "." + std::to_string(LOWORD(info.dwFileVersionMS)) + "." +
+               std::to_string(HIWORD(info.dwFileVersionLS)) + "." + std::to_string(LOWORD(info.dwFileVersionLS));
+    }
+    return "none";
 }

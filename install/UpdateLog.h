@@ -34,3 +34,8 @@ private:
 // " name=value" for a log line; a value with blanks or '=' is quoted.
 std::string LogField(const char* pszName, const std::string& strValue);
 std::string LogField(const char* pszName, unsigned long long nValue);
+
+// The file version of the running program ("4.0.0.0", from its version
+// resource), so that every run's log says which Update.exe wrote it; "none"
+// when the program has no version resource (the test programs).
+std::string ProgramFileVersion();

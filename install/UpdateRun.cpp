@@ -55,6 +55,65 @@ std::string TallyFields(const std::vector<S_ServerTally>& vecBefore, const std::
     return strServers;
 }
 
+// The servers that delivered anything between two tallies, comma-separated.
+std::string FetchServers(const std::vector<S_ServerTally>& vecBefore, const std::vector<S_ServerTally>& vecAfter) {
+    std::string strServers;
+    for (size_t i = 0; i < vecAfter.size(); ++i) {
+        const unsigned int nBefore = i < vecBefore.size() ? vecBefore[i].nFiles : 0;
+        if (vecAfter[i].nFiles == nBefore) continue;
+        strServers += (strServers.empty() ? "" : ",") + vecAfter[i].strServer;
+    }
+    return strServers;
+}
+
+// A body of another length than the manifest's SIZE: both sizes.
+std::string SizeFields(const S_TransferFailure& failure) {
+    if (failure.eReason != ETransferFailure::ContentMismatch || failure.nExpected == S_TransferFailure::kNoLength)
+        return std::string();
+    return LogField("expected", failure.nExpected) +
+           LogField(failure.bReceivedMore ? "received-at-least" : "received", failure.nReceived);
+}
+
+bool IsHeldError(DWORD dwError) {
+    return dwError == ERROR_SHARING_VIOLATION || dwError == ERROR_LOCK_VIOLATION || dwError == ERROR_ACCESS_DENIED ||
+           dwError == ERROR_USER_MAPPED_FILE;
+}
+
+// One thing a first-line agent can check or do about how the run ended.
+std::string EndHint(const S_RunOutcome& outcome, const S_FetchedManifest& fetched) {
+    const std::string strFile = outcome.strFile.empty() ? std::string("a file") : outcome.strFile;
+    switch (outcome.eResult) {
+    case ERunResult::Offered: return "the dialog offered the release";
+    case ERunResult::UpToDate:
+    case ERunResult::Installed: return "nothing to do";
+    case ERunResult::UnsafeName: return "-d: must name a directory below the installation";
+    case ERunResult::ManifestUnavailable: return "check the network and ServerIP, then UpdateTool check";
+    case ERunResult::ManifestRefused:
+        switch (outcome.eSignature) {
+        case ESignatureCheck::OtherKey: return "another key: compare PublicKey in Config.dat with the publisher's";
+        case ESignatureCheck::BadSignature: return "changed after signing: check the mirror with UpdateTool check";
+        case ESignatureCheck::Expired: return "the signature expired: the publisher signs the release again";
+        case ESignatureCheck::Replayed: return "an older release is served: check the mirror with UpdateTool check";
+        case ESignatureCheck::NoSignature: return "no .sig beside the manifest: check the mirror with UpdateTool check";
+        case ESignatureCheck::BadRecord: return "Config.dat's signature record is damaged: restore Config.dat";
+        default: return "check the mirror with UpdateTool check";
+        }
+    case ERunResult::TrustBroken:
+        return fetched.bConfigDamaged ? "Config.dat is damaged: restore it from the installer or a backup"
+                                      : "set PublicKey again with UpdateTool config set";
+    case ERunResult::FetchFailed:
+    case ERunResult::Damaged: return "check the mirror with UpdateTool check";
+    case ERunResult::LocalFailure: return "check free disk space and write access to the installation";
+    case ERunResult::Unreadable: return "a program holds " + strFile + ": close it and run again";
+    case ERunResult::InstallFailed:
+        return IsHeldError(outcome.dwError) ? "a program holds " + strFile + ": close it and run again"
+                                            : "check free disk space and write access for " + strFile;
+    case ERunResult::RecoverStuck: return "a program holds " + strFile + ": close it and run again";
+    case ERunResult::Cancelled: return "run the update again";
+    }
+    return "-";
+}
+
 // A file name as the file system compares it: upper case by the invariant table, as NTFS folds names.
 std::wstring FoldedName(const std::string& strName) {
     const std::wstring strWide = Utf8ToWide(strName);
@@ -119,7 +178,8 @@ bool CUpdateRun::Start() {
     // Before the first log line and the journal: an earlier version kept them in UPDATE\.
     const int nMoved = MoveEarlierState(m_setup.strAppPath);
     const unsigned int nConnections = m_setup.pUpdateIntf ? m_setup.pUpdateIntf->GetConnections() : 0;
-    m_log.Write("start", std::string(RoadText(m_policy.eRoad)) + LogField("kind", m_setup.nUpdateType) +
+    m_log.Write("start", std::string(RoadText(m_policy.eRoad)) + LogField("update-exe", ProgramFileVersion()) +
+                             LogField("kind", m_setup.nUpdateType) +
                              LogField("set", m_setup.strUpdateName) + LogField("version", m_setup.strVersion) +
                              LogField("connections", nConnections));
     if (nMoved > 0) m_log.Write("start", "state-moved" + LogField("files", nMoved) + LogField("to", kStateDir));
@@ -143,7 +203,8 @@ bool CUpdateRun::RecoverInterruptedInstall() {
     case ERecovery::None:
         break;
     case ERecovery::RolledBack:
-        m_log.Write("recover", "rolled-back" + LogField("files", recovery.nFiles) + LogField("left", recovery.nLeft));
+        m_log.Write("recover", "rolled-back" + LogField("files", recovery.nFiles) + LogField("left", recovery.nLeft) +
+                                   " old-release=back");
         break;
     case ERecovery::Finished:
         m_log.Write("recover", "finished" + LogField("files", recovery.nFiles) + LogField("left", recovery.nLeft));
@@ -194,8 +255,10 @@ bool CUpdateRun::LogManifestResult() {
     const std::string strName = LogField("name", m_policy.strManifestName);
     switch (m_fetched.eResult) {
     case EManifestFetch::Accepted:
+        // A 304: the server said the copy kept from an earlier run is still current.
         m_log.Write("manifest", "accepted" + strName + LogField("signed", m_fetched.bSigned ? 1 : 0) +
-                                    LogField("server", m_fetched.strServer));
+                                    LogField("server", m_fetched.strServer) +
+                                    (m_fetched.bKeptCopy ? " status=304 copy=kept" : ""));
         return true;
     case EManifestFetch::Unavailable:
         m_log.Write("manifest", "unavailable" + strName +
@@ -209,7 +272,8 @@ bool CUpdateRun::LogManifestResult() {
         Stop(ERunStage::Manifest, ERunResult::ManifestRefused);
         return false;
     case EManifestFetch::TrustBroken:
-        m_log.Write("manifest", "not-asked reason=\"PublicKey cannot be read\"");
+        m_log.Write("manifest", std::string("not-asked file=Config.dat reason=") +
+                                    (m_fetched.bConfigDamaged ? "\"Config.dat is damaged\"" : "\"PublicKey cannot be read\""));
         Stop(ERunStage::Manifest, ERunResult::TrustBroken);
         return false;
     }
@@ -331,6 +395,7 @@ void CUpdateRun::FetchDone() {
     m_log.Write("fetch", "done" + LogField("files", vecNames.size()) + LogField("bytes", nBytes) +
                              LogField("ms", GetTickCount() - m_dwFetchStartTick) +
                              TallyFields(m_vecTallyBefore, vecAfter));
+    m_strFetchServers = FetchServers(m_vecTallyBefore, vecAfter);
 }
 
 void CUpdateRun::FetchFailed(const S_TransferFailure& failure) {
@@ -338,7 +403,7 @@ void CUpdateRun::FetchFailed(const S_TransferFailure& failure) {
     m_log.Write("fetch", "failed" + LogField("file", failure.strRemoteFile) +
                              LogField("reason", TransferFailureText(failure.eReason)) +
                              LogField("server", failure.strServer) + LogField("status", failure.dwStatus) +
-                             LogField("error", failure.dwError));
+                             LogField("error", failure.dwError) + SizeFields(failure));
     if (failure.eReason == ETransferFailure::ContentMismatch) {
         m_outcome.strFile = failure.strRemoteFile;
         Stop(ERunStage::Fetch, ERunResult::Damaged);
@@ -357,8 +422,16 @@ void CUpdateRun::FetchCancelled() {
 
 void CUpdateRun::SizeMismatch(const std::string& strFile) {
     m_outcome.strFile = strFile;
-    m_log.Write("check", "damaged" + LogField("file", strFile) + " reason=size");
+    m_log.Write("check", "damaged" + LogField("file", strFile) + " reason=size" + ServerField(strFile));
     Stop(ERunStage::Fetch, ERunResult::Damaged);
+}
+
+// Where a staged file came from: the server of this run's fetch (one
+// server, or the list when several shared it), or an earlier run.
+std::string CUpdateRun::ServerField(const std::string& strFile) const {
+    if (!ListsFile(m_vecToFetch, strFile.c_str())) return " server=earlier-run";
+    if (m_strFetchServers.find(',') != std::string::npos) return LogField("servers", m_strFetchServers);
+    return LogField("server", m_strFetchServers.empty() ? std::string("-") : m_strFetchServers);
 }
 
 // check: every staged file against the manifest before anything is touched.
@@ -380,7 +453,8 @@ bool CUpdateRun::CheckStagedFiles() {
         // the file: nothing of it is kept to be continued or reused.
         DeleteFileLogged(m_log, strStaged);
         m_log.Write("check", "damaged" + LogField("file", info.strFileName) +
-                                 LogField("digest", m_fetched.bSigned ? "SHA256" : "MD5"));
+                                 LogField("digest", m_fetched.bSigned ? "SHA256" : "MD5") +
+                                 ServerField(info.strFileName));
         Stop(ERunStage::Check, ERunResult::Damaged);
         return false;
     }
@@ -475,7 +549,10 @@ void CUpdateRun::End() {
         // Best effort: what is left the next run's staging starts from.
         if (Exists(m_setup.strDownloadPath)) LogIfError(m_log, "DeleteDirectory", m_setup.strDownloadPath, ERROR_DIR_NOT_EMPTY);
     }
+    const unsigned int nExit = static_cast<unsigned int>(SilentExitFor(m_outcome.eResult));
+    const std::string strExit = m_policy.eRoad == ERoad::Dialog ? std::string() : LogField("exit", nExit);
     m_log.Write("end", std::string(RunResultText(m_outcome.eResult)) +
                            LogField("stage", RunStageText(m_outcome.eStage)) +
-                           LogField("ms", GetTickCount() - m_dwStartTick));
+                           LogField("ms", GetTickCount() - m_dwStartTick) + strExit +
+                           LogField("hint", EndHint(m_outcome, m_fetched)));
 }

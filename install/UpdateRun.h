@@ -126,6 +126,8 @@ private:
     S_InstallTraces MakeTraces() const;
     void AddManifestCopy(S_InstallTraces& traces) const;
     std::string ManifestPath() const { return m_setup.strDownloadPath + m_policy.strManifestName; }
+    // " server=…" (or " servers=…") of a staged file, for its log line.
+    std::string ServerField(const std::string& strFile) const;
 
     S_RunSetup m_setup;
     S_RoadPolicy m_policy;
@@ -139,6 +141,7 @@ private:
     DWORD m_dwStartTick = 0;
     DWORD m_dwFetchStartTick = 0;
     std::vector<S_ServerTally> m_vecTallyBefore;   // the transport's tally when the fetch began
+    std::string m_strFetchServers;                 // the servers the fetch took files from, comma-separated
     bool m_bEnded = false;
 };
 

@@ -13,6 +13,9 @@ const char kSignatureSuffix[] = ".sig";
 
 namespace {
 
+const size_t kKeyIdDigits = 16;
+
+
 const char kMessagePrefix[] = "QOVA-SIG-2\n";
 const char kSection[] = "Signature";
 const long long kSecondsPerDay = 86400;
@@ -151,11 +154,25 @@ std::string SignedMessage(const std::string& strTarget, const std::string& strSi
     return strMessage;
 }
 
+std::string KeyId(const CEcdsaP256PublicKey& key) {
+    std::string strDigest;
+    if (!Sha256Of(key.Point(), strDigest)) return std::string();
+    static const char kHex[] = "0123456789abcdef";
+    std::string strId;
+    for (size_t i = 0; i < kKeyIdDigits / 2 && i < strDigest.size(); ++i) {
+        const unsigned char uch = static_cast<unsigned char>(strDigest[i]);
+        strId += kHex[uch >> 4];
+        strId += kHex[uch & 0x0F];
+    }
+    return strId;
+}
+
 std::string SignatureText(const S_ManifestSignature& sig) {
     std::string strText = std::string("[") + kSection + "]\r\nTarget=" + sig.strTarget + "\r\nSigned=" +
                           sig.strSigned + "\r\n";
     if (!sig.strExpires.empty()) strText += "Expires=" + sig.strExpires + "\r\n";
     strText += "Value=" + sig.strValue + "\r\n";
+    if (!sig.strKey.empty()) strText += "Key=" + sig.strKey + "\r\n";
     return strText;
 }
 
@@ -180,6 +197,10 @@ bool ParseSignatureText(const std::string& strText, S_ManifestSignature& sig) {
     sig.strSigned = *pSigned;
     sig.strExpires = pExpires ? *pExpires : std::string();
     sig.strValue = *pValue;
+    // A line that is not a KeyId is ignored: it decides nothing.
+    const std::string* pKey = doc.Find(kSection, "Key");
+    if (pKey && pKey->size() == kKeyIdDigits && pKey->find_first_not_of("0123456789abcdef") == std::string::npos)
+        sig.strKey = *pKey;
     return true;
 }
 
@@ -200,6 +221,8 @@ bool SignManifest(const std::string& strManifest, const std::string& strTarget, 
     sig.strSigned = strSigned;
     sig.strExpires = strExpires;
     sig.strValue = Base64Encode(strSignature);
+    CEcdsaP256PublicKey publicKey;
+    if (publicKey.Import(key.PublicPoint())) sig.strKey = KeyId(publicKey);
     return true;
 }
 
@@ -230,7 +253,14 @@ ESignatureCheck CheckManifestSignature(const std::string& strManifest, const std
             break;
         }
     }
-    if (!bVerified) return ESignatureCheck::BadSignature;
+    if (!bVerified) {
+        // Only what the log says: a .sig naming a known key but not verifying is a changed manifest.
+        if (sig.strKey.empty()) return ESignatureCheck::BadSignature;
+        for (const CEcdsaP256PublicKey& key : vecKeys) {
+            if (KeyId(key) == sig.strKey) return ESignatureCheck::BadSignature;
+        }
+        return ESignatureCheck::OtherKey;
+    }
 
     long long nSigned = 0;
     long long nExpires = 0;
@@ -278,6 +308,7 @@ const char* SignatureCheckText(ESignatureCheck result) {
     case ESignatureCheck::Malformed: return "the signature file is malformed (Target, Signed, Expires or Value)";
     case ESignatureCheck::BadSignature:
         return "the signature does not match the manifest and its Target with any of the keys";
+    case ESignatureCheck::OtherKey: return "signed with a key this installation does not trust";
     case ESignatureCheck::Expired: return "the signature has expired";
     case ESignatureCheck::Replayed: return "signed before the newest signature accepted earlier";
     case ESignatureCheck::BadRecord: return "the recorded signing time cannot be read";

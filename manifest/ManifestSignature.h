@@ -7,6 +7,7 @@
 //   Signed=2026-12-08T09:30:00Z      UTC time of signing
 //   Expires=2027-03-08T09:30:00Z     optional
 //   Value=<base64 of the 64 bytes r || s>
+//   Key=1a2b3c4d5e6f7a8b              optional: KeyId of the signing key
 //
 // Value is an ECDSA P-256 signature of the SHA-256 of the bytes
 //   "QOVA-SIG-2\n" + Target + "\n" + Signed + "\n" + Expires (empty when absent) + "\n" + the manifest's bytes,
@@ -16,7 +17,8 @@
 // signature against the path it asked for, never against the file's Target
 // (that line is for tools). Times are exactly "YYYY-MM-DDTHH:MM:SSZ" (UTC, no
 // fractions, no other offsets). Signatures of the first format (no Target)
-// are refused.
+// are refused. Key is not signed: it only tells a manifest signed with a key
+// this installation does not know from one whose bytes changed after signing.
 //
 // A signed manifest also gives every file section a "SHA256" (64 hexadecimal
 // digits): MD5 alone does not pin a file's contents; and a plain "SIZE"
@@ -38,7 +40,11 @@ struct S_ManifestSignature {
     std::string strSigned;    // the times as written
     std::string strExpires;   // empty when absent
     std::string strValue;     // base64
+    std::string strKey;       // KeyId of the signing key, as written; empty when absent
 };
+
+// 16 lower-case hexadecimal digits of the SHA-256 of a public key's point.
+std::string KeyId(const CEcdsaP256PublicKey& key);
 
 // Seconds since 1970-01-01T00:00:00Z of a strict "YYYY-MM-DDTHH:MM:SSZ"
 // (a real calendar date, leap years counted; hours 00-23; year from 1970).
@@ -81,6 +87,7 @@ enum class ESignatureCheck {
     NoSignature,     // no ".sig" beside it, or it cannot be read
     Malformed,       // the ".sig" is not the text above (a first-format one has no Target)
     BadSignature,    // no key of the list signed these bytes and times for this Target
+    OtherKey,        // as BadSignature, and the .sig names a signing key that is not in the list
     Expired,         // Expires has passed
     Replayed,        // Signed is older than the newest one accepted before
     BadRecord,       // the newest accepted time on record cannot be read

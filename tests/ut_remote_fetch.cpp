@@ -242,7 +242,7 @@ TEST(HostileAnswers, EveryAnswerIsBoundedAndAHostileFirstServerCannotStopTheFetc
             EXPECT_EQ("127.0.0.1:" + std::to_string((r.bSecond ? second : first).Port()), fetched.strServer);
         if (!bFile && r.strSig != strSig && r.strSig != strBigSig) {  // signed by another key
             ASSERT_EQ(1u, fetched.vecRefused.size());
-            EXPECT_EQ(ESignatureCheck::BadSignature, fetched.vecRefused[0].eReason);
+            EXPECT_EQ(ESignatureCheck::OtherKey, fetched.vecRefused[0].eReason);
         }
         if (r.pszFault && std::string(r.pszFault) == "headreset") EXPECT_EQ(3u, first.RequestLog().size());
         std::printf("[ hostile  ] %-44s stored=%d reason=%-16s ServerIP bytes=%llu ServerIP2 bytes=%llu %lu ms\n",

@@ -388,21 +388,29 @@ TEST(SilentProgram, ARunKilledWhilePuttingFilesInPlaceIsUndoneByTheNext) {
 // Each line names its event; the log is bounded and never stops a run.
 TEST(SilentProgram, TheLogSaysWhyAndNeverStopsARun) {
     const std::string strRefused =
+        std::string("manifest refused name=UpdateConfig.ini reason=\"") + SignatureCheckText(ESignatureCheck::OtherKey);
+    const std::string strChanged =
         std::string("manifest refused name=UpdateConfig.ini reason=\"") + SignatureCheckText(ESignatureCheck::BadSignature);
     const struct {
         const char* pszName;
         int nSetUp;   // 0 nothing, 1 signed by another key, 2 a file broken off, 3 no server, 4 full log, 5 log unwritable,
                       // 6 a held backup, 7 UpdateRecord.dat a directory, 8 control characters in the version,
                       // 9 a damaged kept manifest held
-                      // 10 a second entry for one file
+                      // 10 a second entry for one file, 11 a manifest byte changed after signing,
+                      // 12 a damaged Config.dat
         bool bInstalled;
         std::string strLine;
+        DWORD dwExit = 0;   // spelled out: a renumbered code breaks every script that reads it
     } cases[] = {
         {"installed", 0, true, "end installed stage=install ms="},
-        {"refused signature", 1, false, strRefused},
-        {"a server that breaks a file off", 2, false, "fetch failed file=bin\\plugin.dll reason=\"broken body\""},
-        {"no server", 3, false, "manifest unavailable name=UpdateConfig.ini"},
-        {"log past 256 KiB: moved to Update.log.1", 4, true, "start silent-program kind=1"},
+        {"refused signature", 1, false, strRefused, 2},
+        {"a server that breaks a file off", 2, false, "fetch failed file=bin\\plugin.dll reason=\"broken body\"", 3},
+        {"no server", 3, false, "manifest unavailable name=UpdateConfig.ini", 1},
+        {"no server: the end's hint", 3, false, "exit=1 hint=\"check the network and ServerIP, then UpdateTool check\"", 1},
+        // Another key and changed bytes call for different people.
+        {"a manifest changed after signing", 11, false, strChanged, 2},
+        {"a damaged Config.dat is named so", 12, false, "manifest not-asked file=Config.dat reason=\"Config.dat is damaged\"", 2},
+        {"log past 256 KiB: moved to Update.log.1", 4, true, "start silent-program update-exe=4.0.0.0 kind=1"},
         {"log that cannot be written", 5, true, ""},
         // Failures the run survives, each with its call, file and Win32 error.
         {"a backup held without delete sharing", 6, true,
@@ -429,6 +437,11 @@ TEST(SilentProgram, TheLogSaysWhyAndNeverStopsARun) {
             ASSERT_TRUE(PrepareSignedCase(inst, ESigned::OtherKey, inst.ReleaseDir() + "1\\", "UpdateConfig.ini",
                                           "Program", "QOVA.dll", nullptr));
         }
+        if (c.nSetUp == 11) {
+            ASSERT_TRUE(PrepareSignedCase(inst, ESigned::ManifestByteChanged, inst.ReleaseDir() + "1\\",
+                                          "UpdateConfig.ini", "Program", "QOVA.dll", nullptr));
+        }
+        if (c.nSetUp == 12) ASSERT_TRUE(WriteFileBytes(inst.App("Config.dat"), "not an encrypted file"));
         if (c.nSetUp == 3) ASSERT_TRUE(inst.SetConfig("Update", "ServerPort", "1"));   // nothing listens there
         if (c.nSetUp == 4) ASSERT_TRUE(WriteFileBytes(inst.App("UpdateState\\Update.log"), strOldLog));
         UiProcess holder;
@@ -446,7 +459,9 @@ TEST(SilentProgram, TheLogSaysWhyAndNeverStopsARun) {
         ASSERT_TRUE(inst.Serve());
         if (c.nSetUp == 2) ASSERT_TRUE(TestServer::First().SetFault("/1/bin/plugin.dll", "drop"));
 
-        ASSERT_TRUE(inst.RunUpdate("-silent")) << c.pszName;
+        DWORD dwExit = 99;
+        ASSERT_TRUE(inst.RunUpdate("-silent", 60000, &dwExit)) << c.pszName;
+        EXPECT_EQ(c.dwExit, dwExit) << c.pszName;
         ExpectFiles(inst, c.bInstalled ? kNewFiles : kOldFiles, c.pszName);
         if (c.nSetUp == 5) continue;   // the run's result is all there is to see
         const std::string strLog = UpdateLog(inst);
@@ -476,7 +491,10 @@ TEST(SilentProgram, AFileThatCannotBeInstalledKeepsTheWholeOldReleaseUntilANextR
         UiProcess holdBackup, holdTarget;
         ASSERT_TRUE(inst.Hold(holdBackup, "QOVA.dll.bak", "r"));
         ASSERT_TRUE(inst.Hold(holdTarget, "QOVA.dll", "rd"));
-        ASSERT_TRUE(inst.RunUpdate("-silent"));
+        DWORD dwExit = 99;
+        ASSERT_TRUE(inst.RunUpdate("-silent", 60000, &dwExit));
+        EXPECT_EQ(5u, dwExit) << "install-failed";
+        EXPECT_NE(std::string::npos, UpdateLog(inst).find("old-release=back")) << UpdateLog(inst);
         EXPECT_EQ("old QOVA.dll", ReadFileBytes(inst.App("QOVA.dll")));
         EXPECT_EQ("stale backup", ReadFileBytes(inst.App("QOVA.dll.bak")));
         ExpectFiles(inst, kOldFiles, "the others are put back");
@@ -503,11 +521,13 @@ TEST(SilentProgram, AFailedOrDamagedDownloadInstallsNothing) {
         const char* pszFault;        // server fault on bin\plugin.dll, or nullptr
         const char* pszServedBytes;  // served in place of the published bytes, or nullptr
         const char* pszManifestSize; // SIZE written into the manifest instead, or nullptr
+        const char* pszLogPart;      // in the log: sizes and the server a support desk asks for
     } cases[] = {
-        {"second of three not found", "404", nullptr, nullptr},
-        {"second of three cut short", "short", nullptr, nullptr},
-        {"served with other content of the same size", nullptr, "NEW plugin", nullptr},
-        {"served content longer than SIZE says", nullptr, nullptr, "3"},
+        {"second of three not found", "404", nullptr, nullptr, "reason=\"HTTP status\" server=127.0.0.1:"},
+        {"second of three cut short", "short", nullptr, nullptr, "fetch failed file=bin\\plugin.dll"},
+        {"served with other content of the same size", nullptr, "NEW plugin", nullptr,
+         "check damaged file=bin\\plugin.dll digest=MD5 server=127.0.0.1:"},
+        {"served content longer than SIZE says", nullptr, nullptr, "3", "expected=3 received=10"},
     };
     for (const auto& c : cases) {
         TestInstallation inst(kInstalled, "CN", false);
@@ -526,7 +546,10 @@ TEST(SilentProgram, AFailedOrDamagedDownloadInstallsNothing) {
         ASSERT_TRUE(inst.Serve());
         if (c.pszFault) ASSERT_TRUE(TestServer::First().SetFault("/1/bin/plugin.dll", c.pszFault));
 
-        ASSERT_TRUE(inst.RunUpdate("-silent")) << c.pszName;
+        DWORD dwExit = 99;
+        ASSERT_TRUE(inst.RunUpdate("-silent", 60000, &dwExit)) << c.pszName;
+        EXPECT_EQ(3u, dwExit) << c.pszName << ": a file not delivered intact";
+        EXPECT_NE(std::string::npos, UpdateLog(inst).find(c.pszLogPart)) << c.pszName << "\n" << UpdateLog(inst);
         ExpectFiles(inst, kOldFiles, c.pszName);
         EXPECT_FALSE(FileExists(inst.App("bin\\地图\\extra.dat"))) << c.pszName;
         EXPECT_EQ(kInstalled, inst.InstalledVersion()) << c.pszName;

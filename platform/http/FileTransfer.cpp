@@ -122,14 +122,14 @@ TransferStep CFileTransfer::Next(CProgressReporter& reporter) {
         return AfterHeaders();
     case Phase::Querying:
         if (cbBytes == 0) return m_bOpenLength ? OpenEnd(reporter) : Failed(0);  // the end, or an early one
-        if (cbBytes > m_nTotal - m_part.Have()) return Beyond();
+        if (cbBytes > m_nTotal - m_part.Have()) return Beyond(cbBytes);
         return Begin(Phase::ReadingBuffered, m_pRequest->BeginRead(std::min(cbBytes, kReadBufferBytes)),
                      m_clock->WindowLeft());
     case Phase::ReadingBuffered:
     case Phase::ReadingBulk:
         return AfterRead(cbBytes, reporter);
     case Phase::ReadingEnd:
-        if (cbBytes != 0) return Beyond();
+        if (cbBytes != 0) return Beyond(cbBytes);
         return m_bOpenLength ? OpenEnd(reporter) : Complete(reporter);
     }
     return EndAttempt(TransferStep::TryNext, ETransferFailure::Unreachable);
@@ -217,7 +217,7 @@ std::optional<TransferStep> CFileTransfer::TakeRestOfPart(uint64_t nLength) {
 
 TransferStep CFileTransfer::AfterRead(DWORD cbRead, CProgressReporter& reporter) {
     if (cbRead == 0) return Failed(0);
-    if (cbRead > m_nTotal - m_part.Have()) return Beyond();
+    if (cbRead > m_nTotal - m_part.Have()) return Beyond(cbRead);
     if (!m_part.Write(m_pRequest->Data(), cbRead))
         return EndAttempt(TransferStep::GiveUp, ETransferFailure::LocalWrite, GetLastError());
     m_bReceivedBytes = true;
@@ -251,9 +251,11 @@ TransferStep CFileTransfer::Begin(Phase phase, bool bStarted, DWORD dwLimitMs) {
     return TransferStep::Pending;
 }
 
-bool CFileTransfer::Outside(uint64_t nLength, ETransferFailure& eReason) const {
+bool CFileTransfer::Outside(uint64_t nLength, ETransferFailure& eReason) {
     if (m_bound.nSize != S_FileBound::kUnknown && nLength != m_bound.nSize) {
         eReason = ETransferFailure::ContentMismatch;
+        m_end.nExpected = m_bound.nSize;   // for the log: the two sizes are what a support desk asks for
+        m_end.nReceived = nLength;
         return true;
     }
     if (m_bound.nMaxSize != S_FileBound::kUnknown && nLength > m_bound.nMaxSize) {
@@ -263,14 +265,20 @@ bool CFileTransfer::Outside(uint64_t nLength, ETransferFailure& eReason) const {
     return false;
 }
 
-TransferStep CFileTransfer::Beyond() {
+TransferStep CFileTransfer::Beyond(uint64_t nMore) {
     const bool bTooLarge = m_bOpenLength && m_bound.nSize == S_FileBound::kUnknown;
+    m_end.nExpected = m_bound.nSize;
+    m_end.nReceived = m_part.Have() + nMore;
+    m_end.bReceivedMore = true;
     return EndAttempt(TransferStep::TryNext, bTooLarge ? ETransferFailure::TooLarge : ETransferFailure::ContentMismatch);
 }
 
 TransferStep CFileTransfer::OpenEnd(CProgressReporter& reporter) {
-    if (m_bound.nSize != S_FileBound::kUnknown && m_part.Have() != m_bound.nSize)
+    if (m_bound.nSize != S_FileBound::kUnknown && m_part.Have() != m_bound.nSize) {
+        m_end.nExpected = m_bound.nSize;
+        m_end.nReceived = m_part.Have();
         return EndAttempt(TransferStep::TryNext, ETransferFailure::ContentMismatch);
+    }
     m_nTotal = m_part.Have();
     return Complete(reporter);
 }

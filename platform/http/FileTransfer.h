@@ -86,9 +86,9 @@ private:
     TransferStep NextBodyStep();
     TransferStep Begin(Phase phase, bool bStarted, DWORD dwLimitMs);
     // True (with the reason) when a body of nLength bytes is outside the bound.
-    bool Outside(uint64_t nLength, ETransferFailure& eReason) const;
+    bool Outside(uint64_t nLength, ETransferFailure& eReason);
     // More bytes came than the body may have.
-    TransferStep Beyond();
+    TransferStep Beyond(uint64_t nMore);
     // The end of a body without a length.
     TransferStep OpenEnd(CProgressReporter& reporter);
     bool WholeTimeOver() const;
