@@ -25,8 +25,14 @@ int RunSilent(const S_CommandLine& cmd) {
         const std::string strName = "Program";
         if (updater.InitProgram(kProgramUpdateType, strName)) updater.UpdateProgram();
     } else {
-        // A name that would leave the application directory updates nothing.
-        if (updater.InitData(cmd.nUpdateType, cmd.strUpdateName)) updater.UpdateData();
+        // A name that would leave the application directory updates nothing; the log says so.
+        if (updater.InitData(cmd.nUpdateType, cmd.strUpdateName)) {
+            updater.UpdateData();
+        } else {
+            std::string strAppPath;
+            CDirectoryEx::GetApplicationPath(strAppPath);
+            LogRefusedName(strAppPath, ERoad::SilentData, cmd.nUpdateType, cmd.strUpdateName);
+        }
     }
     return static_cast<int>(SilentExitFor(updater.EndResult()));
 }

@@ -148,6 +148,18 @@ S_RunSetup LoadRunSetup(ERoad eRoad, int nUpdateType, const std::string& strUpda
     return setup;
 }
 
+void LogRefusedName(const std::string& strAppPath, ERoad eRoad, int nUpdateType, const std::string& strUpdateName) {
+    const CUpdateLog log(strAppPath);
+    log.Write("start", std::string(RoadText(eRoad)) + LogField("update-exe", ProgramFileVersion()) +
+                           LogField("kind", nUpdateType) + LogField("set", strUpdateName));
+    log.Write("start", "refused" + LogField("set", strUpdateName) + " reason=unsafe-name");
+    S_RunOutcome outcome;
+    outcome.eResult = ERunResult::UnsafeName;
+    log.Write("end", std::string(RunResultText(outcome.eResult)) + LogField("stage", RunStageText(ERunStage::Start)) +
+                         LogField("exit", static_cast<unsigned int>(SilentExitFor(outcome.eResult))) +
+                         LogField("hint", EndHint(outcome, S_FetchedManifest())));
+}
+
 void DeleteBackups(const std::string& strAppDir) {
     std::vector<std::string> vecBackups;
     CDirectoryEx::SearchFile(strAppDir, true, "*.bak", vecBackups);

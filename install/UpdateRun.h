@@ -145,6 +145,10 @@ private:
     bool m_bEnded = false;
 };
 
+// The log lines of a silent run refused before it starts because its data-set
+// name would leave the installation (no CUpdateRun is made for such a name).
+void LogRefusedName(const std::string& strAppPath, ERoad eRoad, int nUpdateType, const std::string& strUpdateName);
+
 // Deletes every "*.bak" file at and below strAppDir, whichever run left it.
 // Best effort: a backup still in use stays until a later run (and says so in the log).
 void DeleteBackups(const std::string& strAppDir);

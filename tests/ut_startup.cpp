@@ -222,10 +222,15 @@ TEST_F(UpdateExeCopy, SilentRunsStartAndEndCleanly) {
     for (const auto& c : {std::make_pair("-silent", 1u), std::make_pair("-SIL -t:3 -d:Skin", 1u),
                           std::make_pair("\"\" -t:0", 1u), std::make_pair("-silent -t:3 -d:..", 7u)}) {
         const char* pszArgs = c.first;
+        DeleteFileA((m_dir / "UpdateState\\Update.log").c_str());   // each run's lines alone
         const RunResult result = RunProgram(m_strExe, pszArgs, 60000);
         ASSERT_TRUE(result.bStarted) << pszArgs;
         EXPECT_TRUE(result.bEnded) << pszArgs;
         EXPECT_EQ(c.second, result.dwExitCode) << pszArgs;
+        const std::string strLog = ReadFileBytes(m_dir / "UpdateState\\Update.log");
+        EXPECT_NE(std::string::npos, strLog.find(c.second == 7u ? "end unsafe-name stage=start exit=7 hint="
+                                                                 : "end manifest-unavailable stage=manifest"))
+            << pszArgs << "\n" << strLog;
         EXPECT_TRUE(FileExists(m_strExe)) << pszArgs;
         EXPECT_TRUE(FileExists(m_dir / "Config.dat")) << pszArgs;
     }
