@@ -70,13 +70,14 @@ std::string FetchServers(const std::vector<S_ServerTally>& vecBefore, const std:
 std::string SizeFields(const S_TransferFailure& failure) {
     if (failure.eReason != ETransferFailure::ContentMismatch || failure.nExpected == S_TransferFailure::kNoLength)
         return std::string();
-    return LogField("expected", failure.nExpected) +
-           LogField(failure.bReceivedMore ? "received-at-least" : "received", failure.nReceived);
+    const char* pszServed = failure.bAnnounced ? "announced" : failure.bReceivedMore ? "received-at-least" : "received";
+    return LogField("expected", failure.nExpected) + LogField(pszServed, failure.nReceived);
 }
 
 bool IsHeldError(DWORD dwError) {
+    // ERROR_ALREADY_EXISTS: the file's ".bak" name is taken by a backup something holds.
     return dwError == ERROR_SHARING_VIOLATION || dwError == ERROR_LOCK_VIOLATION || dwError == ERROR_ACCESS_DENIED ||
-           dwError == ERROR_USER_MAPPED_FILE;
+           dwError == ERROR_USER_MAPPED_FILE || dwError == ERROR_ALREADY_EXISTS;
 }
 
 // One thing a first-line agent can check or do about how the run ended.

@@ -256,6 +256,7 @@ bool CFileTransfer::Outside(uint64_t nLength, ETransferFailure& eReason) {
         eReason = ETransferFailure::ContentMismatch;
         m_end.nExpected = m_bound.nSize;   // for the log: the two sizes are what a support desk asks for
         m_end.nReceived = nLength;
+        m_end.bAnnounced = true;
         return true;
     }
     if (m_bound.nMaxSize != S_FileBound::kUnknown && nLength > m_bound.nMaxSize) {

@@ -57,11 +57,13 @@ struct S_TransferFailure {
     std::string strServer;       // "ip:port" of the last server asked for it
     DWORD dwStatus = 0;          // with HttpStatus
     DWORD dwError = 0;           // a Win32 / WinHTTP error, when one is known
-    // ContentMismatch: the length asked for and the length served (announced,
-    // or counted; with bReceivedMore at least that much: the body ran on).
+    // ContentMismatch: the length asked for and the length served: announced
+    // (bAnnounced, nothing read), or counted (with bReceivedMore at least that
+    // much: the body ran on).
     static constexpr unsigned long long kNoLength = ~0ULL;
     unsigned long long nExpected = kNoLength;
     unsigned long long nReceived = kNoLength;
+    bool bAnnounced = false;
     bool bReceivedMore = false;
 };
 
