@@ -351,6 +351,8 @@ TEST(KeptManifests, A304StagesTheKeptCopyAndEverythingElseFetchesInFull) {
             // Kept exactly while a pair is accepted.
             EXPECT_EQ(step.bStored, FileExists(strKept) && FileExists(strKept + ".sig"));
             if (!step.bStored) EXPECT_EQ(ESignatureCheck::Expired, fetched.eSignature);
+            // What the log marks "status=304 copy=kept".
+            EXPECT_EQ(step.bStored && step.vecStatuses.back() == "304", fetched.bKeptCopy);
         }
     }
 }
