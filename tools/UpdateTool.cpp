@@ -30,6 +30,7 @@ const ToolCommand kCommands[] = {
     {"pubkey", RunPubkeyCommand, "pubkey PRIVATE_KEY_FILE"},
     {"sign", RunSignCommand, "sign MANIFEST --key PRIVATE_KEY_FILE --kind N [--expires DAYS]"},
     {"verify", RunVerifyCommand, "verify MANIFEST|DIR PUBLIC_KEY [--kind N] [--exclude PATTERN]..."},
+    {"check", RunCheckCommand, "check URL --kind N [--public-key LINE] [--data]"},
     {"patch", RunPatchCommand, "patch make OLD NEW OUT | patch apply OLD PATCH OUT"},
     {"compress", RunCompressCommand, "compress IN OUT"},
     {"decompress", RunDecompressCommand, "decompress IN OUT SIZE"},
