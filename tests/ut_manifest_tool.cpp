@@ -136,7 +136,7 @@ TEST_F(ManifestToolTest, ProgramManifestDescribesEveryFileOfTheRelease) {
     ASSERT_TRUE(WriteFileBytes(m_strRelease + "UpdateConfig.ini", "stale manifest"));
     ASSERT_TRUE(SetLocalWriteTime(m_strRelease + "bin\\a.dll", 2012, 7, 15, 9, 5, 31));
     const ToolRun run = RunManifestTool(m_tmp, "program " + Quoted(m_strRelease) +
-                                                   " --version 4.0.1008.0101 --region CN --unconditional 0 --notify 1");
+                                                   " --version 4.0.1008.0101 --region CN --unconditional 0 --notify 1 --rollout 10");
     ASSERT_EQ(0u, run.dwExit) << run.strError;
 
     CConfigFile manifest(m_strRelease + "UpdateConfig.ini");
@@ -144,6 +144,7 @@ TEST_F(ManifestToolTest, ProgramManifestDescribesEveryFileOfTheRelease) {
     EXPECT_EQ("CN", Read(manifest, "Version", "REGION"));
     EXPECT_EQ("0", Read(manifest, "Version", "UNCONDITIONALUPDATE"));
     EXPECT_EQ("1", Read(manifest, "Version", "NOTIFIY"));
+    EXPECT_EQ("10", Read(manifest, "Version", "ROLLOUT"));
 
     std::vector<std::string> vecExpected;
     for (const ReleaseFile& file : kRelease) vecExpected.push_back(file.pszName);
@@ -246,6 +247,9 @@ TEST_F(ManifestToolTest, BadUsageExitsWithTwoAndOneLine) {
         "program " + strDir + " --version 1 --region CN --notify x",
         "program " + strDir + " --version 1 --region CN --unconditional -1",
         "program " + strDir + " --version 1 --region CN --colour red",
+        "program " + strDir + " --version 1 --region CN --rollout 101",
+        "program " + strDir + " --version 1 --region CN --rollout 5%",
+        "data " + strDir + " --rollout 10",               // no [Version] to hold it
         "data " + strDir + " --version 1",                // data sets have no header
         "data " + strDir + " -o",
     };
