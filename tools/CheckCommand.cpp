@@ -401,7 +401,7 @@ int RunCheck(const S_CheckOptions& options) {
     CConfigFile manifest(strManifestPath);
     std::string strVersion;
     manifest.ReadString("Version", "VERSION", "", strVersion);
-    ToolPrintf(stdout, "%s: version %s, %u names checked (%llu bytes as listed), %u problem%s: %s\n", strBase.c_str(),
+    ToolPrintf(stdout, "%s: version %s, %u names checked (%llu bytes matched), %u problem%s: %s\n", strBase.c_str(),
                strVersion.empty() ? "-" : strVersion.c_str(), static_cast<unsigned>(vecFiles.size()), nBytes,
                nProblems, nProblems == 1 ? "" : "s",
                nProblems ? "not the release" : (options.vecKeys.empty() ? "serves the release" : "serves the signed release"));
