@@ -254,7 +254,7 @@ bool CUpdateRun::HeldBackByRollout(CConfigFile& manifest) {
     unsigned nDraw = 0;
     const bool bKept = ReadRolloutDraw(m_setup.strAppPath, nDraw);
     if (bReadable && RolloutAdmits(nPercent, nDraw)) {
-        m_log.Write("compare", "rollout" + LogField("rollout", nPercent) + LogField("draw", nDraw));
+        m_log.Write("compare", "admitted" + LogField("rollout", nPercent) + LogField("draw", nDraw));
         return false;
     }
     m_log.Write("compare", std::string(bReadable && nPercent > 0 ? "held-back" : "halted") +

@@ -260,7 +260,7 @@ TEST(SilentProgram, AStagedRolloutInstallsOnlyInsideItsShare) {
         bool bInstalled;
         const char* pszLogLine;
     } cases[] = {
-        {"inside 10 %", "10", "999", true, "compare rollout rollout=10 draw=999"},
+        {"inside 10 %", "10", "999", true, "compare admitted rollout=10 draw=999"},
         {"outside 10 %, then raised to 20 %", "10", "1000", false, "compare held-back rollout=10 draw=1000 offered="},
         {"halted", "0", "0", false, "compare halted rollout=0 draw=0"},
         {"everyone", "100", "9999", true, "compare changed="},
