@@ -37,7 +37,8 @@ namespace {
 EDialogState DialogStateFor(ERunResult eResult) {
     switch (eResult) {
     case ERunResult::Offered: return EDialogState::Offer;
-    case ERunResult::UpToDate: return EDialogState::UpToDate;
+    case ERunResult::UpToDate:
+    case ERunResult::HeldBack: return EDialogState::UpToDate;   // the dialog is never held back
     case ERunResult::Installed:
     case ERunResult::Cancelled: return EDialogState::Closed;
     case ERunResult::ManifestUnavailable:
@@ -69,6 +70,7 @@ S_EndActions EndActionsFor(ERoad eRoad, ERunResult eResult) {
         actions.bDeleteStaging = true;
         break;
     case ERunResult::UpToDate:     // the dialog's check leaves the fetched manifest staged
+    case ERunResult::HeldBack:
     case ERunResult::FetchFailed:  // the dialog's next opening continues what arrived; a silent run starts afresh
     case ERunResult::LocalFailure:
     case ERunResult::Damaged:
@@ -132,6 +134,7 @@ const char* RunResultText(ERunResult eResult) {
     switch (eResult) {
     case ERunResult::Offered: return "offered";
     case ERunResult::UpToDate: return "up-to-date";
+    case ERunResult::HeldBack: return "held-back";
     case ERunResult::Installed: return "installed";
     case ERunResult::UnsafeName: return "unsafe-name";
     case ERunResult::ManifestUnavailable: return "manifest-unavailable";

@@ -47,6 +47,7 @@ enum class ERunStage { Start, Manifest, Compare, Fetch, Check, Install, End };
 enum class ERunResult {
     Offered,               // files differ and may be installed (the check's result)
     UpToDate,              // the manifest was accepted and nothing differs
+    HeldBack,              // files differ, but a silent run's staged rollout has not reached this installation (or is halted)
     Installed,             // every file is in place and the traces are written
     UnsafeName,            // the data-set name would leave the installation
     ManifestUnavailable,   // no server delivered the manifest

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "config/ClientConfig.h"
+#include "config/Rollout.h"
 #include "download/RemoteFetch.h"
 #include "install/InstallJournal.h"
 #include "install/MainClient.h"
@@ -313,7 +314,31 @@ const S_RunOutcome& CUpdateRun::Compare() {
         RecordAcceptedManifest(m_setup.strAppPath, m_fetched);   // nothing was missing
         return Stop(ERunStage::Compare, ERunResult::UpToDate);
     }
+    if (HeldBackByRollout(manifest)) return Stop(ERunStage::Compare, ERunResult::HeldBack);
     return Stop(ERunStage::Compare, ERunResult::Offered);
+}
+
+// A silent run installs a staged release only once its rollout reaches this
+// installation's draw; a person asking in the dialog is offered it regardless.
+bool CUpdateRun::HeldBackByRollout(CConfigFile& manifest) {
+    if (m_policy.eRoad == ERoad::Dialog || m_policy.eLayout != EManifestLayout::Program) return false;
+    const std::string* pRollout = manifest.FindValue("Version", kRolloutKey);
+    if (!pRollout) return false;
+    unsigned nPercent = 0;
+    // A value no tool writes halts: installing nowhere is the mistake that can be undone.
+    const bool bReadable = ParseRolloutPercent(*pRollout, nPercent);
+    if (bReadable && nPercent >= 100) return false;
+    unsigned nDraw = 0;
+    const bool bKept = ReadRolloutDraw(m_setup.strAppPath, nDraw);
+    if (bReadable && RolloutAdmits(nPercent, nDraw)) {
+        m_log.Write("compare", "admitted" + LogField("rollout", nPercent) + LogField("draw", nDraw));
+        return false;
+    }
+    m_log.Write("compare", std::string(bReadable && nPercent > 0 ? "held-back" : "halted") +
+                               LogField("rollout", *pRollout) + LogField("draw", nDraw) +
+                               (bKept ? std::string() : LogField("draw-kept", "no")) +
+                               LogField("offered", m_head.strVersion));
+    return true;
 }
 
 void CUpdateRun::CompareWithInstallation() {

@@ -31,6 +31,8 @@
 #include "manifest/UpdateFileInfo.h"
 #include "platform/http/UpdateIntf.h"
 
+class CConfigFile;
+
 class CStagedFileCheck;
 
 // What a run is given.
@@ -121,6 +123,7 @@ private:
     bool RecoverInterruptedInstall();
     bool LogManifestResult();
     void CompareWithInstallation();
+    bool HeldBackByRollout(CConfigFile& manifest);
     void NormaliseNames();
     void SkipClientState();
     S_InstallTraces MakeTraces() const;

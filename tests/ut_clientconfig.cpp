@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "config/ClientConfig.h"
+#include "config/Rollout.h"
 #include "platform/ini/CryptConfigFile.h"
 #include "support/TempDir.h"
 
@@ -140,3 +141,54 @@ TEST(ClientConfig, ConnectionsDefaultToFourAndStayWithinOneToEight) {
 }
 
 }  // namespace
+
+// Many installations, each drawing once: the share a rollout reaches stays
+// within a binomial bound, each keeps its decision, and a raise only adds.
+TEST(Rollout, EachInstallationDrawsOnceAndARaiseOnlyAdds) {
+    TempDir dir;
+    const unsigned kInstallations = 200;
+    std::vector<unsigned> vecDraws;
+    for (unsigned i = 0; i < kInstallations; ++i) {
+        const std::string strApp = dir / (std::to_string(i) + "\\");
+        CreateDirectoryA(strApp.c_str(), nullptr);
+        unsigned nDraw = 0, nAgain = 0;
+        ASSERT_TRUE(ReadRolloutDraw(strApp, nDraw));
+        ASSERT_TRUE(ReadRolloutDraw(strApp, nAgain));
+        ASSERT_EQ(nDraw, nAgain) << "drawn once, kept";
+        ASSERT_LT(nDraw, kRolloutDraws);
+        vecDraws.push_back(nDraw);
+    }
+    unsigned nAt25 = 0;
+    for (unsigned nDraw : vecDraws) {
+        const bool bAt25 = RolloutAdmits(25, nDraw);
+        nAt25 += bAt25 ? 1 : 0;
+        if (bAt25) EXPECT_TRUE(RolloutAdmits(50, nDraw)) << nDraw;
+        EXPECT_FALSE(RolloutAdmits(0, nDraw)) << nDraw;
+        EXPECT_TRUE(RolloutAdmits(100, nDraw)) << nDraw;
+    }
+    // 50 expected, standard deviation about 6.1: five of them either way.
+    EXPECT_GE(nAt25, 19u);
+    EXPECT_LE(nAt25, 81u);
+    EXPECT_TRUE(RolloutAdmits(1, 99));
+    EXPECT_FALSE(RolloutAdmits(1, 100));
+
+    // A draw on record is taken as it is; one that is not a draw is drawn again.
+    const std::string strApp = dir / "0\\";
+    WriteValues(strApp + "UserConfig.dat", {{"Rollout", "Draw", "9999"}});
+    unsigned nDraw = 0;
+    ASSERT_TRUE(ReadRolloutDraw(strApp, nDraw));
+    EXPECT_EQ(9999u, nDraw);
+    WriteValues(strApp + "UserConfig.dat", {{"Rollout", "Draw", "10000"}});
+    ASSERT_TRUE(ReadRolloutDraw(strApp, nDraw));
+    EXPECT_LT(nDraw, kRolloutDraws);
+    // Nowhere to keep it: only a full rollout reaches the installation.
+    EXPECT_FALSE(ReadRolloutDraw(dir / "missing\\", nDraw));
+    EXPECT_EQ(kRolloutDraws - 1, nDraw);
+
+    unsigned nPercent = 0;
+    for (const char* pszBad : {"", "101", "-1", "5%", " 5", "1000000"}) EXPECT_FALSE(ParseRolloutPercent(pszBad, nPercent)) << pszBad;
+    ASSERT_TRUE(ParseRolloutPercent("0", nPercent));
+    EXPECT_EQ(0u, nPercent);
+    ASSERT_TRUE(ParseRolloutPercent("100", nPercent));
+    EXPECT_EQ(100u, nPercent);
+}

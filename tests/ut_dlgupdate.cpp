@@ -133,7 +133,8 @@ const int kOfferControls[] = {IDC_TXT_NEWVERSION, IDC_TXT_CANUPDATE, IDC_TXT_QUE
 TEST(UpdateDialogCheck, OffersTheNewVersionWithTheTemplateTextsAndDeletesBackups) {
     TestInstallation inst(kInstalledVersion, kRegion, false);
     ASSERT_TRUE(inst.Install({{"bin\\a.dll", "old a"}, {"bin\\a.dll.bak", "backup"}, {"Maps\\deep\\m.map.bak", "backup"}}));
-    ASSERT_TRUE(inst.PublishProgram({"4.0.1008.0801", kRegion, -1, -1, {{"bin\\a.dll", "new a"}, {"b.dll", "new b"}}}));
+    // Halted for silent updates (ROLLOUT=0): a person asking is offered it all the same.
+    ASSERT_TRUE(inst.PublishProgram({"4.0.1008.0801", kRegion, -1, -1, {{"bin\\a.dll", "new a"}, {"b.dll", "new b"}}, "0"}));
     ASSERT_TRUE(inst.Serve());
     DialogRun run(inst);
     ASSERT_TRUE(run.Open());

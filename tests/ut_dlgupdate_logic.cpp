@@ -121,6 +121,7 @@ TEST(EndActionsFor, EachRoadActsOnTheOutcomeItself) {
     } cases[] = {
         {ERunResult::Offered, false, false, false, false, kOffer},
         {ERunResult::UpToDate, false, false, true, false, kUpToDate},
+        {ERunResult::HeldBack, false, false, true, false, kUpToDate},   // a silent road's alone
         {ERunResult::Installed, true, true, true, true, kClosed},
         {ERunResult::InstallFailed, true, true, true, true, kError},
         // What an earlier run left could not be undone: nothing but the log line.

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <functional>
 #include <map>
 #include <random>
 #include <string>
@@ -16,6 +18,7 @@
 #include "platform/fs/Sha256.h"
 #include "platform/ini/ConfigFile.h"
 #include "support/TempDir.h"
+#include "support/TestServer.h"
 
 namespace {
 
@@ -133,7 +136,7 @@ TEST_F(ManifestToolTest, ProgramManifestDescribesEveryFileOfTheRelease) {
     ASSERT_TRUE(WriteFileBytes(m_strRelease + "UpdateConfig.ini", "stale manifest"));
     ASSERT_TRUE(SetLocalWriteTime(m_strRelease + "bin\\a.dll", 2012, 7, 15, 9, 5, 31));
     const ToolRun run = RunManifestTool(m_tmp, "program " + Quoted(m_strRelease) +
-                                                   " --version 4.0.1008.0101 --region CN --unconditional 0 --notify 1");
+                                                   " --version 4.0.1008.0101 --region CN --unconditional 0 --notify 1 --rollout 10");
     ASSERT_EQ(0u, run.dwExit) << run.strError;
 
     CConfigFile manifest(m_strRelease + "UpdateConfig.ini");
@@ -141,6 +144,7 @@ TEST_F(ManifestToolTest, ProgramManifestDescribesEveryFileOfTheRelease) {
     EXPECT_EQ("CN", Read(manifest, "Version", "REGION"));
     EXPECT_EQ("0", Read(manifest, "Version", "UNCONDITIONALUPDATE"));
     EXPECT_EQ("1", Read(manifest, "Version", "NOTIFIY"));
+    EXPECT_EQ("10", Read(manifest, "Version", "ROLLOUT"));
 
     std::vector<std::string> vecExpected;
     for (const ReleaseFile& file : kRelease) vecExpected.push_back(file.pszName);
@@ -243,6 +247,9 @@ TEST_F(ManifestToolTest, BadUsageExitsWithTwoAndOneLine) {
         "program " + strDir + " --version 1 --region CN --notify x",
         "program " + strDir + " --version 1 --region CN --unconditional -1",
         "program " + strDir + " --version 1 --region CN --colour red",
+        "program " + strDir + " --version 1 --region CN --rollout 101",
+        "program " + strDir + " --version 1 --region CN --rollout 5%",
+        "data " + strDir + " --rollout 10",               // no [Version] to hold it
         "data " + strDir + " --version 1",                // data sets have no header
         "data " + strDir + " -o",
     };
@@ -425,6 +432,70 @@ TEST_F(ManifestToolTest, DeltaFromEarlierReleasesListsPatchesAndCopiesThatSave) 
     const std::string strPublicKey = keygen.strOutput.substr(0, keygen.strOutput.find_first_of("\r\n"));
     const ToolRun verify = RunTool(m_tmp, "verify " + Quoted(m_strRelease) + " " + strPublicKey + " --kind 1");
     EXPECT_EQ(0u, verify.dwExit) << verify.strError << verify.strOutput;
+}
+
+// check against a mirror: the test server and nginx, each serving the signed
+// release as published, or with one of the faults a half-copied mirror has.
+TEST_F(ManifestToolTest, CheckFindsWhatAMirrorServesWrong) {
+    ASSERT_NE(0, TestServer::NginxPort()) << "nginx runs under scripts/test";
+    const std::string strKey = m_tmp / "k.pem";
+    const ToolRun keygen = RunTool(m_tmp, "keygen " + Quoted(strKey));
+    ASSERT_EQ(0u, keygen.dwExit) << keygen.strError;
+    const std::string strPublicKey = keygen.strOutput.substr(0, keygen.strOutput.find_first_of("\r\n"));
+    const struct {
+        const char* pszName;
+        std::function<void(const std::string& strKindDir)> fnBreak;
+        DWORD dwExit;
+        const char* pszLine;   // in the output
+    } kCases[] = {
+        {"good", [](const std::string&) {}, 0, "0 problems: serves the signed release"},
+        {"stale", [](const std::string& d) { WriteFileBytes(d + "bin\\a.dll", "library a, old"); }, 1,
+         "wrong size: bin\\a.dll"},
+        {"same size", [](const std::string& d) { WriteFileBytes(d + "bin\\a.dll", "library A"); }, 1,
+         "not the manifest's digest: bin\\a.dll (SHA256 "},
+        {"missing", [](const std::string& d) { DeleteFileA((d + "bin_x\\b.dll").c_str()); }, 1,
+         "missing: bin_x\\b.dll (HTTP 404 from 127.0.0.1:"},
+        {"web page", [](const std::string& d) { WriteFileBytes(d + "bin.txt", "<!DOCTYPE html>"); }, 1,
+         "a web page: bin.txt"},
+        {"sig for another path",
+         [&](const std::string& d) {
+             RunTool(m_tmp, "sign " + Quoted(d + "UpdateConfig.ini") + " --key " + Quoted(strKey) + " --kind 3");
+         },
+         1, "signature: signed for /3/UpdateConfig.ini, served at /9/UpdateConfig.ini"},
+    };
+    const std::string strTestRoot = m_tmp / "mirror\\";
+    const struct {
+        const char* pszWhat;
+        unsigned short nPort;
+        std::string strKindDir;
+    } kMirrors[] = {{"test server", TestServer::First().Port(), strTestRoot + "9\\"},
+                    {"nginx", TestServer::NginxPort(), TestServer::NginxRoot() + "9\\"}};
+    for (const auto& mirror : kMirrors) {
+        for (const auto& row : kCases) {
+            SCOPED_TRACE(std::string(mirror.pszWhat) + ", " + row.pszName);
+            CDirectoryEx::DeleteDirectory(mirror.strKindDir);
+            for (const ReleaseFile& file : kRelease) ASSERT_TRUE(WriteFileBytes(mirror.strKindDir + file.pszName, file.strBytes));
+            ASSERT_EQ(0u, RunManifestTool(m_tmp, "program " + Quoted(mirror.strKindDir) +
+                                                     " --version 2.0 --region CN --kind 9 --key " + Quoted(strKey))
+                              .dwExit);
+            ASSERT_TRUE(TestServer::First().Serve(strTestRoot));
+            row.fnBreak(mirror.strKindDir);
+            const ToolRun check = RunTool(m_tmp, "check http://127.0.0.1:" + std::to_string(mirror.nPort) +
+                                                     "/ --kind 9 --public-key " + strPublicKey);
+            EXPECT_EQ(row.dwExit, check.dwExit) << check.strOutput << check.strError;
+            EXPECT_NE(std::string::npos, check.strOutput.find(row.pszLine)) << check.strOutput;
+            // The signature's line, one line per file's problem and the summary.
+            const size_t nLines = std::count(check.strOutput.begin(), check.strOutput.end(), '\n');
+            const bool bFileProblem = row.dwExit != 0 && std::string(row.pszLine).rfind("signature:", 0) != 0;
+            EXPECT_EQ(bFileProblem ? 3u : 2u, nLines) << check.strOutput;
+        }
+    }
+    CDirectoryEx::DeleteDirectory(kMirrors[1].strKindDir);
+    EXPECT_EQ(2u, RunTool(m_tmp, "check http://127.0.0.1:1/").dwExit);   // no --kind
+    EXPECT_EQ(2u, RunTool(m_tmp, "check ftp://127.0.0.1 --kind 1").dwExit);
+    const ToolRun https = RunTool(m_tmp, "check https://127.0.0.1 --kind 1");
+    EXPECT_EQ(1u, https.dwExit);
+    EXPECT_NE(std::string::npos, https.strError.find("https not supported yet")) << https.strError;
 }
 
 TEST(FileDelta, AMalformedKeyLeavesTheWholeFileOnly) {

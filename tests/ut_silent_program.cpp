@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "manifest/ManifestSignature.h"
+#include "platform/ini/CryptConfigFile.h"
 #include "support/Installation.h"
 #include "support/SignedRelease.h"
 #include "support/TestServer.h"
@@ -246,6 +247,51 @@ TEST(SilentProgram, AReleaseNeverReplacesTheClientsOwnState) {
               TestServer::First().RequestLogInRuns(1));
 }
 
+std::string UpdateLog(const TestInstallation& inst) { return ReadFileBytes(inst.App("UpdateState\\Update.log")); }
+
+// A staged rollout: a silent run installs only where the installation's draw
+// falls inside the percentage, says so when it holds back, and a raise reaches
+// the held ones with the draw they have.
+TEST(SilentProgram, AStagedRolloutInstallsOnlyInsideItsShare) {
+    const struct {
+        const char* pszName;
+        const char* pszRollout;
+        const char* pszDraw;   // on record before the run; empty: none yet
+        bool bInstalled;
+        const char* pszLogLine;
+    } cases[] = {
+        {"inside 10 %", "10", "999", true, "compare admitted rollout=10 draw=999"},
+        {"outside 10 %, then raised to 20 %", "10", "1000", false, "compare held-back rollout=10 draw=1000 offered="},
+        {"halted", "0", "0", false, "compare halted rollout=0 draw=0"},
+        {"everyone", "100", "9999", true, "compare changed="},
+    };
+    for (const auto& c : cases) {
+        TestInstallation inst(kInstalled, "CN", false);
+        ASSERT_TRUE(inst.Install(kOldFiles));
+        CCryptConfigFile user(inst.App("UserConfig.dat"), "");
+        ASSERT_EQ(0, user.WriteString("Rollout", "Draw", c.pszDraw));
+        ProgramRelease release = Release(kOffered);
+        release.strRollout = c.pszRollout;
+        ASSERT_TRUE(inst.PublishProgram(release));
+        ASSERT_TRUE(inst.Serve());
+
+        ASSERT_TRUE(inst.RunUpdate("-silent")) << c.pszName;
+        ExpectFiles(inst, c.bInstalled ? kNewFiles : kOldFiles, c.pszName);
+        const std::string strLog = UpdateLog(inst);
+        EXPECT_NE(std::string::npos, strLog.find(c.pszLogLine)) << c.pszName << "\n" << strLog;
+        EXPECT_EQ(c.bInstalled, strLog.find("end held-back") == std::string::npos) << c.pszName << "\n" << strLog;
+        if (c.bInstalled || std::string(c.pszRollout) == "0") continue;
+        release.strRollout = "20";
+        ASSERT_TRUE(inst.PublishProgram(release));
+        ASSERT_TRUE(inst.RunUpdate("-silent")) << c.pszName;
+        ExpectFiles(inst, kNewFiles, c.pszName);
+        user.Initialize(inst.App("UserConfig.dat"), "");
+        std::string strDraw;
+        user.ReadString("Rollout", "Draw", "", strDraw);
+        EXPECT_EQ(c.pszDraw, strDraw) << "never drawn again";
+    }
+}
+
 TEST(SilentProgram, ALockedFileIsMovedAsideAndItsBackupGoesNextRun) {
     TestInstallation inst(kInstalled, "CN", false);
     ASSERT_TRUE(inst.Install(kOldFiles));
@@ -265,7 +311,6 @@ TEST(SilentProgram, ALockedFileIsMovedAsideAndItsBackupGoesNextRun) {
     ExpectFiles(inst, kNewFiles, "next run");
 }
 
-std::string UpdateLog(const TestInstallation& inst) { return ReadFileBytes(inst.App("UpdateState\\Update.log")); }
 
 bool HasBackups(const TestInstallation& inst) {
     for (const std::string& strName : ListTree(inst.AppDir()))

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "config/Rollout.h"
 #include "manifest/ManifestName.h"
 #include "manifest/ReleaseNames.h"
 #include "manifest/UpdateFileInfo.h"
@@ -34,6 +35,7 @@ struct ManifestOptions {
     std::string strRegion;
     int nUnconditional = 0;
     int nNotify = 0;
+    std::string strRollout;  // ROLLOUT percent; empty: none written (every installation)
     std::string strKey;     // private key file: sign the manifest
     int nKind = 0;          // update kind the manifest is served under (its signature's Target)
     int nExpiryDays = 0;    // 0: the signature never expires
@@ -62,7 +64,7 @@ struct FoundFile {
 int Usage(const char* pszWhy) {
     ToolPrintf(stderr,
                  "UpdateTool manifest: %s (usage: manifest program DIR --version V --region R "
-                 "[--unconditional N] [--notify N] [-o OUT] [--exclude PATTERN]... [--delta-from OLD_DIR]... "
+                 "[--unconditional N] [--notify N] [--rollout PERCENT] [-o OUT] [--exclude PATTERN]... [--delta-from OLD_DIR]... "
                  "[--key PRIVATE_KEY_FILE --kind N [--expires DAYS]] | "
                  "manifest data DIR [-o OUT] [--exclude PATTERN]... [--delta-from OLD_DIR]... "
                  "[--key PRIVATE_KEY_FILE --kind N [--expires DAYS]])\n",
@@ -117,6 +119,10 @@ int ParseOptions(int argc, char** argv, ManifestOptions& options) {
             if (!ParseCount(pszValue, options.nUnconditional)) return Usage("--unconditional needs a number");
         } else if (strOption == "--notify") {
             if (!ParseCount(pszValue, options.nNotify)) return Usage("--notify needs a number");
+        } else if (strOption == "--rollout") {
+            unsigned nPercent = 0;
+            if (!ParseRolloutPercent(pszValue, nPercent)) return Usage("--rollout needs a percentage 0-100");
+            options.strRollout = std::to_string(nPercent);
         } else {
             return Usage(("unknown option " + strOption).c_str());
         }
@@ -217,6 +223,7 @@ IniDocument BuildManifest(const ManifestOptions& options, const std::vector<Foun
         doc.Set("Version", "REGION", options.strRegion);
         doc.Set("Version", "UNCONDITIONALUPDATE", std::to_string(options.nUnconditional));
         doc.Set("Version", "NOTIFIY", std::to_string(options.nNotify));
+        if (!options.strRollout.empty()) doc.Set("Version", kRolloutKey, options.strRollout);
         for (const FoundFile& file : vecFiles) doc.Set("FILES", file.strStoredName, "1");
     }
     for (const FoundFile& file : vecFiles) {

@@ -25,6 +25,11 @@ int RunPubkeyCommand(int argc, char** argv);
 int RunSignCommand(int argc, char** argv);
 // verify MANIFEST PUBLIC_KEY: checks MANIFEST.sig now against one or two key lines.
 int RunVerifyCommand(int argc, char** argv);
+// check URL --kind N [--public-key LINE] [--data]: fetches the manifest, its
+// .sig and every listed file (patches and copies too) from a mirror as a
+// client would; one line per problem and a summary. 0 only when the mirror
+// serves the release exactly (signed, with --public-key), 1 otherwise, 2 bad usage.
+int RunCheckCommand(int argc, char** argv);
 
 // patch, compress and decompress: 0 done, 1 failed (one line on stderr saying
 // why; no output file is left), 2 bad usage.

@@ -28,6 +28,9 @@ const HelpText kHelp[] = {
      "  --region R           program: its region (required; --region \"\" for none)\n"
      "  --unconditional N    program: 1 offers the files even when the version is not greater\n"
      "  --notify N           program: 1 shows the notification after a silent update\n"
+     "  --rollout PERCENT    program: silent updates install it on PERCENT (0-100) of the\n"
+     "                       installations, each by a number it drew once; 0 halts the release;\n"
+     "                       the update dialog offers it to everyone (default: 100, no key)\n"
      "  -o OUT               the manifest's path (default DIR\\UpdateConfig.ini or DIR\\config.ini)\n"
      "  --key FILE           sign with this private key (needs --kind)\n"
      "  --kind N             the update kind the manifest is served under (required with --key)\n"
@@ -64,6 +67,18 @@ const HelpText kHelp[] = {
      "Checks MANIFEST.sig against one or two public key lines (comma-separated), then the folder:\n"
      "every listed file there with its SIZE and digests, every file there listed.\n"
      "example: UpdateTool verify release\\UpdateConfig.ini <public key line> --kind 1\n"},
+    {"check",
+     "usage: UpdateTool check URL --kind N [--public-key LINE] [--data]\n"
+     "  URL                  the mirror: http://host[:port] (clients ask for /<kind>/<name> below it)\n"
+     "  --kind N             the update kind the release is published under (required)\n"
+     "  --public-key LINE    the key line(s) of Config.dat: the signature must be valid for the path\n"
+     "  --data               a data set's release (config.ini) instead of the program's (UpdateConfig.ini)\n"
+     "Fetches the manifest, its .sig and every listed file, patch and compressed copy as a client\n"
+     "would (same transport, bounds and connections), and prints one line per problem: missing,\n"
+     "stale (an earlier release's file), wrong size, not the manifest's digest, a web page, a\n"
+     "signature that is not valid for the path. Exit 0 only when the mirror serves the release\n"
+     "exactly (signed, with --public-key), 1 otherwise, 2 for a usage error.\n"
+     "example: UpdateTool check http://update.example.com:8080 --kind 1 --public-key <public key line>\n"},
     {"patch",
      "usage: UpdateTool patch make OLD NEW OUT | patch apply OLD PATCH OUT\n"
      "  make                 writes a patch that turns OLD into NEW, and prints its size\n"

@@ -25,11 +25,12 @@ struct ToolCommand {
 const ToolCommand kCommands[] = {
     {"config", RunConfigCommand, "config dump|get|set|import FILE ..."},
     {"md5", RunMd5Command, "md5 FILE"},
-    {"manifest", RunManifestCommand, "manifest program|data DIR ... [--delta-from OLD_DIR]... [--key PRIVATE_KEY_FILE --kind N [--expires DAYS]]"},
+    {"manifest", RunManifestCommand, "manifest program|data DIR ... [--rollout PERCENT] [--delta-from OLD_DIR]... [--key PRIVATE_KEY_FILE --kind N [--expires DAYS]]"},
     {"keygen", RunKeygenCommand, "keygen PRIVATE_KEY_FILE"},
     {"pubkey", RunPubkeyCommand, "pubkey PRIVATE_KEY_FILE"},
     {"sign", RunSignCommand, "sign MANIFEST --key PRIVATE_KEY_FILE --kind N [--expires DAYS]"},
     {"verify", RunVerifyCommand, "verify MANIFEST|DIR PUBLIC_KEY [--kind N] [--exclude PATTERN]..."},
+    {"check", RunCheckCommand, "check URL --kind N [--public-key LINE] [--data]"},
     {"patch", RunPatchCommand, "patch make OLD NEW OUT | patch apply OLD PATCH OUT"},
     {"compress", RunCompressCommand, "compress IN OUT"},
     {"decompress", RunDecompressCommand, "decompress IN OUT SIZE"},

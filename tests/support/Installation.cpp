@@ -107,6 +107,7 @@ bool TestInstallation::PublishProgram(const ProgramRelease& release) const {
     if (release.nUnconditional >= 0)
         strManifest += "UNCONDITIONALUPDATE=" + std::to_string(release.nUnconditional) + "\r\n";
     if (release.nNotify >= 0) strManifest += "NOTIFIY=" + std::to_string(release.nNotify) + "\r\n";
+    if (!release.strRollout.empty()) strManifest += "ROLLOUT=" + release.strRollout + "\r\n";
     strManifest += "[FILES]\r\n";
     for (const ReleaseFile& file : release.vecFiles) strManifest += file.strName + "=1\r\n";
     for (const ReleaseFile& file : release.vecFiles) strManifest += ManifestFileSection(file);

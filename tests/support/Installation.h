@@ -28,6 +28,7 @@ struct ProgramRelease {
     int nUnconditional = -1;
     int nNotify = -1;
     std::vector<ReleaseFile> vecFiles;
+    std::string strRollout;   // [Version] ROLLOUT; empty: none
 };
 
 // Lower-case hexadecimal MD5 and SHA-256 of the bytes, as the manifests carry them.
