@@ -93,6 +93,7 @@ ESilentExit SilentExitFor(ERunResult eResult) {
     switch (eResult) {
     case ERunResult::Installed:
     case ERunResult::UpToDate:
+    case ERunResult::HeldBack:   // nothing this installation may install yet
     case ERunResult::Offered: return ESilentExit::Done;   // the dialog's check; a silent run never ends on it
     case ERunResult::ManifestUnavailable: return ESilentExit::NoServer;
     case ERunResult::ManifestRefused:

@@ -88,6 +88,7 @@ std::string EndHint(const S_RunOutcome& outcome, const S_FetchedManifest& fetche
     case ERunResult::Offered: return "the dialog offered the release";
     case ERunResult::UpToDate:
     case ERunResult::Installed: return "nothing to do";
+    case ERunResult::HeldBack: return "a staged rollout has not reached this installation yet: nothing to do";
     case ERunResult::UnsafeName: return "-d: must name a directory below the installation";
     case ERunResult::ManifestUnavailable: return "check the network and ServerIP, then UpdateTool check";
     case ERunResult::ManifestRefused:
