@@ -55,12 +55,14 @@ ToolRun RunTool(const TempDir& tmp, const std::vector<std::string>& vecArgs, con
         std::wstring strWideCommand = Utf8ToWide(strCommand);   // arguments reach the tool as UTF-16
         if (!CreateProcessW(strExe.c_str(), &strWideCommand[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
                             nullptr, &si, &pi)) {
+            run.strErr = "(cannot start UpdateTool: error " + std::to_string(GetLastError()) + ")";
             return run;
         }
         UniqueHandle hProcess(pi.hProcess);
         UniqueHandle hThread(pi.hThread);
         if (WaitForSingleObject(hProcess.get(), 30000) != WAIT_OBJECT_0) {
             TerminateProcess(hProcess.get(), 99);
+            run.strErr = "(UpdateTool still running after 30000 ms)";
             return run;
         }
         GetExitCodeProcess(hProcess.get(), &run.dwExit);

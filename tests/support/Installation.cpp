@@ -125,7 +125,12 @@ bool TestInstallation::Serve() const { return TestServer::First().Serve(m_strRel
 bool TestInstallation::RunUpdate(const std::string& strArgs, DWORD dwTimeoutMs) const {
     UiProcess process;
     DWORD dwExit = 1;
-    return StartUpdate(process, strArgs) && process.Wait(dwTimeoutMs, &dwExit);
+    if (!StartUpdate(process, strArgs)) return false;   // UiProcess says why
+    if (!process.Wait(dwTimeoutMs, &dwExit)) {
+        std::fprintf(stderr, "RunUpdate: Update.exe %s still running after %lu ms\n", strArgs.c_str(), dwTimeoutMs);
+        return false;
+    }
+    return true;
 }
 
 bool TestInstallation::StartUpdate(UiProcess& process, const std::string& strArgs) const {
@@ -149,6 +154,7 @@ int TestInstallation::RunTool(const std::vector<std::string>& vecArgs) const {
         std::fprintf(stderr, "RunTool: %s still running after %lu ms\n", strCommand.c_str(), GetTickCount() - dwStart);
         return -1;
     }
+    if (dwExit == 0xFFFFFFFF) std::fprintf(stderr, "RunTool: %s itself exited with 0xFFFFFFFF\n", strCommand.c_str());
     return static_cast<int>(dwExit);
 }
 
