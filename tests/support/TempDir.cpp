@@ -45,6 +45,7 @@ TempDir::TempDir() {
     static std::atomic<unsigned> s_nCounter{0};
     wchar_t szTemp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, szTemp);
+    CDirectoryEx::CreateMultipleDirectory(WideToUtf8(szTemp));
     for (;;) {
         char szName[64];
         std::snprintf(szName, sizeof(szName), "qova-test-%lu-%u\\", GetCurrentProcessId(), s_nCounter++);
