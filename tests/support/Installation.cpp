@@ -81,13 +81,18 @@ std::string Sha256Hex(const std::string& strBytes) { return HexDigest(BCRYPT_SHA
 TestInstallation::TestInstallation(const std::string& strVersion, const std::string& strRegion, bool bWithClient,
                                    const std::string& strAppFolder)
     : m_strAppDir(m_dir / (strAppFolder + "\\")), m_strReleaseDir(m_dir / "release\\") {
-    CreateDirectoryW(Utf8ToWide(m_strAppDir).c_str(), nullptr);
-    CreateDirectoryW(Utf8ToWide(m_strReleaseDir).c_str(), nullptr);
-    CopyFileW(Utf8ToWide(ProductBinDir() + "Update.exe").c_str(), Utf8ToWide(App("Update.exe")).c_str(), FALSE);
-    if (bWithClient) {
-        CopyFileW(Utf8ToWide(TestProgramDir() + "QOVAClient.exe").c_str(), Utf8ToWide(App("QOVAClient.exe")).c_str(),
-                  FALSE);
+    // A program that cannot be started later is explained here, not guessed at.
+    for (const std::string& strDir : {m_strAppDir, m_strReleaseDir}) {
+        if (!CreateDirectoryW(Utf8ToWide(strDir).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+            std::fprintf(stderr, "TestInstallation: cannot create %s (error %lu)\n", strDir.c_str(), GetLastError());
     }
+    const auto copy = [](const std::string& strFrom, const std::string& strTo) {
+        if (!CopyFileW(Utf8ToWide(strFrom).c_str(), Utf8ToWide(strTo).c_str(), FALSE))
+            std::fprintf(stderr, "TestInstallation: cannot copy %s to %s (error %lu)\n", strFrom.c_str(), strTo.c_str(),
+                         GetLastError());
+    };
+    copy(ProductBinDir() + "Update.exe", App("Update.exe"));
+    if (bWithClient) copy(TestProgramDir() + "QOVAClient.exe", App("QOVAClient.exe"));
 
     CCryptConfigFile config(App("Config.dat"), "");
     config.WriteString("Update", "Version", strVersion);
