@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -35,12 +36,19 @@ int RunTool(const std::vector<std::string>& vecArgs) {
     PROCESS_INFORMATION pi = {};
     const std::wstring strExe = Utf8ToWide(ProductBinDir() + "UpdateTool.exe");
     if (!CreateProcessW(strExe.c_str(), &strCommand[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                        &si, &pi))
+                        &si, &pi)) {
+        std::fprintf(stderr, "RunTool: CreateProcessW failed (error %lu)\n", GetLastError());
         return -1;
+    }
     UniqueHandle hProcess(pi.hProcess), hThread(pi.hThread);
-    if (WaitForSingleObject(hProcess.get(), 60000) != WAIT_OBJECT_0) return -1;
+    if (WaitForSingleObject(hProcess.get(), 60000) != WAIT_OBJECT_0) {
+        std::fprintf(stderr, "RunTool: UpdateTool still running after 60000 ms\n");
+        TerminateProcess(hProcess.get(), 99);
+        return -1;
+    }
     DWORD dwExit = 0;
     GetExitCodeProcess(hProcess.get(), &dwExit);
+    if (dwExit == 0xFFFFFFFF) std::fprintf(stderr, "RunTool: UpdateTool itself exited with 0xFFFFFFFF\n");
     return static_cast<int>(dwExit);
 }
 

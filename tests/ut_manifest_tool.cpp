@@ -59,11 +59,20 @@ ToolRun RunTool(const TempDir& tmp, const std::string& strArgs) {
     }
     UniqueHandle process(pi.hProcess);
     UniqueHandle thread(pi.hThread);
-    if (WaitForSingleObject(process.get(), 120000) == WAIT_OBJECT_0) GetExitCodeProcess(process.get(), &run.dwExit);
+    const DWORD dwStart = GetTickCount();
+    const bool bEnded = WaitForSingleObject(process.get(), 120000) == WAIT_OBJECT_0;
+    if (bEnded) {
+        GetExitCodeProcess(process.get(), &run.dwExit);
+    } else {
+        TerminateProcess(process.get(), 99);
+        WaitForSingleObject(process.get(), 5000);
+    }
     err.reset();
     out.reset();
     run.strError = ReadFileBytes(strErrFile);
     run.strOutput = ReadFileBytes(strOutFile);
+    // -1 alone would not say whether the tool hung or exited so itself.
+    if (!bEnded) run.strError += "\n(UpdateTool still running after " + std::to_string(GetTickCount() - dwStart) + " ms)";
     return run;
 }
 

@@ -383,14 +383,25 @@ ToolRun RunTool(const TempDir& tmp, const std::string& strArgs) {
     si.hStdError = err.get();
     PROCESS_INFORMATION pi = {};
     std::string strCommand = "\"" + ProductBinDir() + "UpdateTool.exe\" " + strArgs;
-    if (!CreateProcessA(nullptr, &strCommand[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) return run;
+    if (!CreateProcessA(nullptr, &strCommand[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+        run.strError = "cannot start UpdateTool: error " + std::to_string(GetLastError());
+        return run;
+    }
     UniqueHandle process(pi.hProcess);
     UniqueHandle thread(pi.hThread);
-    if (WaitForSingleObject(process.get(), 120000) == WAIT_OBJECT_0) GetExitCodeProcess(process.get(), &run.dwExit);
+    const DWORD dwStart = GetTickCount();
+    const bool bEnded = WaitForSingleObject(process.get(), 120000) == WAIT_OBJECT_0;
+    if (bEnded) {
+        GetExitCodeProcess(process.get(), &run.dwExit);
+    } else {
+        TerminateProcess(process.get(), 99);
+        WaitForSingleObject(process.get(), 5000);
+    }
     out.reset();
     err.reset();
     run.strOut = ReadFileBytes(strOutFile);
     run.strError = ReadFileBytes(strErrFile);
+    if (!bEnded) run.strError += "\n(UpdateTool still running after " + std::to_string(GetTickCount() - dwStart) + " ms)";
     return run;
 }
 

@@ -53,14 +53,20 @@ ToolRun RunTool(const TempDir& tmp, const std::vector<std::string>& vecArgs, con
         PROCESS_INFORMATION pi = {};
         const std::wstring strExe = Utf8ToWide(ProductBinDir() + "UpdateTool.exe");
         std::wstring strWideCommand = Utf8ToWide(strCommand);   // arguments reach the tool as UTF-16
-        if (!CreateProcessW(strExe.c_str(), &strWideCommand[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                            nullptr, &si, &pi)) {
+        // The tool shares this program's console. With CREATE_NO_WINDOW it would
+        // get a console of its own, whose host process inherits the three files
+        // and outlives the tool for a moment, so the test's directory could not
+        // be deleted and stayed behind for a later program with this process id.
+        if (!CreateProcessW(strExe.c_str(), &strWideCommand[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
+                            &pi)) {
+            run.strErr = "(cannot start UpdateTool: error " + std::to_string(GetLastError()) + ")";
             return run;
         }
         UniqueHandle hProcess(pi.hProcess);
         UniqueHandle hThread(pi.hThread);
         if (WaitForSingleObject(hProcess.get(), 30000) != WAIT_OBJECT_0) {
             TerminateProcess(hProcess.get(), 99);
+            run.strErr = "(UpdateTool still running after 30000 ms)";
             return run;
         }
         GetExitCodeProcess(hProcess.get(), &run.dwExit);

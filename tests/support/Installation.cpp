@@ -81,13 +81,18 @@ std::string Sha256Hex(const std::string& strBytes) { return HexDigest(BCRYPT_SHA
 TestInstallation::TestInstallation(const std::string& strVersion, const std::string& strRegion, bool bWithClient,
                                    const std::string& strAppFolder)
     : m_strAppDir(m_dir / (strAppFolder + "\\")), m_strReleaseDir(m_dir / "release\\") {
-    CreateDirectoryW(Utf8ToWide(m_strAppDir).c_str(), nullptr);
-    CreateDirectoryW(Utf8ToWide(m_strReleaseDir).c_str(), nullptr);
-    CopyFileW(Utf8ToWide(ProductBinDir() + "Update.exe").c_str(), Utf8ToWide(App("Update.exe")).c_str(), FALSE);
-    if (bWithClient) {
-        CopyFileW(Utf8ToWide(TestProgramDir() + "QOVAClient.exe").c_str(), Utf8ToWide(App("QOVAClient.exe")).c_str(),
-                  FALSE);
+    // A program that cannot be started later is explained here, not guessed at.
+    for (const std::string& strDir : {m_strAppDir, m_strReleaseDir}) {
+        if (!CreateDirectoryW(Utf8ToWide(strDir).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+            std::fprintf(stderr, "TestInstallation: cannot create %s (error %lu)\n", strDir.c_str(), GetLastError());
     }
+    const auto copy = [](const std::string& strFrom, const std::string& strTo) {
+        if (!CopyFileW(Utf8ToWide(strFrom).c_str(), Utf8ToWide(strTo).c_str(), FALSE))
+            std::fprintf(stderr, "TestInstallation: cannot copy %s to %s (error %lu)\n", strFrom.c_str(), strTo.c_str(),
+                         GetLastError());
+    };
+    copy(ProductBinDir() + "Update.exe", App("Update.exe"));
+    if (bWithClient) copy(TestProgramDir() + "QOVAClient.exe", App("QOVAClient.exe"));
 
     CCryptConfigFile config(App("Config.dat"), "");
     config.WriteString("Update", "Version", strVersion);
@@ -126,9 +131,14 @@ bool TestInstallation::Serve() const { return TestServer::First().Serve(m_strRel
 bool TestInstallation::RunUpdate(const std::string& strArgs, DWORD dwTimeoutMs, DWORD* pdwExit) const {
     UiProcess process;
     DWORD dwExit = 1;
-    const bool bEnded = StartUpdate(process, strArgs) && process.Wait(dwTimeoutMs, &dwExit);
+    if (!StartUpdate(process, strArgs)) return false;   // UiProcess says why
+    if (!process.Wait(dwTimeoutMs, &dwExit)) {
+        std::fprintf(stderr, "RunUpdate: Update.exe %s still running after %lu ms
+", strArgs.c_str(), dwTimeoutMs);
+        return false;
+    }
     if (pdwExit) *pdwExit = dwExit;
-    return bEnded;
+    return true;
 }
 
 bool TestInstallation::StartUpdate(UiProcess& process, const std::string& strArgs) const {
@@ -152,6 +162,7 @@ int TestInstallation::RunTool(const std::vector<std::string>& vecArgs) const {
         std::fprintf(stderr, "RunTool: %s still running after %lu ms\n", strCommand.c_str(), GetTickCount() - dwStart);
         return -1;
     }
+    if (dwExit == 0xFFFFFFFF) std::fprintf(stderr, "RunTool: %s itself exited with 0xFFFFFFFF\n", strCommand.c_str());
     return static_cast<int>(dwExit);
 }
 

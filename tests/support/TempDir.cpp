@@ -37,18 +37,36 @@ void CreateParents(const std::string& strPath) {
 
 }  // namespace
 
+// Wine hands a freed process id to a later process of the same run, so an
+// earlier test program may have used this name, and what it left there may
+// still be held by a process of its own. The directory is made here or a new
+// name is taken: a test never starts in another program's files.
 TempDir::TempDir() {
     static std::atomic<unsigned> s_nCounter{0};
     wchar_t szTemp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, szTemp);
-    char szName[64];
-    std::snprintf(szName, sizeof(szName), "qova-test-%lu-%u\\", GetCurrentProcessId(), s_nCounter++);
-    m_strPath = WideToUtf8(szTemp) + szName;
-    CDirectoryEx::DeleteDirectory(m_strPath);
-    CDirectoryEx::CreateMultipleDirectory(m_strPath);
+    CDirectoryEx::CreateMultipleDirectory(WideToUtf8(szTemp));
+    for (;;) {
+        char szName[64];
+        std::snprintf(szName, sizeof(szName), "qova-test-%lu-%u\\", GetCurrentProcessId(), s_nCounter++);
+        m_strPath = WideToUtf8(szTemp) + szName;
+        if (CreateDirectoryW(Utf8ToWide(m_strPath).c_str(), nullptr)) return;
+        const DWORD dwError = GetLastError();
+        if (dwError != ERROR_ALREADY_EXISTS) {
+            ADD_FAILURE() << "cannot create " << m_strPath << ": error " << dwError;
+            return;
+        }
+        std::fprintf(stderr, "TempDir: %s is left from an earlier program with this process id; next name\n",
+                     m_strPath.c_str());
+    }
 }
 
-TempDir::~TempDir() { CDirectoryEx::DeleteDirectory(m_strPath); }
+TempDir::~TempDir() {
+    CDirectoryEx::DeleteDirectory(m_strPath);
+    // Something of the test still holds a file there: say so, it is a fault of the test.
+    if (PathIsDirectoryW(Utf8ToWide(m_strPath).c_str()))
+        std::fprintf(stderr, "TempDir: %s could not be deleted (a file in it is still open)\n", m_strPath.c_str());
+}
 
 bool WriteFileBytes(const std::string& strPath, const std::string& strBytes) {
     CreateParents(strPath);
