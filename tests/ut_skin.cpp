@@ -373,6 +373,7 @@ TEST(SkinWidgets, DrawThemselvesOverTheFace) {
             const int nPixels = focused.Width() * focused.Height();
             EXPECT_EQ(!std::equal(focused.Data(), focused.Data() + nPixels, unfocused.Data()), q.bCue) << q.nHighContrast << " " << q.wUiState;
             EXPECT_GT(CountColor(PrintClient(d.m_txtMessage.m_hWnd), q.nHighContrast ? ::GetSysColor(COLOR_WINDOWTEXT) : kProbe), 20);
+            if (q.nHighContrast) EXPECT_EQ(focused.ColorAt(0, 0), ::GetSysColor(COLOR_BTNTEXT));  // a system button's frame
         }
         SkinForceHighContrast(-1);
         d.EndDialog(IDOK);
