@@ -146,6 +146,8 @@ TEST(NotifyDialog, ShowsTheVersionsAndKeepsTheSpareTextHidden) {
         }
         EXPECT_EQ(ControlText(run.Dlg(), IDC_BTN_UPGRADE), "立即升级");
         EXPECT_EQ(ControlText(run.Dlg(), IDC_BTN_LATER), "下次升级 ");
+        for (int nId : {IDC_BTN_UPGRADE, IDC_BTN_LATER, IDC_BTN_CLOSE})  // read by their texts; the close mark's is "关闭"
+            EXPECT_EQ(AccessibleName(::GetDlgItem(run.Dlg(), nId)), ControlText(run.Dlg(), nId)) << nId;
         ClickControl(run.Dlg(), IDC_BTN_LATER);
         EXPECT_EQ(run.Result(), IDNO);
     }
@@ -189,17 +191,17 @@ TEST(NotifyDialog, ReturnsTheAnswerOfTheButtonPressed) {
 }
 
 TEST(NotifyDialog, AnswersByKeyboard) {
-    // Keys go to the dialog's queue, where the dialog manager reads them as typed.
+    // The focus starts on "立即升级"; Tab goes on to "下次升级 " and the close mark.
     const struct {
-        WPARAM nKey;
+        const char* pszKeys;
         int nResult;
-    } cases[] = {{VK_RETURN, IDYES}, {VK_ESCAPE, IDNO}};
+    } cases[] = {{"\r", IDYES}, {"\x1b", IDNO}, {" ", IDYES}, {"\t\r", IDNO}, {"^ ", IDNO}, {"\t\t\t\r", IDYES}};
     for (const auto& c : cases) {
         NotifyRun run;
         ASSERT_TRUE(run.Start("4.0.1007.0715", "4.0.1008.0801"));
         ::PostMessageA(run.Dlg(), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);  // a stray IDOK answers nothing
-        ::PostMessageA(run.Dlg(), WM_KEYDOWN, c.nKey, 1);
-        EXPECT_EQ(run.Result(), c.nResult) << c.nKey;
+        ASSERT_TRUE(TypeKeys(run.Dlg(), c.pszKeys));
+        EXPECT_EQ(run.Result(), c.nResult) << c.pszKeys;
     }
 }
 

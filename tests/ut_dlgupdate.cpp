@@ -235,6 +235,32 @@ TEST(UpdateDialogCheck, DragsByTheTopBandOnly) {
     EXPECT_TRUE(run.Close());
 }
 
+TEST(UpdateDialogCheck, ByKeyboardAndScreenReader) {
+    // Keys typed (TypeKeys), then the focus and the message line's name, then the key that ends the dialog.
+    const struct { bool bOffer; const char* pszKeys; int nFocus; const char* pszMessage; const char* pszLast; } cases[] = {
+        {true, "\t", IDC_BTN_CLOSE, kOfferMessage, "\r"},    // Tab, then Enter on close closes
+        {true, "^\t>", IDC_BTN_CLOSE, kOfferMessage, " "},    // Shift+Tab wraps to the close mark; Space on close
+        {true, " ", IDC_BTN_CLOSE, kDownloading, "\x1b"},     // Space upgrades; Escape ends the download
+        {false, "\t\t", IDC_BTN_CLOSE, kUpToDate, "\r"},     // past the hidden upgrade button
+    };
+    for (const auto& c : cases) {
+        TestInstallation inst(kInstalledVersion, kRegion, false);
+        ASSERT_TRUE(inst.Install({{"a.dll", "old a"}}));
+        ASSERT_TRUE(inst.PublishProgram({c.bOffer ? "4.0.1008.0801" : kInstalledVersion, kRegion, -1, -1, {{"a.dll", "new a"}}}));
+        ASSERT_TRUE(inst.Serve() && TestServer::First().SetFault("/1/a.dll", "stall"));
+        DialogRun run(inst);
+        ASSERT_TRUE(run.Open() && TypeKeys(run.Dlg(), c.pszKeys)) << c.pszKeys;
+        EXPECT_TRUE(WaitUntil([&] { return FocusOf(run.Dlg()) == ::GetDlgItem(run.Dlg(), c.nFocus); }, 2000)) << c.pszKeys;
+        EXPECT_EQ(AccessibleName(::GetDlgItem(run.Dlg(), IDC_TXT_MESSAGE)), c.pszMessage) << c.pszKeys;
+        EXPECT_NE(ControlText(run.Dlg(), IDC_PIC_HEADING), "");
+        for (int nId : {IDC_BTN_UPDATE, IDC_BTN_CLOSE, IDC_BTN_CLOSEX, IDC_PIC_HEADING})  // named as they show
+            if (ControlVisible(run.Dlg(), nId)) EXPECT_EQ(AccessibleName(::GetDlgItem(run.Dlg(), nId)), ControlText(run.Dlg(), nId)) << nId;
+        ASSERT_TRUE(TypeKeys(run.Dlg(), c.pszLast));
+        EXPECT_TRUE(run.Ended(5000)) << c.pszKeys;
+        EXPECT_EQ(ReadFileBytes(inst.App("a.dll")), "old a") << c.pszKeys;
+    }
+}
+
 TEST(UpdateDialogCheck, DataSetKindFetchesTheProgramManifestIntoItsOwnStagingAndComparesBelowIt) {
     TestInstallation inst(kInstalledVersion, kRegion, false);
     ProductKey key;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <climits>
 #include <functional>
 #include <stdexcept>
@@ -15,6 +16,7 @@
 #include "platform/skin/ImageDialog.h"
 #include "platform/skin/PNGPicture.h"
 #include "platform/skin/ProgressBar.h"
+#include "platform/skin/SkinContrast.h"
 #include "platform/skin/SkinLayout.h"
 #include "platform/skin/StaticText.h"
 #include "support/Screenshot.h"
@@ -357,6 +359,23 @@ TEST(SkinWidgets, DrawThemselvesOverTheFace) {
         ScreenImage hover = PrintClient(d.m_btnUpdate.m_hWnd);
         EXPECT_EQ(d.m_btnUpdate.GetDrawState(), CImageButtonX::kHover);
         EXPECT_GT(CountColor(hover, RGB(255, 255, 255)), 10);
+
+        // Focus cue: hidden until the keyboard is used, always in high contrast, where texts take the system's colour.
+        const struct { int nHighContrast; WORD wUiState; bool bCue; } cues[] = {{0, UIS_SET, false}, {0, UIS_CLEAR, true}, {1, UIS_SET, true}};
+        d.m_txtMessage.SetWindowText("一二三四五六七八");
+        for (const auto& q : cues) {
+            SkinForceHighContrast(q.nHighContrast);
+            ::SendMessageW(d.m_hWnd, WM_CHANGEUISTATE, MAKEWPARAM(q.wUiState, UISF_HIDEFOCUS), 0);
+            ::SetFocus(d.m_progress.m_hWnd);
+            const ScreenImage unfocused = PrintClient(d.m_btnUpdate.m_hWnd);
+            ::SetFocus(d.m_btnUpdate.m_hWnd);
+            const ScreenImage focused = PrintClient(d.m_btnUpdate.m_hWnd);
+            const int nPixels = focused.Width() * focused.Height();
+            EXPECT_EQ(!std::equal(focused.Data(), focused.Data() + nPixels, unfocused.Data()), q.bCue) << q.nHighContrast << " " << q.wUiState;
+            EXPECT_GT(CountColor(PrintClient(d.m_txtMessage.m_hWnd), q.nHighContrast ? ::GetSysColor(COLOR_WINDOWTEXT) : kProbe), 20);
+            if (q.nHighContrast) EXPECT_EQ(focused.ColorAt(0, 0), ::GetSysColor(COLOR_BTNTEXT));  // a system button's frame
+        }
+        SkinForceHighContrast(-1);
         d.EndDialog(IDOK);
     };
     EXPECT_EQ(dlg.DoModal(), IDOK);

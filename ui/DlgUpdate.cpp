@@ -23,6 +23,17 @@ const char kTextDownloading[] = "软件更新后会自动启用新版本！";
 const char kTextConnectionFailed[] = "无法与服务器建立连接,请稍候重试！";
 const char kTextUpdateError[] = "更新过程出现错误,请稍候重试！";
 
+// The heading pictures' texts: their names for a screen reader.
+const char* HeadingText(UINT nPicture) {
+    switch (nPicture) {
+    case IDP_HEAD_OFFER: return "发现可用更新！";
+    case IDP_HEAD_UPTODATE: return "没有可用更新！";
+    case IDP_HEAD_DOWNLOADING: return "正在下载更新，请稍等...";
+    case IDP_HEAD_INSTALLING: return "正在安装更新，请稍等...";
+    default: return "";
+    }
+}
+
 // The template sits at 0, 0: show the window in the middle of its monitor's
 // work area, as a framework dialog without an owner would be.
 void CenterOnWorkArea(HWND hWnd) {
@@ -80,7 +91,7 @@ void CDlgUpdate::DoDataExchange(CDataExchange* pDX) {
 BOOL CDlgUpdate::OnInitDialog() {
     CSkinnedDialog::OnInitDialog();
     m_picIcon.SetPicture(IDP_ICON_OFFER, nullptr);
-    m_picHeading.SetPicture(IDP_HEAD_OFFER, nullptr);
+    ShowHeading(IDP_HEAD_OFFER);
 
     SkinText(m_txtTitle, kTitleColor, true);
     m_txtTitle.SetAligns(CStaticText::kAlignLeft);
@@ -107,7 +118,15 @@ void CDlgUpdate::CheckForUpdate() {
     ShowCheckState(m_pRun->Actions().eDialogState);
 }
 
+void CDlgUpdate::ShowHeading(UINT nPicture) {
+    m_picHeading.SetPicture(nPicture, nullptr);
+    m_picHeading.SetWindowText(HeadingText(nPicture));
+}
+
 void CDlgUpdate::HideOfferLine() {
+    // A keyboard user who pressed the upgrade button goes on from the close button.
+    if (::GetFocus() == m_btnAccept.m_hWnd)
+        ::SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(m_btnDecline.m_hWnd), TRUE);
     m_txtNewVersion.ShowWindow(SW_HIDE);
     if (CWnd* pCanUpdate = GetDlgItem(IDC_TXT_CANUPDATE)) pCanUpdate->ShowWindow(SW_HIDE);
     if (CWnd* pQuestion = GetDlgItem(IDC_TXT_QUESTION)) pQuestion->ShowWindow(SW_HIDE);
@@ -119,13 +138,13 @@ void CDlgUpdate::ShowCheckState(EDialogState eState) {
     SetDefaultButton(eState == EDialogState::Offer ? IDC_BTN_UPDATE : IDC_BTN_CLOSE, IDC_BTN_CLOSE);
     if (eState == EDialogState::Offer) {
         m_picIcon.SetPicture(IDP_ICON_OFFER, nullptr);
-        m_picHeading.SetPicture(IDP_HEAD_OFFER, nullptr);
+        ShowHeading(IDP_HEAD_OFFER);
         m_txtNewVersion.SetWindowText(m_pRun->Head().strVersion.c_str());
         return;
     }
     // No update is offered, for the reason the check ended with.
     m_picIcon.SetPicture(IDP_ICON_UPTODATE, nullptr);
-    m_picHeading.SetPicture(IDP_HEAD_UPTODATE, nullptr);
+    ShowHeading(IDP_HEAD_UPTODATE);
     m_txtMessage.SetWindowText(eState == EDialogState::ConnectionFailed ? kTextConnectionFailed
                                : eState == EDialogState::UpdateError    ? kTextUpdateError
                                                                         : kTextUpToDate);
@@ -145,7 +164,7 @@ void CDlgUpdate::OnBtnUpdate() {
 
     m_progress.SetRange(0, static_cast<int>(m_vecDownFiles.size()));
     m_nFinishedFiles = 0;
-    m_picHeading.SetPicture(IDP_HEAD_DOWNLOADING, nullptr);
+    ShowHeading(IDP_HEAD_DOWNLOADING);
     m_txtMessage.SetWindowText(kTextDownloading);
     HideOfferLine();
 
@@ -215,7 +234,7 @@ LRESULT CDlgUpdate::OnUpdateNotify(WPARAM wParam, LPARAM lParam) {
 
 void CDlgUpdate::InstallUpdate() {
     const bool bInstalled = m_pRun->Install([this] {
-        m_picHeading.SetPicture(IDP_HEAD_INSTALLING, nullptr);
+        ShowHeading(IDP_HEAD_INSTALLING);
         // The copies run inside this handler: show the heading before they start.
         ::UpdateWindow(m_hWnd);
     });

@@ -70,4 +70,6 @@ protected:
 private:
     static const MessageMap<CDlgUpdate>& GetMessageMap();
     void HideOfferLine();
+    // The heading picture, named by the text it shows.
+    void ShowHeading(UINT nPicture);
 };

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "platform/skin/SkinContrast.h"
 #include "ui/ButtonSkins.h"
 #include "ui/DragByTopBand.h"
 
@@ -56,7 +57,7 @@ HBRUSH CSkinnedDialog::OnCtlColor(HDC hdc, HWND hWnd, UINT nCtlColor) {
     HBRUSH hBrush = CImageDialog::OnCtlColor(hdc, hWnd, nCtlColor);
     if (nCtlColor == CTLCOLOR_STATIC) {
         ::SetBkMode(hdc, TRANSPARENT);
-        ::SetTextColor(hdc, m_skin.crText);
+        ::SetTextColor(hdc, SkinTextColor(m_skin.crText, COLOR_WINDOWTEXT));
         return static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
     }
     return hBrush;

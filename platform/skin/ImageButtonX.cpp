@@ -3,6 +3,7 @@
 #include "platform/base/Text.h"
 #include "platform/skin/ImageDialog.h"
 #include "platform/skin/MemoryCanvas.h"
+#include "platform/skin/SkinContrast.h"
 #include "platform/skin/SkinDpi.h"
 #include "platform/skin/SkinLayout.h"
 
@@ -74,6 +75,25 @@ LRESULT CImageButtonX::WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam) {
     case WM_LBUTTONDBLCLK:
         // A quick second click is a click, not a double-click notification.
         return CallSuper(WM_LBUTTONDOWN, wParam, lParam);
+    case WM_GETDLGCODE:
+        // The arrows move along the buttons as Tab does; the dialog manager
+        // would otherwise move the focus into the statics of the group.
+        return CallSuper(nMsg, wParam, lParam) | DLGC_WANTARROWS;
+    case WM_KEYDOWN:
+        if (wParam == VK_LEFT || wParam == VK_UP || wParam == VK_RIGHT || wParam == VK_DOWN) {
+            ::SendMessageW(::GetParent(m_hWnd), WM_NEXTDLGCTL, wParam == VK_LEFT || wParam == VK_UP, FALSE);
+            return 0;
+        }
+        break;
+    case BM_SETSTYLE:
+        // A dialog manager that marks a default push button must not take the owner drawing away.
+        return CallSuper(nMsg, (wParam & ~static_cast<WPARAM>(BS_TYPEMASK)) | BS_OWNERDRAW, lParam);
+    case WM_UPDATEUISTATE: {
+        // The focus cue shows once the keyboard is used.
+        LRESULT lResult = CallSuper(nMsg, wParam, lParam);
+        Repaint();
+        return lResult;
+    }
     default:
         break;
     }
@@ -108,23 +128,45 @@ void CImageButtonX::DrawItem(const DRAWITEMSTRUCT& draw) {
     else if (!bDisabled && m_bHover) nState = kHover;
     m_nDrawState = nState;
 
-    const CAlphaBitmap* pFace = &m_faces[nState - 1];
-    if (!pFace->IsLoaded()) pFace = &m_faces[kNormal - 1];
-    if (pFace->IsLoaded()) {
-        RECT rc = SkinFitImage(pFace->Width(), pFace->Height(), cx, cy);
-        pFace->Draw(hdc, rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, 0, 0, pFace->Width(),
-                    pFace->Height());
+    const bool bHighContrast = SkinHighContrast();
+    if (bHighContrast) {
+        DrawSystemFace(hdc, cx, cy, nState, bDisabled);
+    } else {
+        const CAlphaBitmap* pFace = &m_faces[nState - 1];
+        if (!pFace->IsLoaded()) pFace = &m_faces[kNormal - 1];
+        if (pFace->IsLoaded()) {
+            RECT rc = SkinFitImage(pFace->Width(), pFace->Height(), cx, cy);
+            pFace->Draw(hdc, rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, 0, 0, pFace->Width(),
+                        pFace->Height());
+        }
     }
 
-    if (m_bShowText) {
+    // In high contrast every button says what it is: a face without text would be a picture only.
+    if (m_bShowText || bHighContrast) {
+        COLORREF crText = bDisabled ? ::GetSysColor(COLOR_GRAYTEXT) : m_crText[nState - 1];
+        if (bHighContrast && !bDisabled) crText = ::GetSysColor(nState == kNormal ? COLOR_BTNTEXT : COLOR_HIGHLIGHTTEXT);
         CString text;
         GetWindowText(text);
         HGDIOBJ hOldFont = ::SelectObject(hdc, GetFont() ? static_cast<HGDIOBJ>(GetFont()) : ::GetStockObject(DEFAULT_GUI_FONT));
         ::SetBkMode(hdc, TRANSPARENT);
-        ::SetTextColor(hdc, bDisabled ? ::GetSysColor(COLOR_GRAYTEXT) : m_crText[nState - 1]);
+        ::SetTextColor(hdc, crText);
         RECT rcText = {0, 0, cx, cy};
         ::DrawTextW(hdc, Utf8ToWide(text.GetString()).c_str(), -1, &rcText, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
         ::SelectObject(hdc, hOldFont);
     }
+    if ((draw.itemState & ODS_FOCUS) && SkinShowsFocusCue(m_hWnd)) {
+        // Inside the face's rounded edge, at the dialog's scale.
+        const int nInset = ::MulDiv(4, static_cast<int>(SkinDpiOf(m_hWnd)), static_cast<int>(kSkinDesignDpi));
+        RECT rcFocus = {nInset, nInset, cx - nInset, cy - nInset};
+        ::DrawFocusRect(hdc, &rcFocus);
+    }
     canvas.CopyTo(draw.hDC, rcItem.left, rcItem.top);
+}
+
+void CImageButtonX::DrawSystemFace(HDC hdc, int cx, int cy, int nState, bool bDisabled) const {
+    // The system's button colours, framed in its text colour; hover and pressed highlighted.
+    RECT rc = {0, 0, cx, cy};
+    const bool bLit = !bDisabled && nState != kNormal;
+    ::FillRect(hdc, &rc, ::GetSysColorBrush(bLit ? COLOR_HIGHLIGHT : COLOR_BTNFACE));
+    ::FrameRect(hdc, &rc, ::GetSysColorBrush(COLOR_BTNTEXT));
 }

@@ -4,6 +4,12 @@
 // text centred on top in the colour of the state. Hover is tracked with
 // TrackMouseEvent. The parent forwards WM_DRAWITEM to the object. The faces
 // are the drawings for the dialog's DPI, and are drawn anew when it changes.
+//
+// Keyboard: the focused button shows a dotted focus cue inside its face once
+// the keyboard is used (WM_UPDATEUISTATE; always in high contrast); Space
+// presses it, the arrows move on like Tab. Its window text is its name for
+// assistive technology (an owner-drawn button reads as a push button). In
+// high contrast it is drawn in the system's button colours with its text.
 #include <windows.h>
 
 #include "platform/dialog/Wnd.h"
@@ -35,6 +41,7 @@ protected:
 
 private:
     void DrawItem(const DRAWITEMSTRUCT& draw);
+    void DrawSystemFace(HDC hdc, int cx, int cy, int nState, bool bDisabled) const;
     bool SetFace(int nState, UINT nResId, HINSTANCE hInst);
     void LoadFaces();
     void Repaint();

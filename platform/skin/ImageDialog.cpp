@@ -1,6 +1,7 @@
 #include "platform/skin/ImageDialog.h"
 
 #include "platform/skin/BitmapDC.h"
+#include "platform/skin/SkinContrast.h"
 #include "platform/skin/SkinDpi.h"
 #include "platform/skin/SkinLayout.h"
 
@@ -39,6 +40,13 @@ bool CImageDialog::EnsureFace() {
     ::ReleaseDC(m_hWnd, hdcWindow);
     if (!faceDc) return false;
     HDC hdcFace = faceDc.Get();
+    if (SkinHighContrast()) {
+        // The system's window colour under the system's text colours, whatever the scheme.
+        ::FillRect(hdcFace, &rc, ::GetSysColorBrush(COLOR_WINDOW));
+        m_face = std::move(face);
+        m_faceSize = size;
+        return true;
+    }
     ::FillRect(hdcFace, &rc, ::GetSysColorBrush(COLOR_BTNFACE));  // under any transparent pixels
     std::vector<SkinSpan> xs = SkinAxisSpans(m_nImageType, m_picture.Width(), size.cx);
     std::vector<SkinSpan> ys = SkinAxisSpans(m_nImageType, m_picture.Height(), size.cy);
@@ -162,6 +170,13 @@ void CImageDialog::SetDefaultButton(UINT nId, UINT nFallbackId) {
 }
 
 UINT CImageDialog::DefaultButton() const {
+    // The focused button is the default, as a focused push button is in any
+    // dialog (Tab to "close", Enter closes); the dialog manager does not know
+    // that of owner-drawn buttons.
+    HWND hFocus = ::GetFocus();
+    if (m_hWnd && hFocus && ::GetParent(hFocus) == m_hWnd && ::IsWindowVisible(hFocus) && ::IsWindowEnabled(hFocus) &&
+        (::SendMessageW(hFocus, WM_GETDLGCODE, 0, 0) & DLGC_BUTTON))
+        return static_cast<UINT>(::GetDlgCtrlID(hFocus));
     // A hidden button must not be pressed by Enter: it stands for a step the dialog has left.
     for (UINT nId : {m_nDefaultId, m_nDefaultFallbackId}) {
         HWND hButton = nId && m_hWnd ? ::GetDlgItem(m_hWnd, static_cast<int>(nId)) : nullptr;
@@ -189,6 +204,23 @@ bool CImageDialog::OnMessage(UINT nMsg, WPARAM wParam, LPARAM lParam, LRESULT* p
     case WM_SIZE:
         m_face.reset();  // re-rendered at the new size on the next erase
         return false;
+    case WM_NEXTDLGCTL:
+        // Tab or an arrow: from now on the focus is shown.
+        if (!LOWORD(lParam)) ShowFocusCues(true);
+        return false;
+    case WM_CHANGEUISTATE:
+    case WM_UPDATEUISTATE:
+        if (HIWORD(wParam) & UISF_HIDEFOCUS) {
+            if (LOWORD(wParam) == UIS_CLEAR) ShowFocusCues(true);
+            else if (LOWORD(wParam) == UIS_SET) ShowFocusCues(false);
+        }
+        return false;
+    case WM_SETTINGCHANGE:
+    case WM_SYSCOLORCHANGE:
+        // High contrast turned on or off, or its colours changed: everything is drawn anew.
+        m_face.reset();
+        ::RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+        return false;
     case WM_DPICHANGED:
         OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         *pResult = 0;
@@ -213,6 +245,20 @@ bool CImageDialog::OnMessage(UINT nMsg, WPARAM wParam, LPARAM lParam, LRESULT* p
         return true;
     }
     return CDialog::OnMessage(nMsg, wParam, lParam, pResult);
+}
+
+void CImageDialog::ShowFocusCues(bool bShow) {
+    if (bShow == m_bFocusCues) return;
+    m_bFocusCues = bShow;
+    HWND hFocus = ::GetFocus();
+    if (hFocus && ::GetParent(hFocus) == m_hWnd) ::InvalidateRect(hFocus, nullptr, FALSE);
+}
+
+bool SkinShowsFocusCue(HWND hWnd) {
+    if (SkinHighContrast()) return true;
+    const CImageDialog* pDialog = dynamic_cast<const CImageDialog*>(CWnd::FromHandlePermanent(::GetParent(hWnd)));
+    if (pDialog) return pDialog->ShowsFocusCues();
+    return !(::SendMessageW(hWnd, WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS);
 }
 
 UINT SkinDpiOf(HWND hWnd) {

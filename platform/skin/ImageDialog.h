@@ -4,9 +4,17 @@
 // erase, so nothing flickers; the skin widgets copy the part under themselves
 // from the same bitmap (PaintParentFace), so they look transparent.
 //
-// Keyboard: Enter presses the default button the derived dialog names for
-// its state (SetDefaultButton), or does nothing while none is shown; Esc and
-// Alt+F4 end it with IDCANCEL as the framework does.
+// Keyboard (DialogBoxParamW's modal loop runs IsDialogMessage): Tab and
+// Shift+Tab move between the visible buttons in template order; Enter
+// presses the focused button, else the default button the derived dialog
+// names for its state (SetDefaultButton), or does nothing while none is
+// shown; Esc and Alt+F4 end it with IDCANCEL as the framework does. Focus
+// cues are hidden until Tab or an arrow is used, or the system clears
+// UISF_HIDEFOCUS (WM_CHANGEUISTATE, WM_UPDATEUISTATE). The dialog keeps that
+// state itself: Wine's prefix asks for cues at all times (SPI_GETKEYBOARDCUES)
+// and would show them to a mouse user from the start.
+//
+// High contrast: the face is the system's window colour (SkinContrast.h).
 //
 // Display scale: the dialog takes its window's DPI when it opens and each one
 // WM_DPICHANGED brings later (a per-monitor aware program dragged to a monitor
@@ -38,13 +46,15 @@ public:
 
     HBRUSH OnCtlColor(HDC hdc, HWND hWnd, UINT nCtlColor);
 
-    // The button Enter presses: nId, or nFallbackId while nId is hidden or
+    // The button Enter presses while no button has the focus: nId, or nFallbackId while nId is hidden or
     // disabled; 0 for none. Answered through DM_GETDEFID, so the dialog
     // manager never marks an owner-drawn button as default (its face stays).
     void SetDefaultButton(UINT nId, UINT nFallbackId = 0);
 
     // The DPI the dialog is laid out for; before it has a window, the system DPI.
     UINT GetDpi() const;
+    // Whether the focused control shows its focus cue (the keyboard has been used).
+    bool ShowsFocusCues() const { return m_bFocusCues; }
 
 protected:
     // The dialog's layout at nDpi. The default, false, keeps the template's places.
@@ -68,9 +78,11 @@ private:
     UINT m_nPictureId = 0;
     HINSTANCE m_hPictureInst = nullptr;
     UINT DefaultButton() const;
+    void ShowFocusCues(bool bShow);
 
     UINT m_nDefaultId = 0;
     UINT m_nDefaultFallbackId = 0;
+    bool m_bFocusCues = false;
     UINT m_nDpi = 0;         // 0 until the window exists
     UniqueGdiObject m_font;  // the dialog font at m_nDpi, once it differs from the template's
     int m_nImageType = kDefaultImageType;
@@ -82,6 +94,9 @@ private:
 
 // The DPI a skin widget draws at: its CImageDialog parent's, else its window's.
 UINT SkinDpiOf(HWND hWnd);
+// Whether a focused skin widget draws its focus cue: always in high contrast,
+// else as its CImageDialog parent says (else as the window's UI state says).
+bool SkinShowsFocusCue(HWND hWnd);
 
 // Fills hdc (cx x cy, in hChild's coordinates) with what lies under hChild:
 // the face of its CImageDialog parent, else the dialog colour.

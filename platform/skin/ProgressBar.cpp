@@ -28,8 +28,6 @@ int CPillar::GetFilledWidth() const {
 }
 
 LRESULT CPillar::WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam) {
-    // A bar shows no text: keep the static from painting one.
-    if (nMsg == WM_SETTEXT) return ::DefWindowProcW(m_hWnd, nMsg, wParam, lParam);
     // The common progress bar's queries, so that other programs (the UI tests)
     // can read the bar as they would a standard one.
     if (nMsg == PBM_GETPOS) return m_nPos;

@@ -22,6 +22,15 @@ LRESULT CSkinStatic::WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_ERASEBKGND:
         return TRUE;  // Paint covers every pixel
+    case WM_SETTEXT: {
+        // Store the text without the static's immediate repaint, which would
+        // draw it over the face; then repaint, and tell a screen reader that
+        // holds the control that its name changed.
+        LRESULT lResult = ::DefWindowProcW(m_hWnd, nMsg, wParam, lParam);
+        Repaint();
+        ::NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, m_hWnd, OBJID_CLIENT, CHILDID_SELF);
+        return lResult;
+    }
     default:
         return CWnd::WindowProc(nMsg, wParam, lParam);
     }

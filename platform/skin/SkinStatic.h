@@ -2,7 +2,9 @@
 // CSkinStatic: the common part of the skin's static controls (text, picture,
 // bar). It paints the whole control itself, without flicker: the dialog's
 // face under the control, then DrawContent on top, in a memory bitmap that is
-// copied to the screen in one piece.
+// copied to the screen in one piece. Its window text is its name for
+// assistive technology (a picture's too, which draws none); a new text
+// repaints it and is announced (EVENT_OBJECT_NAMECHANGE).
 #include <windows.h>
 
 #include "platform/dialog/Wnd.h"

@@ -2,6 +2,7 @@
 
 #include "platform/base/Text.h"
 #include "platform/skin/ImageDialog.h"
+#include "platform/skin/SkinContrast.h"
 #include "platform/skin/SkinDpi.h"
 
 void CStaticText::SetFontSize(int nSize, int nFlag) {
@@ -71,13 +72,6 @@ HFONT CStaticText::GetDrawFont() {
 
 LRESULT CStaticText::WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam) {
     switch (nMsg) {
-    case WM_SETTEXT: {
-        // Store the text without the static's immediate repaint, which would
-        // draw the new text over the old one; then repaint face and text.
-        LRESULT lResult = ::DefWindowProcW(m_hWnd, nMsg, wParam, lParam);
-        Repaint();
-        return lResult;
-    }
     case WM_SETFONT:
         m_font.reset();
         break;
@@ -109,7 +103,7 @@ void CStaticText::DrawContent(HDC hdc, const RECT& rcClient) {
 
     HGDIOBJ hOldFont = ::SelectObject(hdc, GetDrawFont());
     ::SetBkMode(hdc, TRANSPARENT);
-    ::SetTextColor(hdc, ::IsWindowEnabled(m_hWnd) ? m_crText : ::GetSysColor(COLOR_GRAYTEXT));
+    ::SetTextColor(hdc, ::IsWindowEnabled(m_hWnd) ? SkinTextColor(m_crText, COLOR_WINDOWTEXT) : ::GetSysColor(COLOR_GRAYTEXT));
     RECT rc = rcClient;
     ::DrawTextW(hdc, Utf8ToWide(text.GetString()).c_str(), -1, &rc, nFormat);
     ::SelectObject(hdc, hOldFont);

@@ -1,8 +1,11 @@
 #include "support/UiDriver.h"
 
+#include <oleacc.h>
+
 #include "platform/base/Text.h"
 
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 bool WaitForDisplay(DWORD dwTimeoutMs) {
@@ -206,4 +209,41 @@ bool MoveWindowTo(HWND hWnd, int x, int y) {
             return ::GetWindowRect(hWnd, &rc) && rc.left == x && rc.top == y;
         },
         3000);
+}
+
+bool TypeKeys(HWND hWnd, const std::string& strKeys) {
+    ::SetForegroundWindow(hWnd);
+    if (!WaitUntil([&] { return ::GetForegroundWindow() == hWnd; }, 3000)) return false;
+    for (char ch : strKeys) {
+        const WORD wVk = ch == '^' ? VK_TAB : ch == '>' ? VK_RIGHT : static_cast<WORD>(ch);  // Tab, Enter, Esc, Space: their codes
+        const WORD keys[] = {VK_SHIFT, wVk, wVk, VK_SHIFT};
+        INPUT inputs[4] = {};
+        for (int i = 0; i < 4; ++i) {
+            inputs[i].type = INPUT_KEYBOARD;
+            inputs[i].ki.wVk = keys[i];
+            inputs[i].ki.dwFlags = i < 2 ? 0 : KEYEVENTF_KEYUP;
+        }
+        const UINT nFirst = ch == '^' ? 0 : 1, nCount = ch == '^' ? 4 : 2;  // Shift only around Shift+Tab
+        if (::SendInput(nCount, inputs + nFirst, sizeof(INPUT)) != nCount) return false;
+        ::Sleep(200);
+    }
+    return true;
+}
+
+HWND FocusOf(HWND hWnd) {
+    GUITHREADINFO info = {sizeof(info)};
+    return ::GetGUIThreadInfo(::GetWindowThreadProcessId(hWnd, nullptr), &info) ? info.hwndFocus : nullptr;
+}
+
+std::string AccessibleName(HWND hWnd) {
+    IAccessible* pAcc = nullptr;  // __uuidof: MinGW's IID_IAccessible is a DLL import, not the GUID itself
+    if (FAILED(::AccessibleObjectFromWindow(hWnd, OBJID_CLIENT, __uuidof(IAccessible), reinterpret_cast<void**>(&pAcc))))
+        return "<none>";
+    std::unique_ptr<IAccessible, void (*)(IAccessible*)> owner(pAcc, [](IAccessible* p) { p->Release(); });
+    VARIANT self = {};
+    self.vt = VT_I4;  // CHILDID_SELF
+    BSTR name = nullptr;
+    const std::string strName = pAcc->get_accName(self, &name) == S_OK && name ? WideToUtf8(name) : "";
+    ::SysFreeString(name);
+    return strName;
 }

@@ -60,3 +60,9 @@ bool MoveMouseTo(POINT ptScreen);
 bool DragWithMouse(HWND hWnd, POINT ptClient, int dx, int dy);
 // Brings a window of another process on screen at (x, y) and waits until it is there.
 bool MoveWindowTo(HWND hWnd, int x, int y);
+
+// Keys typed as a person would (SendInput) into the window, brought to the foreground:
+// '\t' Tab, '^' Shift+Tab, '>' Right, ' ' Space, '\r' Enter, '\x1b' Escape.
+bool TypeKeys(HWND hWnd, const std::string& strKeys);
+HWND FocusOf(HWND hWnd);  // the focused window of hWnd's thread
+std::string AccessibleName(HWND hWnd);  // as a screen reader reads it (oleacc); "<none>" without one
