@@ -249,4 +249,25 @@ TEST(SilentData, ASignedDataSetInstallsOnlyWhatItsKeySigned) {
     }
 }
 
+TEST(SilentData, ASignedDataSetWithPatchesTakesThem) {
+    TestInstallation inst("4.0.1007.0715", "CN", false);
+    const std::string strOldCity = ProgramLikeBytes(3, 100000), strNewCity = LaterProgramBytes(3, 100000);
+    InstallMaps(inst, {{"city.dat", strOldCity}, {"same.dat", "unchanged"}});
+    const std::string strRelease = inst.ReleaseDir() + "3\\", strOld = inst.Temp("old\\");
+    ASSERT_TRUE(WriteFileBytes(strOld + "city.dat", strOldCity));
+    ASSERT_TRUE(WriteFileBytes(strOld + "same.dat", "unchanged"));
+    ASSERT_TRUE(WriteFileBytes(strRelease + "city.dat", strNewCity));
+    ASSERT_TRUE(WriteFileBytes(strRelease + "same.dat", "unchanged"));
+    ASSERT_TRUE(PublishSignedWithPatches(inst, {"data", strRelease}, strOld, 3));
+    ASSERT_TRUE(inst.Serve());
+
+    ASSERT_TRUE(inst.RunUpdate(kArgs));
+    ExpectMaps(inst, {{"city.dat", strNewCity}, {"same.dat", "unchanged"}}, "patched");
+    EXPECT_EQ(PublishedManifest(inst), ReadFileBytes(inst.App("Maps\\config.ini")));
+    // The manifest, its .sig and the patch: well below the file.
+    EXPECT_LT(TestServer::First().BodyBytes(), static_cast<long long>(strNewCity.size() / 10));
+    const std::string strLog = ReadFileBytes(inst.App("UpdateState\\Update.log"));
+    EXPECT_NE(std::string::npos, strLog.find("fetch way file=city.dat way=patch")) << strLog;
+}
+
 }  // namespace

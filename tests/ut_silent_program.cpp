@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "manifest/ManifestSignature.h"
+#include "platform/fs/Sha256.h"
 #include "support/Installation.h"
 #include "support/SignedRelease.h"
 #include "support/TestServer.h"
@@ -602,6 +603,96 @@ TEST(SilentProgram, ARefusedManifestOnServerIpIsTakenFromServerIp2) {
     EXPECT_EQ(SortRuns({"/1/UpdateConfig.ini", "/1/UpdateConfig.ini.sig"}, 2), second.RequestLogInRuns(2));
     EXPECT_NE(std::string::npos, UpdateLog(inst).find("manifest not-taken name=UpdateConfig.ini server=127.0.0.1:"))
         << UpdateLog(inst);
+}
+
+// A signed release with patches from the installed one: each file comes its
+// cheapest way, and a way that fails in any manner leaves the file to the next
+// way in the same run.
+TEST(SilentProgram, ASignedReleaseWithPatchesTakesThemAndFallsBackPerFile) {
+    enum class EBreak { None, PatchMissing, PatchDamaged, PatchTooLong, NotTheBase, WrongResult, NoPatchNorCopy };
+    const struct {
+        const char* pszName;
+        EBreak eBreak;
+        const char* pszWay;      // the way bin\big.dll came
+        const char* pszReason;   // of its fallback from the patch (nullptr: none)
+    } rows[] = {
+        {"patch taken", EBreak::None, "patch", nullptr},
+        {"patch missing", EBreak::PatchMissing, "copy", "reason=\"HTTP status\""},
+        {"patch damaged, its size", EBreak::PatchDamaged, "copy", "reason=\"patch digest\""},
+        {"patch too long", EBreak::PatchTooLong, "copy", "reason=\"content mismatch\""},
+        {"installed file edited by hand", EBreak::NotTheBase, "copy", "reason=\"installed file is no base\""},
+        {"result of another base", EBreak::WrongResult, "copy", "reason=\"result digest\""},
+        {"neither patch nor copy there", EBreak::NoPatchNorCopy, "file", "reason=\"HTTP status\""},
+    };
+    const std::string strOldBig = ProgramLikeBytes(7, 200000), strNewBig = LaterProgramBytes(7, 200000);
+    const std::vector<ReleaseFile> vecOld = {{"bin\\big.dll", strOldBig}, {"QOVA.dll", "old QOVA.dll"}};
+    const std::vector<ReleaseFile> vecNew = {{"bin\\big.dll", strNewBig}, {"QOVA.dll", "new QOVA.dll"}};
+    for (const auto& row : rows) {
+        TestInstallation inst(kInstalled, "CN", false);
+        ASSERT_TRUE(inst.Install(vecOld));
+        std::vector<ReleaseFile> vecBase = vecOld;
+        // Same size, other bytes: the patch applies and makes something else.
+        if (row.eBreak == EBreak::WrongResult) vecBase[0].strBytes[100] ^= 1;
+        const std::string strRelease = inst.ReleaseDir() + "1\\", strOld = inst.Temp("old\\");
+        for (const ReleaseFile& file : vecBase) ASSERT_TRUE(WriteFileBytes(strOld + file.strName, file.strBytes));
+        for (const ReleaseFile& file : vecNew) ASSERT_TRUE(WriteFileBytes(strRelease + file.strName, file.strBytes));
+        ASSERT_TRUE(PublishSignedWithPatches(inst, {"program", strRelease, "--version", kOffered, "--region", "CN"},
+                                             strOld, 1))
+            << row.pszName;
+        std::string strPatch, strCopy;
+        for (const std::string& strName : ListTree(strRelease + "UPDATE\\delta\\"))
+            (strName.find(".patch") != std::string::npos ? strPatch : strCopy) = strRelease + "UPDATE\\delta\\" + strName;
+        ASSERT_FALSE(strPatch.empty() || strCopy.empty()) << row.pszName;
+        switch (row.eBreak) {
+        case EBreak::None:
+            break;
+        case EBreak::NoPatchNorCopy:
+            ASSERT_TRUE(DeleteFileA(strCopy.c_str())) << row.pszName;
+            // fall through
+        case EBreak::PatchMissing:
+            ASSERT_TRUE(DeleteFileA(strPatch.c_str())) << row.pszName;
+            break;
+        case EBreak::PatchDamaged:
+            ASSERT_TRUE(WriteFileBytes(strPatch, std::string(ReadFileBytes(strPatch).size(), 'x'))) << row.pszName;
+            break;
+        case EBreak::PatchTooLong:
+            ASSERT_TRUE(WriteFileBytes(strPatch, ReadFileBytes(strPatch) + "x")) << row.pszName;
+            break;
+        case EBreak::NotTheBase:
+            ASSERT_TRUE(WriteFileBytes(inst.App("bin\\big.dll"), strOldBig + "edited")) << row.pszName;
+            break;
+        case EBreak::WrongResult: {
+            // The manifest claims the installed file as the base of a patch made from another.
+            std::string strManifest = ReadFileBytes(strRelease + "UpdateConfig.ini");
+            std::string strOtherDigest, strInstalledDigest;
+            CSha256().GetFileSHA256((strOld + "bin\\big.dll").c_str(), strOtherDigest);
+            CSha256().GetFileSHA256(inst.App("bin\\big.dll").c_str(), strInstalledDigest);
+            const size_t nAt = strManifest.find("PATCH1BASE=" + strOtherDigest);
+            ASSERT_NE(std::string::npos, nAt) << row.pszName;
+            strManifest.replace(nAt + 11, strOtherDigest.size(), strInstalledDigest);
+            ASSERT_TRUE(WriteFileBytes(strRelease + "UpdateConfig.ini", strManifest));
+            ASSERT_TRUE(ResignWithTool(inst, strRelease + "UpdateConfig.ini", 1)) << row.pszName;
+            break;
+        }
+        }
+        ASSERT_TRUE(inst.Serve());
+
+        ASSERT_TRUE(inst.RunUpdate("-silent")) << row.pszName;
+        ExpectFiles(inst, vecNew, row.pszName);
+        EXPECT_EQ(kOffered, inst.InstalledVersion()) << row.pszName;
+        const std::string strLog = UpdateLog(inst);
+        EXPECT_NE(std::string::npos, strLog.find(std::string("fetch way file=bin\\big.dll way=") + row.pszWay))
+            << row.pszName << "\n" << strLog;
+        EXPECT_NE(std::string::npos, strLog.find("fetch way file=QOVA.dll way=file")) << row.pszName;
+        const size_t nFallback = strLog.find("fetch fallback file=bin\\big.dll from=patch");
+        EXPECT_EQ(row.pszReason != nullptr, nFallback != std::string::npos) << row.pszName << "\n" << strLog;
+        if (row.pszReason) EXPECT_NE(std::string::npos, strLog.find(row.pszReason, nFallback)) << row.pszName;
+        if (row.eBreak == EBreak::None) {
+            // Counted by the server: the patch instead of the file, and well below the full size.
+            EXPECT_LT(TestServer::First().BodyBytes(), static_cast<long long>(strNewBig.size() / 10)) << row.pszName;
+            EXPECT_NE(std::string::npos, strLog.find(" full=" + std::to_string(strNewBig.size() + 12))) << strLog;
+        }
+    }
 }
 
 }  // namespace
