@@ -37,18 +37,19 @@ std::string CFetchWays::InstalledDigest(size_t i) {
 
 void CFetchWays::Plan(const std::vector<S_UpdateFileInfo>& vecFiles) {
     m_vecFiles = vecFiles;
-    m_vecWays.assign(vecFiles.size(), S_PlannedWay());
+    m_vecWays.assign(vecFiles.size(), S_FileWay());
     m_vecBase.assign(vecFiles.size(), std::string());
     const EDeltaDigest eKind = m_setup.bSigned ? EDeltaDigest::Sha256 : EDeltaDigest::Md5;
     for (size_t i = 0; i < m_vecFiles.size(); ++i) {
         const S_UpdateFileInfo& info = m_vecFiles[i];
-        S_PlannedWay& way = m_vecWays[i];
+        S_FileWay& way = m_vecWays[i];
         if (!ParseManifestSize(info.strSize, way.nSize)) way.nSize = kUnknownSize;
         // A way is only as good as the digest that pins its result: none without SIZE,
         // and of a signed release only SHA-256 entries.
         if (info.delta.eDigest != eKind || way.nSize == kUnknownSize) continue;
         if (!info.delta.vecPatches.empty()) {
-            m_vecBase[i] = InstalledDigest(i);
+            // Unsigned, the comparison's MD5 is the base's kind already.
+            m_vecBase[i] = m_setup.bSigned || info.strInstalledMD5.empty() ? InstalledDigest(i) : info.strInstalledMD5;
             for (size_t p = 0; p < info.delta.vecPatches.size() && !m_vecBase[i].empty(); ++p) {
                 if (!IsSameDigestText(info.delta.vecPatches[p].strBase, m_vecBase[i])) continue;
                 way.eWay = EFetchWay::Patch;
@@ -69,7 +70,7 @@ void CFetchWays::Plan(const std::vector<S_UpdateFileInfo>& vecFiles) {
 }
 
 std::string CFetchWays::Remote(size_t i) const {
-    const S_PlannedWay& way = m_vecWays[i];
+    const S_FileWay& way = m_vecWays[i];
     const S_FileDelta& delta = m_vecFiles[i].delta;
     if (way.eWay == EFetchWay::Patch) return delta.vecPatches[way.iPatch].strRemoteName;
     if (way.eWay == EFetchWay::Copy) return delta.copy.strRemoteName;
@@ -77,7 +78,7 @@ std::string CFetchWays::Remote(size_t i) const {
 }
 
 void CFetchWays::FallBack(size_t i, const std::string& strReason) {
-    S_PlannedWay& way = m_vecWays[i];
+    S_FileWay& way = m_vecWays[i];
     const S_UpdateFileInfo& info = m_vecFiles[i];
     m_log.Write("fetch", "fallback" + LogField("file", info.strFileName) + LogField("from", FetchWayText(way.eWay)) +
                              LogField("reason", strReason));
@@ -93,7 +94,7 @@ void CFetchWays::FallBack(size_t i, const std::string& strReason) {
 
 bool CFetchWays::Finish(size_t i, std::string& strReason) {
     const S_UpdateFileInfo& info = m_vecFiles[i];
-    const S_PlannedWay& way = m_vecWays[i];
+    const S_FileWay& way = m_vecWays[i];
     const S_DeltaWay& delta = way.eWay == EFetchWay::Patch ? info.delta.vecPatches[way.iPatch] : info.delta.copy;
     const std::string strLocal = Local(i);
     const std::string strStaged = Staged(i);
@@ -171,10 +172,19 @@ bool CFetchWays::Run(S_FetchWaysResult& result, HWND hNotifyWnd, UINT nNotifyMsg
             vecStored[k] = 1;
             if (m_vecWays[vecPending[k]].eWay == EFetchWay::File) Staged(vecPending[k], hNotifyWnd, nNotifyMsg);
         };
-        const size_t nFirstMissing =
-            m_setup.pTransport->FetchFiles(m_setup.nUpdateType, vecRemote, vecLocal, hNotifyWnd, nNotifyMsg, hooks, SizeBounds(vecSizes));
+        const size_t nFirstMissing = m_setup.pTransport->FetchFiles(m_setup.nUpdateType, vecRemote, vecLocal,
+                                                                    hNotifyWnd, nNotifyMsg, hooks, SizeBounds(vecSizes));
         const S_TransferFailure failure =
             nFirstMissing < vecPending.size() ? m_setup.pTransport->LastFailure() : S_TransferFailure();
+        // The file that failed is the one the failure names: the first one missing may only
+        // have been abandoned when another, fetched beside it, failed first.
+        size_t nFailed = nFirstMissing;
+        for (size_t k = 0; k < vecRemote.size() && nFirstMissing < vecPending.size(); ++k) {
+            if (!vecStored[k] && vecRemote[k] == failure.strRemoteFile) {
+                nFailed = k;
+                break;
+            }
+        }
         std::vector<size_t> vecNext;
         for (size_t k = 0; k < vecPending.size(); ++k) {
             const size_t i = vecPending[k];
@@ -193,9 +203,9 @@ bool CFetchWays::Run(S_FetchWaysResult& result, HWND hNotifyWnd, UINT nNotifyMsg
                 }
                 continue;
             }
-            if (k == nFirstMissing && eWay != EFetchWay::File && failure.eReason != ETransferFailure::Aborted) {
+            if (k == nFailed && eWay != EFetchWay::File && failure.eReason != ETransferFailure::Aborted) {
                 FallBack(i, TransferFailureText(failure.eReason));
-            } else if (k == nFirstMissing) {
+            } else if (k == nFailed) {
                 result.failure = failure;
                 result.failure.strRemoteFile = m_vecFiles[i].strFileName;
                 return false;

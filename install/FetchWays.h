@@ -37,9 +37,8 @@ struct S_FetchWaysResult {
     S_TransferFailure failure;       // why a file could not be fetched at all
 };
 
-// The first way planned for a file and its size (the transport's bound): what
-// the dialog's bar counts before anything falls back.
-struct S_PlannedWay {
+// The way a file is on and its size (the transport's bound).
+struct S_FileWay {
     EFetchWay eWay = EFetchWay::File;
     size_t iPatch = 0;                        // with Patch: index into delta.vecPatches
     unsigned long long nSize = kUnknownSize;  // the way's bytes
@@ -53,7 +52,6 @@ public:
     // Chooses the first way of each file (reads the installed file's digest
     // where a patch is listed).
     void Plan(const std::vector<S_UpdateFileInfo>& vecFiles);
-    const std::vector<S_PlannedWay>& Planned() const { return m_vecWays; }
 
     // Fetches every planned file into its staged name; false when a file
     // itself was not delivered (or the fetch was stopped): result.failure.
@@ -75,7 +73,7 @@ private:
     CStagedFileCheck* m_pCheck;
     const CUpdateLog& m_log;
     std::vector<S_UpdateFileInfo> m_vecFiles;
-    std::vector<S_PlannedWay> m_vecWays;   // the way each file is on now
+    std::vector<S_FileWay> m_vecWays;   // the way each file is on now
     std::vector<std::string> m_vecBase;    // the installed digest a patch was chosen for
     std::vector<char> m_vecStaged;         // per file: under its staged name
     size_t m_nReported = 0;                // files of the list staged without a gap

@@ -252,7 +252,6 @@ void CUpdateRun::SkipClientState() {
 // fetch on the caller's thread.
 bool CUpdateRun::Fetch() {
     if (m_vecToFetch.empty()) return true;
-    PlanFetch();
     FetchStarted();
     S_TransferFailure failure;
     if (!FetchWays(nullptr, 0, nullptr, failure)) {
@@ -263,7 +262,7 @@ bool CUpdateRun::Fetch() {
     return true;
 }
 
-const std::vector<S_PlannedWay>& CUpdateRun::PlanFetch() {
+void CUpdateRun::PlanFetch() {
     if (!m_pWays) {
         S_FetchWaysSetup ways;
         ways.nUpdateType = static_cast<unsigned int>(m_setup.nUpdateType);
@@ -275,7 +274,6 @@ const std::vector<S_PlannedWay>& CUpdateRun::PlanFetch() {
         m_pWays = std::make_unique<CFetchWays>(ways, m_pCheck.get(), m_log);
         m_pWays->Plan(m_vecToFetch);
     }
-    return m_pWays->Planned();
 }
 
 bool CUpdateRun::FetchWays(HWND hNotifyWnd, UINT nNotifyMsg, const std::function<bool()>& fnStopRequested,

@@ -82,12 +82,10 @@ public:
 
     // The fetch on the caller's thread. False (FetchFailed) when a file was not delivered.
     bool Fetch();
-    // The way each file of FilesToFetch comes first (install/FetchWays.h), in
-    // order; chosen once, by Fetch or by the first call.
-    const std::vector<S_PlannedWay>& PlanFetch();
-    // The fetch itself, on any thread (the dialog's download thread), each
-    // file by its ways until staged under its name; reports of the transport
-    // to hNotifyWnd. False when a file was not delivered: failure says why.
+    // The fetch itself, on any thread (the dialog's download thread: the
+    // installed files a patch needs are read there), each file by its ways
+    // until staged under its name; reports of the transport to hNotifyWnd.
+    // False when a file was not delivered: failure says why.
     bool FetchWays(HWND hNotifyWnd, UINT nNotifyMsg, const std::function<bool()>& fnStopRequested,
                    S_TransferFailure& failure);
     // A fetch elsewhere (the dialog's download thread) on the run's transport
@@ -122,6 +120,8 @@ private:
     bool TakeManifest();
     const S_RunOutcome& Compare();
     bool CheckStagedFiles();
+    // The way each file of FilesToFetch comes first (install/FetchWays.h); chosen once.
+    void PlanFetch();
     bool PlaceFiles(const S_InstallTraces& traces);
 
     // False when an interrupted installation could not be undone yet.

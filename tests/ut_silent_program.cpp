@@ -609,7 +609,7 @@ TEST(SilentProgram, ARefusedManifestOnServerIpIsTakenFromServerIp2) {
 // cheapest way, and a way that fails in any manner leaves the file to the next
 // way in the same run.
 TEST(SilentProgram, ASignedReleaseWithPatchesTakesThemAndFallsBackPerFile) {
-    enum class EBreak { None, PatchMissing, PatchDamaged, PatchTooLong, NotTheBase, WrongResult, NoPatchNorCopy };
+    enum class EBreak { None, Held, PatchMissing, PatchDamaged, PatchTooLong, NotTheBase, WrongResult, NoPatchNorCopy };
     const struct {
         const char* pszName;
         EBreak eBreak;
@@ -617,6 +617,7 @@ TEST(SilentProgram, ASignedReleaseWithPatchesTakesThemAndFallsBackPerFile) {
         const char* pszReason;   // of its fallback from the patch (nullptr: none)
     } rows[] = {
         {"patch taken", EBreak::None, "patch", nullptr},
+        {"patch taken, its base held by a running program", EBreak::Held, "patch", nullptr},
         {"patch missing", EBreak::PatchMissing, "copy", "reason=\"HTTP status\""},
         {"patch damaged, its size", EBreak::PatchDamaged, "copy", "reason=\"patch digest\""},
         {"patch too long", EBreak::PatchTooLong, "copy", "reason=\"content mismatch\""},
@@ -645,6 +646,7 @@ TEST(SilentProgram, ASignedReleaseWithPatchesTakesThemAndFallsBackPerFile) {
         ASSERT_FALSE(strPatch.empty() || strCopy.empty()) << row.pszName;
         switch (row.eBreak) {
         case EBreak::None:
+        case EBreak::Held:
             break;
         case EBreak::NoPatchNorCopy:
             ASSERT_TRUE(DeleteFileA(strCopy.c_str())) << row.pszName;
@@ -677,6 +679,8 @@ TEST(SilentProgram, ASignedReleaseWithPatchesTakesThemAndFallsBackPerFile) {
         }
         ASSERT_TRUE(inst.Serve());
 
+        UiProcess holder;
+        if (row.eBreak == EBreak::Held) ASSERT_TRUE(inst.Hold(holder, "bin\\big.dll", "rd")) << row.pszName;
         ASSERT_TRUE(inst.RunUpdate("-silent")) << row.pszName;
         ExpectFiles(inst, vecNew, row.pszName);
         EXPECT_EQ(kOffered, inst.InstalledVersion()) << row.pszName;

@@ -220,7 +220,6 @@ void CDlgUpdate::StartDownload() {
                                       S_TransferFailure& failure) {
         return pRun->FetchWays(hWnd, nMsg, fnStop, failure);
     };
-    m_pRun->PlanFetch();   // on this thread, before the worker reads the plan
     m_pRun->FetchStarted();
     if (!m_pDownThread->Start()) {
         m_bDownloading = false;
