@@ -548,31 +548,25 @@ TEST(UpdateDialogSigned, OffersAndInstallsOnlyWhatTheKeySigned) {
     }
 }
 
-// A signed release with patches: the bar counts the files, the bytes are the patch's.
+// A signed release with patches: the dialog's download is the run's fetch with its ways.
 TEST(UpdateDialogSigned, TakesPatchesFromTheInstalledRelease) {
     TestInstallation inst(kInstalledVersion, kRegion, false);
-    const std::string strOld = ProgramLikeBytes(5, 150000), strNew = LaterProgramBytes(5, 150000);
-    ASSERT_TRUE(inst.Install({{"bin\\a.dll", strOld}, {"c.dll", "old c"}}));
-    const std::string strRelease = inst.ReleaseDir() + "1\\", strOldDir = inst.Temp("old\\");
-    ASSERT_TRUE(WriteFileBytes(strOldDir + "bin\\a.dll", strOld));
-    ASSERT_TRUE(WriteFileBytes(strRelease + "bin\\a.dll", strNew));
-    ASSERT_TRUE(WriteFileBytes(strRelease + "c.dll", "new c"));
-    ASSERT_TRUE(PublishSignedWithPatches(inst, {"program", strRelease, "--version", "4.0.1008.0801", "--region", kRegion},
-                                         strOldDir, 1));
+    const std::string strOld = ProgramLikeBytes(5, 150000, false), strNew = ProgramLikeBytes(5, 150000, true);
+    ASSERT_TRUE(inst.Install({{"bin\\a.dll", strOld}}));
+    ASSERT_TRUE(WriteFileBytes(inst.Temp("old\\bin\\a.dll"), strOld));
+    ASSERT_TRUE(WriteFileBytes(inst.ReleaseDir() + "1\\bin\\a.dll", strNew));
+    ASSERT_TRUE(WriteFileBytes(inst.ReleaseDir() + "1\\c.dll", "new c"));
+    ASSERT_TRUE(PublishWithPatches(inst, {"program", inst.ReleaseDir() + "1\\", "--version", "4.0.1008.0801",
+                                          "--region", kRegion}, inst.Temp("old\\"), 1));
     ASSERT_TRUE(inst.Serve());
     DialogRun run(inst);
     ASSERT_TRUE(run.Open());
-    EXPECT_EQ(run.Message(), kOfferMessage);
-
     ASSERT_TRUE(ClickControl(run.Dlg(), IDC_BTN_UPDATE));
     ASSERT_TRUE(run.Ended(15000));
-    EXPECT_EQ(ReadFileBytes(inst.App("bin\\a.dll")), strNew);
+    EXPECT_TRUE(ReadFileBytes(inst.App("bin\\a.dll")) == strNew);
     EXPECT_EQ(ReadFileBytes(inst.App("c.dll")), "new c");
-    EXPECT_EQ(inst.InstalledVersion(), "4.0.1008.0801");
     EXPECT_LT(TestServer::First().BodyBytes(), static_cast<long long>(strNew.size() / 10));
-    const std::string strLog = ReadFileBytes(inst.App("UpdateState\\Update.log"));
-    EXPECT_NE(std::string::npos, strLog.find("fetch way file=bin\\a.dll way=patch")) << strLog;
-    EXPECT_NE(std::string::npos, strLog.find("fetch done files=2")) << strLog;
+    EXPECT_NE(std::string::npos, ReadFileBytes(inst.App("UpdateState\\Update.log")).find("way file=bin\\a.dll way=patch"));
 }
 
 // Closing the dialog during a download keeps the part of each file in flight;

@@ -251,23 +251,18 @@ TEST(SilentData, ASignedDataSetInstallsOnlyWhatItsKeySigned) {
 
 TEST(SilentData, ASignedDataSetWithPatchesTakesThem) {
     TestInstallation inst("4.0.1007.0715", "CN", false);
-    const std::string strOldCity = ProgramLikeBytes(3, 100000), strNewCity = LaterProgramBytes(3, 100000);
-    InstallMaps(inst, {{"city.dat", strOldCity}, {"same.dat", "unchanged"}});
-    const std::string strRelease = inst.ReleaseDir() + "3\\", strOld = inst.Temp("old\\");
-    ASSERT_TRUE(WriteFileBytes(strOld + "city.dat", strOldCity));
-    ASSERT_TRUE(WriteFileBytes(strOld + "same.dat", "unchanged"));
-    ASSERT_TRUE(WriteFileBytes(strRelease + "city.dat", strNewCity));
-    ASSERT_TRUE(WriteFileBytes(strRelease + "same.dat", "unchanged"));
-    ASSERT_TRUE(PublishSignedWithPatches(inst, {"data", strRelease}, strOld, 3));
+    const std::string strOld = ProgramLikeBytes(3, 100000, false), strNew = ProgramLikeBytes(3, 100000, true);
+    InstallMaps(inst, {{"city.dat", strOld}});
+    ASSERT_TRUE(WriteFileBytes(inst.Temp("old\\city.dat"), strOld));
+    ASSERT_TRUE(WriteFileBytes(inst.ReleaseDir() + "3\\city.dat", strNew));
+    ASSERT_TRUE(PublishWithPatches(inst, {"data", inst.ReleaseDir() + "3\\"}, inst.Temp("old\\"), 3));
     ASSERT_TRUE(inst.Serve());
 
     ASSERT_TRUE(inst.RunUpdate(kArgs));
-    ExpectMaps(inst, {{"city.dat", strNewCity}, {"same.dat", "unchanged"}}, "patched");
+    ExpectMaps(inst, {{"city.dat", strNew}}, "patched");
     EXPECT_EQ(PublishedManifest(inst), ReadFileBytes(inst.App("Maps\\config.ini")));
-    // The manifest, its .sig and the patch: well below the file.
-    EXPECT_LT(TestServer::First().BodyBytes(), static_cast<long long>(strNewCity.size() / 10));
-    const std::string strLog = ReadFileBytes(inst.App("UpdateState\\Update.log"));
-    EXPECT_NE(std::string::npos, strLog.find("fetch way file=city.dat way=patch")) << strLog;
+    EXPECT_LT(TestServer::First().BodyBytes(), static_cast<long long>(strNew.size() / 10));   // manifest, .sig, patch
+    EXPECT_NE(std::string::npos, ReadFileBytes(inst.App("UpdateState\\Update.log")).find("way file=city.dat way=patch"));
 }
 
 }  // namespace

@@ -120,40 +120,24 @@ std::string ExpectedRecord(ESigned eCase, const std::string& strSigned, const st
     return eCase == ESigned::Good ? strSigned : strBefore;
 }
 
-namespace {
-
-std::string PublisherKeyFile(const TestInstallation& inst) {
-    const std::string strPath = inst.Temp("publisher.pem");
-    // Written once per installation; an existing one is the same key.
-    WritePrivateKeyFile(strPath, Key(kGood));
-    return strPath;
-}
-
-}  // namespace
-
-bool PublishSignedWithPatches(const TestInstallation& inst, std::vector<std::string> vecArgs,
-                              const std::string& strOldDir, int nKind) {
+bool PublishWithPatches(const TestInstallation& inst, std::vector<std::string> vecArgs, const std::string& strOldDir,
+                        int nKind, bool bSign) {
+    WritePrivateKeyFile(inst.Temp("publisher.pem"), Key(kGood));   // an existing file holds the same key
     vecArgs.insert(vecArgs.begin(), "manifest");
-    for (const std::string& strArg : {std::string("--delta-from"), strOldDir, std::string("--key"),
-                                      PublisherKeyFile(inst), std::string("--kind"), std::to_string(nKind)})
-        vecArgs.push_back(strArg);
+    vecArgs.insert(vecArgs.end(), {"--delta-from", strOldDir});
+    if (bSign) vecArgs.insert(vecArgs.end(), {"--key", inst.Temp("publisher.pem"), "--kind", std::to_string(nKind)});
     return inst.RunTool(vecArgs) == 0 &&
-           inst.SetConfig("Update", "PublicKey", PublicKeyText(Key(kGood).PublicPoint()));
+           (!bSign || inst.SetConfig("Update", "PublicKey", PublicKeyText(Key(kGood).PublicPoint())));
 }
 
 bool ResignWithTool(const TestInstallation& inst, const std::string& strManifest, int nKind) {
-    return inst.RunTool({"sign", strManifest, "--key", PublisherKeyFile(inst), "--kind", std::to_string(nKind)}) == 0;
+    return inst.RunTool({"sign", strManifest, "--key", inst.Temp("publisher.pem"), "--kind", std::to_string(nKind)}) == 0;
 }
 
-std::string ProgramLikeBytes(unsigned nSeed, size_t cb) {
+std::string ProgramLikeBytes(unsigned nSeed, size_t cb, bool bLater) {
     std::mt19937 random(nSeed);
     std::string strBytes;
-    while (strBytes.size() < cb) strBytes += "call " + std::to_string(random() % 5000) + "; ";
-    return strBytes.substr(0, cb);
-}
-
-std::string LaterProgramBytes(unsigned nSeed, size_t cb) {
-    std::string strBytes = ProgramLikeBytes(nSeed, cb);
-    strBytes.replace(cb / 10, 300, ProgramLikeBytes(nSeed + 1, 300));
-    return strBytes.insert(cb / 2, "inserted code; ");
+    while (strBytes.size() < cb + (bLater ? 300 : 0)) strBytes += "call " + std::to_string(random() % 5000) + "; ";
+    if (bLater) strBytes.replace(cb / 10, 300, strBytes.substr(cb, 300)).insert(cb / 2, "inserted code; ");
+    return strBytes.substr(0, bLater ? cb + 15 : cb);
 }

@@ -52,15 +52,12 @@ std::vector<std::string> ManifestRequests(ESigned eCase, const std::string& strM
 // after a signed installation, otherwise what it held before.
 std::string ExpectedRecord(ESigned eCase, const std::string& strSigned, const std::string& strBefore);
 
-// A release with patches, published as a publisher would: the real UpdateTool's
-// "manifest <vecArgs...> --delta-from <strOldDir> --key <the installation's key>
-// --kind <nKind>", and Config.dat's PublicKey set to that key.
-bool PublishSignedWithPatches(const TestInstallation& inst, std::vector<std::string> vecArgs,
-                              const std::string& strOldDir, int nKind);
-// Signs strManifest again with that key (after a test changed it), with UpdateTool's sign.
+// Publishes with the real UpdateTool: "manifest <vecArgs...> --delta-from
+// strOldDir", with bSign signed by the installation's key for nKind
+// (Config.dat's PublicKey set to it); ResignWithTool signs again after an edit.
+bool PublishWithPatches(const TestInstallation& inst, std::vector<std::string> vecArgs, const std::string& strOldDir,
+                        int nKind, bool bSign = true);
 bool ResignWithTool(const TestInstallation& inst, const std::string& strManifest, int nKind);
-// Text that compresses and patches like a program's code: "call N; " repeated.
-std::string ProgramLikeBytes(unsigned nSeed, size_t cb);
-// ProgramLikeBytes(nSeed, cb) as an earlier release had it, and as a later one
-// has it: a few hundred bytes changed and a few inserted.
-std::string LaterProgramBytes(unsigned nSeed, size_t cb);
+// Text that compresses and patches like a program's code ("call N; " repeated);
+// bLater: as a later release has it, a few hundred bytes changed and some inserted.
+std::string ProgramLikeBytes(unsigned nSeed, size_t cb, bool bLater);
