@@ -128,7 +128,7 @@ bool CFetchWays::Finish(size_t i, std::string& strReason) {
     return false;
 }
 
-void CFetchWays::Staged(size_t i, HWND hNotifyWnd, UINT nNotifyMsg) {
+void CFetchWays::MarkStaged(size_t i, HWND hNotifyWnd, UINT nNotifyMsg) {
     m_vecStaged[i] = 1;
     // In list order, as the transport reports its files: the count never runs ahead of a file still coming.
     const size_t nBefore = m_nReported;
@@ -170,7 +170,7 @@ bool CFetchWays::Run(S_FetchWaysResult& result, HWND hNotifyWnd, UINT nNotifyMsg
         hooks.fnStopRequested = fnStopRequested;
         hooks.fnStored = [&](size_t k, size_t) {
             vecStored[k] = 1;
-            if (m_vecWays[vecPending[k]].eWay == EFetchWay::File) Staged(vecPending[k], hNotifyWnd, nNotifyMsg);
+            if (m_vecWays[vecPending[k]].eWay == EFetchWay::File) MarkStaged(vecPending[k], hNotifyWnd, nNotifyMsg);
         };
         const size_t nFirstMissing = m_setup.pTransport->FetchFiles(m_setup.nUpdateType, vecRemote, vecLocal,
                                                                     hNotifyWnd, nNotifyMsg, hooks, SizeBounds(vecSizes));
@@ -196,7 +196,7 @@ bool CFetchWays::Run(S_FetchWaysResult& result, HWND hNotifyWnd, UINT nNotifyMsg
                 std::string strReason;
                 if (eWay == EFetchWay::File) continue;
                 if (Finish(i, strReason)) {
-                    Staged(i, hNotifyWnd, nNotifyMsg);
+                    MarkStaged(i, hNotifyWnd, nNotifyMsg);
                 } else {
                     FallBack(i, strReason);
                     vecNext.push_back(i);

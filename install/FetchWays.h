@@ -67,7 +67,7 @@ private:
     bool Finish(size_t i, std::string& strReason);
     void FallBack(size_t i, const std::string& strReason);
     std::string InstalledDigest(size_t i);
-    void Staged(size_t i, HWND hNotifyWnd, UINT nNotifyMsg);
+    void MarkStaged(size_t i, HWND hNotifyWnd, UINT nNotifyMsg);
 
     S_FetchWaysSetup m_setup;
     CStagedFileCheck* m_pCheck;
