@@ -35,6 +35,15 @@ void CDownFileThread::Run() {
     m_failure = S_TransferFailure();
     if (m_vecFileList.empty() || IsStopRequested()) return;
     transport.SetConnections(m_nConnections);
+    if (m_fnFetch) {
+        if (m_fnFetch(m_hNotifyWnd, m_nNotifyMsg, [this] { return IsStopRequested(); }, m_failure)) {
+            SendMessageW(m_hNotifyWnd, m_nNotifyMsg, 0, UPDATE_NOTIFY_DONE);
+            return;
+        }
+        m_strCurFile = m_failure.strRemoteFile;
+        if (!IsStopRequested()) SendMessageW(m_hNotifyWnd, m_nNotifyMsg, 0, UPDATE_NOTIFY_FAILED);
+        return;
+    }
     std::vector<std::string> vecLocal;
     for (const std::string& strName : m_vecFileList) vecLocal.push_back(m_strLocalPath + strName);
 

@@ -6,6 +6,7 @@
 // which its run ends (also when the fetch ended in an exception).
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,12 @@ public:
     CCriticalSection m_csFileList;  // held by Run for its whole duration
     UINT m_nUpdateType = 1;
     UINT m_nConnections = 1;  // files in flight at once (the transport clamps it to 1..8)
+    // When set, the worker runs this fetch (a run's fetch stage, with its ways)
+    // instead of fetching m_vecFileList itself: reports to the window, the
+    // stop flag to poll, false with the failure when a file did not come. On
+    // true the thread reports (0, UPDATE_NOTIFY_DONE).
+    using FetchFn = std::function<bool(HWND, UINT, const std::function<bool()>&, S_TransferFailure&)>;
+    FetchFn m_fnFetch;
 
     // Why the run did not store every file; set before the (0, -1) report is
     // sent, so the report's handler may read it. None after a complete run.

@@ -7,7 +7,6 @@
 
 #include "config/ClientConfig.h"
 #include "config/Rollout.h"
-#include "download/RemoteFetch.h"
 #include "install/InstallJournal.h"
 #include "install/MainClient.h"
 #include "install/Placement.h"
@@ -404,19 +403,37 @@ void CUpdateRun::SkipClientState() {
 
 // fetch on the caller's thread.
 bool CUpdateRun::Fetch() {
-    std::vector<std::string> vecNames;
-    for (const S_UpdateFileInfo& info : m_vecToFetch) vecNames.push_back(info.strFileName);
-    if (vecNames.empty()) return true;
-    const std::vector<unsigned long long> vecSizes = ManifestSizesOf(m_vecToFetch, vecNames);
+    if (m_vecToFetch.empty()) return true;
     FetchStarted();
     S_TransferFailure failure;
-    if (!GetRemoteFiles(m_setup.nUpdateType, m_setup.pUpdateIntf, m_setup.strDownloadPath, vecNames, &failure,
-                        SizeBounds(vecSizes))) {
+    if (!FetchWays(nullptr, 0, nullptr, failure)) {
         FetchFailed(failure);
         return false;
     }
     FetchDone();
     return true;
+}
+
+void CUpdateRun::PlanFetch() {
+    if (!m_pWays) {
+        S_FetchWaysSetup ways;
+        ways.nUpdateType = static_cast<unsigned int>(m_setup.nUpdateType);
+        ways.pTransport = m_setup.pUpdateIntf;
+        ways.strTargetPath = m_setup.strTargetPath;
+        ways.strDownloadPath = m_setup.strDownloadPath;
+        ways.bSigned = m_fetched.bSigned;
+        // Before an accepted manifest there is no check, and nothing to fetch.
+        m_pWays = std::make_unique<CFetchWays>(ways, m_pCheck.get(), m_log);
+        m_pWays->Plan(m_vecToFetch);
+    }
+}
+
+bool CUpdateRun::FetchWays(HWND hNotifyWnd, UINT nNotifyMsg, const std::function<bool()>& fnStopRequested,
+                           S_TransferFailure& failure) {
+    PlanFetch();
+    const bool bFetched = m_pWays->Run(m_waysResult, hNotifyWnd, nNotifyMsg, fnStopRequested);
+    failure = m_waysResult.failure;
+    return bFetched;
 }
 
 void CUpdateRun::FetchStarted() {
@@ -425,14 +442,10 @@ void CUpdateRun::FetchStarted() {
 }
 
 void CUpdateRun::FetchDone() {
-    std::vector<std::string> vecNames;
-    for (const S_UpdateFileInfo& info : m_vecToFetch) vecNames.push_back(info.strFileName);
-    unsigned long long nBytes = 0;
-    for (unsigned long long nSize : ManifestSizesOf(m_vecToFetch, vecNames)) nBytes += nSize == kUnknownSize ? 0 : nSize;
     const std::vector<S_ServerTally> vecAfter =
         m_setup.pUpdateIntf ? m_setup.pUpdateIntf->Tally() : std::vector<S_ServerTally>();
-    m_log.Write("fetch", "done" + LogField("files", vecNames.size()) + LogField("bytes", nBytes) +
-                             LogField("ms", GetTickCount() - m_dwFetchStartTick) +
+    m_log.Write("fetch", "done" + LogField("files", m_vecToFetch.size()) + LogField("bytes", m_waysResult.nTaken) +
+                             LogField("full", m_waysResult.nFull) + LogField("ms", GetTickCount() - m_dwFetchStartTick) +
                              TallyFields(m_vecTallyBefore, vecAfter));
     m_strFetchServers = FetchServers(m_vecTallyBefore, vecAfter);
 }
@@ -457,12 +470,6 @@ void CUpdateRun::FetchFailed(const S_TransferFailure& failure) {
 void CUpdateRun::FetchCancelled() {
     m_log.Write("fetch", "cancelled");
     Stop(ERunStage::Fetch, ERunResult::Cancelled);
-}
-
-void CUpdateRun::SizeMismatch(const std::string& strFile) {
-    m_outcome.strFile = strFile;
-    m_log.Write("check", "damaged" + LogField("file", strFile) + " reason=size" + ServerField(strFile));
-    Stop(ERunStage::Fetch, ERunResult::Damaged);
 }
 
 // Where a staged file came from: the server of this run's fetch (one

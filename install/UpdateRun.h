@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "download/ManifestFetch.h"
+#include "install/FetchWays.h"
 #include "install/InstallTraces.h"
 #include "install/RoadPolicy.h"
 #include "install/UpdateLog.h"
@@ -83,6 +84,12 @@ public:
 
     // The fetch on the caller's thread. False (FetchFailed) when a file was not delivered.
     bool Fetch();
+    // The fetch itself, on any thread (the dialog's download thread: the
+    // installed files a patch needs are read there), each file by its ways
+    // until staged under its name; reports of the transport to hNotifyWnd.
+    // False when a file was not delivered: failure says why.
+    bool FetchWays(HWND hNotifyWnd, UINT nNotifyMsg, const std::function<bool()>& fnStopRequested,
+                   S_TransferFailure& failure);
     // A fetch elsewhere (the dialog's download thread) on the run's transport
     // begins, and has stored every file: the log's "fetch done" line.
     void FetchStarted();
@@ -92,8 +99,6 @@ public:
     // a connection failure.
     void FetchFailed(const S_TransferFailure& failure);
     void FetchCancelled();
-    // A completed file whose size is not the manifest's.
-    void SizeMismatch(const std::string& strFile);
 
     // check and install: every staged file is checked, then fnBeforeFiles
     // runs, then the files are put in place, all or nothing, and the traces
@@ -117,6 +122,8 @@ private:
     bool TakeManifest();
     const S_RunOutcome& Compare();
     bool CheckStagedFiles();
+    // The way each file of FilesToFetch comes first (install/FetchWays.h); chosen once.
+    void PlanFetch();
     bool PlaceFiles(const S_InstallTraces& traces);
 
     // False when an interrupted installation could not be undone yet.
@@ -141,6 +148,8 @@ private:
     std::vector<S_UpdateFileInfo> m_vecChanged;
     std::vector<S_UpdateFileInfo> m_vecToFetch;
     std::unique_ptr<CStagedFileCheck> m_pCheck;   // one digest object for the run
+    std::unique_ptr<CFetchWays> m_pWays;          // set by PlanFetch
+    S_FetchWaysResult m_waysResult;               // of the last FetchWays
     DWORD m_dwStartTick = 0;
     DWORD m_dwFetchStartTick = 0;
     std::vector<S_ServerTally> m_vecTallyBefore;   // the transport's tally when the fetch began

@@ -24,6 +24,7 @@ void AppendIfChanged(CConfigFile& manifest, CDigestCache& digests, const std::st
     // Size and time are only wanted for listed files.
     S_UpdateFileInfo info;
     info.strFileName = strName;
+    info.strInstalledMD5 = strActual;   // a patch's base, found without reading the file again
     if (pExpected) info.strMD5 = *pExpected;
     manifest.ReadString(strName, "MODIFYTIME", "", info.strModifyTime);
     manifest.ReadString(strName, "SIZE", "", info.strSize);

@@ -15,6 +15,7 @@ struct S_UpdateFileInfo {
     std::string strMD5;          // "MD5": the expected digest text
     std::string strSHA256;       // "SHA256": the expected digest of a signed release
     S_FileDelta delta;           // patches and compressed copy, when listed and well-formed
+    std::string strInstalledMD5; // the comparison's MD5 of the installed file; empty when it has none
 };
 
 // The one reader of "SIZE": decimal digits only, no sign, no blanks, no value

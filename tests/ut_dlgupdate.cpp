@@ -575,6 +575,27 @@ TEST(UpdateDialogSigned, OffersAndInstallsOnlyWhatTheKeySigned) {
     }
 }
 
+// A signed release with patches: the dialog's download is the run's fetch with its ways.
+TEST(UpdateDialogSigned, TakesPatchesFromTheInstalledRelease) {
+    TestInstallation inst(kInstalledVersion, kRegion, false);
+    const std::string strOld = ProgramLikeBytes(5, 150000, false), strNew = ProgramLikeBytes(5, 150000, true);
+    ASSERT_TRUE(inst.Install({{"bin\\a.dll", strOld}}));
+    ASSERT_TRUE(WriteFileBytes(inst.Temp("old\\bin\\a.dll"), strOld));
+    ASSERT_TRUE(WriteFileBytes(inst.ReleaseDir() + "1\\bin\\a.dll", strNew));
+    ASSERT_TRUE(WriteFileBytes(inst.ReleaseDir() + "1\\c.dll", "new c"));
+    ASSERT_TRUE(PublishWithPatches(inst, {"program", inst.ReleaseDir() + "1\\", "--version", "4.0.1008.0801",
+                                          "--region", kRegion}, inst.Temp("old\\"), 1));
+    ASSERT_TRUE(inst.Serve());
+    DialogRun run(inst);
+    ASSERT_TRUE(run.Open());
+    ASSERT_TRUE(ClickControl(run.Dlg(), IDC_BTN_UPDATE));
+    ASSERT_TRUE(run.Ended(15000));
+    EXPECT_TRUE(ReadFileBytes(inst.App("bin\\a.dll")) == strNew);
+    EXPECT_EQ(ReadFileBytes(inst.App("c.dll")), "new c");
+    EXPECT_LT(TestServer::First().BodyBytes(), static_cast<long long>(strNew.size() / 10));
+    EXPECT_NE(std::string::npos, ReadFileBytes(inst.App("UpdateState\\Update.log")).find("way file=bin\\a.dll way=patch"));
+}
+
 // Closing the dialog during a download keeps the part of each file in flight;
 // the next opening asks only for the rest of it (default: 4 connections).
 TEST(UpdateDialogUpgrade, ClosingMidDownloadKeepsPartsThatTheNextOpeningContinues) {

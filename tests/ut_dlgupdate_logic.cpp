@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "download/UpdateNotify.h"
 #include "install/StagedFileCheck.h"
 #include "install/UpdateRun.h"
 #include "platform/fs/MD5.h"
@@ -68,44 +69,25 @@ TEST(ListFilesToDownload, EverythingStagedLeavesNothingToFetch) {
     EXPECT_TRUE(vecSizes.empty());
 }
 
-TEST(ClassifyUpdateReport, ReadsEachReportAgainstTheAwaitedSizes) {
-    const std::vector<unsigned long long> vecSizes = {100, 200, 3221225472ULL, kUnknownSize};
+// The body's length is the transport's bound (a way's listed size): the dialog reads only the marks.
+TEST(ClassifyUpdateReport, ReadsTheMarksAndTakesEverythingElseAsProgress) {
     const LPARAM kAllBits = -1;
     const struct {
         const char* pszName;
         WPARAM wParam;
         LPARAM lParam;
-        int nFinished;
         EUpdateReport expected;
     } cases[] = {
-        {"progress of the first file", 50, 100, 0, EUpdateReport::Progress},
-        {"first file complete", 100, 100, 0, EUpdateReport::FileComplete},
-        {"progress of the second file", 80, 200, 1, EUpdateReport::Progress},
-        {"second file complete", 200, 200, 1, EUpdateReport::FileComplete},
-        {"completion of the wrong size", 150, 150, 0, EUpdateReport::SizeMismatch},
-        {"the first size again for the second file", 100, 100, 1, EUpdateReport::SizeMismatch},
-        {"failure report", 0, kAllBits, 1, EUpdateReport::Failed},
-        {"failure even after every file", 0, kAllBits, 2, EUpdateReport::Failed},
-        {"failure marked in the low 32 bits only", 0, static_cast<LPARAM>(0xFFFFFFFFu), 0, EUpdateReport::Failed},
-        {"a completion beyond the awaited files", 200, 200, 4, EUpdateReport::Unexpected},
-        {"far beyond them", 5, 5, 7, EUpdateReport::Unexpected},
-        {"a negative count reads nothing", 100, 100, -1, EUpdateReport::Unexpected},
-        {"progress beyond the awaited files is still progress", 10, 200, 2, EUpdateReport::Progress},
-        {"a file of 3 GiB completes", 3221225472ULL, 3221225472ULL, 2, EUpdateReport::FileComplete},
-        {"3 GiB seen through 32 bits is not it", 1073741824, 1073741824, 2, EUpdateReport::SizeMismatch},
-        {"a file of 4 GiB - 1 is no failure", 0xFFFFFFFFu, 0xFFFFFFFFu, 2, EUpdateReport::SizeMismatch},
-        {"an unreadable SIZE matches nothing", 0, 0, 3, EUpdateReport::SizeMismatch},
+        {"progress of a way", 50, 100, EUpdateReport::Progress},
+        {"a way complete", 100, 100, EUpdateReport::Progress},
+        {"a file of no bytes complete", 0, 0, EUpdateReport::Progress},
+        {"failure report", 0, kAllBits, EUpdateReport::Failed},
+        {"failure marked in the low 32 bits only", 0, static_cast<LPARAM>(0xFFFFFFFFu), EUpdateReport::Failed},
+        {"a file of 4 GiB - 1 is no failure", 0xFFFFFFFFu, 0xFFFFFFFFu, EUpdateReport::Progress},
+        {"two files staged", 2, UPDATE_NOTIFY_STAGED, EUpdateReport::Staged},
+        {"every file staged", 0, UPDATE_NOTIFY_DONE, EUpdateReport::Done},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(ClassifyUpdateReport(c.wParam, c.lParam, c.nFinished, vecSizes), c.expected) << c.pszName;
-}
-
-TEST(ClassifyUpdateReport, NothingAwaitedMeansEveryCompletionIsIgnored) {
-    const std::vector<unsigned long long> vecNone;
-    EXPECT_EQ(ClassifyUpdateReport(0, 0, 0, vecNone), EUpdateReport::Unexpected);
-    EXPECT_EQ(ClassifyUpdateReport(10, 10, 0, vecNone), EUpdateReport::Unexpected);
-    // A file of no bytes completes with (0, 0).
-    EXPECT_EQ(ClassifyUpdateReport(0, 0, 0, std::vector<unsigned long long>{0}), EUpdateReport::FileComplete);
+    for (const auto& c : cases) EXPECT_EQ(ClassifyUpdateReport(c.wParam, c.lParam), c.expected) << c.pszName;
 }
 
 // What each road does with each way a run can end; the dialog's face comes from the same table.

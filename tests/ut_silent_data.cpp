@@ -254,4 +254,20 @@ TEST(SilentData, ASignedDataSetInstallsOnlyWhatItsKeySigned) {
     }
 }
 
+TEST(SilentData, ASignedDataSetWithPatchesTakesThem) {
+    TestInstallation inst("4.0.1007.0715", "CN", false);
+    const std::string strOld = ProgramLikeBytes(3, 100000, false), strNew = ProgramLikeBytes(3, 100000, true);
+    InstallMaps(inst, {{"city.dat", strOld}});
+    ASSERT_TRUE(WriteFileBytes(inst.Temp("old\\city.dat"), strOld));
+    ASSERT_TRUE(WriteFileBytes(inst.ReleaseDir() + "3\\city.dat", strNew));
+    ASSERT_TRUE(PublishWithPatches(inst, {"data", inst.ReleaseDir() + "3\\"}, inst.Temp("old\\"), 3));
+    ASSERT_TRUE(inst.Serve());
+
+    ASSERT_TRUE(inst.RunUpdate(kArgs));
+    ExpectMaps(inst, {{"city.dat", strNew}}, "patched");
+    EXPECT_EQ(PublishedManifest(inst), ReadFileBytes(inst.App("Maps\\config.ini")));
+    EXPECT_LT(TestServer::First().BodyBytes(), static_cast<long long>(strNew.size() / 10));   // manifest, .sig, patch
+    EXPECT_NE(std::string::npos, ReadFileBytes(inst.App("UpdateState\\Update.log")).find("way file=city.dat way=patch"));
+}
+
 }  // namespace

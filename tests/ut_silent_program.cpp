@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "manifest/ManifestSignature.h"
+#include "platform/fs/Sha256.h"
 #include "platform/ini/CryptConfigFile.h"
 #include "support/Installation.h"
 #include "support/SignedRelease.h"
@@ -716,6 +717,79 @@ TEST(SilentProgram, ARefusedManifestOnServerIpIsTakenFromServerIp2) {
     EXPECT_EQ(SortRuns({"/1/UpdateConfig.ini", "/1/UpdateConfig.ini.sig"}, 2), second.RequestLogInRuns(2));
     EXPECT_NE(std::string::npos, UpdateLog(inst).find("manifest not-taken name=UpdateConfig.ini server=127.0.0.1:"))
         << UpdateLog(inst);
+}
+
+// A release with patches from the installed one: each file comes its
+// cheapest way; a way that fails in any manner leaves it to the next one.
+TEST(SilentProgram, AReleaseWithPatchesTakesThemAndFallsBackPerFile) {
+    enum class EBreak { None, Unsigned, Held, PatchMissing, PatchDamaged, PatchTooLong, NotTheBase, WrongResult, NoPatchNorCopy };
+    const struct {
+        const char* pszName;
+        EBreak eBreak;
+        const char* pszWay;      // the way bin\big.dll came
+        const char* pszReason;   // of its fallback from the patch (nullptr: none)
+    } rows[] = {
+        {"patch taken", EBreak::None, "patch", nullptr},
+        {"patch taken, its base held by a running program", EBreak::Held, "patch", nullptr},
+        {"unsigned: an MD5 patch from the comparison's digest", EBreak::Unsigned, "patch", nullptr},
+        {"patch missing", EBreak::PatchMissing, "copy", "reason=\"HTTP status\""},
+        {"patch damaged, its size", EBreak::PatchDamaged, "copy", "reason=\"patch digest\""},
+        {"patch too long", EBreak::PatchTooLong, "copy", "reason=\"content mismatch\""},
+        {"installed file edited by hand", EBreak::NotTheBase, "copy", "reason=\"installed file is no base\""},
+        {"result of another base", EBreak::WrongResult, "copy", "reason=\"result digest\""},
+        {"neither patch nor copy there", EBreak::NoPatchNorCopy, "file", "reason=\"HTTP status\""},
+    };
+    const std::string strOldBig = ProgramLikeBytes(7, 200000, false), strNewBig = ProgramLikeBytes(7, 200000, true);
+    const std::vector<ReleaseFile> vecNew = {{"bin\\big.dll", strNewBig}, {"QOVA.dll", "new QOVA.dll"}};
+    for (const auto& row : rows) {
+        TestInstallation inst(kInstalled, "CN", false);
+        ASSERT_TRUE(inst.Install({{"bin\\big.dll", strOldBig}, {"QOVA.dll", "old QOVA.dll"}}));
+        const std::string strRelease = inst.ReleaseDir() + "1\\", strOld = inst.Temp("old\\");
+        // Same size, other bytes: a patch from it applies to the installed file and makes something else.
+        std::string strBase = strOldBig;
+        if (row.eBreak == EBreak::WrongResult) strBase[100] ^= 1;
+        ASSERT_TRUE(WriteFileBytes(strOld + "bin\\big.dll", strBase));
+        for (const ReleaseFile& file : vecNew) ASSERT_TRUE(WriteFileBytes(strRelease + file.strName, file.strBytes));
+        ASSERT_TRUE(PublishWithPatches(inst, {"program", strRelease, "--version", kOffered, "--region", "CN"}, strOld, 1,
+                                       row.eBreak != EBreak::Unsigned));
+        std::string strPatch, strCopy;
+        for (const std::string& strName : ListTree(strRelease + "UPDATE\\delta\\"))
+            (strName.find(".patch") != std::string::npos ? strPatch : strCopy) = strRelease + "UPDATE\\delta\\" + strName;
+        ASSERT_FALSE(strPatch.empty() || strCopy.empty()) << row.pszName;
+        const std::string strPatchBytes = ReadFileBytes(strPatch);
+        if (row.eBreak == EBreak::NoPatchNorCopy) ASSERT_TRUE(DeleteFileA(strCopy.c_str()));
+        if (row.eBreak == EBreak::PatchMissing || row.eBreak == EBreak::NoPatchNorCopy) ASSERT_TRUE(DeleteFileA(strPatch.c_str()));
+        if (row.eBreak == EBreak::PatchDamaged) ASSERT_TRUE(WriteFileBytes(strPatch, std::string(strPatchBytes.size(), 'x')));
+        if (row.eBreak == EBreak::PatchTooLong) ASSERT_TRUE(WriteFileBytes(strPatch, strPatchBytes + "x"));
+        if (row.eBreak == EBreak::NotTheBase) ASSERT_TRUE(WriteFileBytes(inst.App("bin\\big.dll"), strOldBig + "edited"));
+        if (row.eBreak == EBreak::WrongResult) {
+            // The installed file claimed as the base of the patch made from the other.
+            std::string strManifest = ReadFileBytes(strRelease + "UpdateConfig.ini"), strDigest;
+            CSha256().GetFileSHA256(inst.App("bin\\big.dll").c_str(), strDigest);
+            ASSERT_NE(std::string::npos, strManifest.find("PATCH1BASE="));
+            strManifest.replace(strManifest.find("PATCH1BASE=") + 11, strDigest.size(), strDigest);
+            ASSERT_TRUE(WriteFileBytes(strRelease + "UpdateConfig.ini", strManifest));
+            ASSERT_TRUE(ResignWithTool(inst, strRelease + "UpdateConfig.ini", 1));
+        }
+        ASSERT_TRUE(inst.Serve());
+
+        UiProcess holder;
+        if (row.eBreak == EBreak::Held) ASSERT_TRUE(inst.Hold(holder, "bin\\big.dll", "rd"));
+        ASSERT_TRUE(inst.RunUpdate("-silent")) << row.pszName;
+        ExpectFiles(inst, vecNew, row.pszName);
+        const std::string strLog = UpdateLog(inst);
+        EXPECT_NE(std::string::npos, strLog.find(std::string("fetch way file=bin\\big.dll way=") + row.pszWay))
+            << row.pszName << "\n" << strLog;
+        EXPECT_NE(std::string::npos, strLog.find("fetch way file=QOVA.dll way=file")) << row.pszName;
+        const size_t nFallback = strLog.find("fetch fallback file=bin\\big.dll from=patch");
+        EXPECT_EQ(row.pszReason != nullptr, nFallback != std::string::npos) << row.pszName << "\n" << strLog;
+        if (row.pszReason) EXPECT_NE(std::string::npos, strLog.find(row.pszReason, nFallback)) << row.pszName;
+        if (row.eBreak == EBreak::None || row.eBreak == EBreak::Unsigned) {
+            // Counted by the server: manifest, .sig, the small file and the patch, well below the full size.
+            EXPECT_LT(TestServer::First().BodyBytes(), static_cast<long long>(strNewBig.size() / 10)) << row.pszName;
+            EXPECT_NE(std::string::npos, strLog.find(" full=" + std::to_string(strNewBig.size() + 12))) << strLog;
+        }
+    }
 }
 
 }  // namespace

@@ -2,7 +2,9 @@
 
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
 
 #include "config/ClientConfig.h"
 #include "download/UpdateNotify.h"
@@ -114,7 +116,8 @@ void CDlgUpdate::CheckForUpdate() {
     m_pRun->Check();
 
     m_vecUpdateFiles = m_pRun->ChangedFiles();
-    ListFilesToDownload(m_pRun->FilesToFetch(), m_vecDownFiles, m_vecFileSizes);
+    std::vector<unsigned long long> vecSizes;   // the run's fetch bounds each file by its way
+    ListFilesToDownload(m_pRun->FilesToFetch(), m_vecDownFiles, vecSizes);
     ShowCheckState(m_pRun->Actions().eDialogState);
 }
 
@@ -183,10 +186,15 @@ void CDlgUpdate::StartDownload() {
     m_pDownThread->SetLocalPath(setup.strDownloadPath);
     m_pDownThread->m_csFileList.Enter();
     m_pDownThread->m_vecFileList = m_vecDownFiles;
-    m_pDownThread->m_vecFileSizes = m_vecFileSizes;
     m_pDownThread->m_csFileList.Leave();
     m_pDownThread->m_nUpdateType = static_cast<UINT>(m_nUpdateType);
     m_pDownThread->m_nConnections = setup.pUpdateIntf->GetConnections();
+    // The run's fetch stage, each file by its cheapest way: the thread only hosts it.
+    CUpdateRun* pRun = m_pRun.get();
+    m_pDownThread->m_fnFetch = [pRun](HWND hWnd, UINT nMsg, const std::function<bool()>& fnStop,
+                                      S_TransferFailure& failure) {
+        return pRun->FetchWays(hWnd, nMsg, fnStop, failure);
+    };
     m_pRun->FetchStarted();
     if (!m_pDownThread->Start()) {
         m_bDownloading = false;
@@ -199,35 +207,30 @@ void CDlgUpdate::StartDownload() {
 }
 
 LRESULT CDlgUpdate::OnUpdateNotify(WPARAM wParam, LPARAM lParam) {
-    switch (ClassifyUpdateReport(wParam, lParam, m_nFinishedFiles, m_vecFileSizes)) {
+    switch (ClassifyUpdateReport(wParam, lParam)) {
     case EUpdateReport::Failed:
         m_bDownloading = false;
         // The thread set its failure before it sent the report.
         m_pRun->FetchFailed(m_pDownThread ? m_pDownThread->m_failure : S_TransferFailure());
         ShowFailure();
         break;
-    case EUpdateReport::Progress:
+    case EUpdateReport::Staged:
+        // Never past the files awaited, whatever the report says.
+        m_nFinishedFiles = static_cast<int>(std::min<size_t>(static_cast<size_t>(wParam), m_vecDownFiles.size()));
         m_progress.SetProgress(m_nFinishedFiles);
         break;
-    case EUpdateReport::SizeMismatch:
-        if (m_pDownThread) m_pDownThread->Terminate();
+    case EUpdateReport::Done:
+        // The worker is answered and waited for: the transport and its
+        // tally are the run's alone again before the fetch line and the install.
+        if (m_pDownThread) m_pDownThread->WaitUntilEnded();
+        if (!m_bDownloading) break;   // a failure was reported already
         m_bDownloading = false;
-        m_pRun->SizeMismatch(m_vecDownFiles[static_cast<size_t>(m_nFinishedFiles)]);
-        ShowFailure();
+        m_progress.SetProgress(static_cast<int>(m_vecDownFiles.size()));
+        m_pRun->FetchDone();
+        InstallUpdate();
         break;
-    case EUpdateReport::FileComplete:
-        ++m_nFinishedFiles;
-        if (static_cast<size_t>(m_nFinishedFiles) == m_vecDownFiles.size()) {
-            // The worker is answered and waited for: the transport and its
-            // tally are the run's alone again before the fetch line and the install.
-            if (m_pDownThread) m_pDownThread->WaitUntilEnded();
-            m_bDownloading = false;
-            m_pRun->FetchDone();
-            InstallUpdate();
-        }
-        break;
-    case EUpdateReport::Unexpected:
-        break;  // every awaited file is in already
+    case EUpdateReport::Progress:
+        break;   // the bar counts staged files
     }
     return 0;
 }

@@ -3,8 +3,8 @@
 // check runs in OnInitDialog, before the window shows: the window then offers
 // the new version, or says why not (up to date, no connection, an error),
 // each from the run's outcome. The upgrade button downloads what is not
-// staged yet on a CDownFileThread, whose reports (WM_UPDATE_NOTIFY) move the
-// bar in whole files; the last completion hands the installation to the run,
+// staged yet on a CDownFileThread hosting the run's fetch stage, whose reports
+// (WM_UPDATE_NOTIFY) move the bar in whole files; its end hands the installation to the run,
 // which closes the main client first; the dialog then starts the client again
 // and ends (or, when the old release had to be put back, says so).
 #include <windows.h>
@@ -59,11 +59,10 @@ public:
     std::string m_strUpdateName;      // the data set's directory below the application directory
 
 protected:
-    int m_nFinishedFiles = 0;                          // completions matching their expected size
+    int m_nFinishedFiles = 0;                          // files staged, in list order
     std::unique_ptr<CDownFileThread> m_pDownThread;    // null until the first download
     std::vector<std::string> m_vecDownFiles;           // still to fetch, manifest order
     std::vector<S_UpdateFileInfo> m_vecUpdateFiles;    // every changed file, manifest order
-    std::vector<unsigned long long> m_vecFileSizes;                   // expected size of m_vecDownFiles[i]
     std::unique_ptr<CUpdateRun> m_pRun;   // the road this dialog drives, with its setup and transport; set by the check
     bool m_bDownloading = false;    // the download thread was started and has not ended
 

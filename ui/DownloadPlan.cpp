@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "download/UpdateNotify.h"
+
 void ListFilesToDownload(const std::vector<S_UpdateFileInfo>& vecToFetch, std::vector<std::string>& vecDownFiles,
                          std::vector<unsigned long long>& vecFileSizes) {
     vecDownFiles.clear();
@@ -15,15 +17,9 @@ void ListFilesToDownload(const std::vector<S_UpdateFileInfo>& vecToFetch, std::v
     }
 }
 
-EUpdateReport ClassifyUpdateReport(WPARAM wParam, LPARAM lParam, int nFinishedFiles,
-                                   const std::vector<unsigned long long>& vecFileSizes) {
+EUpdateReport ClassifyUpdateReport(WPARAM wParam, LPARAM lParam) {
     if (wParam == 0 && static_cast<uint32_t>(lParam) == UINT32_MAX) return EUpdateReport::Failed;
-    if (static_cast<ULONG_PTR>(wParam) != static_cast<ULONG_PTR>(lParam)) return EUpdateReport::Progress;
-    // Never read past the awaited sizes, whatever the transport sends.
-    if (nFinishedFiles < 0 || static_cast<size_t>(nFinishedFiles) >= vecFileSizes.size())
-        return EUpdateReport::Unexpected;
-    if (vecFileSizes[nFinishedFiles] == kUnknownSize ||
-        static_cast<unsigned long long>(wParam) != vecFileSizes[nFinishedFiles])
-        return EUpdateReport::SizeMismatch;
-    return EUpdateReport::FileComplete;
+    if (lParam == UPDATE_NOTIFY_STAGED) return EUpdateReport::Staged;
+    if (lParam == UPDATE_NOTIFY_DONE) return EUpdateReport::Done;
+    return EUpdateReport::Progress;
 }

@@ -15,15 +15,12 @@ void ListFilesToDownload(const std::vector<S_UpdateFileInfo>& vecToFetch, std::v
                          std::vector<unsigned long long>& vecFileSizes);
 
 enum class EUpdateReport {
-    Failed,        // (any, -1): the fetch failed and the download has ended
-    Progress,      // (bytes so far, size): the bar shows the finished files
-    FileComplete,  // (size, size) matching the next awaited size
-    SizeMismatch,  // (size, size) not matching it
-    Unexpected,    // a completion when every awaited file is already in: ignored
+    Failed,     // (any, -1): the fetch failed and the download has ended
+    Staged,     // (files, -2): this many files are staged
+    Done,       // (any, -3): every file is staged and the download has ended
+    Progress,   // anything else: bytes of a file's way in flight, or a way complete
 };
 
-// What the report (wParam, lParam) means after nFinishedFiles completions,
-// vecFileSizes holding the awaited sizes (an unknown one matches no completion).
-// The failure mark is (0, an lParam whose low 32 bits are all set).
-EUpdateReport ClassifyUpdateReport(WPARAM wParam, LPARAM lParam, int nFinishedFiles,
-                                   const std::vector<unsigned long long>& vecFileSizes);
+// What the report (wParam, lParam) means (download/UpdateNotify.h). The
+// failure mark is (0, an lParam whose low 32 bits are all set).
+EUpdateReport ClassifyUpdateReport(WPARAM wParam, LPARAM lParam);

@@ -133,8 +133,7 @@ bool TestInstallation::RunUpdate(const std::string& strArgs, DWORD dwTimeoutMs, 
     DWORD dwExit = 1;
     if (!StartUpdate(process, strArgs)) return false;   // UiProcess says why
     if (!process.Wait(dwTimeoutMs, &dwExit)) {
-        std::fprintf(stderr, "RunUpdate: Update.exe %s still running after %lu ms
-", strArgs.c_str(), dwTimeoutMs);
+        std::fprintf(stderr, "RunUpdate: Update.exe %s still running after %lu ms\n", strArgs.c_str(), dwTimeoutMs);
         return false;
     }
     if (pdwExit) *pdwExit = dwExit;

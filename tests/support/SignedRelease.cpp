@@ -2,7 +2,10 @@
 
 #include "manifest/ManifestSignature.h"
 #include "platform/crypto/EcdsaP256.h"
+#include "platform/crypto/PrivateKeyFile.h"
 #include "support/TempDir.h"
+
+#include <random>
 
 namespace {
 
@@ -115,4 +118,26 @@ std::vector<std::string> ManifestRequests(ESigned eCase, const std::string& strM
 
 std::string ExpectedRecord(ESigned eCase, const std::string& strSigned, const std::string& strBefore) {
     return eCase == ESigned::Good ? strSigned : strBefore;
+}
+
+bool PublishWithPatches(const TestInstallation& inst, std::vector<std::string> vecArgs, const std::string& strOldDir,
+                        int nKind, bool bSign) {
+    WritePrivateKeyFile(inst.Temp("publisher.pem"), Key(kGood));   // an existing file holds the same key
+    vecArgs.insert(vecArgs.begin(), "manifest");
+    vecArgs.insert(vecArgs.end(), {"--delta-from", strOldDir});
+    if (bSign) vecArgs.insert(vecArgs.end(), {"--key", inst.Temp("publisher.pem"), "--kind", std::to_string(nKind)});
+    return inst.RunTool(vecArgs) == 0 &&
+           (!bSign || inst.SetConfig("Update", "PublicKey", PublicKeyText(Key(kGood).PublicPoint())));
+}
+
+bool ResignWithTool(const TestInstallation& inst, const std::string& strManifest, int nKind) {
+    return inst.RunTool({"sign", strManifest, "--key", inst.Temp("publisher.pem"), "--kind", std::to_string(nKind)}) == 0;
+}
+
+std::string ProgramLikeBytes(unsigned nSeed, size_t cb, bool bLater) {
+    std::mt19937 random(nSeed);
+    std::string strBytes;
+    while (strBytes.size() < cb + (bLater ? 300 : 0)) strBytes += "call " + std::to_string(random() % 5000) + "; ";
+    if (bLater) strBytes.replace(cb / 10, 300, strBytes.substr(cb, 300)).insert(cb / 2, "inserted code; ");
+    return strBytes.substr(0, bLater ? cb + 15 : cb);
 }

@@ -51,3 +51,13 @@ std::vector<std::string> ManifestRequests(ESigned eCase, const std::string& strM
 // What [Signature] strRecordName must hold after the run: the new Signed
 // after a signed installation, otherwise what it held before.
 std::string ExpectedRecord(ESigned eCase, const std::string& strSigned, const std::string& strBefore);
+
+// Publishes with the real UpdateTool: "manifest <vecArgs...> --delta-from
+// strOldDir", with bSign signed by the installation's key for nKind
+// (Config.dat's PublicKey set to it); ResignWithTool signs again after an edit.
+bool PublishWithPatches(const TestInstallation& inst, std::vector<std::string> vecArgs, const std::string& strOldDir,
+                        int nKind, bool bSign = true);
+bool ResignWithTool(const TestInstallation& inst, const std::string& strManifest, int nKind);
+// Text that compresses and patches like a program's code ("call N; " repeated);
+// bLater: as a later release has it, a few hundred bytes changed and some inserted.
+std::string ProgramLikeBytes(unsigned nSeed, size_t cb, bool bLater);
