@@ -34,6 +34,7 @@ S_FileBound AnswerBound(unsigned long long nMaxSize) {
     S_FileBound bound;
     bound.nMaxSize = nMaxSize;
     bound.dwWholeMs = ManifestAnswerLimitMs();
+    bound.bNoWebPage = true;  // a portal's login page is no manifest: the next server is asked
     return bound;
 }
 

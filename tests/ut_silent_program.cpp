@@ -604,4 +604,58 @@ TEST(SilentProgram, ARefusedManifestOnServerIpIsTakenFromServerIp2) {
         << UpdateLog(inst);
 }
 
+// Over HTTPS (nginx in front of the first test server): only a certificate the
+// system accepts for the configured name delivers; a refused one fails that
+// server as a dead one would, logged with its problem, and ServerIP2 is asked.
+TEST(SilentProgram, OverHttpsOnlyACertificateTheSystemAcceptsDelivers) {
+    const struct {
+        const char* pszName;
+        const char* pszPort;
+        const char* pszSecond;  // ServerIP2, or nullptr
+        bool bRefused;          // the handshake fails
+    } cases[] = {
+        {"trusted, for localhost", "QOVA_TEST_TLS", nullptr, false},
+        {"another name", "QOVA_TEST_TLS_WRONGNAME", nullptr, true},
+        {"expired", "QOVA_TEST_TLS_EXPIRED", nullptr, true},
+        {"untrusted CA", "QOVA_TEST_TLS_UNTRUSTED", nullptr, true},
+        {"another name, ServerIP2 https", "QOVA_TEST_TLS_WRONGNAME", "https://localhost", true},
+        {"untrusted CA, ServerIP2 plain", "QOVA_TEST_TLS_UNTRUSTED", "127.0.0.1", true},
+    };
+    for (const auto& c : cases) {
+        TestInstallation inst(kInstalled, "CN", false);
+        ASSERT_TRUE(inst.Install(kOldFiles));
+        ASSERT_TRUE(inst.PublishProgram(Release(kOffered)));
+        ASSERT_TRUE(PrepareSignedCase(inst, ESigned::Good, inst.ReleaseDir() + "1\\", "UpdateConfig.ini", "Program",
+                                      "", nullptr));
+        const unsigned short nPort = TestServer::TlsPort(c.pszPort);
+        ASSERT_NE(0, nPort) << c.pszPort;
+        ASSERT_TRUE(inst.SetConfig("Update", "ServerIP", "https://localhost"));
+        ASSERT_TRUE(inst.SetConfig("Update", "ServerPort", std::to_string(nPort)));
+        TestServer second = TestServer::Second();
+        ASSERT_TRUE(second.Serve(inst.ReleaseDir()));
+        if (c.pszSecond) {
+            const bool bPlain = c.pszSecond[0] != 'h';
+            ASSERT_TRUE(inst.SetConfig("Update", "ServerIP2", c.pszSecond));
+            ASSERT_TRUE(inst.SetConfig("Update", "ServerPort2", std::to_string(bPlain ? second.Port()
+                                                                                     : TestServer::TlsPort("QOVA_TEST_TLS"))));
+        }
+        ASSERT_TRUE(inst.Serve());
+
+        ASSERT_TRUE(inst.RunUpdate("-silent")) << c.pszName;
+        const bool bInstalls = !c.bRefused || c.pszSecond;
+        ExpectFiles(inst, bInstalls ? kNewFiles : kOldFiles, c.pszName);
+        EXPECT_EQ(bInstalls ? kOffered : kInstalled, inst.InstalledVersion()) << c.pszName;
+        const std::string strLog = UpdateLog(inst);
+        const std::string strRefused = "manifest server-refused server=https://localhost:" + std::to_string(nPort) +
+                                       " reason=\"certificate refused\"";
+        // Wine 8 names no problem (ERROR_WINHTTP_SECURE_CHANNEL_ERROR, no secure-failure flags); Windows does.
+        EXPECT_EQ(c.bRefused, strLog.find(strRefused + " error=1") != std::string::npos) << c.pszName << "\n" << strLog;
+        EXPECT_EQ(c.bRefused, strLog.find(" certificate=\"") != std::string::npos) << c.pszName;
+        // Through TLS the first server sees the requests; a refused handshake asks nothing of it.
+        const bool bFirstAsked = !c.bRefused || (c.pszSecond && c.pszSecond[0] == 'h');
+        EXPECT_EQ(bFirstAsked, !TestServer::First().RequestLog().empty()) << c.pszName;
+        EXPECT_EQ(bInstalls && !bFirstAsked, !second.RequestLog().empty()) << c.pszName;
+    }
+}
+
 }  // namespace

@@ -16,6 +16,9 @@
 #include "platform/base/Win32Handles.h"
 #include "platform/base/WinHttpHandle.h"
 
+// Redirects followed in a row; a longer chain (a loop) fails the request.
+constexpr DWORD kMaxRedirects = 5;
+
 // The read buffer's size: the most one read can bring.
 constexpr DWORD kReadBufferBytes = 1024 * 1024;
 
@@ -38,7 +41,8 @@ public:
     CAsyncRequest(const CAsyncRequest&) = delete;
     CAsyncRequest& operator=(const CAsyncRequest&) = delete;
 
-    bool Open(HINTERNET hConnect, const std::wstring& wstrPath);
+    // bSecure: over TLS, the certificate checked by the system (no check is ever turned off).
+    bool Open(HINTERNET hConnect, const std::wstring& wstrPath, bool bSecure);
     // Extra request lines, "Name: value\r\n" each; before the first send.
     bool AddHeaders(const std::wstring& wstrHeaders);
 
@@ -59,9 +63,13 @@ public:
     bool Finished(DWORD& cbBytes);
     // The WinHTTP error of the last operation that failed; 0 when none.
     DWORD Error() const;
+    // WINHTTP_CALLBACK_STATUS_FLAG_CERT_* (and others) of a TLS refusal; 0 when none was reported.
+    DWORD SecureFailureFlags() const;
 
     const char* Data() const { return m_pMemory->pData.get(); }
 
+    // The URL the answer came from: the one asked for, or where redirects led.
+    std::string Url() const;
     // The HTTP status code; 0 when there is none.
     DWORD Status() const;
     // As text: the numeric query is 32 bits wide.

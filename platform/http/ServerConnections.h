@@ -12,8 +12,11 @@
 #include "platform/http/ProxyChoice.h"
 #include "platform/http/UpdateIntf.h"
 
-// "ip:port" of a server, as logs and tallies name it.
+// "ip:port" of a server, as logs and tallies name it; "https://host:port" for a secure one.
 std::string ServerText(const S_UpdateSerivceAddr& server);
+// The name a request goes to: the configured host for HTTPS (its certificate
+// names it), else the resolved address.
+std::string ConnectHost(const S_UpdateSerivceAddr& server);
 
 class CServerConnections {
 public:
@@ -25,6 +28,7 @@ public:
     size_t Count() const { return m_vecServers.size(); }
     // An unresolved server (no address) is never asked.
     bool Usable(size_t nServer) const { return !m_vecServers[nServer].strServerIP.empty(); }
+    bool Secure(size_t nServer) const { return m_vecServers[nServer].bSecure; }
     // The server's connection, opened on first use and kept; nullptr (GetLastError) when it cannot be.
     HINTERNET Open(size_t nServer);
 

@@ -97,3 +97,116 @@ qova_test_nginx_start() {
   QOVA_TEST_NGINX_LOG=$(qova_wine_path "$dir/access.log")
   export QOVA_TEST_NGINX_ROOT QOVA_TEST_NGINX_LOG
 }
+
+# qova_tls_issue DIR NAME CA SAN [START END]: DIR/NAME.key and DIR/NAME.pem, a
+# server certificate for SAN (e.g. "DNS:localhost,IP:127.0.0.1") signed by the
+# CA DIR/CA.{pem,key}, valid from START to END (YYYYMMDDHHMMSSZ; default: now
+# for a year).
+qova_tls_issue() {
+  local dir=$1 name=$2 ca=$3 san=$4 start=${5:-} end=${6:-}
+  mkdir -p "$dir/$ca.db"
+  [ -f "$dir/$ca.db/index.txt" ] || { : >"$dir/$ca.db/index.txt"; echo 01 >"$dir/$ca.db/serial"; }
+  cat >"$dir/$ca.cnf" <<CNF
+[ca]
+default_ca = test
+[test]
+database = $dir/$ca.db/index.txt
+new_certs_dir = $dir/$ca.db
+serial = $dir/$ca.db/serial
+default_md = sha256
+default_days = 365
+policy = any
+copy_extensions = copy
+unique_subject = no
+[any]
+commonName = supplied
+CNF
+  openssl req -new -newkey rsa:2048 -nodes -keyout "$dir/$name.key" -out "$dir/$name.csr" \
+    -subj "/CN=${san#*:}" -addext "subjectAltName=$san" -addext "extendedKeyUsage=serverAuth" 2>/dev/null
+  openssl ca -batch -notext -config "$dir/$ca.cnf" -cert "$dir/$ca.pem" -keyfile "$dir/$ca.key" \
+    -in "$dir/$name.csr" -out "$dir/$name.pem" ${start:+-startdate $start} ${end:+-enddate $end} 2>/dev/null
+}
+
+# For scripts/test: nginx terminating TLS in front of the first test server
+# (QOVA_TEST_SERVER1, its faults and log included), one port per certificate:
+#   QOVA_TEST_TLS            localhost, by the test CA (trusted)
+#   QOVA_TEST_TLS_WRONGNAME  wrong.example, by the test CA
+#   QOVA_TEST_TLS_EXPIRED    localhost, by the test CA, expired in 2021
+#   QOVA_TEST_TLS_UNTRUSTED  localhost, by a CA the prefix does not trust
+# The test CA goes into the prefix's LocalMachine root store (TrustTestCa.exe),
+# never the machine's.
+qova_test_tls_start() {
+  local dir=$build/test-tls ca
+  qova_require_commands nginx openssl
+  rm -rf "$dir"
+  mkdir -p "$dir/tmp"
+  for ca in ca otherca; do
+    openssl req -x509 -newkey rsa:2048 -nodes -days 30 -keyout "$dir/$ca.key" -out "$dir/$ca.pem" \
+      -subj "/CN=QOVA test $ca" -addext "basicConstraints=critical,CA:TRUE" \
+      -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
+  done
+  openssl x509 -in "$dir/ca.pem" -outform DER -out "$dir/ca.der"
+  qova_tls_issue "$dir" good ca "DNS:localhost,IP:127.0.0.1"
+  qova_tls_issue "$dir" wrongname ca "DNS:wrong.example"
+  qova_tls_issue "$dir" expired ca "DNS:localhost,IP:127.0.0.1" 20200101000000Z 20210101000000Z
+  qova_tls_issue "$dir" untrusted otherca "DNS:localhost,IP:127.0.0.1"
+  wine "$build/tests/TrustTestCa.exe" "$(qova_wine_path "$dir/ca.der")" </dev/null >"$dir/trust.log" 2>&1 ||
+    { echo "TrustTestCa failed (see $dir/trust.log)" >&2; return 1; }
+  local try pid i name port servers vars
+  for try in 1 2 3 4 5; do
+    servers= vars=()
+    for name in good wrongname expired untrusted; do
+      port=$(qova_free_port)
+      vars+=("$name=$port")
+      servers+="
+  server {
+    listen 127.0.0.1:$port ssl;
+    ssl_certificate $dir/$name.pem;
+    ssl_certificate_key $dir/$name.key;
+    ssl_protocols TLSv1.2 TLSv1.3;
+    location / {
+      proxy_pass http://127.0.0.1:$QOVA_TEST_SERVER1;
+      proxy_http_version 1.1;
+      proxy_set_header Connection \"\";
+      proxy_buffering off;
+      proxy_request_buffering off;
+      proxy_read_timeout 300s;
+    }
+  }"
+    done
+    cat >"$dir/nginx.conf" <<CONF
+daemon off;
+user root;
+worker_processes 1;
+pid $dir/nginx.pid;
+error_log $dir/error.log warn;
+events { worker_connections 512; }
+http {
+  access_log off;
+  client_body_temp_path $dir/tmp/body;
+  proxy_temp_path $dir/tmp/proxy;
+  fastcgi_temp_path $dir/tmp/fastcgi;
+  uwsgi_temp_path $dir/tmp/uwsgi;
+  scgi_temp_path $dir/tmp/scgi;
+  keepalive_requests 100000;$servers
+}
+CONF
+    nginx -c "$dir/nginx.conf" -p "$dir" </dev/null >>"$dir/error.log" 2>&1 &
+    pid=$!
+    port=${vars[3]#*=}
+    for i in $(seq 1 50); do
+      kill -0 "$pid" 2>/dev/null || break
+      if python3 -c 'import socket, sys; socket.create_connection(("127.0.0.1", int(sys.argv[1])), 1).close()' "$port" 2>/dev/null; then
+        qova_started_pids+=("$pid")
+        export QOVA_TEST_TLS=${vars[0]#*=} QOVA_TEST_TLS_WRONGNAME=${vars[1]#*=}
+        export QOVA_TEST_TLS_EXPIRED=${vars[2]#*=} QOVA_TEST_TLS_UNTRUSTED=${vars[3]#*=}
+        return 0
+      fi
+      sleep 0.1
+    done
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  echo "nginx (TLS) did not start (see $dir/error.log)" >&2
+  return 1
+}
