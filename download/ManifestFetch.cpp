@@ -11,6 +11,7 @@
 #include "manifest/ManifestName.h"
 #include "platform/base/Text.h"
 #include "platform/fs/DirectoryEx.h"
+#include "platform/fs/FileContents.h"
 
 std::string SignatureRecordName(int nUpdateType, const std::string& strUpdateName, const std::string& strManifestName) {
     if (IsProgramUpdate(nUpdateType)) return "Program";
@@ -89,9 +90,21 @@ bool FetchManifest(const S_ManifestRequest& request, S_FetchedManifest& fetched)
     std::vector<size_t> vecServed;
     if (trust.eTrust == ETrust::Unsigned) {
         CKeptManifests kept(request.strStateDir, request.nUpdateType, {request.strManifestName});
-        if (!FetchFrom(request, {request.strManifestName}, {AnswerBound(kMaxManifestBytes)}, 0, kept, vecServed,
-                       fetched.failure)) {
-            return false;
+        // A 200 that is no manifest at all is that server's failure, never "nothing to do".
+        for (size_t nFirstServer = 0;; nFirstServer = vecServed[0] + 1) {
+            if (!FetchFrom(request, {request.strManifestName}, {AnswerBound(kMaxManifestBytes)}, nFirstServer, kept,
+                           vecServed, fetched.failure)) {
+                return false;
+            }
+            std::string strText;
+            const std::string strPath = request.strDownloadPath + request.strManifestName;
+            if (ReadWholeFile(strPath, strText) == FileReadResult::Read && IsManifestText(strText, request.layout))
+                break;
+            DeleteFileW(Utf8ToWide(strPath).c_str());
+            fetched.failure.eReason = ETransferFailure::NotWhatWasAsked;
+            fetched.failure.strRemoteFile = request.strManifestName;
+            fetched.failure.strServer = vecServers[vecServed[0]].strServer;
+            if (vecServed[0] + 1 >= vecServers.size()) return false;
         }
         kept.KeepAccepted(request.strDownloadPath);
         fetched.eResult = EManifestFetch::Accepted;

@@ -42,7 +42,8 @@ public:
     CAsyncRequest& operator=(const CAsyncRequest&) = delete;
 
     // bSecure: over TLS, the certificate checked by the system (no check is ever turned off).
-    bool Open(HINTERNET hConnect, const std::wstring& wstrPath, bool bSecure);
+    // The request keeps hConnect, its own connection handle.
+    bool Open(UniqueInternet hConnect, const std::wstring& wstrPath, bool bSecure);
     // Extra request lines, "Name: value\r\n" each; before the first send.
     bool AddHeaders(const std::wstring& wstrHeaders);
 
@@ -88,5 +89,6 @@ private:
     std::shared_ptr<RequestMemory>& m_pMemory;  // the slot's, kept alive by the context too
     RequestContext* m_pContext = nullptr;
     bool m_bPending = false;  // an operation started and not yet seen to complete
+    UniqueInternet m_hConnect;
     UniqueInternet m_hRequest;  // last member: closed first
 };

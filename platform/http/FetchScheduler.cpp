@@ -94,7 +94,7 @@ void CFetchScheduler::Attempt(size_t i) {
             Release(i);
             return;
         }
-        const HINTERNET hConnect = m_links.servers.Open(file.nServer);
+        UniqueInternet hConnect = m_links.servers.Open(file.nServer);
         if (m_links.bAborted.load()) {
             file.failure.eReason = ETransferFailure::Aborted;
             End(EEnd::GivenUp, i);
@@ -103,7 +103,7 @@ void CFetchScheduler::Attempt(size_t i) {
         }
         if (hConnect) {
             if (file.nAttempts == 0) file.dwServerStart = GetTickCount();
-            Follow(i, file.pTransfer->Start(hConnect, m_links.servers.Secure(file.nServer),
+            Follow(i, file.pTransfer->Start(std::move(hConnect), m_links.servers.Secure(file.nServer),
                                             m_links.vecMemory[file.nSlot], file.dwServerStart, m_reporter));
             return;
         }

@@ -112,7 +112,7 @@ void CFileTransfer::SetCondition(std::string strValidator) {
     m_strCondition = bTag ? std::move(strValidator) : std::string();
 }
 
-TransferStep CFileTransfer::Start(HINTERNET hConnect, bool bSecure, std::shared_ptr<RequestMemory>& pMemory,
+TransferStep CFileTransfer::Start(UniqueInternet hConnect, bool bSecure, std::shared_ptr<RequestMemory>& pMemory,
                                   DWORD dwServerStart, CProgressReporter& reporter) {
     // The part first: what it holds decides the request.
     if (!OpenPart()) return EndAttempt(TransferStep::GiveUp, ETransferFailure::LocalWrite, GetLastError());
@@ -123,7 +123,7 @@ TransferStep CFileTransfer::Start(HINTERNET hConnect, bool bSecure, std::shared_
     m_bContinuing = false;
     m_nProxyAuthRounds = 0;
     m_end = S_TransferFailure();
-    if (!m_pRequest->Open(hConnect, m_wstrUrlPath, bSecure))
+    if (!m_pRequest->Open(std::move(hConnect), m_wstrUrlPath, bSecure))
         return EndAttempt(TransferStep::TryNext, ETransferFailure::Unreachable, GetLastError());
     m_strAskedOrigin = OriginOf(m_pRequest->Url());
     m_bResuming = m_part.Have() > 0 && !m_part.Validator().empty();

@@ -48,7 +48,7 @@ public:
 
     // Starts an attempt on hConnect (bSecure: over TLS) with the slot's request memory;
     // dwServerStart: when the first attempt on this server began (the bound's dwWholeMs counts from it).
-    TransferStep Start(HINTERNET hConnect, bool bSecure, std::shared_ptr<RequestMemory>& pMemory,
+    TransferStep Start(UniqueInternet hConnect, bool bSecure, std::shared_ptr<RequestMemory>& pMemory,
                        DWORD dwServerStart, CProgressReporter& reporter);
     HANDLE Event() const { return m_pRequest->Event(); }
     // Tick count by which the current step must have completed.

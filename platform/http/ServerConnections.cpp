@@ -15,13 +15,9 @@ std::string ConnectHost(const S_UpdateSerivceAddr& server) {
 }
 
 CServerConnections::CServerConnections(std::vector<S_UpdateSerivceAddr> vecServers, bool bUseProxy, HANDLE hAbort)
-    : m_vecServers(std::move(vecServers)), m_bUseProxy(bUseProxy), m_hAbort(hAbort) {
-    m_vecConnects.resize(m_vecServers.size());
-}
+    : m_vecServers(std::move(vecServers)), m_bUseProxy(bUseProxy), m_hAbort(hAbort) {}
 
-HINTERNET CServerConnections::Open(size_t nServer) {
-    UniqueInternet& hConnect = m_vecConnects[nServer];
-    if (hConnect) return hConnect.get();
+UniqueInternet CServerConnections::Open(size_t nServer) {
     if (!m_bProxiesChosen) {
         m_bProxiesChosen = true;
         m_vecProxies.assign(m_vecServers.size(), S_ProxyChoice());
@@ -33,11 +29,10 @@ HINTERNET CServerConnections::Open(size_t nServer) {
         }
     }
     const HINTERNET hSession = Session(m_vecProxies[nServer]);
-    if (!hSession) return nullptr;
+    if (!hSession) return UniqueInternet();
     const S_UpdateSerivceAddr& server = m_vecServers[nServer];
-    hConnect.reset(WinHttpConnect(hSession, WidenAscii(ConnectHost(server)).c_str(),
-                                  EffectiveServerPort(server.nServerPort, server.bSecure), 0));
-    return hConnect.get();
+    return UniqueInternet(WinHttpConnect(hSession, WidenAscii(ConnectHost(server)).c_str(),
+                                         EffectiveServerPort(server.nServerPort, server.bSecure), 0));
 }
 
 HINTERNET CServerConnections::Session(const S_ProxyChoice& proxy) {

@@ -1,6 +1,7 @@
 #pragma once
 // The ways out to the update servers of one transport: a WinHTTP session per
-// proxy choice and one kept-alive connection per server, opened on first use.
+// proxy choice, opened on first use, whose kept-alive connections carry the
+// requests to each server.
 #include <windows.h>
 #include <winhttp.h>
 
@@ -29,8 +30,9 @@ public:
     // An unresolved server (no address) is never asked.
     bool Usable(size_t nServer) const { return !m_vecServers[nServer].strServerIP.empty(); }
     bool Secure(size_t nServer) const { return m_vecServers[nServer].bSecure; }
-    // The server's connection, opened on first use and kept; nullptr (GetLastError) when it cannot be.
-    HINTERNET Open(size_t nServer);
+    // A connection handle for one request to the server; empty (GetLastError) when it cannot be had.
+    // One per request: Wine 8 moves a handle to wherever a redirect led, for every later request on it.
+    UniqueInternet Open(size_t nServer);
 
 private:
     HINTERNET Session(const S_ProxyChoice& proxy);
@@ -41,5 +43,4 @@ private:
     bool m_bProxiesChosen = false;
     std::vector<S_ProxyChoice> m_vecProxies;              // per server
     std::map<S_ProxyChoice, UniqueInternet> m_mapSessions;  // one session per way out
-    std::vector<UniqueInternet> m_vecConnects;            // last: connections close before their sessions
 };

@@ -55,6 +55,7 @@ const char* TransferFailureText(ETransferFailure eReason) {
     case ETransferFailure::Certificate: return "certificate refused";
     case ETransferFailure::Redirect: return "redirect refused";
     case ETransferFailure::WebPage: return "answered a web page";
+    case ETransferFailure::NotWhatWasAsked: return "not a manifest";
     }
     return "unknown";
 }

@@ -6,7 +6,9 @@
 // the program) percent-encoded. Port 0 means 80. Servers are tried in list order,
 // per file. A secure server is asked https://<strHost>:<port>/... (port 0: 443):
 // TLS 1.2 or later, the certificate checked by the system for that name; a
-// certificate error fails that server like a dead one (ECertificate).
+// certificate error fails that server like a dead one (Certificate). Redirects
+// are followed by WinHTTP, at most 5 in a row, never from https to http
+// (Redirect); a bound may refuse an answer that is a web page (WebPage).
 //
 // A body comes with a Content-Length or chunked; without either its end cannot
 // be told from a dropped connection, so it is refused, except for a file whose
@@ -56,6 +58,7 @@ enum class ETransferFailure {
     Certificate,      // TLS refused: the server's certificate (dwError, dwCertificate) or the protocol
     Redirect,         // a redirect not followed: https to http, or more than 5 in a row (dwStatus, dwError)
     WebPage,          // answered a web page (a portal's login page) where a bound forbids one
+    NotWhatWasAsked,  // the caller found the answer is not the file (a manifest that is none)
 };
 
 struct S_TransferFailure {

@@ -17,14 +17,23 @@ int main() {
         return 2;
     }
     HANDLE hFile = CreateFileW(argv[1], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE) return 1;
+    if (hFile == INVALID_HANDLE_VALUE) {
+        std::fprintf(stderr, "CreateFileW failed: %lu\n", GetLastError());
+        return 1;
+    }
     std::vector<BYTE> vecDer(64 * 1024);
     DWORD cbRead = 0;
     const BOOL bRead = ReadFile(hFile, vecDer.data(), static_cast<DWORD>(vecDer.size()), &cbRead, nullptr);
     CloseHandle(hFile);
-    if (!bRead || cbRead == 0) return 1;
+    if (!bRead || cbRead == 0) {
+        std::fprintf(stderr, "ReadFile failed: %lu\n", GetLastError());
+        return 1;
+    }
     HCERTSTORE hStore = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"ROOT");
-    if (!hStore) return 1;
+    if (!hStore) {
+        std::fprintf(stderr, "CertOpenStore failed: %lu\n", GetLastError());
+        return 1;
+    }
     const BOOL bAdded = CertAddEncodedCertificateToStore(hStore, X509_ASN_ENCODING, vecDer.data(), cbRead,
                                                          CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
     CertCloseStore(hStore, 0);
