@@ -22,9 +22,10 @@ UniqueInternet CServerConnections::Open(size_t nServer) {
         m_bProxiesChosen = true;
         m_vecProxies.assign(m_vecServers.size(), S_ProxyChoice());
         if (m_bUseProxy) {
-            std::vector<std::pair<std::string, unsigned short>> vecHosts;
+            std::vector<S_ProxyTarget> vecHosts;
             for (const S_UpdateSerivceAddr& server : m_vecServers)
-                vecHosts.emplace_back(ConnectHost(server), EffectiveServerPort(server.nServerPort, server.bSecure));
+                vecHosts.push_back({ConnectHost(server), EffectiveServerPort(server.nServerPort, server.bSecure),
+                                    server.bSecure});
             m_vecProxies = ChooseProxies(vecHosts, m_hAbort);
         }
     }
