@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -27,13 +28,17 @@ unsigned long long FileSize(const std::string& strPath) {
 
 int main(int argc, char** argv) {
     if (argc != 7 && argc != 8) {
-        std::fprintf(stderr, "usage: %s <port> <outdir\\> <kind> <subdir> <file-format> <count> [connections]\n",
+        std::fprintf(stderr, "usage: %s <port|https:port> <outdir\\> <kind> <subdir> <file-format> <count> [connections]\n",
                      argv[0]);
         return 2;
     }
+    // "<port>" plain HTTP to 127.0.0.1, "https:<port>" TLS to localhost.
+    const bool bSecure = std::strncmp(argv[1], "https:", 6) == 0;
     S_UpdateSerivceAddr server;
     server.strServerIP = "127.0.0.1";
-    server.nServerPort = static_cast<unsigned short>(std::atoi(argv[1]));
+    server.nServerPort = static_cast<unsigned short>(std::atoi(argv[1] + (bSecure ? 6 : 0)));
+    server.bSecure = bSecure;
+    server.strHost = "localhost";
     const std::string strOutDir = argv[2];
     const unsigned int nKind = static_cast<unsigned int>(std::atoi(argv[3]));
     const std::string strSubdir = argv[4];

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "platform/base/Text.h"
 #include "platform/base/Win32Handles.h"
 #include "platform/fs/DirectoryEx.h"
 #include "platform/ini/CryptConfigFile.h"
@@ -16,6 +17,25 @@ const WORD kWinsockVersion = 0x0002;   // 2.0
 const int kDefaultConnections = 4;
 const int kMaxConnections = 8;
 
+// A configured server: "host", "http://host" or "https://host" (scheme in any
+// letter case); the address resolved from the host, the port as configured.
+S_UpdateSerivceAddr ReadServer(CCryptConfigFile& config, const char* pszHostKey, const char* pszPortKey,
+                               bool& bResolved) {
+    S_UpdateSerivceAddr server;
+    config.ReadString("Update", pszHostKey, "", server.strHost);
+    for (const char* pszScheme : {"http://", "https://"}) {
+        const size_t nLen = std::strlen(pszScheme);
+        if (server.strHost.size() >= nLen && SameTextIgnoringCase(server.strHost.substr(0, nLen), pszScheme)) {
+            server.bSecure = nLen == 8;
+            server.strHost.erase(0, nLen);
+            break;
+        }
+    }
+    bResolved = ResolveHostAddress(server.strHost, server.strServerIP);
+    server.nServerPort = static_cast<unsigned short>(config.ReadInteger("Update", pszPortKey, 0));
+    return server;
+}
+
 }  // namespace
 
 void ReadClientConfig(const std::string& strAppPath, std::string& strVersion, std::string& strRegion,
@@ -25,19 +45,10 @@ void ReadClientConfig(const std::string& strAppPath, std::string& strVersion, st
     config.ReadString("Update", "Region", "", strRegion);
 
     // Each entry starts fresh: a failed lookup leaves the address as it was.
-    std::string strHost;
-    config.ReadString("Update", "ServerIP", "", strHost);
-    S_UpdateSerivceAddr first;
-    ResolveHostAddress(strHost, first.strServerIP);
-    first.nServerPort = static_cast<unsigned short>(config.ReadInteger("Update", "ServerPort", 0));
-    vecServers.push_back(first);
-
-    std::string strHost2;
-    config.ReadString("Update", "ServerIP2", "", strHost2);
-    S_UpdateSerivceAddr second;
-    const bool bSecondResolved = ResolveHostAddress(strHost2, second.strServerIP);
-    second.nServerPort = static_cast<unsigned short>(config.ReadInteger("Update", "ServerPort2", 0));
-    if (bSecondResolved) vecServers.push_back(second);
+    bool bResolved = false;
+    vecServers.push_back(ReadServer(config, "ServerIP", "ServerPort", bResolved));
+    const S_UpdateSerivceAddr second = ReadServer(config, "ServerIP2", "ServerPort2", bResolved);
+    if (bResolved) vecServers.push_back(second);
 
     config.Initialize(strAppPath + "UserConfig.dat", "");
     bUseProxy = config.ReadInteger("Server", "UseProxy", 1) != 0;

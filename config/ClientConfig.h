@@ -8,7 +8,8 @@
 
 // Reads Config.dat and UserConfig.dat of strAppPath (ending in '\'). The first
 // server is always appended, with an empty address when it does not resolve;
-// the second only when it resolves. Ports keep their low 16 bits. Missing files
+// the second only when it resolves. A server may be written "https://host"
+// (bSecure, port 0 then 443) or "http://host"; a bare host is plain HTTP. Ports keep their low 16 bits. Missing files
 // give empty strings, port 0 and the proxy flag on.
 void ReadClientConfig(const std::string& strAppPath, std::string& strVersion, std::string& strRegion,
                       std::vector<S_UpdateSerivceAddr>& vecServers, bool& bUseProxy);

@@ -12,6 +12,7 @@
 #include "platform/base/FailureLog.h"
 #include "platform/base/Text.h"
 #include "platform/fs/DirectoryEx.h"
+#include "platform/fs/FileContents.h"
 
 std::string SignatureRecordName(int nUpdateType, const std::string& strUpdateName, const std::string& strManifestName) {
     if (IsProgramUpdate(nUpdateType)) return "Program";
@@ -35,6 +36,7 @@ S_FileBound AnswerBound(unsigned long long nMaxSize) {
     S_FileBound bound;
     bound.nMaxSize = nMaxSize;
     bound.dwWholeMs = ManifestAnswerLimitMs();
+    bound.bNoWebPage = true;  // a portal's login page is no manifest: the next server is asked
     return bound;
 }
 
@@ -76,9 +78,20 @@ bool FetchUnsigned(const S_ManifestRequest& request, const std::vector<S_ServerT
                    S_FetchedManifest& fetched) {
     CKeptManifests kept(request.strStateDir, request.nUpdateType, {request.strManifestName}, request.pLog);
     std::vector<size_t> vecServed;
-    if (!FetchFrom(request, {request.strManifestName}, {AnswerBound(kMaxManifestBytes)}, 0, kept, vecServed,
-                   fetched.failure)) {
-        return false;
+    const std::string strPath = request.strDownloadPath + request.strManifestName;
+    // A 200 that is no manifest at all is that server's failure, never "nothing to do".
+    for (size_t nFirstServer = 0;; nFirstServer = vecServed[0] + 1) {
+        if (!FetchFrom(request, {request.strManifestName}, {AnswerBound(kMaxManifestBytes)}, nFirstServer, kept,
+                       vecServed, fetched.failure)) {
+            return false;
+        }
+        std::string strText;
+        if (ReadWholeFile(strPath, strText) == FileReadResult::Read && IsManifestText(strText, request.layout)) break;
+        DeleteFileLogged(request.pLog, strPath);
+        fetched.failure.eReason = ETransferFailure::NotWhatWasAsked;
+        fetched.failure.strRemoteFile = request.strManifestName;
+        fetched.failure.strServer = vecServers[vecServed[0]].strServer;
+        if (vecServed[0] + 1 >= vecServers.size()) return false;
     }
     fetched.bKeptCopy = kept.UsedKept();
     kept.KeepAccepted(request.strDownloadPath);

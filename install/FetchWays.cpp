@@ -4,7 +4,7 @@
 #include <bcrypt.h>
 
 #include "download/UpdateNotify.h"
-#include "install/FailureLog.h"
+#include "platform/base/FailureLog.h"
 #include "install/StagedFileCheck.h"
 #include "install/UpdateLog.h"
 #include "platform/delta/DeltaApply.h"

@@ -51,6 +51,7 @@ std::string TallyFields(const std::vector<S_ServerTally>& vecBefore, const std::
         if (tally.nFiles == 0 && tally.nBytes == 0) continue;
         strServers += LogField("server", tally.strServer) + LogField("server-files", tally.nFiles) +
                       LogField("received", tally.nBytes) + LogField("resumed", tally.nResumedBytes);
+        if (!tally.strRedirectedTo.empty()) strServers += LogField("redirected-to", tally.strRedirectedTo);
     }
     return strServers;
 }
@@ -127,6 +128,20 @@ std::wstring FoldedName(const std::string& strName) {
     LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, strWide.c_str(), static_cast<int>(strWide.size()), &strFolded[0],
                   cch, nullptr, nullptr, 0);
     return strFolded;
+}
+
+// A line per server that TLS refused since vecBefore: it failed like a dead
+// one, so a run that another server served would not say it otherwise.
+void LogTlsRefusals(const CUpdateLog& log, const char* pszStage, const std::vector<S_ServerTally>& vecBefore,
+                    const std::vector<S_ServerTally>& vecAfter) {
+    for (size_t i = 0; i < vecAfter.size(); ++i) {
+        if (vecAfter[i].nTlsRefusals == (i < vecBefore.size() ? vecBefore[i].nTlsRefusals : 0)) continue;
+        const S_TransferFailure& refusal = vecAfter[i].lastTlsRefusal;
+        log.Write(pszStage, "server-refused" + LogField("server", vecAfter[i].strServer) +
+                                LogField("reason", TransferFailureText(refusal.eReason)) +
+                                LogField("error", refusal.dwError) +
+                                LogField("certificate", CertificateProblemText(refusal.dwCertificate, refusal.dwError)));
+    }
 }
 
 }  // namespace
@@ -252,7 +267,15 @@ bool CUpdateRun::TakeManifest() {
     request.strRecordName = SignatureRecordName(m_setup.nUpdateType, m_setup.strUpdateName, m_policy.strManifestName);
     request.strStateDir = StateDirPath(m_setup.strAppPath);
     request.pLog = &m_log;
+    const std::vector<S_ServerTally> vecBefore =
+        m_setup.pUpdateIntf ? m_setup.pUpdateIntf->Tally() : std::vector<S_ServerTally>();
     const bool bFetched = FetchManifest(request, m_fetched);
+    if (m_setup.pUpdateIntf) LogTlsRefusals(m_log, "manifest", vecBefore, m_setup.pUpdateIntf->Tally());
+    for (const S_ServerTally& tally : m_setup.pUpdateIntf ? m_setup.pUpdateIntf->Tally() : vecBefore) {
+        if (bFetched && tally.strServer == m_fetched.strServer && !tally.strRedirectedTo.empty())
+            m_log.Write("manifest", "redirected" + LogField("server", tally.strServer) +
+                                        LogField("to", tally.strRedirectedTo));
+    }
     // Which server served what: a refusal by one server does not end the run while another is left.
     for (const S_FetchedManifest::S_Refusal& refusal : m_fetched.vecRefused) {
         m_log.Write("manifest", "not-taken" + LogField("name", m_policy.strManifestName) +
@@ -444,6 +467,7 @@ void CUpdateRun::FetchStarted() {
 void CUpdateRun::FetchDone() {
     const std::vector<S_ServerTally> vecAfter =
         m_setup.pUpdateIntf ? m_setup.pUpdateIntf->Tally() : std::vector<S_ServerTally>();
+    LogTlsRefusals(m_log, "fetch", m_vecTallyBefore, vecAfter);
     m_log.Write("fetch", "done" + LogField("files", m_vecToFetch.size()) + LogField("bytes", m_waysResult.nTaken) +
                              LogField("full", m_waysResult.nFull) + LogField("ms", GetTickCount() - m_dwFetchStartTick) +
                              TallyFields(m_vecTallyBefore, vecAfter));
@@ -452,6 +476,7 @@ void CUpdateRun::FetchDone() {
 
 void CUpdateRun::FetchFailed(const S_TransferFailure& failure) {
     m_outcome.transfer = failure;
+    if (m_setup.pUpdateIntf) LogTlsRefusals(m_log, "fetch", m_vecTallyBefore, m_setup.pUpdateIntf->Tally());
     m_log.Write("fetch", "failed" + LogField("file", failure.strRemoteFile) +
                              LogField("reason", TransferFailureText(failure.eReason)) +
                              LogField("server", failure.strServer) + LogField("status", failure.dwStatus) +

@@ -226,6 +226,12 @@ bool SignManifest(const std::string& strManifest, const std::string& strTarget, 
     return true;
 }
 
+bool IsManifestText(const std::string& strManifest, EManifestLayout layout) {
+    IniDocument doc;
+    doc.Parse(strManifest);
+    return layout == EManifestLayout::Program ? doc.HasSection("Version") : !doc.SectionNames().empty();
+}
+
 bool FindSectionWithoutSha256(const std::string& strManifest, EManifestLayout layout, std::string& strSection) {
     return FindFileSection(strManifest, layout, HasSha256, strSection);
 }

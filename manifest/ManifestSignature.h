@@ -81,6 +81,11 @@ bool FindSectionWithoutSha256(const std::string& strManifest, EManifestLayout la
 // The same for a "SIZE" that is not a plain decimal number (ParseManifestSize).
 bool FindSectionWithoutSize(const std::string& strManifest, EManifestLayout layout, std::string& strSection);
 
+// Whether the text is a manifest of the layout at all: a program manifest has
+// a [Version] section, a data-set manifest at least one file section. Another
+// text (a portal's or a parked domain's page) would read as nothing to do.
+bool IsManifestText(const std::string& strManifest, EManifestLayout layout);
+
 enum class ESignatureCheck {
     Valid,
     NoManifest,      // the manifest cannot be read

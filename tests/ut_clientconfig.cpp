@@ -5,6 +5,7 @@
 
 #include "config/ClientConfig.h"
 #include "config/Rollout.h"
+#include "platform/http/ServerConnections.h"
 #include "platform/ini/CryptConfigFile.h"
 #include "support/TempDir.h"
 
@@ -93,6 +94,32 @@ TEST(ClientConfig, ReadsVersionRegionServersAndProxy) {
             EXPECT_EQ(c.vecServers[i].strIP, vecServers[i].strServerIP) << c.pszWhat << " #" << i;
             EXPECT_EQ(c.vecServers[i].nPort, vecServers[i].nServerPort) << c.pszWhat << " #" << i;
         }
+    }
+}
+
+TEST(ClientConfig, ASchemeBeforeTheHostChoosesHttps) {
+    const struct {
+        const char* pszServerIP;
+        const char* pszPort;
+        const char* pszIP;    // resolved
+        const char* pszText;  // as logs name it
+    } cases[] = {
+        {"localhost", "0", "127.0.0.1", "127.0.0.1:80"},
+        {"HTTP://localhost", "8000", "127.0.0.1", "127.0.0.1:8000"},
+        {"https://localhost", "0", "127.0.0.1", "https://localhost:443"},
+        {"HTTPS://127.0.0.1", "8443", "127.0.0.1", "https://127.0.0.1:8443"},
+        {"https://no-such-host.invalid", "0", "", "https://no-such-host.invalid:443"},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        WriteValues(dir / "Config.dat", {{"Update", "ServerIP", c.pszServerIP}, {"Update", "ServerPort", c.pszPort}});
+        std::string strVersion, strRegion;
+        std::vector<S_UpdateSerivceAddr> vecServers;
+        bool bUseProxy = false;
+        ReadClientConfig(dir.Path(), strVersion, strRegion, vecServers, bUseProxy);
+        ASSERT_EQ(1u, vecServers.size()) << c.pszServerIP;
+        EXPECT_EQ(c.pszIP, vecServers[0].strServerIP) << c.pszServerIP;
+        EXPECT_EQ(c.pszText, ServerText(vecServers[0])) << c.pszServerIP;
     }
 }
 

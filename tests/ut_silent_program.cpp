@@ -792,4 +792,126 @@ TEST(SilentProgram, AReleaseWithPatchesTakesThemAndFallsBackPerFile) {
     }
 }
 
+// Over HTTPS (nginx in front of the first test server): only a certificate the
+// system accepts for the configured name delivers; a refused one fails that
+// server as a dead one would, logged with its problem, and ServerIP2 is asked.
+TEST(SilentProgram, OverHttpsOnlyACertificateTheSystemAcceptsDelivers) {
+    const struct {
+        const char* pszName;
+        const char* pszPort;
+        const char* pszSecond;  // ServerIP2, or nullptr
+        bool bRefused;          // the handshake fails
+    } cases[] = {
+        {"trusted, for localhost", "QOVA_TEST_TLS", nullptr, false},
+        {"another name", "QOVA_TEST_TLS_WRONGNAME", nullptr, true},
+        {"expired", "QOVA_TEST_TLS_EXPIRED", nullptr, true},
+        {"untrusted CA", "QOVA_TEST_TLS_UNTRUSTED", nullptr, true},
+        {"another name, ServerIP2 https", "QOVA_TEST_TLS_WRONGNAME", "https://localhost", true},
+        {"untrusted CA, ServerIP2 plain", "QOVA_TEST_TLS_UNTRUSTED", "127.0.0.1", true},
+    };
+    for (const auto& c : cases) {
+        TestInstallation inst(kInstalled, "CN", false);
+        ASSERT_TRUE(inst.Install(kOldFiles));
+        ASSERT_TRUE(inst.PublishProgram(Release(kOffered)));
+        ASSERT_TRUE(PrepareSignedCase(inst, ESigned::Good, inst.ReleaseDir() + "1\\", "UpdateConfig.ini", "Program",
+                                      "", nullptr));
+        const unsigned short nPort = TestServer::TlsPort(c.pszPort);
+        ASSERT_NE(0, nPort) << c.pszPort;
+        ASSERT_TRUE(inst.SetConfig("Update", "ServerIP", "https://localhost"));
+        ASSERT_TRUE(inst.SetConfig("Update", "ServerPort", std::to_string(nPort)));
+        TestServer second = TestServer::Second();
+        ASSERT_TRUE(second.Serve(inst.ReleaseDir()));
+        if (c.pszSecond) {
+            const bool bPlain = c.pszSecond[0] != 'h';
+            ASSERT_TRUE(inst.SetConfig("Update", "ServerIP2", c.pszSecond));
+            ASSERT_TRUE(inst.SetConfig("Update", "ServerPort2", std::to_string(bPlain ? second.Port()
+                                                                                     : TestServer::TlsPort("QOVA_TEST_TLS"))));
+        }
+        ASSERT_TRUE(inst.Serve());
+
+        ASSERT_TRUE(inst.RunUpdate("-silent")) << c.pszName;
+        const bool bInstalls = !c.bRefused || c.pszSecond;
+        ExpectFiles(inst, bInstalls ? kNewFiles : kOldFiles, c.pszName);
+        EXPECT_EQ(bInstalls ? kOffered : kInstalled, inst.InstalledVersion()) << c.pszName;
+        const std::string strLog = UpdateLog(inst);
+        const std::string strRefused = "manifest server-refused server=https://localhost:" + std::to_string(nPort) +
+                                       " reason=\"certificate refused\"";
+        // Wine 8 names no problem (ERROR_WINHTTP_SECURE_CHANNEL_ERROR, no secure-failure flags); Windows does.
+        EXPECT_EQ(c.bRefused, strLog.find(strRefused + " error=1") != std::string::npos) << c.pszName << "\n" << strLog;
+        EXPECT_EQ(c.bRefused, strLog.find(" certificate=\"") != std::string::npos) << c.pszName;
+        // Through TLS the first server sees the requests; a refused handshake asks nothing of it.
+        const bool bFirstAsked = !c.bRefused || (c.pszSecond && c.pszSecond[0] == 'h');
+        EXPECT_EQ(bFirstAsked, !TestServer::First().RequestLog().empty()) << c.pszName;
+        EXPECT_EQ(bInstalls && !bFirstAsked, !second.RequestLog().empty()) << c.pszName;
+    }
+}
+
+// Redirects as CDNs send them, and web pages as captive portals answer: the
+// first server's answers for the release's paths (faults of its test server),
+// a second one behind it; nothing but the signed release installs, and a page
+// is never taken for "up to date".
+TEST(SilentProgram, RedirectsAreFollowedWithinBoundsAndWebPagesFailTheServer) {
+    const std::string strTls = "https://localhost:" + std::to_string(TestServer::TlsPort("QOVA_TEST_TLS"));
+    const std::string strPlain2 = "http://127.0.0.1:" + std::to_string(TestServer::Second().Port());
+    const struct {
+        const char* pszName;
+        bool bFirstTls;        // ServerIP https://localhost (nginx in front of the first test server)
+        std::string strFault;  // on the first server, for each path; "%s": the path
+        bool bSecond;          // ServerIP2: the second test server, plain
+        const char* pszLog;    // in the log
+        bool bInstalls;
+        bool bUnsigned = false;  // no PublicKey
+    } cases[] = {
+        {"http 301 to https, every file", false, "301@" + strTls + "%s", false, "redirected-to=https://localhost:", true},
+        {"https 302 to http: refused", true, "302@" + strPlain2 + "%s", false, "reason=\"redirect refused\"", false},
+        {"a redirect loop ends", false, "307@http://127.0.0.1:" + std::to_string(TestServer::First().Port()) + "%s",
+         false, "reason=\"redirect refused\"", false},
+        {"a login page", false, "portal", false, "reason=\"answered a web page\"", false},
+        {"a login page, then ServerIP2", false, "portal", true, "manifest accepted", true},
+        {"302 to a login page", false, "302@" + strPlain2 + "/login", false, "reason=\"answered a web page\"", false},
+        {"a page sent as a file", false, "htmlbody", false, "reason=\"answered a web page\"", false},
+        {"no key, a text page", false, "textpage", false, "reason=\"not a manifest\"", false, true},
+        {"no key, a text page, then ServerIP2", false, "textpage", true, "manifest accepted", true, true},
+    };
+    const char* const kPaths[] = {"/1/UpdateConfig.ini", "/1/UpdateConfig.ini.sig", "/1/QOVA.dll", "/1/bin/plugin.dll",
+                                  "/1/bin/%E5%9C%B0%E5%9B%BE/extra.dat"};
+    for (const auto& c : cases) {
+        TestInstallation inst(kInstalled, "CN", false);
+        ASSERT_TRUE(inst.Install(kOldFiles));
+        ASSERT_TRUE(inst.PublishProgram(Release(kOffered)));
+        ASSERT_TRUE(PrepareSignedCase(inst, c.bUnsigned ? ESigned::NoKey : ESigned::Good, inst.ReleaseDir() + "1\\",
+                                      "UpdateConfig.ini", "Program", "", nullptr));
+        ASSERT_TRUE(inst.Serve());
+        TestServer first = TestServer::First(), second = TestServer::Second();
+        ASSERT_TRUE(second.Serve(inst.ReleaseDir()));
+        ASSERT_TRUE(second.SetFault("/login", "portal"));
+        // The redirect loop and the https rows redirect from the first server's own paths.
+        TestServer& faulty = c.strFault.compare(0, 4, "301@") == 0 ? second : first;
+        for (const char* pszPath : kPaths) {
+            std::string strFault = c.strFault;
+            const size_t nAt = strFault.find("%s");
+            if (nAt != std::string::npos) strFault.replace(nAt, 2, pszPath);
+            ASSERT_TRUE(faulty.SetFault(pszPath, strFault)) << c.pszName;
+        }
+        if (&faulty == &second) {
+            ASSERT_TRUE(inst.SetConfig("Update", "ServerPort", std::to_string(second.Port())));
+        } else if (c.bFirstTls) {
+            ASSERT_TRUE(inst.SetConfig("Update", "ServerIP", "https://localhost"));
+            ASSERT_TRUE(inst.SetConfig("Update", "ServerPort", std::to_string(TestServer::TlsPort("QOVA_TEST_TLS"))));
+        }
+        if (c.bSecond) {
+            ASSERT_TRUE(inst.SetConfig("Update", "ServerIP2", "127.0.0.1"));
+            ASSERT_TRUE(inst.SetConfig("Update", "ServerPort2", std::to_string(second.Port())));
+        }
+
+        ASSERT_TRUE(inst.RunUpdate("-silent")) << c.pszName;
+        ExpectFiles(inst, c.bInstalls ? kNewFiles : kOldFiles, c.pszName);
+        EXPECT_EQ(c.bInstalls ? kOffered : kInstalled, inst.InstalledVersion()) << c.pszName;
+        const std::string strLog = UpdateLog(inst);
+        EXPECT_NE(std::string::npos, strLog.find(c.pszLog)) << c.pszName << "\n" << strLog;
+        EXPECT_EQ(std::string::npos, strLog.find("up-to-date")) << c.pszName << "\n" << strLog;
+        if (!c.bInstalls) EXPECT_NE(std::string::npos, strLog.find("end manifest-unavailable")) << c.pszName << "\n" << strLog;
+    }
+}
+
 }  // namespace

@@ -452,16 +452,21 @@ TEST_F(Transport, ProxyFlagChoosesTheSystemProxyOrNone) {
     Publish(m_firstRoot, 1, "viaproxy.bin", Bytes(2000, 10));
     ScopedEnv proxy("http_proxy", "http://127.0.0.1:" + std::to_string(TestServer::ProxyPort()));
     const std::string strUrl = "http://127.0.0.1:" + std::to_string(m_first.Port()) + "/1/viaproxy.bin";
-    for (bool bUseProxy : {true, false}) {
-        ASSERT_TRUE(TestServer::ClearProxyLog());
-        std::string strLocal = Local("viaproxy.bin");
-        DeleteFileA(strLocal.c_str());
-        CQOVAUpdateIntf transport({Addr(m_first)}, bUseProxy);
-        EXPECT_NE(-1, transport.GetRemoteFile(1, "viaproxy.bin", strLocal.c_str(), nullptr, 0)) << bUseProxy;
-        EXPECT_TRUE(SameBytes(Bytes(2000, 10), ReadFileBytes(strLocal))) << bUseProxy;
-        std::vector<std::string> vecExpected;
-        if (bUseProxy) vecExpected.push_back(strUrl);
-        EXPECT_EQ(vecExpected, TestServer::ProxyLog()) << bUseProxy;
+    // HTTPS (nginx in front of the first server) goes through a CONNECT tunnel.
+    const S_UpdateSerivceAddr tls{"127.0.0.1", TestServer::TlsPort("QOVA_TEST_TLS"), true, "localhost"};
+    const std::string strTunnel = "CONNECT localhost:" + std::to_string(tls.nServerPort);
+    for (bool bSecure : {false, true}) {
+        for (bool bUseProxy : {true, false}) {
+            ASSERT_TRUE(TestServer::ClearProxyLog());
+            std::string strLocal = Local("viaproxy.bin");
+            DeleteFileA(strLocal.c_str());
+            CQOVAUpdateIntf transport({bSecure ? tls : Addr(m_first)}, bUseProxy);
+            EXPECT_NE(-1, transport.GetRemoteFile(1, "viaproxy.bin", strLocal.c_str(), nullptr, 0)) << bUseProxy;
+            EXPECT_TRUE(SameBytes(Bytes(2000, 10), ReadFileBytes(strLocal))) << bUseProxy;
+            std::vector<std::string> vecExpected;
+            if (bUseProxy) vecExpected.push_back(bSecure ? strTunnel : strUrl);
+            EXPECT_EQ(vecExpected, TestServer::ProxyLog()) << bUseProxy << bSecure;
+        }
     }
 }
 

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cwchar>
 
+#include "platform/base/Text.h"
+
 namespace {
 
 // WinHTTP's own limits sit a little above the transport's, as a backstop.
@@ -19,6 +21,8 @@ struct RequestContext {
     std::shared_ptr<RequestMemory> pMemory;
     DWORD dwBytes = 0;  // bytes available or read by the last operation
     DWORD dwError = 0;  // non-zero when the last operation failed
+    DWORD dwSecureFlags = 0;  // what WINHTTP_CALLBACK_STATUS_SECURE_FAILURE named
+    std::wstring wstrRedirectUrl;  // where the last redirect led; read once the headers are in
     // The thread inside a Begin call: a completion it sees itself needs no event.
     std::atomic<DWORD> dwStartingThread{0};
     bool bCompletedInline = false;  // touched only by the starting thread
@@ -61,6 +65,14 @@ void CALLBACK OnRequestStatus(HINTERNET, DWORD_PTR dwContext, DWORD dwStatus, LP
         Completed(pContext);
         break;
     }
+    case WINHTTP_CALLBACK_STATUS_SECURE_FAILURE:
+        // Comes before the REQUEST_ERROR that fails the send: only what it names is kept.
+        pContext->dwSecureFlags = pInfo && dwInfoLength >= sizeof(DWORD) ? *static_cast<DWORD*>(pInfo) : 0;
+        break;
+    case WINHTTP_CALLBACK_STATUS_REDIRECT:
+        // Wine 8's WINHTTP_OPTION_URL keeps the URL first asked for.
+        if (pInfo) pContext->wstrRedirectUrl = static_cast<const wchar_t*>(pInfo);
+        break;
     case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
         delete pContext;
         break;
@@ -75,17 +87,19 @@ CAsyncRequest::~CAsyncRequest() {
     if (m_bPending) m_pMemory.reset();
 }
 
-bool CAsyncRequest::Open(HINTERNET hConnect, const std::wstring& wstrPath) {
+bool CAsyncRequest::Open(UniqueInternet hConnect, const std::wstring& wstrPath, bool bSecure) {
+    m_hConnect = std::move(hConnect);
     if (!m_pMemory) m_pMemory = std::make_shared<RequestMemory>();
     std::unique_ptr<RequestContext> pContext(new RequestContext);
     pContext->pMemory = m_pMemory;
-    m_hRequest.reset(WinHttpOpenRequest(hConnect, L"GET", wstrPath.c_str(), nullptr, WINHTTP_NO_REFERER,
-                                        WINHTTP_DEFAULT_ACCEPT_TYPES, 0));
+    m_hRequest.reset(WinHttpOpenRequest(m_hConnect.get(), L"GET", wstrPath.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                        WINHTTP_DEFAULT_ACCEPT_TYPES, bSecure ? WINHTTP_FLAG_SECURE : 0));
     DWORD_PTR dwContext = reinterpret_cast<DWORD_PTR>(pContext.get());
     if (!m_hRequest || !m_pMemory->hDone ||
         !WinHttpSetOption(m_hRequest.get(), WINHTTP_OPTION_CONTEXT_VALUE, &dwContext, sizeof(dwContext)) ||
         WinHttpSetStatusCallback(m_hRequest.get(), OnRequestStatus,
-                                 WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
+                                 WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES |
+                                     WINHTTP_CALLBACK_FLAG_SECURE_FAILURE | WINHTTP_CALLBACK_FLAG_REDIRECT,
                                  0) == WINHTTP_INVALID_STATUS_CALLBACK) {
         m_hRequest.reset();
         return false;
@@ -100,6 +114,15 @@ bool CAsyncRequest::Open(HINTERNET hConnect, const std::wstring& wstrPath) {
     WinHttpSetOption(m_hRequest.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &dwReceiveMs,
                      sizeof(dwReceiveMs));
     WinHttpSetOption(m_hRequest.get(), WINHTTP_OPTION_RECEIVE_TIMEOUT, &dwReceiveMs, sizeof(dwReceiveMs));
+    // Redirects are followed by WinHTTP, within bounds: never from https to
+    // http (the 3xx itself then comes back), at most kMaxRedirects in a row.
+    DWORD dwPolicy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP, dwMaxRedirects = kMaxRedirects;
+    if (!WinHttpSetOption(m_hRequest.get(), WINHTTP_OPTION_REDIRECT_POLICY, &dwPolicy, sizeof(dwPolicy)) ||
+        !WinHttpSetOption(m_hRequest.get(), WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &dwMaxRedirects,
+                          sizeof(dwMaxRedirects))) {
+        m_hRequest.reset();
+        return false;
+    }
     return true;
 }
 
@@ -152,6 +175,16 @@ bool CAsyncRequest::Finished(DWORD& cbBytes) {
 }
 
 DWORD CAsyncRequest::Error() const { return m_pContext ? m_pContext->dwError : 0; }
+
+std::string CAsyncRequest::Url() const {
+    if (m_pContext && !m_pContext->wstrRedirectUrl.empty()) return WideToUtf8(m_pContext->wstrRedirectUrl);
+    wchar_t szUrl[2048] = {};
+    DWORD cbUrl = sizeof(szUrl) - sizeof(wchar_t);
+    if (!WinHttpQueryOption(m_hRequest.get(), WINHTTP_OPTION_URL, szUrl, &cbUrl)) return std::string();
+    return WideToUtf8(szUrl);
+}
+
+DWORD CAsyncRequest::SecureFailureFlags() const { return m_pContext ? m_pContext->dwSecureFlags : 0; }
 
 DWORD CAsyncRequest::Status() const {
     DWORD dwStatus = 0, cbStatus = sizeof(dwStatus);

@@ -16,6 +16,9 @@
 #include "platform/base/Win32Handles.h"
 #include "platform/base/WinHttpHandle.h"
 
+// Redirects followed in a row; a longer chain (a loop) fails the request.
+constexpr DWORD kMaxRedirects = 5;
+
 // The read buffer's size: the most one read can bring.
 constexpr DWORD kReadBufferBytes = 1024 * 1024;
 
@@ -38,7 +41,9 @@ public:
     CAsyncRequest(const CAsyncRequest&) = delete;
     CAsyncRequest& operator=(const CAsyncRequest&) = delete;
 
-    bool Open(HINTERNET hConnect, const std::wstring& wstrPath);
+    // bSecure: over TLS, the certificate checked by the system (no check is ever turned off).
+    // The request keeps hConnect, its own connection handle.
+    bool Open(UniqueInternet hConnect, const std::wstring& wstrPath, bool bSecure);
     // Extra request lines, "Name: value\r\n" each; before the first send.
     bool AddHeaders(const std::wstring& wstrHeaders);
 
@@ -59,9 +64,13 @@ public:
     bool Finished(DWORD& cbBytes);
     // The WinHTTP error of the last operation that failed; 0 when none.
     DWORD Error() const;
+    // WINHTTP_CALLBACK_STATUS_FLAG_CERT_* (and others) of a TLS refusal; 0 when none was reported.
+    DWORD SecureFailureFlags() const;
 
     const char* Data() const { return m_pMemory->pData.get(); }
 
+    // The URL the answer came from: the one asked for, or where redirects led.
+    std::string Url() const;
     // The HTTP status code; 0 when there is none.
     DWORD Status() const;
     // As text: the numeric query is 32 bits wide.
@@ -80,5 +89,6 @@ private:
     std::shared_ptr<RequestMemory>& m_pMemory;  // the slot's, kept alive by the context too
     RequestContext* m_pContext = nullptr;
     bool m_bPending = false;  // an operation started and not yet seen to complete
+    UniqueInternet m_hConnect;
     UniqueInternet m_hRequest;  // last member: closed first
 };

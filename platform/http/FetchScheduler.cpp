@@ -94,7 +94,7 @@ void CFetchScheduler::Attempt(size_t i) {
             Release(i);
             return;
         }
-        const HINTERNET hConnect = m_links.servers.Open(file.nServer);
+        UniqueInternet hConnect = m_links.servers.Open(file.nServer);
         if (m_links.bAborted.load()) {
             file.failure.eReason = ETransferFailure::Aborted;
             End(EEnd::GivenUp, i);
@@ -103,8 +103,8 @@ void CFetchScheduler::Attempt(size_t i) {
         }
         if (hConnect) {
             if (file.nAttempts == 0) file.dwServerStart = GetTickCount();
-            Follow(i, file.pTransfer->Start(hConnect, m_links.vecMemory[file.nSlot], file.dwServerStart,
-                                            m_reporter));
+            Follow(i, file.pTransfer->Start(std::move(hConnect), m_links.servers.Secure(file.nServer),
+                                            m_links.vecMemory[file.nSlot], file.dwServerStart, m_reporter));
             return;
         }
         if (!TellsMore(file.failure)) {
@@ -152,7 +152,13 @@ void CFetchScheduler::TallyStep(size_t i, TransferStep step) {
     tally.nBytes += nReceived;
     if (bContinued) tally.nResumedBytes += nReceived;
     if (step == TransferStep::Stored) ++tally.nFiles;
+    if (step == TransferStep::Stored && !file.pTransfer->RedirectedTo().empty())
+        tally.strRedirectedTo = file.pTransfer->RedirectedTo();
     if (step == TransferStep::Pending || step == TransferStep::Stored) return;
+    if (file.pTransfer->LastEnd().eReason == ETransferFailure::Certificate) {
+        ++tally.nTlsRefusals;
+        tally.lastTlsRefusal = file.pTransfer->LastEnd();
+    }
     if (TellsMore(file.failure) && step != TransferStep::GiveUp) return;
     file.failure = file.pTransfer->LastEnd();
     file.failure.strServer = tally.strServer;

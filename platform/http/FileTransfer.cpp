@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/base/Text.h"
 #include "platform/http/ProgressReporter.h"
@@ -36,6 +37,47 @@ bool ParseContentRange(const std::string& strValue, uint64_t& nFirst, uint64_t& 
     nLast = b;
     nTotal = c;
     return true;
+}
+
+// The errors of a TLS connection the system refused: a certificate it does not
+// accept, or no protocol both sides allow.
+bool IsSecureFailure(DWORD dwError) {
+    switch (dwError) {
+    case ERROR_WINHTTP_SECURE_FAILURE:
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+    case ERROR_WINHTTP_SECURE_INVALID_CA:
+    case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
+    case ERROR_WINHTTP_SECURE_INVALID_CERT:
+    case ERROR_WINHTTP_SECURE_CERT_REVOKED:
+    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool IsRedirect(DWORD dwStatus) {
+    return dwStatus == 301 || dwStatus == 302 || dwStatus == 303 || dwStatus == 307 || dwStatus == 308;
+}
+
+// "scheme://host:port" of a URL; the whole text when it has no path.
+std::string OriginOf(const std::string& strUrl) {
+    const size_t nScheme = strUrl.find("://");
+    const size_t nPath = nScheme == std::string::npos ? std::string::npos : strUrl.find('/', nScheme + 3);
+    return strUrl.substr(0, nPath);
+}
+
+// A body that starts as a web page does, after a BOM and white space.
+bool StartsLikeHtml(const char* pData, size_t cbData) {
+    size_t n = cbData >= 3 && std::memcmp(pData, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+    while (n < cbData && (pData[n] == ' ' || pData[n] == '\t' || pData[n] == '\r' || pData[n] == '\n')) ++n;
+    for (const char* pszStart : {"<!DOCTYPE", "<html", "<head", "<body", "<!--"}) {
+        const size_t cch = std::strlen(pszStart);
+        if (cbData - n >= cch && StrCmpNIA(pData + n, pszStart, static_cast<int>(cch)) == 0) return true;
+    }
+    return false;
 }
 
 bool IsChunked(const std::string& strTransferEncoding) {
@@ -70,7 +112,7 @@ void CFileTransfer::SetCondition(std::string strValidator) {
     m_strCondition = bTag ? std::move(strValidator) : std::string();
 }
 
-TransferStep CFileTransfer::Start(HINTERNET hConnect, std::shared_ptr<RequestMemory>& pMemory,
+TransferStep CFileTransfer::Start(UniqueInternet hConnect, bool bSecure, std::shared_ptr<RequestMemory>& pMemory,
                                   DWORD dwServerStart, CProgressReporter& reporter) {
     // The part first: what it holds decides the request.
     if (!OpenPart()) return EndAttempt(TransferStep::GiveUp, ETransferFailure::LocalWrite, GetLastError());
@@ -81,8 +123,9 @@ TransferStep CFileTransfer::Start(HINTERNET hConnect, std::shared_ptr<RequestMem
     m_bContinuing = false;
     m_nProxyAuthRounds = 0;
     m_end = S_TransferFailure();
-    if (!m_pRequest->Open(hConnect, m_wstrUrlPath))
+    if (!m_pRequest->Open(std::move(hConnect), m_wstrUrlPath, bSecure))
         return EndAttempt(TransferStep::TryNext, ETransferFailure::Unreachable, GetLastError());
+    m_strAskedOrigin = OriginOf(m_pRequest->Url());
     m_bResuming = m_part.Have() > 0 && !m_part.Validator().empty();
     if (m_bResuming) {
         const std::wstring wstrHeaders = L"Range: bytes=" + std::to_wstring(m_part.Have()) + L"-\r\nIf-Range: " +
@@ -145,6 +188,7 @@ TransferStep CFileTransfer::AfterHeaders() {
         m_bNotModified = true;   // the part stays empty and goes with this transfer
         return EndAttempt(TransferStep::Stored, ETransferFailure::None);
     }
+    if (std::optional<TransferStep> refused = RefusedAnswer(dwStatus)) return *refused;
     m_strAnswerValidator = m_pRequest->Header(L"ETag");
     uint64_t nLength = 0;
     // Without a length the end of the body cannot be told from a dropped connection.
@@ -172,6 +216,19 @@ TransferStep CFileTransfer::AfterHeaders() {
         return Begin(Phase::ReadingEnd, m_pRequest->BeginRead(1), m_clock->WindowLeft());
     }
     return NextBodyStep();
+}
+
+std::optional<TransferStep> CFileTransfer::RefusedAnswer(DWORD dwStatus) {
+    const std::string strOrigin = OriginOf(m_pRequest->Url());
+    m_strRedirectedTo = strOrigin != m_strAskedOrigin ? strOrigin : std::string();
+    if (IsRedirect(dwStatus)) {
+        m_end.dwStatus = dwStatus;
+        return EndAttempt(TransferStep::TryNext, ETransferFailure::Redirect);
+    }
+    const std::string strType = m_pRequest->Header(L"Content-Type");
+    if (m_bound.bNoWebPage && StrCmpNIA(strType.c_str(), "text/html", 9) == 0)
+        return EndAttempt(TransferStep::TryNext, ETransferFailure::WebPage);
+    return std::nullopt;
 }
 
 std::optional<TransferStep> CFileTransfer::TakeWholeBody(uint64_t nLength) {
@@ -218,6 +275,8 @@ std::optional<TransferStep> CFileTransfer::TakeRestOfPart(uint64_t nLength) {
 TransferStep CFileTransfer::AfterRead(DWORD cbRead, CProgressReporter& reporter) {
     if (cbRead == 0) return Failed(0);
     if (cbRead > m_nTotal - m_part.Have()) return Beyond(cbRead);
+    if (m_bound.bNoWebPage && m_part.Have() == 0 && StartsLikeHtml(m_pRequest->Data(), cbRead))
+        return EndAttempt(TransferStep::TryNext, ETransferFailure::WebPage);
     if (!m_part.Write(m_pRequest->Data(), cbRead))
         return EndAttempt(TransferStep::GiveUp, ETransferFailure::LocalWrite, GetLastError());
     m_bReceivedBytes = true;
@@ -303,6 +362,12 @@ TransferStep CFileTransfer::OnTimeout() {
 }
 
 TransferStep CFileTransfer::Failed(DWORD dwError) {
+    if (IsSecureFailure(dwError) && (m_phase == Phase::Sending || m_phase == Phase::Receiving)) {
+        m_end.dwCertificate = m_pRequest->SecureFailureFlags();
+        return EndAttempt(TransferStep::TryNext, ETransferFailure::Certificate, dwError);
+    }
+    if (dwError == ERROR_WINHTTP_REDIRECT_FAILED)
+        return EndAttempt(TransferStep::TryNext, ETransferFailure::Redirect, dwError);
     switch (m_phase) {
     case Phase::Sending: return EndAttempt(TransferStep::TryNext, ETransferFailure::Unreachable, dwError);
     case Phase::Receiving: return EndAttempt(TransferStep::TryNext, ETransferFailure::NoAnswer, dwError);

@@ -41,13 +41,15 @@ public:
     bool NotModified() const { return m_bNotModified; }
     // The stored answer's ETag; empty when it had none.
     const std::string& AnswerValidator() const { return m_strAnswerValidator; }
+    // Where the last answer came from when redirects led elsewhere ("https://host:port"); else empty.
+    const std::string& RedirectedTo() const { return m_strRedirectedTo; }
     CFileTransfer(const CFileTransfer&) = delete;
     CFileTransfer& operator=(const CFileTransfer&) = delete;
 
-    // Starts an attempt on hConnect with the slot's request memory;
+    // Starts an attempt on hConnect (bSecure: over TLS) with the slot's request memory;
     // dwServerStart: when the first attempt on this server began (the bound's dwWholeMs counts from it).
-    TransferStep Start(HINTERNET hConnect, std::shared_ptr<RequestMemory>& pMemory, DWORD dwServerStart,
-                       CProgressReporter& reporter);
+    TransferStep Start(UniqueInternet hConnect, bool bSecure, std::shared_ptr<RequestMemory>& pMemory,
+                       DWORD dwServerStart, CProgressReporter& reporter);
     HANDLE Event() const { return m_pRequest->Event(); }
     // Tick count by which the current step must have completed.
     DWORD Deadline() const { return m_dwDeadline; }
@@ -76,6 +78,8 @@ private:
     // Opens the part at the first attempt, dropping what the bound does not allow to continue.
     bool OpenPart();
     TransferStep AfterHeaders();
+    // A redirect WinHTTP did not follow, or a web page where none may come.
+    std::optional<TransferStep> RefusedAnswer(DWORD dwStatus);
     // The kinds of answer a body is taken from: a 200 with a length, a 200
     // without one (chunked, or a file of known size), a 206 continuing the
     // part. Nothing when the body is to be read, else how the attempt ended.
@@ -120,4 +124,6 @@ private:
     std::string m_strCondition;
     bool m_bNotModified = false;
     std::string m_strAnswerValidator;
+    std::string m_strAskedOrigin;   // "scheme://host:port" of the first request
+    std::string m_strRedirectedTo;
 };

@@ -194,13 +194,13 @@ bool ProxyBypassed(const std::wstring& wstrBypassList, const std::string& strHos
     return false;
 }
 
-std::wstring HttpProxyOf(const std::wstring& wstrProxyValue) {
+std::wstring SchemeProxyOf(const std::wstring& wstrProxyValue, bool bSecure) {
     std::wstring wstrPlain;
     for (const std::wstring& wstrItem : SplitList(wstrProxyValue)) {
         const size_t nEquals = wstrItem.find(L'=');
         if (nEquals == std::wstring::npos) {
             if (wstrPlain.empty()) wstrPlain = wstrItem;
-        } else if (GlobMatch(L"http", wstrItem.substr(0, nEquals).c_str())) {
+        } else if (GlobMatch(bSecure ? L"https" : L"http", wstrItem.substr(0, nEquals).c_str())) {
             return wstrItem.substr(nEquals + 1);
         }
     }
@@ -209,23 +209,23 @@ std::wstring HttpProxyOf(const std::wstring& wstrProxyValue) {
     return wstrProxy;
 }
 
-std::vector<S_ProxyChoice> ChooseProxies(const std::vector<std::pair<std::string, unsigned short>>& vecServers,
-                                         HANDLE hAbort) {
+std::vector<S_ProxyChoice> ChooseProxies(const std::vector<S_ProxyTarget>& vecServers, HANDLE hAbort) {
     IEConfig ie;
     std::vector<Automatic> vecAutomatic(vecServers.size());
     if (ie.Automatic()) {
         std::vector<std::wstring> vecUrls;
         for (const auto& server : vecServers)
-            vecUrls.push_back(L"http://" + WidenAscii(server.first) + L":" + std::to_wstring(server.second) + L"/");
+            vecUrls.push_back((server.bSecure ? L"https://" : L"http://") + WidenAscii(server.strHost) + L":" +
+                              std::to_wstring(server.nPort) + L"/");
         EvaluateAutomatic(ie, vecUrls, hAbort, vecAutomatic);
     }
-    const std::wstring wstrFixed = HttpProxyOf(ie.Proxy());
     std::vector<S_ProxyChoice> vecChoices(vecServers.size());
     for (size_t i = 0; i < vecServers.size(); ++i) {
+        const std::wstring wstrFixed = SchemeProxyOf(ie.Proxy(), vecServers[i].bSecure);
         if (vecAutomatic[i].bDecided) {
             vecChoices[i] = vecAutomatic[i].choice;
         } else if (!wstrFixed.empty()) {
-            if (!ProxyBypassed(ie.Bypass(), vecServers[i].first, vecServers[i].second)) {
+            if (!ProxyBypassed(ie.Bypass(), vecServers[i].strHost, vecServers[i].nPort)) {
                 vecChoices[i].eKind = S_ProxyChoice::EKind::Named;
                 vecChoices[i].wstrProxy = wstrFixed;
             }

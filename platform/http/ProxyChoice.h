@@ -24,15 +24,24 @@ struct S_ProxyChoice {
     }
 };
 
-// One choice per server ("host", port), in order. A set hAbort ends any wait at
+// A server as the proxy rules see it: an https one is looked up as https://
+// (PAC) and takes the "https=" entry of a per-scheme proxy value; WinHTTP then
+// tunnels through the proxy with CONNECT.
+struct S_ProxyTarget {
+    std::string strHost;
+    unsigned short nPort = 0;
+    bool bSecure = false;
+};
+
+// One choice per server, in order. A set hAbort ends any wait at
 // once; the servers not decided by then go direct (not remembered).
-std::vector<S_ProxyChoice> ChooseProxies(const std::vector<std::pair<std::string, unsigned short>>& vecServers,
-                                         HANDLE hAbort);
+std::vector<S_ProxyChoice> ChooseProxies(const std::vector<S_ProxyTarget>& vecServers, HANDLE hAbort);
 
 // The fixed-proxy rule alone: does the Internet Options bypass list
 // (";"-separated; "*" wildcards; "<local>" for names without a dot) name host
 // or host:port? Case-insensitive.
 bool ProxyBypassed(const std::wstring& wstrBypassList, const std::string& strHost, unsigned short nPort);
-// The proxy for http:// of an Internet Options proxy value: "host:port", or the
-// "http=" entry of "http=host:port;https=..."; empty when it names none.
-std::wstring HttpProxyOf(const std::wstring& wstrProxyValue);
+// The proxy for http:// (bSecure: https://) of an Internet Options proxy value:
+// "host:port", or the "http=" ("https=") entry of "http=host:port;https=...";
+// empty when it names none.
+std::wstring SchemeProxyOf(const std::wstring& wstrProxyValue, bool bSecure);

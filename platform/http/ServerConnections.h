@@ -1,6 +1,7 @@
 #pragma once
 // The ways out to the update servers of one transport: a WinHTTP session per
-// proxy choice and one kept-alive connection per server, opened on first use.
+// proxy choice, opened on first use, whose kept-alive connections carry the
+// requests to each server.
 #include <windows.h>
 #include <winhttp.h>
 
@@ -12,8 +13,11 @@
 #include "platform/http/ProxyChoice.h"
 #include "platform/http/UpdateIntf.h"
 
-// "ip:port" of a server, as logs and tallies name it.
+// "ip:port" of a server, as logs and tallies name it; "https://host:port" for a secure one.
 std::string ServerText(const S_UpdateSerivceAddr& server);
+// The name a request goes to: the configured host for HTTPS (its certificate
+// names it), else the resolved address.
+std::string ConnectHost(const S_UpdateSerivceAddr& server);
 
 class CServerConnections {
 public:
@@ -25,8 +29,10 @@ public:
     size_t Count() const { return m_vecServers.size(); }
     // An unresolved server (no address) is never asked.
     bool Usable(size_t nServer) const { return !m_vecServers[nServer].strServerIP.empty(); }
-    // The server's connection, opened on first use and kept; nullptr (GetLastError) when it cannot be.
-    HINTERNET Open(size_t nServer);
+    bool Secure(size_t nServer) const { return m_vecServers[nServer].bSecure; }
+    // A connection handle for one request to the server; empty (GetLastError) when it cannot be had.
+    // One per request: Wine 8 moves a handle to wherever a redirect led, for every later request on it.
+    UniqueInternet Open(size_t nServer);
 
 private:
     HINTERNET Session(const S_ProxyChoice& proxy);
@@ -37,5 +43,4 @@ private:
     bool m_bProxiesChosen = false;
     std::vector<S_ProxyChoice> m_vecProxies;              // per server
     std::map<S_ProxyChoice, UniqueInternet> m_mapSessions;  // one session per way out
-    std::vector<UniqueInternet> m_vecConnects;            // last: connections close before their sessions
 };

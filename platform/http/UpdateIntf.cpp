@@ -52,8 +52,35 @@ const char* TransferFailureText(ETransferFailure eReason) {
     case ETransferFailure::TooLarge: return "too large";
     case ETransferFailure::LocalWrite: return "local write";
     case ETransferFailure::Aborted: return "aborted";
+    case ETransferFailure::Certificate: return "certificate refused";
+    case ETransferFailure::Redirect: return "redirect refused";
+    case ETransferFailure::WebPage: return "answered a web page";
+    case ETransferFailure::NotWhatWasAsked: return "not a manifest";
     }
     return "unknown";
+}
+
+std::string CertificateProblemText(DWORD dwFlags, DWORD dwError) {
+    static const struct {
+        DWORD dwFlag;
+        DWORD dwError;
+        const char* pszText;
+    } kProblems[] = {
+        {WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID, ERROR_WINHTTP_SECURE_CERT_CN_INVALID, "name mismatch"},
+        {WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID, ERROR_WINHTTP_SECURE_CERT_DATE_INVALID, "expired or not yet valid"},
+        {WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA, ERROR_WINHTTP_SECURE_INVALID_CA, "untrusted issuer"},
+        {WINHTTP_CALLBACK_STATUS_FLAG_CERT_REVOKED, ERROR_WINHTTP_SECURE_CERT_REVOKED, "revoked"},
+        {WINHTTP_CALLBACK_STATUS_FLAG_CERT_REV_FAILED, ERROR_WINHTTP_SECURE_CERT_REV_FAILED, "revocation unknown"},
+        {WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CERT, ERROR_WINHTTP_SECURE_INVALID_CERT, "invalid certificate"},
+        {WINHTTP_CALLBACK_STATUS_FLAG_CERT_WRONG_USAGE, ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE, "wrong usage"},
+        {WINHTTP_CALLBACK_STATUS_FLAG_SECURITY_CHANNEL_ERROR, ERROR_WINHTTP_SECURE_CHANNEL_ERROR, "TLS channel error"},
+    };
+    std::string strText;
+    for (const auto& problem : kProblems) {
+        if ((dwFlags & problem.dwFlag) != 0 || (dwFlags == 0 && dwError == problem.dwError))
+            strText += (strText.empty() ? "" : ", ") + std::string(problem.pszText);
+    }
+    return strText.empty() ? "TLS refused" : strText;
 }
 
 S_TransferFailure CQOVAUpdateIntf::LastFailure() const { return m_pImpl->lastFailure; }

@@ -4,7 +4,11 @@
 // Wire protocol: GET http://<strServerIP>:<nServerPort>/<nUpdateType>/<name>, the
 // name's '\' separators turned into '/', each segment (UTF-8, as every name inside
 // the program) percent-encoded. Port 0 means 80. Servers are tried in list order,
-// per file.
+// per file. A secure server is asked https://<strHost>:<port>/... (port 0: 443):
+// TLS 1.2 or later, the certificate checked by the system for that name; a
+// certificate error fails that server like a dead one (Certificate). Redirects
+// are followed by WinHTTP, at most 5 in a row, never from https to http
+// (Redirect); a bound may refuse an answer that is a web page (WebPage).
 //
 // A body comes with a Content-Length or chunked; without either its end cannot
 // be told from a dropped connection, so it is refused, except for a file whose
@@ -34,6 +38,8 @@
 struct S_UpdateSerivceAddr {
     std::string strServerIP;          // dotted IPv4 text; empty when unresolved
     unsigned short nServerPort = 0;
+    bool bSecure = false;             // https://
+    std::string strHost;              // the name configured; with bSecure the request goes to it (SNI, certificate)
 };
 
 // Why the last FetchFiles/GetRemoteFile did not store every file.
@@ -49,6 +55,10 @@ enum class ETransferFailure {
     TooLarge,         // above a fixed bound (manifest, .sig)
     LocalWrite,       // the staged file could not be written (full disk, ...): dwError
     Aborted,          // Abort() or a stop request
+    Certificate,      // TLS refused: the server's certificate (dwError, dwCertificate) or the protocol
+    Redirect,         // a redirect not followed: https to http, or more than 5 in a row (dwStatus, dwError)
+    WebPage,          // answered a web page (a portal's login page) where a bound forbids one
+    NotWhatWasAsked,  // the caller found the answer is not the file (a manifest that is none)
 };
 
 struct S_TransferFailure {
@@ -65,10 +75,14 @@ struct S_TransferFailure {
     unsigned long long nReceived = kNoLength;
     bool bAnnounced = false;
     bool bReceivedMore = false;
+    DWORD dwCertificate = 0;     // with Certificate: WINHTTP_CALLBACK_STATUS_FLAG_CERT_* of the refusal
 };
 
 // A short English name of the reason ("content mismatch"), for logs.
 const char* TransferFailureText(ETransferFailure eReason);
+// The certificate problems of a TLS refusal, for logs ("name mismatch,
+// expired"), from the secure-failure flags or else the WinHTTP error.
+std::string CertificateProblemText(DWORD dwCertificateFlags, DWORD dwError);
 
 // Bytes and files per server since construction (servers in list order).
 struct S_ServerTally {
@@ -76,6 +90,9 @@ struct S_ServerTally {
     unsigned int nFiles = 0;     // files stored from it
     unsigned long long nBytes = 0;         // body bytes received from it
     unsigned long long nResumedBytes = 0;  // of those, bytes that continued a part (206)
+    std::string strRedirectedTo;           // where the last redirected answer from it came from ("https://host:port")
+    unsigned int nTlsRefusals = 0;         // attempts TLS refused (ETransferFailure::Certificate)
+    S_TransferFailure lastTlsRefusal;      // the last of them: dwError, dwCertificate
 };
 
 // What one file's answer may be, known before it is asked for. The default
@@ -93,6 +110,9 @@ struct S_FileBound {
     unsigned long long nMaxSize = kUnknown;
     // The whole answer from one server within this; 0: only the stall rules.
     DWORD dwWholeMs = 0;
+    // A web page is no answer (Content-Type text/html, or a body that starts
+    // like HTML): a captive portal's login page in place of the file.
+    bool bNoWebPage = false;
 };
 
 // A bound per file from the sizes a manifest gives (S_FileBound::kUnknown: none).

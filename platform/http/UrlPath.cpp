@@ -58,4 +58,6 @@ bool BuildRemoteUrlPath(unsigned int nUpdateType, const char* pszRemoteFile, std
     return true;
 }
 
-unsigned short EffectiveServerPort(unsigned short nServerPort) { return nServerPort ? nServerPort : 80; }
+unsigned short EffectiveServerPort(unsigned short nServerPort, bool bSecure) {
+    return nServerPort ? nServerPort : bSecure ? 443 : 80;
+}

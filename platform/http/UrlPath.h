@@ -11,5 +11,5 @@
 // the URL is normalised).
 bool BuildRemoteUrlPath(unsigned int nUpdateType, const char* pszRemoteFile, std::string& strUrlPath);
 
-// Port 0 means the HTTP default, 80.
-unsigned short EffectiveServerPort(unsigned short nServerPort);
+// Port 0 means the default: 80, or 443 for HTTPS.
+unsigned short EffectiveServerPort(unsigned short nServerPort, bool bSecure = false);

@@ -47,9 +47,9 @@ demo_write() {
 
 # The sample installation in $1: Update.exe, the stand-in main client, a few
 # program files in subdirectories, the data set Maps, and Config.dat /
-# UserConfig.dat made with UpdateTool, pointing at 127.0.0.1:$2.
+# UserConfig.dat made with UpdateTool, pointing at ${3:-127.0.0.1}:$2.
 demo_layout_installation() {
-  local app=$1 port=$2
+  local app=$1 port=$2 host=${3:-127.0.0.1}
   rm -rf "$app"
   mkdir -p "$app"
   cp "$build/bin/Update.exe" "$app/"
@@ -62,8 +62,8 @@ demo_layout_installation() {
   demo_write "$app/Maps/city.dat" "city map, spring edition"
   demo_write "$app/Maps/roads/main.dat" "main roads"
 
-  printf '[Update]\r\nVersion=%s\r\nRegion=CN\r\nServerIP=127.0.0.1\r\nServerPort=%s\r\n[Server]\r\nWebSiteURL=http://127.0.0.1:%s/\r\n' \
-    "$demo_installed_version" "$port" "$port" >"$demo_dir/Config.import.ini"
+  printf '[Update]\r\nVersion=%s\r\nRegion=CN\r\nServerIP=%s\r\nServerPort=%s\r\n[Server]\r\nWebSiteURL=http://127.0.0.1:%s/\r\n' \
+    "$demo_installed_version" "$host" "$port" "$port" >"$demo_dir/Config.import.ini"
   printf '[Server]\r\nUseProxy=0\r\n' >"$demo_dir/UserConfig.import.ini"
   wine "$build/bin/UpdateTool.exe" config import "$(demo_winpath "$app/Config.dat")" \
     <"$demo_dir/Config.import.ini" >"$demo_dir/tool.out" 2>&1

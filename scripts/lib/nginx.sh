@@ -15,21 +15,19 @@ qova_free_port() {
   python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()'
 }
 
-# qova_nginx_start VAR ROOT [STATE_DIR]: serves ROOT (GET /x -> ROOT/x, byte
-# ranges, ETag, Last-Modified) and exports VAR=port. STATE_DIR (default
-# $build/nginx-VAR) receives nginx.conf, nginx.pid, error.log, access.log and
-# the temporary directories.
-qova_nginx_start() {
-  local var=$1 served=$2 dir=${3:-$build/nginx-$1}
+# qova_nginx_launch DIR N SERVERS: starts nginx in the foreground with its
+# configuration, pid, logs (access.log in qova's format) and temporary files in
+# DIR, on N free ports of 127.0.0.1 (qova_nginx_ports), with the server blocks
+# that the function SERVERS prints (it reads qova_nginx_ports).
+qova_nginx_launch() {
+  local dir=$1 count=$2 servers=$3 try pid i
   qova_require_commands nginx
-  mkdir -p "$served" "$dir/tmp"
-  served=$(cd "$served" && pwd)
-  dir=$(cd "$dir" && pwd)
-  local try port pid i
-  # Another program may take the port between the probe and the bind: then
-  # nginx exits at once, and the next try takes another port.
+  mkdir -p "$dir/tmp"
+  # Another program may take a port between the probe and the bind: then
+  # nginx exits at once, and the next try takes other ports.
   for try in 1 2 3 4 5; do
-    port=$(qova_free_port)
+    qova_nginx_ports=()
+    for ((i = 0; i < count; i++)); do qova_nginx_ports+=("$(qova_free_port)"); done
     cat >"$dir/nginx.conf" <<EOF
 daemon off;
 user root;
@@ -51,11 +49,7 @@ http {
   fastcgi_temp_path $dir/tmp/fastcgi;
   uwsgi_temp_path $dir/tmp/uwsgi;
   scgi_temp_path $dir/tmp/scgi;
-  server {
-    listen 127.0.0.1:$port;
-    root $served;
-    location / { }
-  }
+$("$servers")
 }
 EOF
     : >"$dir/access.log"
@@ -63,9 +57,8 @@ EOF
     pid=$!
     for i in $(seq 1 50); do
       kill -0 "$pid" 2>/dev/null || break
-      if python3 -c 'import socket, sys; socket.create_connection(("127.0.0.1", int(sys.argv[1])), 1).close()' "$port" 2>/dev/null; then
+      if python3 -c 'import socket, sys; socket.create_connection(("127.0.0.1", int(sys.argv[1])), 1).close()' "${qova_nginx_ports[count - 1]}" 2>/dev/null; then
         qova_started_pids+=("$pid")
-        export "$var=$port"
         return 0
       fi
       sleep 0.1
@@ -75,6 +68,23 @@ EOF
   done
   echo "nginx did not start (see $dir/error.log)" >&2
   return 1
+}
+
+# qova_nginx_start VAR ROOT [STATE_DIR]: serves ROOT (GET /x -> ROOT/x, byte
+# ranges, ETag, Last-Modified) and exports VAR=port. STATE_DIR (default
+# $build/nginx-VAR) receives nginx.conf, nginx.pid, error.log, access.log and
+# the temporary directories.
+qova_nginx_start() {
+  local var=$1 served=$2 dir=${3:-$build/nginx-$1}
+  mkdir -p "$served" "$dir"
+  qova_nginx_root=$(cd "$served" && pwd)
+  qova_nginx_launch "$(cd "$dir" && pwd)" 1 qova_nginx_static_server || return 1
+  export "$var=${qova_nginx_ports[0]}"
+}
+
+qova_nginx_static_server() {
+  printf '  server {\n    listen 127.0.0.1:%s;\n    root %s;\n    location / { }\n  }\n' \
+    "${qova_nginx_ports[0]}" "$qova_nginx_root"
 }
 
 # The Windows (Wine Z:) form of a Unix path, ending in '\' for a directory.
@@ -96,4 +106,87 @@ qova_test_nginx_start() {
   QOVA_TEST_NGINX_ROOT=$(qova_wine_path "$dir/root")
   QOVA_TEST_NGINX_LOG=$(qova_wine_path "$dir/access.log")
   export QOVA_TEST_NGINX_ROOT QOVA_TEST_NGINX_LOG
+}
+
+# qova_tls_issue DIR NAME CA SAN [START END]: DIR/NAME.key and DIR/NAME.pem, a
+# server certificate for SAN (e.g. "DNS:localhost,IP:127.0.0.1") signed by the
+# CA DIR/CA.{pem,key}, valid from START to END (YYYYMMDDHHMMSSZ; default: now
+# for a year).
+qova_tls_issue() {
+  local dir=$1 name=$2 ca=$3 san=$4 start=${5:-} end=${6:-}
+  mkdir -p "$dir/$ca.db"
+  [ -f "$dir/$ca.db/index.txt" ] || { : >"$dir/$ca.db/index.txt"; echo 01 >"$dir/$ca.db/serial"; }
+  cat >"$dir/$ca.cnf" <<CNF
+[ca]
+default_ca = test
+[test]
+database = $dir/$ca.db/index.txt
+new_certs_dir = $dir/$ca.db
+serial = $dir/$ca.db/serial
+default_md = sha256
+default_days = 365
+policy = any
+copy_extensions = copy
+unique_subject = no
+[any]
+commonName = supplied
+CNF
+  openssl req -new -newkey rsa:2048 -nodes -keyout "$dir/$name.key" -out "$dir/$name.csr" \
+    -subj "/CN=${san#*:}" -addext "subjectAltName=$san" -addext "extendedKeyUsage=serverAuth" 2>/dev/null
+  openssl ca -batch -notext -config "$dir/$ca.cnf" -cert "$dir/$ca.pem" -keyfile "$dir/$ca.key" \
+    -in "$dir/$name.csr" -out "$dir/$name.pem" ${start:+-startdate $start} ${end:+-enddate $end} 2>/dev/null
+}
+
+# For scripts/test: nginx terminating TLS in front of the first test server
+# (QOVA_TEST_SERVER1, its faults and log included), one port per certificate:
+#   QOVA_TEST_TLS            localhost, by the test CA (trusted)
+#   QOVA_TEST_TLS_WRONGNAME  wrong.example, by the test CA
+#   QOVA_TEST_TLS_EXPIRED    localhost, by the test CA, expired in 2021
+#   QOVA_TEST_TLS_UNTRUSTED  localhost, by a CA the prefix does not trust
+# The test CA goes into the prefix's LocalMachine root store (TrustTestCa.exe),
+# never the machine's.
+qova_test_tls_start() {
+  local dir=$build/test-tls ca
+  qova_require_commands nginx openssl
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  for ca in ca otherca; do
+    openssl req -x509 -newkey rsa:2048 -nodes -days 30 -keyout "$dir/$ca.key" -out "$dir/$ca.pem" \
+      -subj "/CN=QOVA test $ca" -addext "basicConstraints=critical,CA:TRUE" \
+      -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
+  done
+  openssl x509 -in "$dir/ca.pem" -outform DER -out "$dir/ca.der"
+  qova_tls_issue "$dir" good ca "DNS:localhost,IP:127.0.0.1"
+  qova_tls_issue "$dir" wrongname ca "DNS:wrong.example"
+  qova_tls_issue "$dir" expired ca "DNS:localhost,IP:127.0.0.1" 20200101000000Z 20210101000000Z
+  qova_tls_issue "$dir" untrusted otherca "DNS:localhost,IP:127.0.0.1"
+  wine "$build/tests/TrustTestCa.exe" "$(qova_wine_path "$dir/ca.der")" </dev/null >"$dir/trust.log" 2>&1 ||
+    { echo "TrustTestCa failed (see $dir/trust.log)" >&2; return 1; }
+  qova_nginx_launch "$dir" 4 qova_nginx_tls_servers || return 1
+  export QOVA_TEST_TLS=${qova_nginx_ports[0]} QOVA_TEST_TLS_WRONGNAME=${qova_nginx_ports[1]}
+  export QOVA_TEST_TLS_EXPIRED=${qova_nginx_ports[2]} QOVA_TEST_TLS_UNTRUSTED=${qova_nginx_ports[3]}
+}
+
+# A TLS server block per certificate, each passing every request on to the first test server.
+qova_nginx_tls_servers() {
+  local names=(good wrongname expired untrusted) i name dir=$build/test-tls
+  for i in 0 1 2 3; do
+    name=${names[i]}
+    cat <<EOF
+  server {
+    listen 127.0.0.1:${qova_nginx_ports[i]} ssl;
+    ssl_certificate $dir/$name.pem;
+    ssl_certificate_key $dir/$name.key;
+    ssl_protocols TLSv1.2 TLSv1.3;
+    location / {
+      proxy_pass http://127.0.0.1:$QOVA_TEST_SERVER1;
+      proxy_http_version 1.1;
+      proxy_set_header Connection "";
+      proxy_buffering off;
+      proxy_request_buffering off;
+      proxy_read_timeout 300s;
+    }
+  }
+EOF
+  done
 }

@@ -3,7 +3,8 @@
 
 Accepts requests in absolute form (GET http://host:port/path) and in origin
 form with a Host header (GET /path, as Wine's WinHTTP sends them), forwards
-them to 127.0.0.1 only, and logs each forwarded URL.
+them to 127.0.0.1 only, and logs each forwarded URL. CONNECT host:port opens
+a tunnel (logged as "CONNECT host:port") for HTTPS.
 
 It can ask for authentication as a company proxy does (407): "negotiate"
 offers Negotiate and NTLM and plays the server's part of the NTLM exchange
@@ -23,6 +24,8 @@ Admin API, addressed to the proxy itself (Host = the proxy's own port):
 
 import argparse
 import base64
+import select
+import socket
 import http.client
 import http.server
 import os
@@ -96,6 +99,38 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_HEAD(self):
         self.forward()
+
+    def do_CONNECT(self):
+        host, _, port = self.path.rpartition(":")
+        if host not in ALLOWED_HOSTS or not port.isdigit():
+            return self.send_small(502, "only 127.0.0.1 is forwarded\n")
+        if not self.authorised():
+            return
+        with self.server.state.lock:
+            self.server.state.log.append("CONNECT %s:%s" % (host, port))
+        try:
+            upstream = socket.create_connection(("127.0.0.1", int(port)), timeout=10)
+        except OSError:
+            return self.send_small(502, "upstream failed\n")
+        self.send_response(200, "Connection established")
+        self.end_headers()
+        self.wfile.flush()
+        self.close_connection = True
+        ends = [self.connection, upstream]
+        try:
+            while True:
+                readable, _, _ = select.select(ends, [], [], 150)
+                if not readable:
+                    break
+                for end in readable:
+                    data = end.recv(CHUNK)
+                    if not data:
+                        return
+                    (upstream if end is self.connection else self.connection).sendall(data)
+        except OSError:
+            pass
+        finally:
+            upstream.close()
 
     def forward(self):
         host, port, path = self.target()

@@ -46,6 +46,11 @@ Further kinds, combinable with a comma:
                           whole file
   noetag                  no ETag: Last-Modified only, and a 304 for an
                           If-Modified-Since not before the file's time
+Answers that are not the file:
+  30X@URL     status 301, 302, 303, 307 or 308 with Location: URL (no comma)
+  portal      200, Content-Type text/html, a login page (as a captive portal)
+  htmlbody    200, Content-Type application/octet-stream, the login page
+  textpage    200, Content-Type text/plain, a line of text
 """
 
 import argparse
@@ -72,9 +77,15 @@ SLOW_PERIOD_S = 1.0
 MODIFIER_KINDS = {"swap", "norange", "noetag"}
 
 
+PORTAL_PAGE = b"\xef\xbb\xbf\r\n  <!DOCTYPE html><html><body><form>Hotel Wi-Fi login</form></body></html>\n"
+REDIRECT_CODES = ("301", "302", "303", "307", "308")
+
+
 def valid_kind(kind):
-    if kind in FAULT_KINDS or kind in MODIFIER_KINDS:
+    if kind in FAULT_KINDS or kind in MODIFIER_KINDS or kind in ("portal", "htmlbody", "textpage"):
         return True
+    if kind[:3] in REDIRECT_CODES and kind[3:4] == "@":
+        return len(kind) > 4
     if kind.startswith("cut@"):
         arg = kind[4:]
         try:
@@ -270,6 +281,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
         for kind in ("404", "500"):
             if kind in faults:
                 return self.send_small(int(kind), kind + "\n")
+        for kind in faults:
+            if kind[:3] in REDIRECT_CODES and kind[3:4] == "@":
+                self.send_response(int(kind[:3]))
+                self.send_header("Location", kind[4:])
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+                return
+        if "textpage" in faults:
+            return self.send_small(200, "Welcome to the network\r\n")
+        if "portal" in faults or "htmlbody" in faults:
+            return self.send_small(200, PORTAL_PAGE, "text/html; charset=utf-8" if "portal" in faults
+                                   else "application/octet-stream")
         if "hang" in faults:
             return self.wait_silently()
         file_path = self.resolve(root, path)

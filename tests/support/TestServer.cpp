@@ -191,6 +191,8 @@ std::vector<std::string> TestServer::ProxyAuthLog() {
     return SplitLines(reply.strBody);
 }
 
+unsigned short TestServer::TlsPort(const char* pszVariable) { return PortFromEnv(pszVariable); }
+
 unsigned short TestServer::NginxPort() { return PortFromEnv("QOVA_TEST_NGINX"); }
 std::string TestServer::NginxRoot() { return StringFromEnv("QOVA_TEST_NGINX_ROOT"); }
 

@@ -64,6 +64,9 @@ public:
     // access log has a line per request: request line, status, body bytes,
     // "Range", "If-Range".
     static unsigned short NginxPort();
+    // nginx over TLS in front of the first server (scripts/lib/nginx.sh):
+    // the port named by QOVA_TEST_TLS, QOVA_TEST_TLS_WRONGNAME, ..._EXPIRED, ..._UNTRUSTED.
+    static unsigned short TlsPort(const char* pszVariable);
     static std::string NginxRoot();
     static std::vector<std::string> NginxLog();
 
