@@ -45,6 +45,23 @@ demo_write() {
   printf '%s\n' "$2" >"$1"
 }
 
+# A stand-in for a rebuilt executable: $1 (old|new) of bin/engine.dll, 384 KiB
+# of code-like words; the new build shifts addresses and adds a routine, as a
+# compiler's next build does. Usage: demo_write_engine old|new FILE
+demo_write_engine() {
+  mkdir -p "$(dirname "$2")"
+  python3 - "$1" "$2" <<'PY'
+import random, struct, sys
+rng = random.Random(1007)
+words = [rng.choice((0x8B48, 0x4C8D, 0xE800, 0x90C3)) << 16 | rng.randrange(4096) for _ in range(96 * 1024)]
+if sys.argv[1] == "new":
+    words = [w + 16 if (w & 0xFFFF) > 2048 else w for w in words]
+    words[40000:40000] = [0xE8000000 | i for i in range(512)]
+with open(sys.argv[2], "wb") as out:
+    out.write(b"MZ" + b"".join(struct.pack("<I", w) for w in words))
+PY
+}
+
 # The sample installation in $1: Update.exe, the stand-in main client, a few
 # program files in subdirectories, the data set Maps, and Config.dat /
 # UserConfig.dat made with UpdateTool, pointing at ${3:-127.0.0.1}:$2.
@@ -57,6 +74,7 @@ demo_layout_installation() {
   demo_write "$app/QOVA.dll" "QOVA core $demo_installed_version"
   demo_write "$app/bin/render.dll" "renderer $demo_installed_version"
   demo_write "$app/bin/codec.dll" "codec 2.1"
+  demo_write_engine old "$app/bin/engine.dll"
   demo_write "$app/res/skin.dat" "default skin"
   demo_write "$app/readme.txt" "QOVA client $demo_installed_version"
   demo_write "$app/Maps/city.dat" "city map, spring edition"
@@ -94,8 +112,10 @@ demo_sign_manifest() {
 }
 
 # The release in $1 (served root): program files of $demo_offered_version
-# under 1/ with UpdateConfig.ini, the data set of kind 3 under 3/ with
-# config.ini, each manifest signed (demo_make_key first).
+# under 1/ with UpdateConfig.ini (with patches from the installed release $2
+# and compressed copies below 1/UPDATE/delta/, out to every installation:
+# --rollout 100), the data set of kind 3 under 3/ with config.ini, each
+# manifest signed (demo_make_key first).
 demo_publish_release() {
   local release=$1 app=$2
   rm -rf "$release"
@@ -106,7 +126,10 @@ demo_publish_release() {
   demo_write "$p/bin/render.dll" "renderer $demo_offered_version, faster"
   demo_write "$p/readme.txt" "QOVA client $demo_offered_version: route planning"
   demo_write "$p/bin/plugins/route.dll" "route planner 1.0"
-  demo_sign_manifest program "$p" UpdateConfig.ini --version "$demo_offered_version" --region CN --notify 1
+  demo_write_engine new "$p/bin/engine.dll"
+  demo_sign_manifest program "$p" UpdateConfig.ini --version "$demo_offered_version" --region CN --notify 1 \
+    --rollout 100 --delta-from "$(demo_winpath "$app")"
+  tr -d '\r' <"$demo_dir/tool.out" | sed 's/^/    UpdateTool manifest: /'
 
   local d="$release/3"
   cp -r "$app/Maps/." "$d/"
