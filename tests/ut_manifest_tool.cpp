@@ -42,6 +42,7 @@ ToolRun RunTool(const TempDir& tmp, const std::string& strArgs) {
                                OPEN_EXISTING, 0, nullptr));
     if (!err || !out || !nul) {
         run.strError = "cannot open the standard handles: error " + std::to_string(GetLastError());
+        std::fprintf(stderr, "RunTool: %s\n", run.strError.c_str());   // whatever the caller asserts
         return run;
     }
 
@@ -55,6 +56,7 @@ ToolRun RunTool(const TempDir& tmp, const std::string& strArgs) {
     std::string strCommand = "\"" + ProductBinDir() + "UpdateTool.exe\" " + strArgs;
     if (!CreateProcessA(nullptr, &strCommand[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
         run.strError = "cannot start UpdateTool: error " + std::to_string(GetLastError());
+        std::fprintf(stderr, "RunTool: %s: %s\n", run.strError.c_str(), strArgs.c_str());   // whatever the caller asserts
         return run;
     }
     UniqueHandle process(pi.hProcess);
@@ -73,6 +75,7 @@ ToolRun RunTool(const TempDir& tmp, const std::string& strArgs) {
     run.strOutput = ReadFileBytes(strOutFile);
     // -1 alone would not say whether the tool hung or exited so itself.
     if (!bEnded) run.strError += "\n(UpdateTool still running after " + std::to_string(GetTickCount() - dwStart) + " ms)";
+    if (run.dwExit == 0xFFFFFFFF) std::fprintf(stderr, "RunTool: %s: exit 0xFFFFFFFF, stderr: %s\n", strArgs.c_str(), run.strError.c_str());
     return run;
 }
 

@@ -385,6 +385,7 @@ ToolRun RunTool(const TempDir& tmp, const std::string& strArgs) {
     std::string strCommand = "\"" + ProductBinDir() + "UpdateTool.exe\" " + strArgs;
     if (!CreateProcessA(nullptr, &strCommand[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
         run.strError = "cannot start UpdateTool: error " + std::to_string(GetLastError());
+        std::fprintf(stderr, "RunTool: %s: %s\n", run.strError.c_str(), strArgs.c_str());   // whatever the caller asserts
         return run;
     }
     UniqueHandle process(pi.hProcess);
@@ -402,6 +403,7 @@ ToolRun RunTool(const TempDir& tmp, const std::string& strArgs) {
     run.strOut = ReadFileBytes(strOutFile);
     run.strError = ReadFileBytes(strErrFile);
     if (!bEnded) run.strError += "\n(UpdateTool still running after " + std::to_string(GetTickCount() - dwStart) + " ms)";
+    if (run.dwExit == 0xFFFFFFFF) std::fprintf(stderr, "RunTool: %s: exit 0xFFFFFFFF, stderr: %s\n", strArgs.c_str(), run.strError.c_str());
     return run;
 }
 
