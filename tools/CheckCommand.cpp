@@ -239,6 +239,7 @@ struct S_CheckOptions {
     unsigned short nPort = 0;
     int nKind = 0;
     bool bData = false;
+    bool bSecure = false;                       // https://: TLS to the host's name, as the client asks it
     std::vector<CEcdsaP256PublicKey> vecKeys;   // empty: no --public-key
 };
 
@@ -364,6 +365,8 @@ int RunCheck(const S_CheckOptions& options) {
     S_UpdateSerivceAddr server;
     server.strServerIP = strAddress;
     server.nServerPort = options.nPort;
+    server.bSecure = options.bSecure;
+    server.strHost = options.strHost;
     CQOVAUpdateIntf intf({server}, true);
     intf.SetConnections(kClientConnections);
 
@@ -378,7 +381,7 @@ int RunCheck(const S_CheckOptions& options) {
     const std::vector<S_TransferFailure> vecPair =
         FetchEach(intf, options.nKind, {strManifestName, strManifestName + kSignatureSuffix},
                   {strManifestPath, strManifestPath + kSignatureSuffix}, {manifestBound, sigBound});
-    const std::string strBase = "http://" + options.strHost + ":" + std::to_string(options.nPort) + "/" +
+    const std::string strBase = (options.bSecure ? "https://" : "http://") + options.strHost + ":" + std::to_string(options.nPort) + "/" +
                                 std::to_string(options.nKind) + "/";
     if (vecPair[0].eReason != ETransferFailure::None) {
         ToolPrintf(stdout, "missing: %s (%s)\n", strManifestName.c_str(), FailureText(vecPair[0]).c_str());
@@ -436,9 +439,8 @@ int RunCheckCommand(int argc, char** argv) {
     case EMirrorUrl::Bad:
         return CheckUsage(strWhy);
     case EMirrorUrl::Https:
-        // The transport speaks plain HTTP only; a check over another road would prove nothing.
-        ToolPrintf(stderr, "UpdateTool check: https not supported yet: clients cannot fetch from %s\n", argv[0]);
-        return 1;
+        options.bSecure = true;
+        break;
     case EMirrorUrl::Http:
         break;
     }

@@ -69,7 +69,7 @@ const HelpText kHelp[] = {
      "example: UpdateTool verify release\\UpdateConfig.ini <public key line> --kind 1\n"},
     {"check",
      "usage: UpdateTool check URL --kind N [--public-key LINE] [--data]\n"
-     "  URL                  the mirror: http://host[:port] (clients ask for /<kind>/<name> below it)\n"
+     "  URL                  the mirror: http://host[:port] or https://host[:port] (clients ask for /<kind>/<name> below it)\n"
      "  --kind N             the update kind the release is published under (required)\n"
      "  --public-key LINE    the key line(s) of Config.dat: the signature must be valid for the path\n"
      "  --data               a data set's release (config.ini) instead of the program's (UpdateConfig.ini)\n"
