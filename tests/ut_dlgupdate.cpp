@@ -173,11 +173,15 @@ TEST(UpdateDialogCheck, OffersNothingWithOnlyTheCloseButtonsAndSaysWhy) {
         const char* pszVersion;   // published for kind 1; nullptr: nothing published
         bool bNoServer;
         const char* pszMessage;
+        std::string strFault;  // the first server's answer for the manifest, as a captive portal gives it
     } cases[] = {
         {"same region, version not greater", "", kInstalledVersion, false, kUpToDate},
         {"no server reachable", "", "4.0.1008", true, kConnectionFailed},
         {"data set without a manifest", "-t:2 -d:Maps", "4.0.1008", false, kConnectionFailed},
         {"data-set name leaving the installation", "-t:1 -t:2 -d:..\\..", "4.0.1008", false, kUpdateError},
+        {"a login page for the manifest", "", "4.0.1008", false, kConnectionFailed, "portal"},
+        {"a 302 to a login page", "", "4.0.1008", false, kConnectionFailed,
+         "302@http://127.0.0.1:" + std::to_string(TestServer::Second().Port()) + "/login"},
     };
     bool bFirst = true;
     for (const auto& c : cases) {
@@ -189,8 +193,19 @@ TEST(UpdateDialogCheck, OffersNothingWithOnlyTheCloseButtonsAndSaysWhy) {
             CCryptConfigFile config(inst.App("Config.dat"), "");
             config.WriteInteger("Update", "ServerPort", 1);   // nothing listens there
         }
+        TestServer second = TestServer::Second();
+        if (!c.strFault.empty()) {
+            ASSERT_TRUE(second.Serve(inst.ReleaseDir()));
+            ASSERT_TRUE(second.SetFault("/login", "portal"));
+            ASSERT_TRUE(TestServer::First().SetFault("/1/UpdateConfig.ini", c.strFault));
+        }
         DialogRun run(inst);
         ASSERT_TRUE(run.Open(c.pszArgs)) << c.pszName;
+        if (!c.strFault.empty()) {
+            // A web page is a server that did not deliver, never "up to date", and the log says which.
+            EXPECT_NE(std::string::npos, ReadFileBytes(inst.App("UpdateState\\Update.log")).find("reason=\"answered a web page\""))
+                << c.pszName;
+        }
 
         EXPECT_EQ(run.Message(), c.pszMessage) << c.pszName;
         for (int nId : kOfferControls) EXPECT_FALSE(ControlVisible(run.Dlg(), nId)) << c.pszName << " " << nId;
@@ -575,25 +590,36 @@ TEST(UpdateDialogSigned, OffersAndInstallsOnlyWhatTheKeySigned) {
     }
 }
 
-// A signed release with patches: the dialog's download is the run's fetch with its ways.
+// A signed release with patches, over plain HTTP and over HTTPS (nginx in front
+// of the test server): the dialog's download is the run's fetch with its ways.
 TEST(UpdateDialogSigned, TakesPatchesFromTheInstalledRelease) {
-    TestInstallation inst(kInstalledVersion, kRegion, false);
-    const std::string strOld = ProgramLikeBytes(5, 150000, false), strNew = ProgramLikeBytes(5, 150000, true);
-    ASSERT_TRUE(inst.Install({{"bin\\a.dll", strOld}}));
-    ASSERT_TRUE(WriteFileBytes(inst.Temp("old\\bin\\a.dll"), strOld));
-    ASSERT_TRUE(WriteFileBytes(inst.ReleaseDir() + "1\\bin\\a.dll", strNew));
-    ASSERT_TRUE(WriteFileBytes(inst.ReleaseDir() + "1\\c.dll", "new c"));
-    ASSERT_TRUE(PublishWithPatches(inst, {"program", inst.ReleaseDir() + "1\\", "--version", "4.0.1008.0801",
-                                          "--region", kRegion}, inst.Temp("old\\"), 1));
-    ASSERT_TRUE(inst.Serve());
-    DialogRun run(inst);
-    ASSERT_TRUE(run.Open());
-    ASSERT_TRUE(ClickControl(run.Dlg(), IDC_BTN_UPDATE));
-    ASSERT_TRUE(run.Ended(15000));
-    EXPECT_TRUE(ReadFileBytes(inst.App("bin\\a.dll")) == strNew);
-    EXPECT_EQ(ReadFileBytes(inst.App("c.dll")), "new c");
-    EXPECT_LT(TestServer::First().BodyBytes(), static_cast<long long>(strNew.size() / 10));
-    EXPECT_NE(std::string::npos, ReadFileBytes(inst.App("UpdateState\\Update.log")).find("way file=bin\\a.dll way=patch"));
+    for (bool bTls : {false, true}) {
+        SCOPED_TRACE(bTls ? "https" : "http");
+        TestInstallation inst(kInstalledVersion, kRegion, false);
+        const std::string strOld = ProgramLikeBytes(5, 150000, false), strNew = ProgramLikeBytes(5, 150000, true);
+        ASSERT_TRUE(inst.Install({{"bin\\a.dll", strOld}}));
+        ASSERT_TRUE(WriteFileBytes(inst.Temp("old\\bin\\a.dll"), strOld));
+        ASSERT_TRUE(WriteFileBytes(inst.ReleaseDir() + "1\\bin\\a.dll", strNew));
+        ASSERT_TRUE(WriteFileBytes(inst.ReleaseDir() + "1\\c.dll", "new c"));
+        ASSERT_TRUE(PublishWithPatches(inst, {"program", inst.ReleaseDir() + "1\\", "--version", "4.0.1008.0801",
+                                              "--region", kRegion}, inst.Temp("old\\"), 1));
+        ASSERT_TRUE(inst.Serve());
+        if (bTls) {
+            ASSERT_TRUE(inst.SetConfig("Update", "ServerIP", "https://localhost"));
+            ASSERT_TRUE(inst.SetConfig("Update", "ServerPort", std::to_string(TestServer::TlsPort("QOVA_TEST_TLS"))));
+        }
+        DialogRun run(inst);
+        ASSERT_TRUE(run.Open());
+        EXPECT_EQ(run.Message(), kOfferMessage);
+        ASSERT_TRUE(ClickControl(run.Dlg(), IDC_BTN_UPDATE));
+        ASSERT_TRUE(run.Ended(15000));
+        EXPECT_TRUE(ReadFileBytes(inst.App("bin\\a.dll")) == strNew);
+        EXPECT_EQ(ReadFileBytes(inst.App("c.dll")), "new c");
+        EXPECT_LT(TestServer::First().BodyBytes(), static_cast<long long>(strNew.size() / 10));
+        const std::string strLog = ReadFileBytes(inst.App("UpdateState\\Update.log"));
+        EXPECT_NE(std::string::npos, strLog.find("way file=bin\\a.dll way=patch")) << strLog;
+        EXPECT_EQ(bTls, strLog.find("server=https://localhost:") != std::string::npos) << strLog;
+    }
 }
 
 // Closing the dialog during a download keeps the part of each file in flight;

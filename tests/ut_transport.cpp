@@ -542,9 +542,13 @@ TEST_F(Transport, APartLeftBehindIsContinuedByTheNextFetch) {
     const Server servers[] = {
         {"test server", Addr(m_first), m_firstRoot / "1\\"},
         {"nginx", {"127.0.0.1", TestServer::NginxPort()}, TestServer::NginxRoot() + "1\\"},
+        // As a CDN sends it: the range and its validator go to the final answer.
+        {"302 to nginx", Addr(m_second), TestServer::NginxRoot() + "1\\"},
     };
+    const std::string strToNginx = "302@http://127.0.0.1:" + std::to_string(TestServer::NginxPort()) + "/1/big.bin";
     for (const Server& server : servers) {
         for (bool bChanged : {false, true}) {
+            ASSERT_TRUE(m_second.SetFault("/1/big.bin", server.addr.nServerPort == m_second.Port() ? strToNginx : "none"));
             SCOPED_TRACE(std::string(server.pszWhat) + (bChanged ? ", changed" : ", unchanged"));
             const std::string strOld = Bytes(kSize, 30), strNew = Bytes(kSize - 3, 31);
             ASSERT_TRUE(WriteFileBytes(server.strRoot + "big.bin", strOld));
@@ -810,6 +814,8 @@ TEST_F(Transport, UseProxyFollowsTheUsersInternetOptions) {
     ASSERT_TRUE(m_second.SetFault("/pac/hangs.pac", "hang"));
     Publish(m_firstRoot, 1, "p.bin", Bytes(5000, 50));
     const std::string strUrl = "http://127.0.0.1:" + std::to_string(m_first.Port()) + "/1/p.bin";
+    const S_UpdateSerivceAddr tls{"127.0.0.1", TestServer::TlsPort("QOVA_TEST_TLS"), true, "localhost"};
+    const std::string strTunnel = "CONNECT localhost:" + std::to_string(tls.nServerPort);
     using IE = ScopedInternetOptions;
     const struct {
         const char* pszWhat;
@@ -819,8 +825,10 @@ TEST_F(Transport, UseProxyFollowsTheUsersInternetOptions) {
         bool bViaProxy;       // else direct
         bool bStored;
         DWORD dwMinMs, dwMaxMs;  // time of the first fetch
+        bool bSecure = false;    // an https server (nginx in front of the first): through a CONNECT tunnel
     } cases[] = {
         {"fixed proxy", IE::kProxy, strProxy, "", "", "none", true, true, 0, 3000},
+        {"fixed proxy, an https server", IE::kProxy, strProxy, "", "", "none", true, true, 0, 3000, true},
         {"fixed proxy per scheme", IE::kProxy, "http=" + strProxy + ";https=127.0.0.1:9", "", "", "none", true, true, 0, 3000},
         {"bypass list names the server", IE::kProxy, strProxy, "example.org;127.0.0.1", "", "none", false, true, 0, 3000},
         {"bypass list wildcard", IE::kProxy, strProxy, "<local>; 127.0.*", "", "none", false, true, 0, 3000},
@@ -841,7 +849,7 @@ TEST_F(Transport, UseProxyFollowsTheUsersInternetOptions) {
         for (int nRun = 0; nRun < 2; ++nRun) {
             const std::string strLocal = Local("p.bin");
             DeleteFileA(strLocal.c_str());
-            CQOVAUpdateIntf transport({Addr(m_first)}, true);
+            CQOVAUpdateIntf transport({c.bSecure ? tls : Addr(m_first)}, true);
             DWORD dwStart = GetTickCount();
             const int nResult = transport.GetRemoteFile(1, "p.bin", strLocal.c_str(), nullptr, 0);
             DWORD dwMs = ElapsedSince(dwStart);
@@ -852,7 +860,12 @@ TEST_F(Transport, UseProxyFollowsTheUsersInternetOptions) {
             EXPECT_LT(dwMs, nRun == 0 ? c.dwMaxMs : 1500u) << "run " << nRun;
         }
         const std::vector<std::string> vecProxied = TestServer::ProxyLog();
-        if (c.bViaProxy && c.bStored) EXPECT_EQ((std::vector<std::string>{strUrl, strUrl}), vecProxied);
+        if (c.bViaProxy && c.bStored && !c.bSecure) EXPECT_EQ((std::vector<std::string>{strUrl, strUrl}), vecProxied);
+        if (c.bSecure) {
+            // The first run opens the tunnel; the second may ride the one WinHTTP kept.
+            EXPECT_FALSE(vecProxied.empty());
+            for (const std::string& strProxied : vecProxied) EXPECT_EQ(strTunnel, strProxied);
+        }
         if (!c.bViaProxy) EXPECT_TRUE(vecProxied.empty());
         const std::vector<std::string> vecAuth = TestServer::ProxyAuthLog();
         for (const std::string& strAuth : vecAuth) EXPECT_NE("Basic", strAuth) << "Basic credentials are never sent";

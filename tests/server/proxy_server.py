@@ -18,7 +18,7 @@ Admin API, addressed to the proxy itself (Host = the proxy's own port):
   GET  /__admin/auth-log  per request received, the scheme of its
                           Proxy-Authorization header ("-" when none), and for
                           NTLM messages their type: "NTLM/1", "Negotiate/3"
-  POST /__admin/clear     empties both logs
+  POST /__admin/clear     empties both logs and ends the open tunnels
   POST /__admin/auth      body: "none" (default), "negotiate" or "basic"
 """
 
@@ -117,6 +117,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.flush()
         self.close_connection = True
         ends = [self.connection, upstream]
+        with self.server.state.lock:
+            self.server.state.tunnels.add(self.connection)
         try:
             while True:
                 readable, _, _ = select.select(ends, [], [], 150)
@@ -130,6 +132,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         except OSError:
             pass
         finally:
+            with self.server.state.lock:
+                self.server.state.tunnels.discard(self.connection)
             upstream.close()
 
     def forward(self):
@@ -174,6 +178,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             else:
                 self.send_small(502, "upstream failed\n")
         finally:
+            with self.server.state.lock:
+                self.server.state.tunnels.discard(self.connection)
             upstream.close()
 
     def authorised(self):
@@ -222,6 +228,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
             with state.lock:
                 state.log = []
                 state.auth_log = []
+                # A client keeps an idle tunnel for its next request, whatever
+                # proxy setting asked for it: ended, the next CONNECT is logged.
+                for tunnel in state.tunnels:
+                    try:
+                        tunnel.shutdown(socket.SHUT_RDWR)
+                    except OSError:
+                        pass
             return self.send_small(200, "ok\n")
         if self.command == "POST" and path == "/__admin/auth":
             if body not in AUTH_MODES:
@@ -238,6 +251,7 @@ class State:
         self.log = []
         self.auth_log = []
         self.auth_mode = "none"
+        self.tunnels = set()
 
 
 class Server(http.server.ThreadingHTTPServer):

@@ -49,7 +49,8 @@ public:
     long long BodyBytes();
 
     // URLs the test proxy forwarded ("http://127.0.0.1:<port>/<path>" as
-    // sent, not decoded), oldest first; and a way to empty that log.
+    // sent, not decoded) and its tunnels ("CONNECT host:port"), oldest first;
+    // and a way to empty that log, which also ends the open tunnels.
     static std::vector<std::string> ProxyLog();
     static bool ClearProxyLog();
     // The proxy's authentication mode: "none", "negotiate" (407 offering
