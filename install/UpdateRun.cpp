@@ -117,19 +117,6 @@ std::string EndHint(const S_RunOutcome& outcome, const S_FetchedManifest& fetche
     return "-";
 }
 
-// A file name as the file system compares it: upper case by the invariant table, as NTFS folds names.
-std::wstring FoldedName(const std::string& strName) {
-    const std::wstring strWide = Utf8ToWide(strName);
-    if (strWide.empty()) return strWide;
-    const int cch = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, strWide.c_str(), static_cast<int>(strWide.size()),
-                                  nullptr, 0, nullptr, nullptr, 0);
-    if (cch <= 0) return strWide;
-    std::wstring strFolded(static_cast<size_t>(cch), L'\0');
-    LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, strWide.c_str(), static_cast<int>(strWide.size()), &strFolded[0],
-                  cch, nullptr, nullptr, 0);
-    return strFolded;
-}
-
 // A line per server that TLS refused since vecBefore: it failed like a dead
 // one, so a run that another server served would not say it otherwise.
 void LogTlsRefusals(const CUpdateLog& log, const char* pszStage, const std::vector<S_ServerTally>& vecBefore,
@@ -393,7 +380,7 @@ void CUpdateRun::NormaliseNames() {
             strName += c;
         }
         while (!strName.empty() && strName.back() == '\\') strName.pop_back();
-        if (!setSeen.insert(FoldedName(strName)).second) {
+        if (!setSeen.insert(FoldedCase(Utf8ToWide(strName))).second) {
             m_log.Write("compare", "refused" + LogField("file", info.strFileName) +
                                        " reason=\"a second entry for the same file\"");
             continue;

@@ -93,6 +93,20 @@ bool SameTextIgnoringCase(const std::string& strA, const std::string& strB) {
                                 static_cast<int>(strWideB.size()), TRUE) == CSTR_EQUAL;
 }
 
+std::wstring FoldedCase(const std::wstring& strWide) {
+    if (strWide.empty() || strWide.size() > INT_MAX) return strWide;
+    const int cchWide = static_cast<int>(strWide.size());
+    const int cch = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, strWide.c_str(), cchWide, nullptr, 0, nullptr,
+                                  nullptr, 0);
+    if (cch <= 0) return strWide;
+    std::wstring strFolded(static_cast<size_t>(cch), L'\0');
+    if (LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, strWide.c_str(), cchWide, &strFolded[0], cch, nullptr,
+                      nullptr, 0) != cch) {
+        return strWide;
+    }
+    return strFolded;
+}
+
 bool GbkToUtf8(const std::string& strGbk, std::string& strUtf8) {
     if (!IsWellFormedGbk(strGbk)) return false;
     std::wstring strWide;

@@ -22,6 +22,10 @@ inline std::wstring WidenAscii(const std::string& str) { return std::wstring(str
 // Equal but for letter case, as Windows compares file names (ordinal, every
 // script's case pairs, independent of the system's locale).
 bool SameTextIgnoringCase(const std::string& strA, const std::string& strB);
+// Upper case by the invariant table, as NTFS folds names: one spelling of a
+// name or path for every letter case (a set's key, a lock's name). The text
+// as it was when Windows cannot map it.
+std::wstring FoldedCase(const std::wstring& strWide);
 
 // GBK (code page 936) <-> UTF-8 for the stored formats. Strict both ways: false,
 // and the output untouched, for bytes that are not valid GBK or a character that
