@@ -19,65 +19,9 @@
 #include "platform/ini/ConfigFile.h"
 #include "support/TempDir.h"
 #include "support/TestServer.h"
+#include "support/ToolRun.h"
 
 namespace {
-
-struct ToolRun {
-    DWORD dwExit = 0xFFFFFFFF;
-    std::string strError;    // what the tool wrote to stderr
-    std::string strOutput;   // and to stdout
-};
-
-// Runs the real build/bin/UpdateTool.exe with strArgs.
-ToolRun RunTool(const TempDir& tmp, const std::string& strArgs) {
-    ToolRun run;
-    const std::string strErrFile = tmp / "tool-stderr.txt";
-    const std::string strOutFile = tmp / "tool-stdout.txt";
-    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
-    UniqueFile err(CreateFileA(strErrFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
-    UniqueFile out(CreateFileA(strOutFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
-    UniqueFile nul(CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
-                               OPEN_EXISTING, 0, nullptr));
-    if (!err || !out || !nul) {
-        run.strError = "cannot open the standard handles: error " + std::to_string(GetLastError());
-        std::fprintf(stderr, "RunTool: %s\n", run.strError.c_str());   // whatever the caller asserts
-        return run;
-    }
-
-    STARTUPINFOA si = {};
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = nul.get();
-    si.hStdOutput = out.get();
-    si.hStdError = err.get();
-    PROCESS_INFORMATION pi = {};
-    std::string strCommand = "\"" + ProductBinDir() + "UpdateTool.exe\" " + strArgs;
-    if (!CreateProcessA(nullptr, &strCommand[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
-        run.strError = "cannot start UpdateTool: error " + std::to_string(GetLastError());
-        std::fprintf(stderr, "RunTool: %s: %s\n", run.strError.c_str(), strArgs.c_str());   // whatever the caller asserts
-        return run;
-    }
-    UniqueHandle process(pi.hProcess);
-    UniqueHandle thread(pi.hThread);
-    const DWORD dwStart = GetTickCount();
-    const bool bEnded = WaitForSingleObject(process.get(), 120000) == WAIT_OBJECT_0;
-    if (bEnded) {
-        GetExitCodeProcess(process.get(), &run.dwExit);
-    } else {
-        TerminateProcess(process.get(), 99);
-        WaitForSingleObject(process.get(), 5000);
-    }
-    err.reset();
-    out.reset();
-    run.strError = ReadFileBytes(strErrFile);
-    run.strOutput = ReadFileBytes(strOutFile);
-    // -1 alone would not say whether the tool hung or exited so itself.
-    if (!bEnded) run.strError += "\n(UpdateTool still running after " + std::to_string(GetTickCount() - dwStart) + " ms)";
-    if (run.dwExit == 0xFFFFFFFF) std::fprintf(stderr, "RunTool: %s: exit 0xFFFFFFFF, stderr: %s\n", strArgs.c_str(), run.strError.c_str());
-    return run;
-}
 
 ToolRun RunManifestTool(const TempDir& tmp, const std::string& strArgs) { return RunTool(tmp, "manifest " + strArgs); }
 
@@ -466,7 +410,7 @@ TEST_F(ManifestToolTest, CheckFindsWhatAMirrorServesWrong) {
         {"same size", [](const std::string& d) { WriteFileBytes(d + "bin\\a.dll", "library A"); }, 1,
          "not the manifest's digest: bin\\a.dll (SHA256 "},
         {"missing", [](const std::string& d) { DeleteFileA((d + "bin_x\\b.dll").c_str()); }, 1,
-         "missing: bin_x\\b.dll (HTTP 404 from 127.0.0.1:"},
+         "missing: bin_x\\b.dll (HTTP 404 from "},
         {"web page", [](const std::string& d) { WriteFileBytes(d + "bin.txt", "<!DOCTYPE html>"); }, 1,
          "a web page: bin.txt"},
         {"sig for another path",
@@ -478,10 +422,13 @@ TEST_F(ManifestToolTest, CheckFindsWhatAMirrorServesWrong) {
     const std::string strTestRoot = m_tmp / "mirror\\";
     const struct {
         const char* pszWhat;
-        unsigned short nPort;
+        std::string strUrl;
         std::string strKindDir;
-    } kMirrors[] = {{"test server", TestServer::First().Port(), strTestRoot + "9\\"},
-                    {"nginx", TestServer::NginxPort(), TestServer::NginxRoot() + "9\\"}};
+    } kMirrors[] = {
+        {"test server", "http://127.0.0.1:" + std::to_string(TestServer::First().Port()), strTestRoot + "9\\"},
+        {"nginx", "http://127.0.0.1:" + std::to_string(TestServer::NginxPort()), TestServer::NginxRoot() + "9\\"},
+        // nginx over TLS in front of the test server, its certificate for localhost.
+        {"https", "https://localhost:" + std::to_string(TestServer::TlsPort("QOVA_TEST_TLS")), strTestRoot + "9\\"}};
     for (const auto& mirror : kMirrors) {
         for (const auto& row : kCases) {
             SCOPED_TRACE(std::string(mirror.pszWhat) + ", " + row.pszName);
@@ -492,8 +439,7 @@ TEST_F(ManifestToolTest, CheckFindsWhatAMirrorServesWrong) {
                               .dwExit);
             ASSERT_TRUE(TestServer::First().Serve(strTestRoot));
             row.fnBreak(mirror.strKindDir);
-            const ToolRun check = RunTool(m_tmp, "check http://127.0.0.1:" + std::to_string(mirror.nPort) +
-                                                     "/ --kind 9 --public-key " + strPublicKey);
+            const ToolRun check = RunTool(m_tmp, "check " + mirror.strUrl + "/ --kind 9 --public-key " + strPublicKey);
             EXPECT_EQ(row.dwExit, check.dwExit) << check.strOutput << check.strError;
             EXPECT_NE(std::string::npos, check.strOutput.find(row.pszLine)) << check.strOutput;
             // The signature's line, one line per file's problem and the summary.
@@ -505,9 +451,12 @@ TEST_F(ManifestToolTest, CheckFindsWhatAMirrorServesWrong) {
     CDirectoryEx::DeleteDirectory(kMirrors[1].strKindDir);
     EXPECT_EQ(2u, RunTool(m_tmp, "check http://127.0.0.1:1/").dwExit);   // no --kind
     EXPECT_EQ(2u, RunTool(m_tmp, "check ftp://127.0.0.1 --kind 1").dwExit);
-    const ToolRun https = RunTool(m_tmp, "check https://127.0.0.1 --kind 1");
-    EXPECT_EQ(1u, https.dwExit);
-    EXPECT_NE(std::string::npos, https.strError.find("https not supported yet")) << https.strError;
+    // A certificate the client would refuse is a mirror it cannot fetch from.
+    const ToolRun wrongName = RunTool(m_tmp, "check https://localhost:" +
+                                                 std::to_string(TestServer::TlsPort("QOVA_TEST_TLS_WRONGNAME")) + " --kind 9");
+    EXPECT_EQ(1u, wrongName.dwExit);
+    EXPECT_NE(std::string::npos, wrongName.strOutput.find("(certificate refused from https://localhost:"))
+        << wrongName.strOutput;
 }
 
 TEST(FileDelta, AMalformedKeyLeavesTheWholeFileOnly) {

@@ -14,6 +14,7 @@
 #include "platform/crypto/PrivateKeyFile.h"
 #include "platform/fs/Sha256.h"
 #include "support/TempDir.h"
+#include "support/ToolRun.h"
 
 namespace {
 
@@ -360,53 +361,6 @@ TEST(Signature, ManifestChecks) {
 
 // --- UpdateTool, the real program.
 
-struct ToolRun {
-    DWORD dwExit = 0xFFFFFFFF;
-    std::string strOut;
-    std::string strError;
-};
-
-ToolRun RunTool(const TempDir& tmp, const std::string& strArgs) {
-    ToolRun run;
-    const std::string strOutFile = tmp / "tool-stdout.txt";
-    const std::string strErrFile = tmp / "tool-stderr.txt";
-    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
-    UniqueFile out(CreateFileA(strOutFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr));
-    UniqueFile err(CreateFileA(strErrFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr));
-    UniqueFile nul(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, nullptr));
-    if (!out || !err || !nul) return run;
-    STARTUPINFOA si = {};
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = nul.get();
-    si.hStdOutput = out.get();
-    si.hStdError = err.get();
-    PROCESS_INFORMATION pi = {};
-    std::string strCommand = "\"" + ProductBinDir() + "UpdateTool.exe\" " + strArgs;
-    if (!CreateProcessA(nullptr, &strCommand[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
-        run.strError = "cannot start UpdateTool: error " + std::to_string(GetLastError());
-        std::fprintf(stderr, "RunTool: %s: %s\n", run.strError.c_str(), strArgs.c_str());   // whatever the caller asserts
-        return run;
-    }
-    UniqueHandle process(pi.hProcess);
-    UniqueHandle thread(pi.hThread);
-    const DWORD dwStart = GetTickCount();
-    const bool bEnded = WaitForSingleObject(process.get(), 120000) == WAIT_OBJECT_0;
-    if (bEnded) {
-        GetExitCodeProcess(process.get(), &run.dwExit);
-    } else {
-        TerminateProcess(process.get(), 99);
-        WaitForSingleObject(process.get(), 5000);
-    }
-    out.reset();
-    err.reset();
-    run.strOut = ReadFileBytes(strOutFile);
-    run.strError = ReadFileBytes(strErrFile);
-    if (!bEnded) run.strError += "\n(UpdateTool still running after " + std::to_string(GetTickCount() - dwStart) + " ms)";
-    if (run.dwExit == 0xFFFFFFFF) std::fprintf(stderr, "RunTool: %s: exit 0xFFFFFFFF, stderr: %s\n", strArgs.c_str(), run.strError.c_str());
-    return run;
-}
-
 // A '\' right before the closing quote would escape it: double a trailing one.
 std::string Q(const std::string& strPath) {
     const char* pszEnd = strPath.c_str() + strPath.size();
@@ -421,15 +375,15 @@ TEST(UpdateToolSigning, KeygenManifestVerifyRoundTrip) {
     ASSERT_TRUE(CreateDirectoryA((tmp / "keys").c_str(), nullptr));
     ToolRun run = RunTool(tmp, "keygen " + Q(strKey));
     ASSERT_EQ(0u, run.dwExit) << run.strError;
-    ASSERT_EQ(89u, run.strOut.size()) << run.strOut;   // 88 characters of base64 and "\n"
-    const std::string strPublic = run.strOut.substr(0, 88);
+    ASSERT_EQ(89u, run.strOutput.size()) << run.strOutput;   // 88 characters of base64 and "\n"
+    const std::string strPublic = run.strOutput.substr(0, 88);
     const std::string strPem = ReadFileBytes(strKey);
     run = RunTool(tmp, "keygen " + Q(strKey));
     EXPECT_EQ(2u, run.dwExit) << "an existing key file is never overwritten";
     EXPECT_EQ(strPem, ReadFileBytes(strKey));
     run = RunTool(tmp, "pubkey " + Q(strKey));
     EXPECT_EQ(0u, run.dwExit);
-    EXPECT_EQ(strPublic + "\n", run.strOut);
+    EXPECT_EQ(strPublic + "\n", run.strOutput);
 
     const std::string strRelease = tmp / "release\\";
     ASSERT_TRUE(WriteFileBytes(strRelease + "QOVA.dll", "abc"));
@@ -454,15 +408,15 @@ TEST(UpdateToolSigning, KeygenManifestVerifyRoundTrip) {
     const std::string strVerify = "verify " + Q(strManifestPath) + " ";
     run = RunTool(tmp, strVerify + strPublic);
     EXPECT_EQ(0u, run.dwExit);
-    EXPECT_EQ("Target: /1/UpdateConfig.ini\nvalid\n", run.strOut);
+    EXPECT_EQ("Target: /1/UpdateConfig.ini\nvalid\n", run.strOutput);
     run = RunTool(tmp, strVerify + strPublic + " --kind 3");
     EXPECT_EQ(1u, run.dwExit);
-    EXPECT_NE(std::string::npos, run.strOut.find("not valid: signed for /1/UpdateConfig.ini, served at /3/")) << run.strOut;
+    EXPECT_NE(std::string::npos, run.strOutput.find("not valid: signed for /1/UpdateConfig.ini, served at /3/")) << run.strOutput;
     EXPECT_EQ(2u, RunTool(tmp, strVerify + strPublic + " --kind 0").dwExit);
     EXPECT_EQ(0u, RunTool(tmp, strVerify + "\"" + kVectorKey + "," + strPublic + "\"").dwExit) << "either of two keys";
     run = RunTool(tmp, strVerify + kVectorKey);
     EXPECT_EQ(1u, run.dwExit);
-    EXPECT_EQ("Target: /1/UpdateConfig.ini\nnot valid: ", run.strOut.substr(0, 39)) << run.strOut;
+    EXPECT_EQ("Target: /1/UpdateConfig.ini\nnot valid: ", run.strOutput.substr(0, 39)) << run.strOutput;
     EXPECT_EQ(2u, RunTool(tmp, strVerify + kOffCurveKey).dwExit);
 
     // One byte of either file changed, then put back.
@@ -500,7 +454,7 @@ TEST(UpdateToolSigning, KeygenManifestVerifyRoundTrip) {
     ASSERT_EQ(0u, run.dwExit) << run.strError;
     run = RunTool(tmp, "verify " + Q(strRelease + "bin\\config.ini") + " " + strPublic + " --kind 3");
     EXPECT_EQ(0u, run.dwExit);
-    EXPECT_EQ("Target: /3/config.ini\nvalid\n", run.strOut);
+    EXPECT_EQ("Target: /3/config.ini\nvalid\n", run.strOutput);
     // A key file is never listed, named by --key or not, under any name.
     ASSERT_TRUE(CopyFileA(strKey.c_str(), (strRelease + "bin\\notes.txt").c_str(), TRUE));
     for (const std::string& strKeyArgs : {std::string(), " --key " + Q(strKey) + " --kind 3"}) {

@@ -11,70 +11,9 @@
 #include "platform/fs/MD5.h"
 #include "platform/ini/CryptConfigFile.h"
 #include "support/TempDir.h"
+#include "support/ToolRun.h"
 
 namespace {
-
-struct ToolRun {
-    DWORD dwExit = 0xFFFFFFFF;
-    std::string strOut;
-    std::string strErr;
-};
-
-UniqueFile OpenInheritable(const std::string& strPath, DWORD dwAccess, DWORD dwDisposition) {
-    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
-    return UniqueFile(CreateFileW(Utf8ToWide(strPath).c_str(), dwAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, dwDisposition,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
-// Runs the real UpdateTool.exe with standard input from strInput and standard
-// output and error captured in files. Arguments with a blank are quoted.
-ToolRun RunTool(const TempDir& tmp, const std::vector<std::string>& vecArgs, const std::string& strInput = "") {
-    ToolRun run;
-    const std::string strIn = tmp / "tool-in.txt";
-    const std::string strOut = tmp / "tool-out.txt";
-    const std::string strErr = tmp / "tool-err.txt";
-    if (!WriteFileBytes(strIn, strInput)) return run;
-    std::string strCommand = "UpdateTool.exe";
-    for (const std::string& strArg : vecArgs) {
-        strCommand += ' ';
-        strCommand += (strArg.empty() || strArg.find(' ') != std::string::npos) ? "\"" + strArg + "\"" : strArg;
-    }
-    {
-        UniqueFile hIn = OpenInheritable(strIn, GENERIC_READ, OPEN_EXISTING);
-        UniqueFile hOut = OpenInheritable(strOut, GENERIC_WRITE, CREATE_ALWAYS);
-        UniqueFile hErr = OpenInheritable(strErr, GENERIC_WRITE, CREATE_ALWAYS);
-        if (!hIn || !hOut || !hErr) return run;
-        STARTUPINFOW si = {};
-        si.cb = sizeof(si);
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdInput = hIn.get();
-        si.hStdOutput = hOut.get();
-        si.hStdError = hErr.get();
-        PROCESS_INFORMATION pi = {};
-        const std::wstring strExe = Utf8ToWide(ProductBinDir() + "UpdateTool.exe");
-        std::wstring strWideCommand = Utf8ToWide(strCommand);   // arguments reach the tool as UTF-16
-        // The tool shares this program's console. With CREATE_NO_WINDOW it would
-        // get a console of its own, whose host process inherits the three files
-        // and outlives the tool for a moment, so the test's directory could not
-        // be deleted and stayed behind for a later program with this process id.
-        if (!CreateProcessW(strExe.c_str(), &strWideCommand[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
-                            &pi)) {
-            run.strErr = "(cannot start UpdateTool: error " + std::to_string(GetLastError()) + ")";
-            return run;
-        }
-        UniqueHandle hProcess(pi.hProcess);
-        UniqueHandle hThread(pi.hThread);
-        if (WaitForSingleObject(hProcess.get(), 30000) != WAIT_OBJECT_0) {
-            TerminateProcess(hProcess.get(), 99);
-            run.strErr = "(UpdateTool still running after 30000 ms)";
-            return run;
-        }
-        GetExitCodeProcess(hProcess.get(), &run.dwExit);
-    }
-    run.strOut = ReadFileBytes(strOut);
-    run.strErr = ReadFileBytes(strErr);
-    return run;
-}
 
 size_t LineCount(const std::string& str) { return static_cast<size_t>(std::count(str.begin(), str.end(), '\n')); }
 
@@ -98,9 +37,9 @@ TEST(UpdateToolConfig, SetGetDumpRoundTripThroughTheRealProgram) {
         {"Update", "ServerPort", "65535"},
     };
     for (const Set& s : sets) {
-        const ToolRun run = RunTool(tmp, {"config", "set", strFile, s.pszSection, s.pszKey, s.pszValue});
-        EXPECT_EQ(0u, run.dwExit) << s.pszKey << ": " << run.strErr;
-        EXPECT_EQ("", run.strOut);
+        const ToolRun run = RunToolArgs(tmp, {"config", "set", strFile, s.pszSection, s.pszKey, s.pszValue});
+        EXPECT_EQ(0u, run.dwExit) << s.pszKey << ": " << run.strError;
+        EXPECT_EQ("", run.strOutput);
     }
     struct Get {
         const char* pszSection;
@@ -117,9 +56,9 @@ TEST(UpdateToolConfig, SetGetDumpRoundTripThroughTheRealProgram) {
         {"Missing", "Version", 1, ""},
     };
     for (const Get& g : gets) {
-        const ToolRun run = RunTool(tmp, {"config", "get", strFile, g.pszSection, g.pszKey});
-        EXPECT_EQ(g.dwExit, run.dwExit) << g.pszKey << ": " << run.strErr;
-        EXPECT_EQ(Gbk(g.pszOut), run.strOut) << g.pszKey;
+        const ToolRun run = RunToolArgs(tmp, {"config", "get", strFile, g.pszSection, g.pszKey});
+        EXPECT_EQ(g.dwExit, run.dwExit) << g.pszKey << ": " << run.strError;
+        EXPECT_EQ(Gbk(g.pszOut), run.strOutput) << g.pszKey;
     }
 
     // The program and the library agree on the file.
@@ -127,13 +66,13 @@ TEST(UpdateToolConfig, SetGetDumpRoundTripThroughTheRealProgram) {
     std::string strRegion;
     file.ReadString("Update", "Region", "", strRegion);
     EXPECT_EQ("城市", strRegion);
-    const ToolRun dump = RunTool(tmp, {"config", "dump", strFile});
-    EXPECT_EQ(0u, dump.dwExit) << dump.strErr;
-    EXPECT_EQ(file.GetText(), dump.strOut);
+    const ToolRun dump = RunToolArgs(tmp, {"config", "dump", strFile});
+    EXPECT_EQ(0u, dump.dwExit) << dump.strError;
+    EXPECT_EQ(file.GetText(), dump.strOutput);
     EXPECT_EQ(Gbk("[Update]\r\nVersion=4.0.1008.0101\r\nRegion=城市\r\nWebSiteURL=http://example.test/a b\r\nServerIP=https://update.example.test\r\n"
                   "ServerPort=65535\r\n\r\n"
                   "[誠]\r\n診=誠\r\n"),
-              dump.strOut);
+              dump.strOutput);
 }
 
 TEST(UpdateToolConfig, ImportReplacesTheWholeContentFromStandardInput) {
@@ -141,8 +80,8 @@ TEST(UpdateToolConfig, ImportReplacesTheWholeContentFromStandardInput) {
     const std::string strFile = tmp / "UserConfig.dat";
     // Standard input is GBK bytes, as scripts feed it.
     ToolRun run =
-        RunTool(tmp, {"config", "import", strFile}, Gbk("; from support\n[Server]\nUseProxy=0\n[Update]\r\nRegion=城市\r\n"));
-    EXPECT_EQ(0u, run.dwExit) << run.strErr;
+        RunToolArgs(tmp, {"config", "import", strFile}, Gbk("; from support\n[Server]\nUseProxy=0\n[Update]\r\nRegion=城市\r\n"));
+    EXPECT_EQ(0u, run.dwExit) << run.strError;
     CCryptConfigFile created(strFile, "");
     EXPECT_EQ(0, created.ReadInteger("Server", "UseProxy", 1));
     EXPECT_EQ(Gbk("[Server]\r\nUseProxy=0\r\n\r\n[Update]\r\nRegion=城市\r\n"), created.GetText());
@@ -150,17 +89,17 @@ TEST(UpdateToolConfig, ImportReplacesTheWholeContentFromStandardInput) {
     created.ReadString("Update", "Region", "", strRegion);
     EXPECT_EQ("城市", strRegion);
 
-    run = RunTool(tmp, {"config", "import", strFile}, "[Server]\r\nUseProxy=1\r\n");
-    EXPECT_EQ(0u, run.dwExit) << run.strErr;
+    run = RunToolArgs(tmp, {"config", "import", strFile}, "[Server]\r\nUseProxy=1\r\n");
+    EXPECT_EQ(0u, run.dwExit) << run.strError;
     CCryptConfigFile replaced(strFile, "");
     EXPECT_EQ("[Server]\r\nUseProxy=1\r\n", replaced.GetText());
 
     // An input that would empty the file, or hand the client a value it misreads: refused, nothing changed.
     const std::string strBefore = ReadFileBytes(strFile);
     for (const char* pszInput : {"", "\r\n; only a comment\r\n", "[Update]\r\nServerPort=abc\r\n"}) {
-        run = RunTool(tmp, {"config", "import", strFile}, pszInput);
+        run = RunToolArgs(tmp, {"config", "import", strFile}, pszInput);
         EXPECT_EQ(2u, run.dwExit) << pszInput;
-        EXPECT_EQ(1u, LineCount(run.strErr)) << run.strErr;
+        EXPECT_EQ(1u, LineCount(run.strError)) << run.strError;
         EXPECT_EQ(strBefore, ReadFileBytes(strFile)) << pszInput;
     }
 }
@@ -170,16 +109,16 @@ TEST(UpdateToolConfig, Md5PrintsTheLibrarysDigest) {
     const std::string strFile = tmp / "誠\\a.dll";
     ASSERT_TRUE(WriteFileBytes(strFile, "abc"));
     ASSERT_TRUE(WriteFileBytes(tmp / "empty.dat", ""));
-    ToolRun run = RunTool(tmp, {"md5", strFile});
-    EXPECT_EQ(0u, run.dwExit) << run.strErr;
-    EXPECT_EQ("900150983cd24fb0d6963f7d28e17f72\n", run.strOut);
-    run = RunTool(tmp, {"md5", tmp / "empty.dat"});
-    EXPECT_EQ("d41d8cd98f00b204e9800998ecf8427e\n", run.strOut);
+    ToolRun run = RunToolArgs(tmp, {"md5", strFile});
+    EXPECT_EQ(0u, run.dwExit) << run.strError;
+    EXPECT_EQ("900150983cd24fb0d6963f7d28e17f72\n", run.strOutput);
+    run = RunToolArgs(tmp, {"md5", tmp / "empty.dat"});
+    EXPECT_EQ("d41d8cd98f00b204e9800998ecf8427e\n", run.strOutput);
     CMD5 md5;
     std::string strDigest;
     md5.GetFileMD5((tmp / "tool-in.txt").c_str(), strDigest);
-    run = RunTool(tmp, {"md5", tmp / "tool-in.txt"});   // the tool's own (empty) input file
-    EXPECT_EQ(strDigest + "\n", run.strOut);
+    run = RunToolArgs(tmp, {"md5", tmp / "tool-in.txt"});   // the tool's own (empty) input file
+    EXPECT_EQ(strDigest + "\n", run.strOutput);
 }
 
 // Bad usage and unreadable or damaged files: exit 2, one line on stderr, nothing
@@ -231,10 +170,10 @@ TEST(UpdateToolConfig, ErrorsExitWithTwoAndOneLine) {
     for (const std::vector<std::string>& vecArgs : cases) {
         std::string strArgs;
         for (const std::string& strArg : vecArgs) strArgs += " [" + strArg + "]";
-        const ToolRun run = RunTool(tmp, vecArgs, "[Update]\r\nVersion=9\r\n");
+        const ToolRun run = RunToolArgs(tmp, vecArgs, "[Update]\r\nVersion=9\r\n");
         EXPECT_EQ(2u, run.dwExit) << strArgs;
-        EXPECT_EQ("", run.strOut) << strArgs;
-        EXPECT_EQ(1u, LineCount(run.strErr)) << strArgs << ": " << run.strErr;
+        EXPECT_EQ("", run.strOutput) << strArgs;
+        EXPECT_EQ(1u, LineCount(run.strError)) << strArgs << ": " << run.strError;
     }
     EXPECT_EQ(strDamagedBytes, ReadFileBytes(strDamaged));
     EXPECT_EQ(strGoodBytes, ReadFileBytes(strGood));
@@ -252,15 +191,15 @@ TEST(UpdateToolConfig, HelpForEveryCommandExitsWithZero) {
         {"verify", "--help"},
     };
     for (const std::vector<std::string>& vecArgs : cases) {
-        const ToolRun run = RunTool(tmp, vecArgs);
+        const ToolRun run = RunToolArgs(tmp, vecArgs);
         EXPECT_EQ(0u, run.dwExit) << vecArgs[0] << " " << vecArgs.back();
-        EXPECT_EQ("usage: UpdateTool ", run.strOut.substr(0, 18)) << run.strOut;
-        EXPECT_EQ("", run.strErr);
+        EXPECT_EQ("usage: UpdateTool ", run.strOutput.substr(0, 18)) << run.strOutput;
+        EXPECT_EQ("", run.strError);
     }
-    EXPECT_NE(std::string::npos, RunTool(tmp, {"sign", "--help"}).strOut.find("--kind N")) << "required options named";
-    const ToolRun unknown = RunTool(tmp, {"keygen", "--foo"});
+    EXPECT_NE(std::string::npos, RunToolArgs(tmp, {"sign", "--help"}).strOutput.find("--kind N")) << "required options named";
+    const ToolRun unknown = RunToolArgs(tmp, {"keygen", "--foo"});
     EXPECT_EQ(2u, unknown.dwExit);
-    EXPECT_NE(std::string::npos, unknown.strErr.find("--foo"));
+    EXPECT_NE(std::string::npos, unknown.strError.find("--foo"));
     EXPECT_FALSE(FileExists(strKey));
     EXPECT_FALSE(FileExists("--help"));
     EXPECT_FALSE(FileExists("--foo"));
@@ -275,27 +214,27 @@ TEST(UpdateToolConfig, VerifyChecksTheFolderAgainstTheManifest) {
     ASSERT_TRUE(WriteFileBytes(strRelease + "\\b.dll", "b"));
     ASSERT_TRUE(WriteFileBytes(strRelease + "\\c.dll", "c"));
     ASSERT_TRUE(WriteFileBytes(strRelease + "\\Config.dat", "the publisher's own"));
-    ToolRun run = RunTool(tmp, {"keygen", strKey});
-    ASSERT_EQ(0u, run.dwExit) << run.strErr;
-    const std::string strPublic = run.strOut.substr(0, run.strOut.find('\n'));
-    run = RunTool(tmp, {"manifest", "program", strRelease, "--version", "2", "--region", "", "--key", strKey, "--kind", "1"});
-    ASSERT_EQ(0u, run.dwExit) << run.strErr;
-    run = RunTool(tmp, {"verify", strRelease, strPublic, "--kind", "1"});
-    EXPECT_EQ(0u, run.dwExit) << run.strOut;
-    EXPECT_EQ("Target: /1/UpdateConfig.ini\nvalid\n", run.strOut);
+    ToolRun run = RunToolArgs(tmp, {"keygen", strKey});
+    ASSERT_EQ(0u, run.dwExit) << run.strError;
+    const std::string strPublic = run.strOutput.substr(0, run.strOutput.find('\n'));
+    run = RunToolArgs(tmp, {"manifest", "program", strRelease, "--version", "2", "--region", "", "--key", strKey, "--kind", "1"});
+    ASSERT_EQ(0u, run.dwExit) << run.strError;
+    run = RunToolArgs(tmp, {"verify", strRelease, strPublic, "--kind", "1"});
+    EXPECT_EQ(0u, run.dwExit) << run.strOutput;
+    EXPECT_EQ("Target: /1/UpdateConfig.ini\nvalid\n", run.strOutput);
 
     ASSERT_TRUE(WriteFileBytes(strRelease + "\\bin\\a.dll", "012345678901"));
     ASSERT_TRUE(DeleteFileA((strRelease + "\\b.dll").c_str()));
     ASSERT_TRUE(WriteFileBytes(strRelease + "\\extra.dll", "x"));
     ASSERT_TRUE(WriteFileBytes(strRelease + "\\c.dll", "C"));
-    run = RunTool(tmp, {"verify", strRelease + "\\UpdateConfig.ini", strPublic, "--kind", "1"});
+    run = RunToolArgs(tmp, {"verify", strRelease + "\\UpdateConfig.ini", strPublic, "--kind", "1"});
     EXPECT_EQ(1u, run.dwExit);
     const std::string strMD5Line = "changed: c.dll (MD5 4a8a08f09d37b73795649038408b5f33, found ";
     EXPECT_EQ("Target: /1/UpdateConfig.ini\nvalid\nmissing: b.dll\nchanged: bin\\a.dll (SIZE 10, found 12)\n" +
                   strMD5Line,
-              run.strOut.substr(0, run.strOut.find(strMD5Line) + strMD5Line.size()));
-    EXPECT_NE(std::string::npos, run.strOut.find("\nnot listed: extra.dll\n")) << run.strOut;
-    run = RunTool(tmp, {"verify", strRelease, strPublic, "--kind", "1", "--exclude", "EXTRA.*"});
-    EXPECT_EQ(std::string::npos, run.strOut.find("not listed")) << run.strOut;
-    EXPECT_EQ(2u, RunTool(tmp, {"verify", strRelease, strPublic, "--colour"}).dwExit);
+              run.strOutput.substr(0, run.strOutput.find(strMD5Line) + strMD5Line.size()));
+    EXPECT_NE(std::string::npos, run.strOutput.find("\nnot listed: extra.dll\n")) << run.strOutput;
+    run = RunToolArgs(tmp, {"verify", strRelease, strPublic, "--kind", "1", "--exclude", "EXTRA.*"});
+    EXPECT_EQ(std::string::npos, run.strOutput.find("not listed")) << run.strOutput;
+    EXPECT_EQ(2u, RunToolArgs(tmp, {"verify", strRelease, strPublic, "--colour"}).dwExit);
 }
