@@ -82,9 +82,26 @@ qova_nginx_start() {
   export "$var=${qova_nginx_ports[0]}"
 }
 
+# qova_nginx_static_server [PORT]: a server block serving $qova_nginx_root on
+# PORT (default: the first of qova_nginx_ports).
 qova_nginx_static_server() {
   printf '  server {\n    listen 127.0.0.1:%s;\n    root %s;\n    location / { }\n  }\n' \
-    "${qova_nginx_ports[0]}" "$qova_nginx_root"
+    "${1:-${qova_nginx_ports[0]}}" "$qova_nginx_root"
+}
+
+# qova_nginx_static_tls_server PORT CERT: the same over TLS on PORT, with the
+# certificate CERT.pem and its key CERT.key (qova_tls_issue).
+qova_nginx_static_tls_server() {
+  cat <<EOF
+  server {
+    listen 127.0.0.1:$1 ssl;
+    ssl_certificate $2.pem;
+    ssl_certificate_key $2.key;
+    ssl_protocols TLSv1.2 TLSv1.3;
+    root $qova_nginx_root;
+    location / { }
+  }
+EOF
 }
 
 # The Windows (Wine Z:) form of a Unix path, ending in '\' for a directory.
@@ -137,6 +154,24 @@ CNF
     -in "$dir/$name.csr" -out "$dir/$name.pem" ${start:+-startdate $start} ${end:+-enddate $end} 2>/dev/null
 }
 
+# qova_tls_ca DIR NAME: DIR/NAME.key and DIR/NAME.pem, a self-signed CA valid
+# for 30 days.
+qova_tls_ca() {
+  openssl req -x509 -newkey rsa:2048 -nodes -days 30 -keyout "$1/$2.key" -out "$1/$2.pem" \
+    -subj "/CN=QOVA test $2" -addext "basicConstraints=critical,CA:TRUE" \
+    -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
+}
+
+# qova_tls_trusted_ca DIR: the test CA DIR/ca.{key,pem,der}, added to the
+# prefix's LocalMachine root store (TrustTestCa.exe), never the machine's.
+qova_tls_trusted_ca() {
+  local dir=$1
+  qova_tls_ca "$dir" ca
+  openssl x509 -in "$dir/ca.pem" -outform DER -out "$dir/ca.der"
+  wine "$build/tests/TrustTestCa.exe" "$(qova_wine_path "$dir/ca.der")" </dev/null >"$dir/trust.log" 2>&1 ||
+    { echo "TrustTestCa failed (see $dir/trust.log)" >&2; return 1; }
+}
+
 # For scripts/test: nginx terminating TLS in front of the first test server
 # (QOVA_TEST_SERVER1, its faults and log included), one port per certificate:
 #   QOVA_TEST_TLS            localhost, by the test CA (trusted)
@@ -146,22 +181,16 @@ CNF
 # The test CA goes into the prefix's LocalMachine root store (TrustTestCa.exe),
 # never the machine's.
 qova_test_tls_start() {
-  local dir=$build/test-tls ca
+  local dir=$build/test-tls
   qova_require_commands nginx openssl
   rm -rf "$dir"
   mkdir -p "$dir"
-  for ca in ca otherca; do
-    openssl req -x509 -newkey rsa:2048 -nodes -days 30 -keyout "$dir/$ca.key" -out "$dir/$ca.pem" \
-      -subj "/CN=QOVA test $ca" -addext "basicConstraints=critical,CA:TRUE" \
-      -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
-  done
-  openssl x509 -in "$dir/ca.pem" -outform DER -out "$dir/ca.der"
+  qova_tls_trusted_ca "$dir" || return 1
+  qova_tls_ca "$dir" otherca
   qova_tls_issue "$dir" good ca "DNS:localhost,IP:127.0.0.1"
   qova_tls_issue "$dir" wrongname ca "DNS:wrong.example"
   qova_tls_issue "$dir" expired ca "DNS:localhost,IP:127.0.0.1" 20200101000000Z 20210101000000Z
   qova_tls_issue "$dir" untrusted otherca "DNS:localhost,IP:127.0.0.1"
-  wine "$build/tests/TrustTestCa.exe" "$(qova_wine_path "$dir/ca.der")" </dev/null >"$dir/trust.log" 2>&1 ||
-    { echo "TrustTestCa failed (see $dir/trust.log)" >&2; return 1; }
   qova_nginx_launch "$dir" 4 qova_nginx_tls_servers || return 1
   export QOVA_TEST_TLS=${qova_nginx_ports[0]} QOVA_TEST_TLS_WRONGNAME=${qova_nginx_ports[1]}
   export QOVA_TEST_TLS_EXPIRED=${qova_nginx_ports[2]} QOVA_TEST_TLS_UNTRUSTED=${qova_nginx_ports[3]}
