@@ -2,9 +2,9 @@
 # Download throughput side by side, on one 1 GiB file and on 1,000 files of
 # 4 KiB: from the local update server, the transport (transport_bench.exe), a
 # bare WinHTTP loop (winhttp_reference.exe) and curl; from Debian's nginx, the
-# static server publishers use, the transport over plain HTTP and over HTTPS,
-# and curl over HTTPS (its certificate from a test CA that only the bench's
-# Wine prefix and curl's --cacert trust). Each load runs a few rounds, tools
+# static server publishers use, bare WinHTTP and the transport over plain HTTP,
+# the transport over HTTPS and curl over HTTPS (its certificate from a test
+# CA that only the bench's Wine prefix and curl's --cacert trust). Each load runs a few rounds, tools
 # interleaved. Prints MiB/s and files/s of the best and the median round (the
 # best is the least disturbed by other work on a shared machine), peak private
 # memory, the speed of ours and of curl relative to bare WinHTTP, what HTTPS
@@ -58,10 +58,10 @@ run_tool() {
   local tool=$1 load=$2 subdir format count line
   if [ "$load" = big ]; then subdir=big format=big.bin count=1; else subdir=small format=f%04d.bin count=$small_count; fi
   case $tool in
-    transport | reference | nginx | nginx-https)
+    transport | reference | nginx | nginx-reference | nginx-https)
       local exe=$build/bench/transport_bench.exe to=$port
-      [ "$tool" = reference ] && exe=$build/bench/winhttp_reference.exe
-      [ "$tool" = nginx ] && to=$nginx_port
+      [ "${tool#nginx-}" = reference ] && exe=$build/bench/winhttp_reference.exe
+      [ "$tool" = nginx ] || [ "$tool" = nginx-reference ] && to=$nginx_port
       [ "$tool" = nginx-https ] && to=https:$nginx_tls_port
       wine "$exe" "$to" "$winout" 1 "$subdir" "$format" "$count" </dev/null >"$data/tool.out" 2>"$data/tool.err" || {
         echo "$tool failed on $load:" >&2
@@ -100,7 +100,7 @@ run_tool() {
 
 for load in big small; do
   for ((r = 1; r <= rounds; r++)); do
-    for tool in reference transport curl nginx nginx-https curl-https; do
+    for tool in reference transport curl nginx-reference nginx nginx-https curl-https; do
       run_tool "$tool" "$load"
     done
   done
@@ -113,7 +113,7 @@ for line in open(sys.argv[1]):
     tool, load, secs, nbytes, files, peak = line.split()
     runs.setdefault((tool, load), []).append((float(secs), int(nbytes), int(files), int(peak)))
 names = {"transport": "transport (ours)", "reference": "bare WinHTTP", "curl": "curl",
-         "nginx": "ours, nginx http", "nginx-https": "ours, nginx https", "curl-https": "curl, nginx https"}
+         "nginx": "ours, nginx http", "nginx-reference": "WinHTTP, nginx", "nginx-https": "ours, nginx https", "curl-https": "curl, nginx https"}
 loads = {"big": "1 large file", "small": "many 4 KiB files"}
 best, median = {}, {}
 def table(tools):
@@ -141,7 +141,7 @@ for load in ("big", "small"):
     print("  %-18s ours %s   curl %s" % (loads[load] + ":", ratio("transport"), ratio("curl")))
 print()
 print("over nginx, plain HTTP and HTTPS:")
-table(("nginx", "nginx-https", "curl-https"))
+table(("nginx-reference", "nginx", "nginx-https", "curl-https"))
 for load in ("big", "small"):
     print("%s:" % loads[load])
     # Time over HTTPS relative to plain HTTP: 1.00 is free.
