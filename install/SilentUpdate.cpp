@@ -25,7 +25,7 @@ bool UpdateProgramSilently(const S_RunSetup& setup, const AskRestartNow& askRest
         }
     }
     const S_EndActions actions = run.Actions();
-    if (actions.bRestartClient) StartMainClient(setup.strAppPath, actions.dwRestartDelayMs);
+    if (actions.bRestartClient) StartMainClient(setup.strAppPath, actions.dwRestartDelayMs, &run.Log());
     run.End();
     if (peEnd) *peEnd = run.Outcome().eResult;
     return ManifestWasHad(run.Outcome().eResult);

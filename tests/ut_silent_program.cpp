@@ -443,7 +443,7 @@ TEST(SilentProgram, TheLogSaysWhyAndNeverStopsARun) {
                       // 6 a held backup, 7 UpdateRecord.dat a directory, 8 control characters in the version,
                       // 9 a damaged kept manifest held
                       // 10 a second entry for one file, 11 a manifest byte changed after signing,
-                      // 12 a damaged Config.dat
+                      // 12 a damaged Config.dat, 13 a QOVAClient.exe that is not a program
         bool bInstalled;
         std::string strLine;
         DWORD dwExit = 0;   // spelled out: a renumbered code breaks every script that reads it
@@ -465,6 +465,7 @@ TEST(SilentProgram, TheLogSaysWhyAndNeverStopsARun) {
          "best-effort call=DeleteFileW file=<app>UpdateState\\Kept-1-UpdateConfig.ini error=32"},
         {"an UpdateRecord.dat that is a directory", 7, true,
          "best-effort call=WriteUpdateRecord file=<app>UpdateRecord.dat error="},
+        {"a client that cannot be started", 13, true, "best-effort call=ShellExecuteExW file=<app>QOVAClient.exe error="},
         // An absent key is a normal installation: a note, no failure.
         {"no product key to write", 0, true, "registry not-written key=HKLM\\SOFTWARE\\QOVA reason=absent"},
         // A value cannot end its line or fake another one.
@@ -488,6 +489,7 @@ TEST(SilentProgram, TheLogSaysWhyAndNeverStopsARun) {
                                           "UpdateConfig.ini", "Program", "QOVA.dll", nullptr));
         }
         if (c.nSetUp == 12) ASSERT_TRUE(WriteFileBytes(inst.App("Config.dat"), "not an encrypted file"));
+        if (c.nSetUp == 13) ASSERT_TRUE(WriteFileBytes(inst.App("QOVAClient.exe"), "not a program"));
         if (c.nSetUp == 3) ASSERT_TRUE(inst.SetConfig("Update", "ServerPort", "1"));   // nothing listens there
         if (c.nSetUp == 4) ASSERT_TRUE(WriteFileBytes(inst.App("UpdateState\\Update.log"), strOldLog));
         UiProcess holder;

@@ -243,7 +243,7 @@ void CDlgUpdate::InstallUpdate() {
     });
     const S_EndActions actions = m_pRun->Actions();
     m_pRun->End();
-    if (actions.bRestartClient) StartMainClient(m_pRun->Setup().strAppPath, actions.dwRestartDelayMs);
+    if (actions.bRestartClient) StartMainClient(m_pRun->Setup().strAppPath, actions.dwRestartDelayMs, &m_pRun->Log());
     if (bInstalled) {
         EndDialog(IDOK);
         return;
