@@ -11,6 +11,7 @@
 #include "platform/delta/DeltaApply.h"
 #include "platform/delta/DeltaPatch.h"
 #include "platform/delta/ZstdStream.h"
+#include "support/ProcessStart.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -35,8 +36,7 @@ int RunTool(const std::vector<std::string>& vecArgs) {
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
     const std::wstring strExe = Utf8ToWide(ProductBinDir() + "UpdateTool.exe");
-    if (!CreateProcessW(strExe.c_str(), &strCommand[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                        &si, &pi)) {
+    if (!StartProcess(strExe.c_str(), strCommand, FALSE, CREATE_NO_WINDOW, si, pi)) {
         std::fprintf(stderr, "RunTool: CreateProcessW failed (error %lu)\n", GetLastError());
         return -1;
     }

@@ -9,9 +9,11 @@
 #include "app/InstallationLock.h"
 #include "app/SilentUpdater.h"
 #include "app/UpdateApp.h"
+#include "platform/base/Text.h"
 #include "platform/base/Win32Handles.h"
 #include "platform/fs/DirectoryEx.h"
 #include "platform/ini/CryptConfigFile.h"
+#include "support/ProcessStart.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -123,7 +125,7 @@ RunResult RunProgram(const std::string& strExe, const std::string& strArgs, DWOR
                      const std::string& strStdout = std::string()) {
     RunResult result;
     std::string strCommand = "\"" + strExe + "\" " + strArgs;
-    STARTUPINFOA si = {};
+    STARTUPINFOW si = {};
     si.cb = sizeof(si);
     UniqueFile hOut;
     if (!strStdout.empty()) {
@@ -134,9 +136,7 @@ RunResult RunProgram(const std::string& strExe, const std::string& strArgs, DWOR
         si.hStdOutput = si.hStdError = hOut.get();
     }
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(strExe.c_str(), &strCommand[0], nullptr, nullptr, hOut ? TRUE : FALSE, 0, nullptr, nullptr, &si,
-                        &pi))
-        return result;
+    if (!StartProcess(Utf8ToWide(strExe).c_str(), Utf8ToWide(strCommand), hOut ? TRUE : FALSE, 0, si, pi)) return result;
     UniqueHandle hProcess(pi.hProcess), hThread(pi.hThread);
     result.bStarted = true;
     result.bEnded = WaitForSingleObject(pi.hProcess, dwTimeoutMs) == WAIT_OBJECT_0;

@@ -4,6 +4,7 @@
 
 #include "platform/base/Text.h"
 #include "platform/base/Win32Handles.h"
+#include "support/ProcessStart.h"
 
 namespace {
 
@@ -47,7 +48,7 @@ ToolRun RunTool(const TempDir& tmp, const std::string& strArgs, const std::strin
         // get a console of its own, whose host process inherits the three files
         // and outlives the tool for a moment, so the test's directory could not
         // be deleted and stayed behind for a later program with this process id.
-        if (!CreateProcessW(strExe.c_str(), &strCommand[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+        if (!StartProcess(strExe.c_str(), strCommand, TRUE, 0, si, pi)) {
             const DWORD dwError = GetLastError();
             hErr.reset();
             run.strError = ReadFileBytes(strErr);   // what Wine's loader said, if anything

@@ -3,6 +3,7 @@
 #include <oleacc.h>
 
 #include "platform/base/Text.h"
+#include "support/ProcessStart.h"
 
 #include <cstdio>
 #include <memory>
@@ -44,10 +45,7 @@ bool UiProcess::Start(const std::string& strCommandLine) {
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
-    const std::wstring strWide = Utf8ToWide(strCommandLine);
-    std::vector<wchar_t> cmd(strWide.begin(), strWide.end());
-    cmd.push_back(L'\0');
-    if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    if (!StartProcess(nullptr, Utf8ToWide(strCommandLine), FALSE, 0, si, pi)) {
         // Rare under load; the error says which (a missing image, a child that died starting).
         std::fprintf(stderr, "UiProcess: CreateProcessW failed (error %lu): %s\n", ::GetLastError(),
                      strCommandLine.c_str());
