@@ -362,12 +362,8 @@ int RunCheck(const S_CheckOptions& options) {
                                  std::to_string(GetTickCount64()) + "\\";
     ScopeExit removeStage([&] { CDirectoryEx::DeleteDirectory(strStage); });   // best effort: it is a temporary copy
 
-    S_UpdateSerivceAddr server;
-    server.strServerIP = strAddress;
-    server.nServerPort = options.nPort;
-    server.bSecure = options.bSecure;
-    server.strHost = options.strHost;
-    CQOVAUpdateIntf intf({server}, true);
+    // Over TLS the host's name goes with the request (SNI, certificate), as from a client.
+    CQOVAUpdateIntf intf({S_UpdateSerivceAddr{strAddress, options.nPort, options.bSecure, options.strHost}}, true);
     intf.SetConnections(kClientConnections);
 
     // The manifest and its .sig, bounded as the client bounds them.
