@@ -1,7 +1,5 @@
 #include "app/InstallationLock.h"
 
-#include <vector>
-
 #include "platform/base/Text.h"
 #include "platform/crypto/EcdsaP256.h"
 #include "platform/fs/PathCheck.h"

@@ -1,18 +1,15 @@
 #include <windows.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "platform/base/Text.h"
-#include "platform/base/Win32Handles.h"
 #include "platform/delta/DeltaApply.h"
 #include "platform/delta/DeltaPatch.h"
 #include "platform/delta/ZstdStream.h"
-#include "support/ProcessStart.h"
 #include "support/TempDir.h"
+#include "support/ToolRun.h"
 
 namespace {
 
@@ -27,29 +24,6 @@ std::string Executable(size_t nSize, unsigned nShift, size_t nInsertAt) {
     }
     if (nShift) strCode.insert(nInsertAt, PseudoRandomBytes(3000).substr(1000));
     return strCode;
-}
-
-int RunTool(const std::vector<std::string>& vecArgs) {
-    std::wstring strCommand = L"UpdateTool.exe";
-    for (const std::string& strArg : vecArgs) strCommand += L" \"" + Utf8ToWide(strArg) + L"\"";
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    const std::wstring strExe = Utf8ToWide(ProductBinDir() + "UpdateTool.exe");
-    if (!StartProcess(strExe.c_str(), strCommand, FALSE, CREATE_NO_WINDOW, si, pi)) {
-        std::fprintf(stderr, "RunTool: CreateProcessW failed (error %lu)\n", GetLastError());
-        return -1;
-    }
-    UniqueHandle hProcess(pi.hProcess), hThread(pi.hThread);
-    if (WaitForSingleObject(hProcess.get(), 60000) != WAIT_OBJECT_0) {
-        std::fprintf(stderr, "RunTool: UpdateTool still running after 60000 ms\n");
-        TerminateProcess(hProcess.get(), 99);
-        return -1;
-    }
-    DWORD dwExit = 0;
-    GetExitCodeProcess(hProcess.get(), &dwExit);
-    if (dwExit == 0xFFFFFFFF) std::fprintf(stderr, "RunTool: UpdateTool itself exited with 0xFFFFFFFF\n");
-    return static_cast<int>(dwExit);
 }
 
 // A patch of the current format from decoded streams, as a maker with a fault would write it.
@@ -155,15 +129,15 @@ TEST(DeltaPatch, ToolAppliesAsTheLibraryAndItsCopiesDecompressWithinTheirBound) 
     const std::string strOld = Executable(1 << 19, 0, 0), strNew = Executable(1 << 19, 0x1000, 200000);
     ASSERT_TRUE(WriteFileBytes(tmp / "old", strOld));
     ASSERT_TRUE(WriteFileBytes(tmp / "new", strNew));
-    ASSERT_EQ(0, RunTool({"patch", "make", tmp / "old", tmp / "new", tmp / "patch"}));
-    ASSERT_EQ(0, RunTool({"patch", "apply", tmp / "old", tmp / "patch", tmp / "by-tool"}));
+    ASSERT_EQ(0u, RunToolArgs(tmp, {"patch", "make", tmp / "old", tmp / "new", tmp / "patch"}).dwExit);
+    ASSERT_EQ(0u, RunToolArgs(tmp, {"patch", "apply", tmp / "old", tmp / "patch", tmp / "by-tool"}).dwExit);
     ASSERT_EQ(DeltaError::None, ApplyDeltaPatch(tmp / "old", tmp / "patch", tmp / "in-process", strNew.size()));
     EXPECT_TRUE(ReadFileBytes(tmp / "by-tool") == ReadFileBytes(tmp / "in-process"));
     EXPECT_TRUE(ReadFileBytes(tmp / "by-tool") == strNew);
-    EXPECT_EQ(1, RunTool({"patch", "apply", tmp / "new", tmp / "patch", tmp / "wrong"}));
+    EXPECT_EQ(1u, RunToolArgs(tmp, {"patch", "apply", tmp / "new", tmp / "patch", tmp / "wrong"}).dwExit);
     EXPECT_FALSE(FileExists(tmp / "wrong"));
 
-    ASSERT_EQ(0, RunTool({"compress", tmp / "new", tmp / "new.zst"}));
+    ASSERT_EQ(0u, RunToolArgs(tmp, {"compress", tmp / "new", tmp / "new.zst"}).dwExit);
     EXPECT_LT(ReadFileBytes(tmp / "new.zst").size(), strNew.size());
     EXPECT_EQ(DeltaError::None, ZstdDecompressFile(tmp / "new.zst", tmp / "back", strNew.size()));
     EXPECT_TRUE(ReadFileBytes(tmp / "back") == strNew);

@@ -377,8 +377,8 @@ int RunCheck(const S_CheckOptions& options) {
     const std::vector<S_TransferFailure> vecPair =
         FetchEach(intf, options.nKind, {strManifestName, strManifestName + kSignatureSuffix},
                   {strManifestPath, strManifestPath + kSignatureSuffix}, {manifestBound, sigBound});
-    const std::string strBase = (options.bSecure ? "https://" : "http://") + options.strHost + ":" + std::to_string(options.nPort) + "/" +
-                                std::to_string(options.nKind) + "/";
+    const std::string strBase = (options.bSecure ? "https://" : "http://") + options.strHost + ":" +
+                                std::to_string(options.nPort) + "/" + std::to_string(options.nKind) + "/";
     if (vecPair[0].eReason != ETransferFailure::None) {
         ToolPrintf(stdout, "missing: %s (%s)\n", strManifestName.c_str(), FailureText(vecPair[0]).c_str());
         ToolPrintf(stdout, "%s: no manifest: not the release\n", strBase.c_str());
@@ -431,14 +431,8 @@ int RunCheckCommand(int argc, char** argv) {
     }
     if (!bHaveKind) return CheckUsage("missing --kind");
     std::string strWhy;
-    switch (ParseMirrorUrl(argv[0], options.strHost, options.nPort, strWhy)) {
-    case EMirrorUrl::Bad:
-        return CheckUsage(strWhy);
-    case EMirrorUrl::Https:
-        options.bSecure = true;
-        break;
-    case EMirrorUrl::Http:
-        break;
-    }
+    const EMirrorUrl eScheme = ParseMirrorUrl(argv[0], options.strHost, options.nPort, strWhy);
+    if (eScheme == EMirrorUrl::Bad) return CheckUsage(strWhy);
+    options.bSecure = eScheme == EMirrorUrl::Https;
     return RunCheck(options);
 }
