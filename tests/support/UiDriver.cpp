@@ -94,14 +94,26 @@ struct FindRequest {
     HWND hFound;
 };
 
+// A dialog answers late while its thread is busy (its first paint on a loaded
+// machine, a file in use waited for during the install): the read waits for
+// the answer, and one that never comes is said, never read as an empty text.
+const UINT kTextAnswerMs = 15000;
+
 std::string WindowTextOf(HWND hWnd) {
     DWORD_PTR nLength = 0;
-    if (!::SendMessageTimeoutW(hWnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &nLength)) return std::string();
-    std::vector<wchar_t> buffer(nLength + 1, L'\0');
     DWORD_PTR nCopied = 0;
-    ::SendMessageTimeoutW(hWnd, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()), SMTO_ABORTIFHUNG,
-                          2000, &nCopied);
-    return WideToUtf8(buffer.data());
+    std::vector<wchar_t> buffer;
+    if (::SendMessageTimeoutW(hWnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kTextAnswerMs, &nLength)) {
+        buffer.assign(nLength + 1, L'\0');
+        if (::SendMessageTimeoutW(hWnd, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
+                                  SMTO_ABORTIFHUNG, kTextAnswerMs, &nCopied))
+            return WideToUtf8(buffer.data());
+    }
+    const DWORD dwError = ::GetLastError();
+    if (::IsWindow(hWnd))  // a window that has gone has no text, as callers expect
+        std::fprintf(stderr, "WindowTextOf: window %p gave no text within %u ms (error %lu)\n",
+                     static_cast<void*>(hWnd), kTextAnswerMs, dwError);
+    return std::string();
 }
 
 BOOL CALLBACK MatchWindow(HWND hWnd, LPARAM lParam) {
