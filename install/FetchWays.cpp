@@ -137,6 +137,19 @@ void CFetchWays::MarkStaged(size_t i, HWND hNotifyWnd, UINT nNotifyMsg) {
         SendMessageW(hNotifyWnd, nNotifyMsg, static_cast<WPARAM>(m_nReported), UPDATE_NOTIFY_STAGED);
 }
 
+namespace {
+// The file that failed is the one the failure names: the first one missing may only
+// have been abandoned when another, fetched beside it, failed first.
+size_t FailedIndex(const std::vector<std::string>& vecRemote, const std::vector<char>& vecStored, size_t nFirstMissing,
+                   const S_TransferFailure& failure) {
+    if (nFirstMissing >= vecRemote.size()) return nFirstMissing;
+    for (size_t k = 0; k < vecRemote.size(); ++k) {
+        if (!vecStored[k] && vecRemote[k] == failure.strRemoteFile) return k;
+    }
+    return nFirstMissing;
+}
+}  // namespace
+
 bool CFetchWays::Run(S_FetchWaysResult& result, HWND hNotifyWnd, UINT nNotifyMsg,
                      const std::function<bool()>& fnStopRequested) {
     result = S_FetchWaysResult();
@@ -156,63 +169,66 @@ bool CFetchWays::Run(S_FetchWaysResult& result, HWND hNotifyWnd, UINT nNotifyMsg
     // Each round asks for every pending file on its current way; a way that
     // failed moves its file to the next round on the next way.
     while (!vecPending.empty()) {
-        std::vector<std::string> vecRemote, vecLocal;
-        std::vector<unsigned long long> vecSizes;
-        for (size_t i : vecPending) {
-            vecRemote.push_back(Remote(i));
-            vecLocal.push_back(Local(i));
-            vecSizes.push_back(m_vecWays[i].nSize);
-        }
-        std::vector<char> vecStored(vecPending.size(), 0);
-        S_FetchHooks hooks;
-        // Not checked: a directory that cannot be made fails the fetch into it.
-        hooks.fnBeforeFile = [&](size_t k) { CDirectoryEx::CreateParentDirectory(vecLocal[k]); };
-        hooks.fnStopRequested = fnStopRequested;
-        hooks.fnStored = [&](size_t k, size_t) {
-            vecStored[k] = 1;
-            if (m_vecWays[vecPending[k]].eWay == EFetchWay::File) MarkStaged(vecPending[k], hNotifyWnd, nNotifyMsg);
-        };
-        const size_t nFirstMissing = m_setup.pTransport->FetchFiles(m_setup.nUpdateType, vecRemote, vecLocal,
-                                                                    hNotifyWnd, nNotifyMsg, hooks, SizeBounds(vecSizes));
-        const S_TransferFailure failure =
-            nFirstMissing < vecPending.size() ? m_setup.pTransport->LastFailure() : S_TransferFailure();
-        // The file that failed is the one the failure names: the first one missing may only
-        // have been abandoned when another, fetched beside it, failed first.
-        size_t nFailed = nFirstMissing;
-        for (size_t k = 0; k < vecRemote.size() && nFirstMissing < vecPending.size(); ++k) {
-            if (!vecStored[k] && vecRemote[k] == failure.strRemoteFile) {
-                nFailed = k;
-                break;
-            }
-        }
-        std::vector<size_t> vecNext;
-        for (size_t k = 0; k < vecPending.size(); ++k) {
-            const size_t i = vecPending[k];
-            const EFetchWay eWay = m_vecWays[i].eWay;
-            if (vecStored[k]) {
-                result.nTaken += m_vecWays[i].nSize;
-                m_log.Write("fetch", "way" + LogField("file", m_vecFiles[i].strFileName) +
-                                         LogField("way", FetchWayText(eWay)) + LogField("bytes", m_vecWays[i].nSize));
-                std::string strReason;
-                if (eWay == EFetchWay::File) continue;
-                if (Finish(i, strReason)) {
-                    MarkStaged(i, hNotifyWnd, nNotifyMsg);
-                } else {
-                    FallBack(i, strReason);
-                    vecNext.push_back(i);
-                }
-                continue;
-            }
-            if (k == nFailed && eWay != EFetchWay::File && failure.eReason != ETransferFailure::Aborted) {
-                FallBack(i, TransferFailureText(failure.eReason));
-            } else if (k == nFailed) {
-                result.failure = failure;
-                result.failure.strRemoteFile = m_vecFiles[i].strFileName;
-                return false;
-            }
-            vecNext.push_back(i);   // not asked for yet, or abandoned: the same way again
-        }
-        vecPending.swap(vecNext);
+        if (!FetchRound(vecPending, result, hNotifyWnd, nNotifyMsg, fnStopRequested)) return false;
     }
     return true;
+}
+
+bool CFetchWays::FetchRound(std::vector<size_t>& vecPending, S_FetchWaysResult& result, HWND hNotifyWnd,
+                            UINT nNotifyMsg, const std::function<bool()>& fnStopRequested) {
+    std::vector<std::string> vecRemote, vecLocal;
+    std::vector<unsigned long long> vecSizes;
+    for (size_t i : vecPending) {
+        vecRemote.push_back(Remote(i));
+        vecLocal.push_back(Local(i));
+        vecSizes.push_back(m_vecWays[i].nSize);
+    }
+    std::vector<char> vecStored(vecPending.size(), 0);
+    S_FetchHooks hooks;
+    // Not checked: a directory that cannot be made fails the fetch into it.
+    hooks.fnBeforeFile = [&](size_t k) { CDirectoryEx::CreateParentDirectory(vecLocal[k]); };
+    hooks.fnStopRequested = fnStopRequested;
+    hooks.fnStored = [&](size_t k, size_t) {
+        vecStored[k] = 1;
+        if (m_vecWays[vecPending[k]].eWay == EFetchWay::File) MarkStaged(vecPending[k], hNotifyWnd, nNotifyMsg);
+    };
+    const size_t nFirstMissing = m_setup.pTransport->FetchFiles(m_setup.nUpdateType, vecRemote, vecLocal, hNotifyWnd,
+                                                                nNotifyMsg, hooks, SizeBounds(vecSizes));
+    const S_TransferFailure failure =
+        nFirstMissing < vecPending.size() ? m_setup.pTransport->LastFailure() : S_TransferFailure();
+    const size_t nFailed = FailedIndex(vecRemote, vecStored, nFirstMissing, failure);
+    std::vector<size_t> vecNext;
+    for (size_t k = 0; k < vecPending.size(); ++k) {
+        const size_t i = vecPending[k];
+        const EFetchWay eWay = m_vecWays[i].eWay;
+        if (vecStored[k]) {
+            if (!TakeStored(i, result, hNotifyWnd, nNotifyMsg)) vecNext.push_back(i);
+            continue;
+        }
+        if (k == nFailed && eWay != EFetchWay::File && failure.eReason != ETransferFailure::Aborted) {
+            FallBack(i, TransferFailureText(failure.eReason));
+        } else if (k == nFailed) {
+            result.failure = failure;
+            result.failure.strRemoteFile = m_vecFiles[i].strFileName;
+            return false;
+        }
+        vecNext.push_back(i);   // not asked for yet, or abandoned: the same way again
+    }
+    vecPending.swap(vecNext);
+    return true;
+}
+
+bool CFetchWays::TakeStored(size_t i, S_FetchWaysResult& result, HWND hNotifyWnd, UINT nNotifyMsg) {
+    const EFetchWay eWay = m_vecWays[i].eWay;
+    result.nTaken += m_vecWays[i].nSize;
+    m_log.Write("fetch", "way" + LogField("file", m_vecFiles[i].strFileName) + LogField("way", FetchWayText(eWay)) +
+                             LogField("bytes", m_vecWays[i].nSize));
+    if (eWay == EFetchWay::File) return true;   // staged when it was stored
+    std::string strReason;
+    if (Finish(i, strReason)) {
+        MarkStaged(i, hNotifyWnd, nNotifyMsg);
+        return true;
+    }
+    FallBack(i, strReason);
+    return false;
 }

@@ -68,6 +68,13 @@ private:
     void FallBack(size_t i, const std::string& strReason);
     std::string InstalledDigest(size_t i);
     void MarkStaged(size_t i, HWND hNotifyWnd, UINT nNotifyMsg);
+    // One round: every pending file on its current way. False: the fetch failed
+    // (result.failure says why); otherwise vecPending holds the next round's files.
+    bool FetchRound(std::vector<size_t>& vecPending, S_FetchWaysResult& result, HWND hNotifyWnd, UINT nNotifyMsg,
+                    const std::function<bool()>& fnStopRequested);
+    // A file the round stored: counted and logged, a patch or copy made into the
+    // release's file. False: it falls back to its next way, for the next round.
+    bool TakeStored(size_t i, S_FetchWaysResult& result, HWND hNotifyWnd, UINT nNotifyMsg);
 
     S_FetchWaysSetup m_setup;
     CStagedFileCheck* m_pCheck;

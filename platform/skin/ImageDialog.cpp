@@ -210,10 +210,7 @@ bool CImageDialog::OnMessage(UINT nMsg, WPARAM wParam, LPARAM lParam, LRESULT* p
         return false;
     case WM_CHANGEUISTATE:
     case WM_UPDATEUISTATE:
-        if (HIWORD(wParam) & UISF_HIDEFOCUS) {
-            if (LOWORD(wParam) == UIS_CLEAR) ShowFocusCues(true);
-            else if (LOWORD(wParam) == UIS_SET) ShowFocusCues(false);
-        }
+        OnUiStateChange(wParam);
         return false;
     case WM_SETTINGCHANGE:
     case WM_SYSCOLORCHANGE:
@@ -225,17 +222,10 @@ bool CImageDialog::OnMessage(UINT nMsg, WPARAM wParam, LPARAM lParam, LRESULT* p
         OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         *pResult = 0;
         return true;
-    case WM_GETDPISCALEDSIZE: {
-        // Windows then suggests the layout's size in WM_DPICHANGED.
-        SkinWindowLayout layout;
-        if (!GetLayout(static_cast<UINT>(wParam), layout)) return false;
-        const SIZE frame = FrameExtent();
-        SIZE* pSize = reinterpret_cast<SIZE*>(lParam);
-        pSize->cx = layout.size.cx + frame.cx;
-        pSize->cy = layout.size.cy + frame.cy;
+    case WM_GETDPISCALEDSIZE:
+        if (!SuggestDpiScaledSize(static_cast<UINT>(wParam), *reinterpret_cast<SIZE*>(lParam))) return false;
         *pResult = TRUE;
         return true;
-    }
     default:
         break;
     }
@@ -245,6 +235,22 @@ bool CImageDialog::OnMessage(UINT nMsg, WPARAM wParam, LPARAM lParam, LRESULT* p
         return true;
     }
     return CDialog::OnMessage(nMsg, wParam, lParam, pResult);
+}
+
+void CImageDialog::OnUiStateChange(WPARAM wParam) {
+    if (!(HIWORD(wParam) & UISF_HIDEFOCUS)) return;
+    if (LOWORD(wParam) == UIS_CLEAR) ShowFocusCues(true);
+    else if (LOWORD(wParam) == UIS_SET) ShowFocusCues(false);
+}
+
+bool CImageDialog::SuggestDpiScaledSize(UINT nDpi, SIZE& size) {
+    // Windows then suggests the layout's size in WM_DPICHANGED.
+    SkinWindowLayout layout;
+    if (!GetLayout(nDpi, layout)) return false;
+    const SIZE frame = FrameExtent();
+    size.cx = layout.size.cx + frame.cx;
+    size.cy = layout.size.cy + frame.cy;
+    return true;
 }
 
 void CImageDialog::ShowFocusCues(bool bShow) {

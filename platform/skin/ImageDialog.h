@@ -72,6 +72,8 @@ private:
     void ApplyLayout(const RECT* prcWindow);
     void SetDialogFont(int nHeight);
     void OnDpiChanged(UINT nDpi, const RECT& rcSuggested);
+    // The window's size for nDpi by GetLayout; false keeps Windows' own scaling.
+    bool SuggestDpiScaledSize(UINT nDpi, SIZE& size);
     SIZE FrameExtent() const;
 
     CAlphaBitmap m_picture;
@@ -79,6 +81,8 @@ private:
     HINSTANCE m_hPictureInst = nullptr;
     UINT DefaultButton() const;
     void ShowFocusCues(bool bShow);
+    // Windows' keyboard-cue state for the dialog, as WM_CHANGEUISTATE/WM_UPDATEUISTATE carry it.
+    void OnUiStateChange(WPARAM wParam);
 
     UINT m_nDefaultId = 0;
     UINT m_nDefaultFallbackId = 0;
