@@ -241,9 +241,10 @@ void CDlgUpdate::InstallUpdate() {
         // The copies run inside this handler: show the heading before they start.
         ::UpdateWindow(m_hWnd);
     });
+    // The client started before the run ends, as on the silent road: a failed start is a line of this run.
     const S_EndActions actions = m_pRun->Actions();
-    m_pRun->End();
     if (actions.bRestartClient) StartMainClient(m_pRun->Setup().strAppPath, actions.dwRestartDelayMs, &m_pRun->Log());
+    m_pRun->End();
     if (bInstalled) {
         EndDialog(IDOK);
         return;

@@ -178,8 +178,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
             else:
                 self.send_small(502, "upstream failed\n")
         finally:
-            with self.server.state.lock:
-                self.server.state.tunnels.discard(self.connection)
             upstream.close()
 
     def authorised(self):
